@@ -1,0 +1,82 @@
+#include "pipeline_state.hpp"
+
+#include <new>
+
+namespace dorvane {
+
+std::int8_t SourceBitDepth = 0;
+std::uint32_t PlaneWidth = 0;
+std::uint32_t PlaneHeight = 0;
+WorkPlane<std::int32_t> ImagePlane = nullptr;
+WorkPlane<float> DirectionPlane = nullptr;
+WorkPlane<std::int32_t> MagnitudePlane = nullptr;
+char OutputPath[OutputPathSize] = {};
+
+namespace {
+
+template <typename Cell> void ReleasePlane(WorkPlane<Cell>& plane, std::uint32_t width) {
+    if (plane == nullptr) {
+        return;
+    }
+    for (std::uint32_t x = 0; x < width; ++x) {
+        delete[] plane[x];
+    }
+    delete[] plane;
+    plane = nullptr;
+}
+
+// All-or-nothing: on a failed allocation the columns made so far are released again.
+template <typename Cell>
+WorkPlane<Cell> AllocatePlane(std::uint32_t width, std::uint32_t height, bool zeroed) {
+    auto* plane = new (std::nothrow) Cell*[width]();
+    if (plane == nullptr) {
+        return nullptr;
+    }
+    for (std::uint32_t x = 0; x < width; ++x) {
+        plane[x] = zeroed ? new (std::nothrow) Cell[height]() : new (std::nothrow) Cell[height];
+        if (plane[x] == nullptr) {
+            ReleasePlane(plane, x);
+            return nullptr;
+        }
+    }
+    return plane;
+}
+
+} // namespace
+
+bool AllocatePlanes(std::uint32_t width, std::uint32_t height) {
+    auto image = AllocatePlane<std::int32_t>(width, height, false);
+    auto direction = image ? AllocatePlane<float>(width, height, true) : nullptr;
+    auto magnitude = direction ? AllocatePlane<std::int32_t>(width, height, true) : nullptr;
+    if (magnitude == nullptr) {
+        ReleasePlane(direction, width);
+        ReleasePlane(image, width);
+        return false;
+    }
+    ImagePlane = image;
+    DirectionPlane = direction;
+    MagnitudePlane = magnitude;
+    PlaneWidth = width;
+    PlaneHeight = height;
+    return true;
+}
+
+void ReleasePlanes() {
+    if (ImagePlane == nullptr) {
+        return;
+    }
+    // Column by column across the three planes, then the three column arrays.
+    for (std::uint32_t x = 0; x < PlaneWidth; ++x) {
+        delete[] ImagePlane[x];
+        delete[] DirectionPlane[x];
+        delete[] MagnitudePlane[x];
+    }
+    delete[] ImagePlane;
+    delete[] DirectionPlane;
+    delete[] MagnitudePlane;
+    ImagePlane = nullptr;
+    DirectionPlane = nullptr;
+    MagnitudePlane = nullptr;
+}
+
+} // namespace dorvane
