@@ -1,0 +1,56 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+
+namespace dorvane {
+
+inline constexpr std::uint16_t BmpSignature = 19778; // the bytes 'B', 'M'
+inline constexpr std::uint32_t HeadersSize = 54;     // file header 14 + info header 40
+
+inline constexpr std::uint32_t BiRgb = 0;
+inline constexpr std::uint32_t BiRle8 = 1;
+inline constexpr std::uint32_t BiRle4 = 2;
+inline constexpr std::uint32_t BiBitfields = 3;
+
+// The 14-byte file header, with the published field names. Fields that construction does not
+// give a value start at zero, so a header read from a short file never holds stray memory.
+struct FileHeader {
+    std::uint16_t bfType = BmpSignature;
+    std::uint32_t bfSize = 0;
+    std::uint16_t bfReserved1 = 0;
+    std::uint16_t bfReserved2 = 0;
+    std::uint32_t bfOffBits = 0;
+
+    void ReverseByteOrder();
+};
+
+// The 40-byte info header. Longer headers in files are read as their first 40 bytes.
+struct InfoHeader {
+    std::uint32_t biSize = 0;
+    std::int32_t biWidth = 0;
+    std::int32_t biHeight = 0;
+    std::uint16_t biPlanes = 1;
+    std::uint16_t biBitCount = 0;
+    std::uint32_t biCompression = BiRgb;
+    std::uint32_t biSizeImage = 0;
+    std::int32_t biXPelsPerMeter = 3780;
+    std::int32_t biYPelsPerMeter = 3780;
+    std::uint32_t biClrUsed = 0;
+    std::uint32_t biClrImportant = 0;
+
+    void ReverseByteOrder();
+};
+
+// Reads count items of itemSize bytes. False when the stream was already at its end or fewer
+// than count whole items arrived (bytes of a partial item may already be in buffer).
+bool ReadItems(void* buffer, std::size_t itemSize, std::size_t count, std::FILE* stream);
+
+// Whether the header field types have the widths the format needs; with fixed-width types this
+// holds by construction, and the reader and writer still ask before touching a file.
+constexpr bool VerifyTypeSizes() {
+    return sizeof(std::uint8_t) == 1 && sizeof(std::uint16_t) == 2 && sizeof(std::uint32_t) == 4;
+}
+
+} // namespace dorvane
