@@ -1,0 +1,47 @@
+// Byte-order reversal of the two BMP header records.
+#include "byte_order.hpp"
+#include "bmp_headers.hpp"
+
+#include <bit>
+
+namespace dorvane {
+namespace {
+
+void Reverse(std::uint16_t& field) {
+    field = ByteSwap16(field);
+}
+
+void Reverse(std::uint32_t& field) {
+    field = ByteSwap32(field);
+}
+
+// Signed fields are reversed as their 32-bit patterns.
+void Reverse(std::int32_t& field) {
+    field = std::bit_cast<std::int32_t>(ByteSwap32(std::bit_cast<std::uint32_t>(field)));
+}
+
+} // namespace
+
+void FileHeader::ReverseByteOrder() {
+    Reverse(bfType);
+    Reverse(bfSize);
+    Reverse(bfReserved1);
+    Reverse(bfReserved2);
+    Reverse(bfOffBits);
+}
+
+void InfoHeader::ReverseByteOrder() {
+    Reverse(biSize);
+    Reverse(biWidth);
+    Reverse(biHeight);
+    Reverse(biPlanes);
+    Reverse(biBitCount);
+    Reverse(biCompression);
+    Reverse(biSizeImage);
+    Reverse(biXPelsPerMeter);
+    Reverse(biYPelsPerMeter);
+    Reverse(biClrUsed);
+    Reverse(biClrImportant);
+}
+
+} // namespace dorvane

@@ -1,0 +1,22 @@
+#pragma once
+
+#include "bmp_headers.hpp"
+
+#include <cstdint>
+
+namespace dorvane {
+
+// Header inspection by file name, without loading pixels. Nothing read is checked: each field
+// holds the bytes at its place in the file. Fields are read in file order until the file ends;
+// a field the file does not hold completely keeps its default value.
+
+// A file that cannot be opened gives the default header with bfType 0.
+[[nodiscard]] FileHeader ReadFileHeaderOf(const char* path);
+// A file that cannot be opened gives the default header, without a mark.
+[[nodiscard]] InfoHeader ReadInfoHeaderOf(const char* path);
+// The file's biBitCount; 0 when the file cannot be opened or ends before it.
+[[nodiscard]] std::int32_t BitDepthOfFile(const char* path);
+// Opens the file and reads both headers, reporting nothing.
+void InspectBmpFile(const char* path);
+
+} // namespace dorvane

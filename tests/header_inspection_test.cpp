@@ -1,0 +1,158 @@
+#include "header_inspection.hpp"
+#include "temp_directory.hpp"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <fstream>
+#include <string>
+#include <tuple>
+#include <utility>
+#include <vector>
+
+using namespace dorvane;
+
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+
+void AppendLittleEndian(Bytes& bytes, std::uint32_t value, int width) {
+    for (int i = 0; i < width; ++i) {
+        bytes.push_back(static_cast<std::uint8_t>(value >> (8 * i)));
+    }
+}
+
+// The 78 bytes of a 3 x 2 image at 24 bpp: both headers and two rows of 9 + 3 bytes.
+Bytes ThreeByTwoFile() {
+    Bytes bytes;
+    for (const auto& [value, width] : {std::pair{19778U, 2},
+                                       {78U, 4},
+                                       {0U, 2},
+                                       {0U, 2},
+                                       {54U, 4},
+                                       {40U, 4},
+                                       {3U, 4},
+                                       {2U, 4},
+                                       {1U, 2},
+                                       {24U, 2},
+                                       {0U, 4},
+                                       {24U, 4},
+                                       {2835U, 4},
+                                       {2834U, 4},
+                                       {0U, 4},
+                                       {0U, 4}}) {
+        AppendLittleEndian(bytes, value, width);
+    }
+    bytes.resize(78, 0x5A);
+    return bytes;
+}
+
+std::string WriteFile(const dorvane::testing::TempDirectory& directory, const Bytes& bytes) {
+    const std::string path = directory.File("header.bmp");
+    std::ofstream file(path, std::ios::binary | std::ios::trunc);
+    file.write(reinterpret_cast<const char*>(bytes.data()),
+               static_cast<std::streamsize>(bytes.size()));
+    return path;
+}
+
+auto Fields(const InfoHeader& h) {
+    return std::tuple{h.biSize,          h.biWidth,       h.biHeight,      h.biPlanes,
+                      h.biBitCount,      h.biCompression, h.biSizeImage,   h.biXPelsPerMeter,
+                      h.biYPelsPerMeter, h.biClrUsed,     h.biClrImportant};
+}
+
+} // namespace
+
+TEST(HeaderInspection, ReadsBothHeadersOfAWholeFile) {
+    const dorvane::testing::TempDirectory directory;
+    const std::string path = WriteFile(directory, ThreeByTwoFile());
+
+    const FileHeader file = ReadFileHeaderOf(path.c_str());
+    EXPECT_EQ(file.bfType, 19778);
+    EXPECT_EQ(file.bfSize, 78U);
+    EXPECT_EQ(file.bfReserved1, 0);
+    EXPECT_EQ(file.bfReserved2, 0);
+    EXPECT_EQ(file.bfOffBits, 54U);
+
+    const InfoHeader info = ReadInfoHeaderOf(path.c_str());
+    EXPECT_EQ(info.biSize, 40U);
+    EXPECT_EQ(info.biWidth, 3);
+    EXPECT_EQ(info.biHeight, 2);
+    EXPECT_EQ(info.biPlanes, 1);
+    EXPECT_EQ(info.biBitCount, 24);
+    EXPECT_EQ(info.biCompression, 0U);
+    EXPECT_EQ(info.biSizeImage, 24U);
+    EXPECT_EQ(info.biXPelsPerMeter, 2835);
+    EXPECT_EQ(info.biYPelsPerMeter, 2834);
+    EXPECT_EQ(BitDepthOfFile(path.c_str()), 24);
+    InspectBmpFile(path.c_str());
+}
+
+TEST(HeaderInspection, TakesFieldsLeastSignificantByteFirstWithoutChecking) {
+    const dorvane::testing::TempDirectory directory;
+    Bytes bytes = ThreeByTwoFile();
+    bytes[0] = 'B';
+    bytes[1] = 'A';
+    const Bytes height{0xFE, 0xFF, 0xFF, 0xFF}; // -2: a top-down file is reported as it stands
+    std::copy(height.begin(), height.end(), bytes.begin() + 22);
+    const Bytes size{0x44, 0x33, 0x22, 0x11};
+    std::copy(size.begin(), size.end(), bytes.begin() + 2);
+    const std::string path = WriteFile(directory, bytes);
+
+    const FileHeader file = ReadFileHeaderOf(path.c_str());
+    EXPECT_EQ(file.bfType, 0x4142);
+    EXPECT_EQ(file.bfSize, 0x11223344U);
+    EXPECT_EQ(ReadInfoHeaderOf(path.c_str()).biHeight, -2);
+}
+
+TEST(HeaderInspection, MissingFileGivesDefaultsWithSignatureZero) {
+    const dorvane::testing::TempDirectory directory;
+    const std::string path = directory.File("missing.bmp");
+
+    const FileHeader file = ReadFileHeaderOf(path.c_str());
+    EXPECT_EQ(file.bfType, 0);
+    EXPECT_EQ(file.bfSize, 0U);
+    EXPECT_EQ(file.bfReserved1, 0);
+    EXPECT_EQ(file.bfReserved2, 0);
+    EXPECT_EQ(file.bfOffBits, 0U);
+    EXPECT_EQ(Fields(ReadInfoHeaderOf(path.c_str())), Fields(InfoHeader{}));
+    EXPECT_EQ(BitDepthOfFile(path.c_str()), 0);
+    InspectBmpFile(path.c_str());
+}
+
+TEST(HeaderInspection, ShortFileLeavesUnreadFieldsAtTheirDefaults) {
+    const dorvane::testing::TempDirectory directory;
+    Bytes bytes = ThreeByTwoFile();
+    bytes.resize(14);
+    std::string path = WriteFile(directory, bytes);
+    const FileHeader file = ReadFileHeaderOf(path.c_str());
+    EXPECT_EQ(file.bfType, 19778);
+    EXPECT_EQ(file.bfSize, 78U);
+    EXPECT_EQ(file.bfOffBits, 54U);
+    EXPECT_EQ(Fields(ReadInfoHeaderOf(path.c_str())), Fields(InfoHeader{}));
+
+    // Ending inside biWidth: biSize is read, the field cut short keeps its default.
+    bytes = ThreeByTwoFile();
+    bytes.resize(20);
+    path = WriteFile(directory, bytes);
+    const InfoHeader info = ReadInfoHeaderOf(path.c_str());
+    EXPECT_EQ(info.biSize, 40U);
+    EXPECT_EQ(info.biWidth, 0);
+    EXPECT_EQ(info.biPlanes, 1);
+
+    // Ending inside bfSize.
+    bytes.resize(4);
+    path = WriteFile(directory, bytes);
+    const FileHeader cut = ReadFileHeaderOf(path.c_str());
+    EXPECT_EQ(cut.bfType, 19778);
+    EXPECT_EQ(cut.bfSize, 0U);
+    EXPECT_EQ(cut.bfOffBits, 0U);
+}
+
+TEST(HeaderInspection, FileStartingWithZerosLooksLikeAMissingOne) {
+    const dorvane::testing::TempDirectory directory;
+    const std::string path = WriteFile(directory, Bytes(54, 0));
+    EXPECT_EQ(ReadFileHeaderOf(path.c_str()).bfType, 0);
+    EXPECT_EQ(ReadInfoHeaderOf(path.c_str()).biPlanes, 0); // read, so no longer the default
+}

@@ -1,0 +1,239 @@
+#include "bitmap_image.hpp"
+#include "scaling.hpp"
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <limits>
+
+using namespace dorvane;
+
+namespace {
+
+void SetSize(BitmapImage& image, std::int32_t width, std::int32_t height) {
+    ASSERT_TRUE(image.SetDimensions(width, height));
+}
+
+// Every pixel a different colour, with an alpha of its own.
+void FillDistinct(BitmapImage& image) {
+    for (std::int32_t x = 0; x < image.GetWidth(); ++x) {
+        for (std::int32_t y = 0; y < image.GetHeight(); ++y) {
+            image.PixelAt(x, y) = PixelRgba{
+                static_cast<std::uint8_t>(10 * x + y), static_cast<std::uint8_t>(20 + 7 * y),
+                static_cast<std::uint8_t>(200 - 3 * x - y), static_cast<std::uint8_t>(1 + x + y)};
+        }
+    }
+}
+
+PixelRgba Rgb(std::uint8_t blue, std::uint8_t green, std::uint8_t red) {
+    return PixelRgba{blue, green, red, 0};
+}
+
+} // namespace
+
+TEST(ScaleImage, NewSizeFollowsTheFlooredArithmetic) {
+    struct Case {
+        char Mode;
+        std::int32_t Value, Width, Height, NewWidth, NewHeight;
+    };
+    const Case cases[] = {
+        {'W', 49, 3, 15, 49, 244}, // (49 / 3) * 15 is 244.99999999999997
+        {'H', 49, 15, 3, 244, 49}, // likewise along the other axis
+        {'W', 100, 300, 200, 100, 66},
+        // (25 * 116) * 0.01, where 25 * 1.16 would floor to 28 ...
+        {'P', 116, 25, 25, 29, 29},
+        // ... and (228 / 100) * 25 to 56.
+        {'P', 228, 25, 25, 57, 57},
+        {'P', 50, 3, 3, 1, 1},
+        {'P', 0, 4, 4, 1, 1},
+        {'P', -20, 4, 4, 1, 1},
+        {'W', 0, 5, 3, 1, 1},
+        {'W', -5, 5, 3, 1, 1},
+        {'F', 50, 200, 100, 50, 25},
+        {'F', 50, 100, 200, 25, 50},
+        {'F', 50, 100, 100, 50, 50},
+        // A square follows the height rule: (15 / 11) * 11 floors to 14.
+        {'F', 15, 11, 11, 14, 15},
+        {'p', 116, 25, 25, 29, 29},
+        {'w', 49, 3, 15, 49, 244},
+        {'h', 49, 15, 3, 244, 49},
+        {'f', 50, 200, 100, 50, 25},
+    };
+    for (const Case& c : cases) {
+        BitmapImage image;
+        SetSize(image, c.Width, c.Height);
+        EXPECT_TRUE(ScaleImage(image, c.Mode, c.Value)) << c.Mode << c.Value;
+        EXPECT_EQ(image.GetWidth(), c.NewWidth) << c.Mode << c.Value;
+        EXPECT_EQ(image.GetHeight(), c.NewHeight) << c.Mode << c.Value;
+        EXPECT_EQ(image.GetBitDepth(), 24);
+    }
+}
+
+TEST(ScaleImage, WideningTwoByTwoInterpolatesEveryRowAlike) {
+    BitmapImage image;
+    SetSize(image, 2, 2);
+    for (std::int32_t y = 0; y < 2; ++y) {
+        image.PixelAt(0, y) = PixelRgba{10, 20, 0, 5};
+        image.PixelAt(1, y) = PixelRgba{30, 40, 255, 5};
+    }
+    image.PixelAt(1, 1).Alpha = 9;
+
+    ASSERT_TRUE(ScaleImage(image, 'W', 4));
+    ASSERT_EQ(image.GetWidth(), 4);
+    ASSERT_EQ(image.GetHeight(), 4);
+    const PixelRgba row[] = {Rgb(10, 20, 0), Rgb(16, 26, 85), Rgb(23, 33, 170), Rgb(30, 40, 255)};
+    for (std::int32_t y = 0; y < 4; ++y) {
+        for (std::int32_t x = 0; x < 4; ++x) {
+            PixelRgba expected = row[x];
+            if (x == 3 && y == 3) {
+                expected.Alpha = 9; // the last corner is the old one, alpha included
+            }
+            EXPECT_EQ(image.PixelAt(x, y), expected) << x << "," << y;
+        }
+    }
+}
+
+TEST(ScaleImage, InteriorSumsKeepTheirExactFormAndOrder) {
+    // On gray pixels only the form of the weights and the order of the sums tell the channels
+    // apart in their last bit: Blue is summed in another order than Red and Green.
+    struct Case {
+        std::uint8_t Grays[2][2]; // [x][y]
+        std::int32_t NewSide, X, Y;
+        std::uint8_t RedGreen, Blue;
+    };
+    const Case cases[] = {
+        {{{12, 90}, {166, 88}}, 4, 1, 1, 71, 72},
+        // Here w00 = (1 - fx) * (1 - fy) would give 52.
+        {{{161, 10}, {192, 68}}, 7, 2, 5, 53, 53},
+    };
+    for (const Case& c : cases) {
+        BitmapImage image;
+        SetSize(image, 2, 2);
+        for (std::int32_t x = 0; x < 2; ++x) {
+            for (std::int32_t y = 0; y < 2; ++y) {
+                const std::uint8_t gray = c.Grays[x][y];
+                image.PixelAt(x, y) = PixelRgba{gray, gray, gray, 0};
+            }
+        }
+        ASSERT_TRUE(ScaleImage(image, 'W', c.NewSide));
+        EXPECT_EQ(image.PixelAt(c.X, c.Y), Rgb(c.Blue, c.RedGreen, c.RedGreen)) << c.NewSide;
+    }
+}
+
+TEST(ScaleImage, FullPercentageKeepsColoursAndDropsPaletteAndAlpha) {
+    BitmapImage image;
+    SetSize(image, 4, 3);
+    ASSERT_TRUE(image.ChangeBitDepth(8));
+    FillDistinct(image);
+    image.XResolution = 2835;
+    image.YResolution = 2835;
+
+    ASSERT_TRUE(ScaleImage(image, 'P', 100));
+    EXPECT_EQ(image.GetBitDepth(), 24);
+    EXPECT_TRUE(image.PaletteEntries().empty());
+    EXPECT_EQ(image.XResolution, 2835);
+    EXPECT_EQ(image.YResolution, 2835);
+    BitmapImage original;
+    SetSize(original, 4, 3);
+    FillDistinct(original);
+    for (std::int32_t x = 0; x < 4; ++x) {
+        for (std::int32_t y = 0; y < 3; ++y) {
+            PixelRgba expected = original.PixelAt(x, y);
+            if (x != 3 || y != 2) {
+                expected.Alpha = 0;
+            }
+            EXPECT_EQ(image.PixelAt(x, y), expected) << x << "," << y;
+        }
+    }
+}
+
+TEST(ScaleImage, HalvingThreeByThreeKeepsTheLastCornerWhole) {
+    BitmapImage image;
+    SetSize(image, 3, 3);
+    FillDistinct(image);
+    const PixelRgba corner = image.PixelAt(2, 2);
+    ASSERT_TRUE(ScaleImage(image, 'P', 50));
+    ASSERT_EQ(image.GetWidth(), 1);
+    ASSERT_EQ(image.GetHeight(), 1);
+    EXPECT_EQ(image.PixelAt(0, 0), corner);
+}
+
+TEST(ScaleImage, SingleNewRowSamplesOnlyTheOldLastRow) {
+    BitmapImage image;
+    SetSize(image, 8, 2);
+    for (std::int32_t x = 0; x < 8; ++x) {
+        image.PixelAt(x, 0) = Rgb(99, 99, 200);
+        image.PixelAt(x, 1) = Rgb(1, 2, static_cast<std::uint8_t>(10 * x));
+    }
+    ASSERT_TRUE(ScaleImage(image, 'H', 1));
+    ASSERT_EQ(image.GetWidth(), 4);
+    ASSERT_EQ(image.GetHeight(), 1);
+    // Columns 0, 7/3 and 14/3 of the old last row, then its last pixel.
+    const std::uint8_t reds[] = {0, 23, 46, 70};
+    for (std::int32_t x = 0; x < 4; ++x) {
+        EXPECT_EQ(image.PixelAt(x, 0), Rgb(1, 2, reds[x])) << x;
+    }
+}
+
+TEST(ScaleImage, EnlargingOnePixelWideRepeatsEachRowsColour) {
+    BitmapImage image;
+    SetSize(image, 1, 3);
+    image.PixelAt(0, 0) = Rgb(0, 0, 0);
+    image.PixelAt(0, 1) = Rgb(90, 60, 30);
+    image.PixelAt(0, 2) = Rgb(200, 100, 250);
+    ASSERT_TRUE(ScaleImage(image, 'H', 9));
+    ASSERT_EQ(image.GetWidth(), 3);
+    ASSERT_EQ(image.GetHeight(), 9);
+    for (std::int32_t y = 0; y < 9; ++y) {
+        const PixelRgba first =
+            Rgb(image.PixelAt(0, y).Blue, image.PixelAt(0, y).Green, image.PixelAt(0, y).Red);
+        for (std::int32_t x = 1; x < 3; ++x) {
+            const PixelRgba& pixel = image.PixelAt(x, y);
+            EXPECT_EQ(Rgb(pixel.Blue, pixel.Green, pixel.Red), first) << x << "," << y;
+        }
+    }
+    EXPECT_EQ(image.PixelAt(0, 0), Rgb(0, 0, 0));
+    EXPECT_EQ(image.PixelAt(2, 4), Rgb(90, 60, 30)); // row 4 of 9 lies on old row 1
+    EXPECT_EQ(image.PixelAt(1, 8), Rgb(200, 100, 250));
+}
+
+TEST(ScaleImage, RefusalsLeaveTheImageAsItWas) {
+    constexpr std::int32_t int32Max = std::numeric_limits<std::int32_t>::max();
+    constexpr std::int32_t int32Min = std::numeric_limits<std::int32_t>::min();
+    struct Case {
+        char Mode;
+        std::int32_t Value, Width, Height;
+    };
+    const Case cases[] = {
+        {'X', 50, 3, 2},          {'\0', 50, 3, 2},
+        {'Q', 100, 3, 2},         {'W', 16'777'217, 1, 1}, // a side beyond the reader's limit
+        {'W', 16'385, 1, 1},                               // 16385 x 16385 pixels are beyond it
+        {'H', 20'000, 20'000, 1},                          // the width would be 4e8
+        {'P', int32Max, 2, 2},                             // 2 * value leaves the 32-bit range
+        {'P', int32Min, 2, 2},    {'W', int32Min, 1, 2},   // the height would be -2^32
+    };
+    for (const Case& c : cases) {
+        BitmapImage image;
+        SetSize(image, c.Width, c.Height);
+        ASSERT_TRUE(image.ChangeBitDepth(4));
+        image.SetPaletteEntry(3, PixelRgba{1, 2, 3, 4});
+        FillDistinct(image);
+        BitmapImage expected;
+        SetSize(expected, c.Width, c.Height);
+        FillDistinct(expected);
+
+        EXPECT_FALSE(ScaleImage(image, c.Mode, c.Value)) << c.Mode << c.Value;
+        EXPECT_EQ(image.GetWidth(), c.Width);
+        EXPECT_EQ(image.GetHeight(), c.Height);
+        EXPECT_EQ(image.GetBitDepth(), 4);
+        EXPECT_EQ(image.PaletteEntry(3), (PixelRgba{1, 2, 3, 4}));
+        for (std::int32_t x = 0; x < c.Width; ++x) {
+            for (std::int32_t y = 0; y < c.Height; ++y) {
+                ASSERT_EQ(image.PixelAt(x, y), expected.PixelAt(x, y)) << x << "," << y;
+            }
+        }
+        // Only the sampling copy's reading of the unset resolution shows.
+        EXPECT_EQ(image.XResolution, 3780);
+        EXPECT_EQ(image.YResolution, 3780);
+    }
+}
