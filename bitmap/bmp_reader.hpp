@@ -10,8 +10,8 @@ namespace dorvane {
 
 // The largest width and height the reader accepts, and the largest pixel count: a file beyond
 // any of them is rejected with its header, before any pixel storage is allocated.
-inline constexpr std::int64_t MaxBmpDimension = 16'777'216;     // 2^24
-inline constexpr std::int64_t MaxBmpPixelCount = 268'435'456;   // 2^28, 1 GiB of PixelRgba
+inline constexpr std::int64_t MaxBmpDimension = 16'777'216;   // 2^24
+inline constexpr std::int64_t MaxBmpPixelCount = 268'435'456; // 2^28, 1 GiB of PixelRgba
 // The gap between the palette or masks and bfOffBits is passed over in pieces of this size.
 inline constexpr std::size_t GapSkipChunkSize = 64 * 1024;
 

@@ -1,0 +1,399 @@
+// The BMP writer: SaveBmp, the row encoders and the nearest palette index.
+//
+// SaveBmp writes the standard layout (14-byte file header, 40-byte info header, the palette at 1,
+// 4 and 8 bpp or the 5-6-5 masks at 16 bpp, then the rows bottom-up, each padded with zero bytes
+// to a multiple of 4) through a FileReplacement, so that the destination ends either complete or
+// as it was. It returns false when the file cannot be opened, when any write or the close fails,
+// or when the file cannot be put in place.
+#include "bitmap_image.hpp"
+#include "bmp_headers.hpp"
+#include "file_replacement.hpp"
+#include "int_power.hpp"
+
+#include <algorithm>
+#include <array>
+#include <cstddef>
+#include <exception>
+#include <optional>
+#include <vector>
+
+namespace dorvane {
+namespace {
+
+// A resolution of 0 (unset) goes out as 96 dots per inch.
+constexpr std::int32_t FallbackResolution = 3780;
+constexpr std::uint32_t InfoHeaderSize = 40;
+constexpr std::uint32_t MaskBytes = 12;
+
+std::int32_t SquaredDistance(const PixelRgba& a, const PixelRgba& b) {
+    const std::int32_t blue = a.Blue - b.Blue;
+    const std::int32_t green = a.Green - b.Green;
+    const std::int32_t red = a.Red - b.Red;
+    return blue * blue + green * green + red * red;
+}
+
+// The search of NearestPaletteIndex over the palette entries themselves: the same entries in the
+// same order, the same strict comparison and the same stop at the first exact match.
+std::uint8_t NearestIndexIn(std::span<const PixelRgba> palette, const PixelRgba& pixel) {
+    std::int32_t bestDistance = 999999;
+    std::uint8_t result = 0;
+    for (std::size_t index = 0; index < palette.size(); ++index) {
+        const std::int32_t distance = SquaredDistance(palette[index], pixel);
+        if (distance < bestDistance) {
+            bestDistance = distance;
+            result = static_cast<std::uint8_t>(index);
+            if (bestDistance == 0) {
+                break;
+            }
+        }
+    }
+    return result;
+}
+
+// NearestPaletteIndex remembered per colour for the length of one save (or one row encoder
+// call): a direct-mapped table keyed by the 24-bit RGB value. A gray image has at most 256
+// colours, which all stay in the table; a colour that lost its slot is simply searched again.
+class PaletteIndexCache {
+  public:
+    explicit PaletteIndexCache(const BitmapImage& image)
+        : Image(image), Palette(image.PaletteEntries()),
+          // With the invariants of BitmapImage the palette always has PaletteSize() entries;
+          // otherwise the image's own search decides.
+          OwnSearch(Palette.size() != static_cast<std::size_t>(image.PaletteSize())),
+          Keys(SlotCount, 0), Indices(SlotCount, 0) {}
+
+    std::uint8_t IndexOf(const PixelRgba& pixel) {
+        const std::uint32_t rgb =
+            pixel.Blue | (std::uint32_t{pixel.Green} << 8) | (std::uint32_t{pixel.Red} << 16);
+        const std::uint32_t key = rgb | OccupiedBit;
+        const std::size_t slot = (rgb * 2654435761U) >> (32 - SlotBits);
+        if (Keys[slot] != key) {
+            Keys[slot] = key;
+            // Without a palette every entry is the default colour, and the search gives index 0.
+            Indices[slot] = Palette.empty() ? 0
+                            : OwnSearch     ? Image.NearestPaletteIndex(pixel)
+                                            : NearestIndexIn(Palette, pixel);
+        }
+        return Indices[slot];
+    }
+
+  private:
+    static constexpr unsigned SlotBits = 12;
+    static constexpr std::size_t SlotCount = std::size_t{1} << SlotBits;
+    static constexpr std::uint32_t OccupiedBit = 1U << 24;
+
+    const BitmapImage& Image;
+    std::span<const PixelRgba> Palette;
+    bool OwnSearch;
+    std::vector<std::uint32_t> Keys;
+    std::vector<std::uint8_t> Indices;
+};
+
+// Rows are encoded in blocks of up to MaxBlockRows rows (fewer for very wide rows), column by
+// column, which the column-major storage needs to be fast, and each block goes out in one write.
+// Row r of a block is image row yFirst - r.
+constexpr std::size_t BlockBytesTarget = std::size_t{1} << 20;
+constexpr std::int32_t MaxBlockRows = 32;
+
+std::int32_t RowsPerBlock(std::size_t rowLength) {
+    return static_cast<std::int32_t>(std::clamp<std::size_t>(
+        BlockBytesTarget / std::max<std::size_t>(rowLength, 1), 1, MaxBlockRows));
+}
+
+// Calls encode(row, x, pixel) for every pixel of count rows, column by column, x increasing.
+template <class Encode>
+void EncodeBlock(const BitmapImage& image, std::uint8_t* rows, std::size_t rowLength,
+                 std::int32_t count, std::int32_t yFirst, Encode encode) {
+    const std::int32_t width = image.GetWidth();
+    for (std::int32_t x = 0; x < width; ++x) {
+        const PixelRgba* const column = image.Column(x).data() + yFirst;
+        std::uint8_t* row = rows;
+        for (std::int32_t r = 0; r < count; ++r, row += rowLength) {
+            encode(row, static_cast<std::size_t>(x), *(column - r));
+        }
+    }
+}
+
+void Encode32(const BitmapImage& image, std::uint8_t* rows, std::size_t rowLength,
+              std::int32_t count, std::int32_t yFirst) {
+    EncodeBlock(image, rows, rowLength, count, yFirst,
+                [](std::uint8_t* row, std::size_t x, const PixelRgba& pixel) {
+                    std::uint8_t* out = row + 4 * x;
+                    out[0] = pixel.Blue;
+                    out[1] = pixel.Green;
+                    out[2] = pixel.Red;
+                    out[3] = pixel.Alpha;
+                });
+}
+
+void Encode24(const BitmapImage& image, std::uint8_t* rows, std::size_t rowLength,
+              std::int32_t count, std::int32_t yFirst) {
+    EncodeBlock(image, rows, rowLength, count, yFirst,
+                [](std::uint8_t* row, std::size_t x, const PixelRgba& pixel) {
+                    std::uint8_t* out = row + 3 * x;
+                    out[0] = pixel.Blue;
+                    out[1] = pixel.Green;
+                    out[2] = pixel.Red;
+                });
+}
+
+void Encode16(const BitmapImage& image, std::uint8_t* rows, std::size_t rowLength,
+              std::int32_t count, std::int32_t yFirst) {
+    EncodeBlock(image, rows, rowLength, count, yFirst,
+                [](std::uint8_t* row, std::size_t x, const PixelRgba& pixel) {
+                    const std::uint32_t value = ((std::uint32_t{pixel.Red} >> 3) << 11) |
+                                                ((std::uint32_t{pixel.Green} >> 2) << 5) |
+                                                (std::uint32_t{pixel.Blue} >> 3);
+                    row[2 * x] = static_cast<std::uint8_t>(value);
+                    row[2 * x + 1] = static_cast<std::uint8_t>(value >> 8);
+                });
+}
+
+void Encode8(const BitmapImage& image, PaletteIndexCache& cache, std::uint8_t* rows,
+             std::size_t rowLength, std::int32_t count, std::int32_t yFirst) {
+    EncodeBlock(image, rows, rowLength, count, yFirst,
+                [&cache](std::uint8_t* row, std::size_t x, const PixelRgba& pixel) {
+                    row[x] = cache.IndexOf(pixel);
+                });
+}
+
+// Several indices per byte, weighted from the most significant end in increasing x: the first
+// pixel of a byte sets it, the others add to it, so the byte holds the low 8 bits of the sum and
+// bits without a pixel are 0.
+template <std::size_t PixelsPerByte>
+void EncodeIndices(const BitmapImage& image, PaletteIndexCache& cache, std::uint8_t* rows,
+                   std::size_t rowLength, std::int32_t count, std::int32_t yFirst) {
+    constexpr std::size_t bitsPerPixel = 8 / PixelsPerByte;
+    EncodeBlock(image, rows, rowLength, count, yFirst,
+                [&cache](std::uint8_t* row, std::size_t x, const PixelRgba& pixel) {
+                    const std::size_t slot = x % PixelsPerByte;
+                    const std::uint32_t part = std::uint32_t{cache.IndexOf(pixel)}
+                                               << (bitsPerPixel * (PixelsPerByte - 1 - slot));
+                    std::uint8_t& byte = row[x / PixelsPerByte];
+                    byte = static_cast<std::uint8_t>(slot == 0 ? part : byte + part);
+                });
+}
+
+// Little-endian output into a byte buffer.
+class ByteWriter {
+  public:
+    explicit ByteWriter(std::uint8_t* out) : Out(out) {}
+    void Put16(std::uint32_t value) {
+        Put8(value);
+        Put8(value >> 8);
+    }
+    void Put32(std::uint32_t value) {
+        Put16(value);
+        Put16(value >> 16);
+    }
+    void Put(const PixelRgba& colour) {
+        Put8(colour.Blue);
+        Put8(colour.Green);
+        Put8(colour.Red);
+        Put8(colour.Alpha);
+    }
+    std::size_t Written(const std::uint8_t* start) const {
+        return static_cast<std::size_t>(Out - start);
+    }
+
+  private:
+    void Put8(std::uint32_t value) { *Out++ = static_cast<std::uint8_t>(value); }
+    std::uint8_t* Out;
+};
+
+bool WriteAll(std::FILE* stream, const void* bytes, std::size_t count) {
+    return std::fwrite(bytes, 1, count, stream) == count;
+}
+
+// The headers and the palette or masks, as one block.
+bool WriteHeaders(const BitmapImage& image, std::uint64_t rowSize, std::FILE* stream) {
+    const std::int32_t depth = image.GetBitDepth();
+    const std::uint32_t paletteCount =
+        HasPaletteDepth(depth) ? static_cast<std::uint32_t>(IntPower(2, depth)) : 0;
+    const std::uint32_t tableBytes = HasPaletteDepth(depth) ? 4 * paletteCount
+                                     : depth == 16          ? MaskBytes
+                                                            : 0;
+    const std::uint64_t pixelBytes = rowSize * static_cast<std::uint64_t>(image.GetHeight());
+
+    // The Part's sizes are unsigned 32-bit fields; an image too large for them (over 4 GiB of
+    // pixels) gets them modulo 2^32, as the readers that use bfOffBits never look at them.
+    FileHeader file;
+    file.bfSize = static_cast<std::uint32_t>(tableBytes + pixelBytes + HeadersSize);
+    file.bfOffBits = tableBytes + HeadersSize;
+    InfoHeader info;
+    info.biSize = InfoHeaderSize;
+    info.biWidth = image.GetWidth();
+    info.biHeight = image.GetHeight();
+    info.biPlanes = 1;
+    info.biBitCount = static_cast<std::uint16_t>(depth);
+    info.biCompression = depth == 16 ? BiBitfields : BiRgb;
+    info.biSizeImage = static_cast<std::uint32_t>(pixelBytes);
+    info.biXPelsPerMeter = image.XResolution == 0 ? FallbackResolution : image.XResolution;
+    info.biYPelsPerMeter = image.YResolution == 0 ? FallbackResolution : image.YResolution;
+    info.biClrUsed = 0;
+    info.biClrImportant = 0;
+
+    std::array<std::uint8_t, HeadersSize + 256 * 4> block{};
+    ByteWriter out(block.data());
+    out.Put16(file.bfType);
+    out.Put32(file.bfSize);
+    out.Put16(file.bfReserved1);
+    out.Put16(file.bfReserved2);
+    out.Put32(file.bfOffBits);
+    out.Put32(info.biSize);
+    out.Put32(static_cast<std::uint32_t>(info.biWidth));
+    out.Put32(static_cast<std::uint32_t>(info.biHeight));
+    out.Put16(info.biPlanes);
+    out.Put16(info.biBitCount);
+    out.Put32(info.biCompression);
+    out.Put32(info.biSizeImage);
+    out.Put32(static_cast<std::uint32_t>(info.biXPelsPerMeter));
+    out.Put32(static_cast<std::uint32_t>(info.biYPelsPerMeter));
+    out.Put32(info.biClrUsed);
+    out.Put32(info.biClrImportant);
+    for (std::uint32_t index = 0; index < paletteCount; ++index) {
+        // PaletteEntry gives the default colour should an image ever lack its palette.
+        out.Put(image.PaletteEntry(static_cast<std::int32_t>(index)));
+    }
+    if (depth == 16) {
+        out.Put32(0xF800);
+        out.Put32(0x07E0);
+        out.Put32(0x001F);
+    }
+    return WriteAll(stream, block.data(), out.Written(block.data()));
+}
+
+// The rows bottom-up: one block buffer, zeroed once, so the padding bytes (which no encoder
+// writes) stay zero; one write per block.
+bool WriteRows(const BitmapImage& image, std::size_t rowLength, std::FILE* stream) {
+    const std::int32_t depth = image.GetBitDepth();
+    const std::int32_t blockRows = RowsPerBlock(rowLength);
+    std::vector<std::uint8_t> block(rowLength * static_cast<std::size_t>(blockRows), 0);
+    std::optional<PaletteIndexCache> cache;
+    if (HasPaletteDepth(depth)) {
+        cache.emplace(image);
+    }
+    for (std::int32_t y = image.GetHeight() - 1; y >= 0; y -= blockRows) {
+        const std::int32_t count = std::min(blockRows, y + 1);
+        switch (depth) {
+        case 32:
+            Encode32(image, block.data(), rowLength, count, y);
+            break;
+        case 24:
+            Encode24(image, block.data(), rowLength, count, y);
+            break;
+        case 16:
+            Encode16(image, block.data(), rowLength, count, y);
+            break;
+        case 8:
+            Encode8(image, *cache, block.data(), rowLength, count, y);
+            break;
+        case 4:
+            EncodeIndices<2>(image, *cache, block.data(), rowLength, count, y);
+            break;
+        default:
+            EncodeIndices<8>(image, *cache, block.data(), rowLength, count, y);
+            break;
+        }
+        if (!WriteAll(stream, block.data(), rowLength * static_cast<std::size_t>(count))) {
+            return false;
+        }
+    }
+    return true;
+}
+
+bool WriteBmp(const BitmapImage& image, std::FILE* stream) {
+    // The padded row: 4 x ceil(width x depth / 32) bytes, which both the Part's double-precision
+    // sizes and its integer row buffer come to.
+    const std::uint64_t rowBits = static_cast<std::uint64_t>(image.GetWidth()) *
+                                  static_cast<std::uint64_t>(image.GetBitDepth());
+    const std::uint64_t rowSize = (rowBits + 31) / 32 * 4;
+    return WriteHeaders(image, rowSize, stream) &&
+           WriteRows(image, static_cast<std::size_t>(rowSize), stream);
+}
+
+} // namespace
+
+bool BitmapImage::SaveBmp(const char* path) const {
+    if (!VerifyTypeSizes()) {
+        return false;
+    }
+    try {
+        FileReplacement output;
+        if (!output.Open(path)) {
+            return false;
+        }
+        if (!WriteBmp(*this, output.Stream())) {
+            output.Abandon();
+            return false;
+        }
+        return output.Commit();
+    } catch (const std::exception&) {
+        // Exhausted memory for a row buffer or the index cache; the replacement was abandoned.
+        return false;
+    }
+}
+
+bool BitmapImage::PackRow32(std::span<std::uint8_t> buffer, std::int32_t y) const {
+    if (std::int64_t{4} * Width > static_cast<std::int64_t>(buffer.size())) {
+        return false;
+    }
+    Encode32(*this, buffer.data(), buffer.size(), 1, y);
+    return true;
+}
+
+bool BitmapImage::PackRow24(std::span<std::uint8_t> buffer, std::int32_t y) const {
+    if (std::int64_t{3} * Width > static_cast<std::int64_t>(buffer.size())) {
+        return false;
+    }
+    Encode24(*this, buffer.data(), buffer.size(), 1, y);
+    return true;
+}
+
+bool BitmapImage::PackRow8(std::span<std::uint8_t> buffer, std::int32_t y) const {
+    if (Width > static_cast<std::int64_t>(buffer.size())) {
+        return false;
+    }
+    PaletteIndexCache cache(*this);
+    Encode8(*this, cache, buffer.data(), buffer.size(), 1, y);
+    return true;
+}
+
+bool BitmapImage::PackRow4(std::span<std::uint8_t> buffer, std::int32_t y) const {
+    if (Width > std::int64_t{2} * static_cast<std::int64_t>(buffer.size())) {
+        return false;
+    }
+    PaletteIndexCache cache(*this);
+    EncodeIndices<2>(*this, cache, buffer.data(), buffer.size(), 1, y);
+    return true;
+}
+
+bool BitmapImage::PackRow1(std::span<std::uint8_t> buffer, std::int32_t y) const {
+    if (Width > std::int64_t{8} * static_cast<std::int64_t>(buffer.size())) {
+        return false;
+    }
+    PaletteIndexCache cache(*this);
+    EncodeIndices<8>(*this, cache, buffer.data(), buffer.size(), 1, y);
+    return true;
+}
+
+// The definition: a linear search in index order; only a strictly smaller distance replaces the
+// result, so the lowest index wins ties, and the first exact match ends the search.
+std::uint8_t BitmapImage::NearestPaletteIndex(const PixelRgba& pixel) const {
+    const std::int32_t count = PaletteSize();
+    std::int32_t bestDistance = 999999;
+    std::uint8_t result = 0;
+    for (std::int32_t index = 0; index < count; ++index) {
+        const std::int32_t distance = SquaredDistance(PaletteEntry(index), pixel);
+        if (distance < bestDistance) {
+            bestDistance = distance;
+            result = static_cast<std::uint8_t>(index);
+        }
+        if (bestDistance == 0) {
+            break;
+        }
+    }
+    return result;
+}
+
+} // namespace dorvane
