@@ -2,17 +2,294 @@
 
 #include "pipeline_state.hpp"
 
+#include <algorithm>
+#include <array>
+#include <atomic>
+#include <cstddef>
+#include <exception>
+#include <optional>
+#include <thread>
+
 namespace dorvane {
 
-void GaussianBlurStage() {
-    // Unsigned "x + 2 < width" keeps planes narrower than 5 from wrapping around.
-    for (std::uint32_t x = 2; x + 2 < PlaneWidth; ++x) {
-        for (std::uint32_t y = 2; y + 2 < PlaneHeight; ++y) {
-            const float v = ConvolveAt(GaussianKernel, 5, GaussianScale,
-                                       static_cast<std::int32_t>(x), static_cast<std::int32_t>(y));
-            ImagePlane[x][y] = static_cast<std::int32_t>(v);
+namespace {
+
+// Why the fast path is exact. The pipeline holds only 0..255 in ImagePlane when it blurs, so a
+// window's integer sum S is at most 255 x 159. ConvolveAt's float chain then stays within 2e-4 of
+// S / 159: 25 roundings of at most half an ulp below 256, plus the scale's own error. A quotient
+// that is not whole lies at least 1/159 from an integer, so the chain truncates to S / 159. Only
+// when 159 divides S can the chain land just below the quotient; those cells run the chain
+// itself. bench/blur_rounding_check.cpp confirms all this over every window of 0..255. Blocks
+// that read any other value are computed with the chain throughout.
+
+constexpr std::uint32_t KernelSum = 159;
+constexpr std::uint32_t MaxCell = 255;
+
+constexpr std::uint32_t Weight(std::size_t a, std::size_t b) {
+    return static_cast<std::uint32_t>(GaussianKernel[5 * a + b]);
+}
+
+constexpr bool KernelIsSymmetric() {
+    for (std::size_t a = 0; a < 5; ++a) {
+        for (std::size_t b = 0; b < 5; ++b) {
+            if (Weight(a, b) != Weight(4 - a, b) || Weight(a, b) != Weight(a, 4 - b)) {
+                return false;
+            }
         }
     }
+    return true;
+}
+// The partial sums add mirrored cells before weighing them.
+static_assert(KernelIsSymmetric());
+
+// S / 159 for every window sum S up to 255 x 159 is (S x Reciprocal) >> QuotientShift, a product
+// that fits in 32 bits; its low bits fall below Reciprocal exactly when 159 divides S.
+constexpr std::uint32_t QuotientShift = 23;
+constexpr std::uint32_t LowBits = (1U << QuotientShift) - 1;
+constexpr std::uint32_t Reciprocal = (1U << QuotientShift) / KernelSum + 1;
+
+constexpr bool ReciprocalDividesEverySum() {
+    for (std::uint32_t sum = 0; sum <= MaxCell * KernelSum; ++sum) {
+        const std::uint32_t scaled = sum * Reciprocal;
+        if (scaled >> QuotientShift != sum / KernelSum ||
+            ((scaled & LowBits) < Reciprocal) != (sum % KernelSum == 0)) {
+            return false;
+        }
+    }
+    return true;
+}
+static_assert(ReciprocalDividesEverySum());
+
+// Rows that a column advances by at a time: the unit of work, and of the progress that the
+// thread smoothing the next column waits for.
+constexpr std::uint32_t BlockRows = 128;
+using BlockSums = std::array<std::uint32_t, BlockRows>;
+
+// Rows Y0 .. Y0 + Count - 1 of column X.
+struct Block {
+    std::uint32_t X;
+    std::uint32_t Y0;
+    std::uint32_t Count;
+
+    std::uint32_t End() const { return Y0 + Count; }
+};
+
+// Block k of column x; the visited rows are 2 .. PlaneHeight - 3.
+Block BlockOf(std::uint32_t x, std::uint32_t k) {
+    const std::uint32_t y0 = 2 + k * BlockRows;
+    return {x, y0, std::min(BlockRows, PlaneHeight - 2 - y0)};
+}
+
+std::int32_t Convolve(std::uint32_t x, std::uint32_t y) {
+    return static_cast<std::int32_t>(ConvolveAt(GaussianKernel, 5, GaussianScale,
+                                                static_cast<std::int32_t>(x),
+                                                static_cast<std::int32_t>(y)));
+}
+
+// The block's window sums less the taps on the two cells above the centre, which are smoothed
+// only as the column is walked. False when a cell of the windows lies outside 0..255; unsigned,
+// so that such cells cannot overflow.
+bool SumsWithoutCellsAbove(const Block& block, BlockSums& sums) {
+    const std::uint32_t x = block.X;
+    const std::size_t count = block.Count; // a local bound, which the stores cannot change
+    // Element i of the neighbour columns is row Y0 - 2 + i.
+    const std::int32_t* left2 = ImagePlane[x - 2] + (block.Y0 - 2);
+    const std::int32_t* left1 = ImagePlane[x - 1] + (block.Y0 - 2);
+    const std::int32_t* right1 = ImagePlane[x + 1] + (block.Y0 - 2);
+    const std::int32_t* right2 = ImagePlane[x + 2] + (block.Y0 - 2);
+    std::array<std::uint32_t, BlockRows + 4> outer; // columns x - 2 and x + 2
+    std::array<std::uint32_t, BlockRows + 4> inner; // columns x - 1 and x + 1
+    std::uint32_t bits = 0;
+    for (std::size_t i = 0; i < count + 4; ++i) {
+        const auto l2 = static_cast<std::uint32_t>(left2[i]);
+        const auto l1 = static_cast<std::uint32_t>(left1[i]);
+        const auto r1 = static_cast<std::uint32_t>(right1[i]);
+        const auto r2 = static_cast<std::uint32_t>(right2[i]);
+        outer[i] = l2 + r2;
+        inner[i] = l1 + r1;
+        bits |= l2 | l1 | r1 | r2;
+    }
+    // Element i of the centre column is row Y0 - 2 + i; rows from Y0 on are not yet smoothed.
+    const std::int32_t* centre = ImagePlane[x] + (block.Y0 - 2);
+    bits |= static_cast<std::uint32_t>(centre[0]) | static_cast<std::uint32_t>(centre[1]);
+    for (std::size_t i = 0; i < count; ++i) {
+        const auto c0 = static_cast<std::uint32_t>(centre[i + 2]);
+        const auto c1 = static_cast<std::uint32_t>(centre[i + 3]);
+        const auto c2 = static_cast<std::uint32_t>(centre[i + 4]);
+        bits |= c0 | c1 | c2;
+        sums[i] = Weight(0, 0) * (outer[i] + outer[i + 4]) +
+                  Weight(0, 1) * (outer[i + 1] + outer[i + 3]) + Weight(0, 2) * outer[i + 2] +
+                  Weight(1, 0) * (inner[i] + inner[i + 4]) +
+                  Weight(1, 1) * (inner[i + 1] + inner[i + 3]) + Weight(1, 2) * inner[i + 2] +
+                  Weight(2, 2) * c0 + Weight(2, 3) * c1 + Weight(2, 4) * c2;
+    }
+    return bits <= MaxCell;
+}
+
+// Walks down a block whose sums are ready, completing each with the two cells above it, just
+// smoothed. Their weights come scaled by Reciprocal, so that one multiply and one add lie
+// between a cell and the next.
+struct ColumnWalk {
+    std::uint32_t X;
+    std::uint32_t Y;
+    std::uint32_t End;
+    std::int32_t* Column;
+    const std::uint32_t* Sums;
+    std::uint32_t Above2;
+    std::uint32_t Above1;
+
+    ColumnWalk(const Block& block, const BlockSums& sums)
+        : X(block.X), Y(block.Y0), End(block.End()), Column(ImagePlane[block.X]), Sums(sums.data()),
+          Above2(static_cast<std::uint32_t>(Column[Y - 2])),
+          Above1(static_cast<std::uint32_t>(Column[Y - 1])) {}
+
+    void Step() {
+        const std::uint32_t known = *Sums++ * Reciprocal + Above2 * (Weight(2, 0) * Reciprocal);
+        const std::uint32_t scaled = known + Above1 * (Weight(2, 1) * Reciprocal);
+        std::uint32_t value = scaled >> QuotientShift;
+        // Whole quotients of 0 and 255 come from uniform windows, which the chain keeps.
+        if ((scaled & LowBits) < Reciprocal && value - 1 < MaxCell - 1) {
+            value = static_cast<std::uint32_t>(Convolve(X, Y));
+        }
+        Column[Y++] = static_cast<std::int32_t>(value);
+        Above2 = Above1;
+        Above1 = value;
+    }
+
+    void Finish() {
+        while (Y < End) {
+            Step();
+        }
+    }
+};
+
+void SmoothBlock(const Block& block, bool inRange, const BlockSums& sums) {
+    if (inRange) {
+        ColumnWalk(block, sums).Finish();
+        return;
+    }
+    for (std::uint32_t y = block.Y0; y < block.End(); ++y) {
+        ImagePlane[block.X][y] = Convolve(block.X, y);
+    }
+}
+
+// Smooths two blocks that read none of each other's cells, walking both columns at once so that
+// their chains of dependent cells overlap. Either may be absent.
+void SmoothBlocks(const std::optional<Block>& first, const std::optional<Block>& second) {
+    BlockSums firstSums;
+    BlockSums secondSums;
+    const bool firstInRange = first && SumsWithoutCellsAbove(*first, firstSums);
+    const bool secondInRange = second && SumsWithoutCellsAbove(*second, secondSums);
+    if (firstInRange && secondInRange) {
+        ColumnWalk a(*first, firstSums);
+        ColumnWalk b(*second, secondSums);
+        for (std::uint32_t i = std::min(first->Count, second->Count); i > 0; --i) {
+            a.Step();
+            b.Step();
+        }
+        a.Finish();
+        b.Finish();
+        return;
+    }
+    if (first) {
+        SmoothBlock(*first, firstInRange, firstSums);
+    }
+    if (second) {
+        SmoothBlock(*second, secondInRange, secondSums);
+    }
+}
+
+// A thread takes the columns in pairs; the second column trails the first by this many blocks,
+// so that its windows find the first column final down to two rows below them.
+constexpr std::uint32_t Trail = 2;
+
+constexpr std::uint32_t MaxThreads = 8;
+// Below this many cells per thread, starting a thread costs more than it saves.
+constexpr std::uint64_t MinCellsPerThread = std::uint64_t{1} << 18;
+
+// How far a thread has come: column x final down to row y (exclusive) reads x * PlaneHeight + y,
+// which only grows since each thread takes its columns in increasing order. One cache line each.
+struct alignas(64) Progress {
+    std::atomic<std::uint64_t> Position{0};
+};
+using Lanes = std::array<Progress, MaxThreads>;
+
+// The threads advance in step, so waits are short: yielding suits them better than sleeping.
+void WaitFor(const std::atomic<std::uint64_t>& position, std::uint64_t needed) {
+    while (position.load(std::memory_order_acquire) < needed) {
+        std::this_thread::yield();
+    }
+}
+
+// Smooths the column pairs lane, lane + laneCount, ... (pair k being columns 2 + 2k and 3 + 2k).
+// A block waits until the column to its left is final two rows below the block, the lowest row
+// its windows read there; the column before that is then final further down still. Columns to
+// the right are not yet written, since their threads wait for this one in the same way.
+void BlurLane(std::uint32_t lane, std::uint32_t laneCount, Lanes& lanes) {
+    const std::uint64_t height = PlaneHeight;
+    const std::uint32_t blocks = (PlaneHeight - 4 + BlockRows - 1) / BlockRows;
+    std::atomic<std::uint64_t>& own = lanes[lane].Position;
+    const std::atomic<std::uint64_t>& left = lanes[(lane + laneCount - 1) % laneCount].Position;
+    // A column of one block is final as a whole before the second column starts.
+    const std::uint32_t trail = std::min(Trail, blocks);
+    for (std::uint32_t x = 2 + 2 * lane; x + 2 < PlaneWidth; x += 2 * laneCount) {
+        const bool pair = x + 3 < PlaneWidth;
+        for (std::uint32_t step = 0; step < blocks + (pair ? trail : 0); ++step) {
+            std::optional<Block> leading;
+            std::optional<Block> trailing;
+            if (step < blocks) {
+                leading = BlockOf(x, step);
+                if (x > 2) {
+                    WaitFor(left, (x - 1) * height + std::min(leading->End() + 2, PlaneHeight - 2));
+                }
+            }
+            if (pair && step >= trail) {
+                trailing = BlockOf(x + 1, step - trail);
+            }
+            SmoothBlocks(leading, trailing);
+            const Block& done = trailing ? *trailing : *leading;
+            own.store(done.X * height + done.End(), std::memory_order_release);
+        }
+    }
+}
+
+std::uint32_t DefaultThreads() {
+    const std::uint64_t cells = std::uint64_t{PlaneWidth} * PlaneHeight;
+    const std::uint64_t bySize = std::max<std::uint64_t>(1, cells / MinCellsPerThread);
+    const std::uint32_t cores = std::max(1U, std::thread::hardware_concurrency());
+    return static_cast<std::uint32_t>(std::min<std::uint64_t>(cores, bySize));
+}
+
+} // namespace
+
+void GaussianBlurStage() {
+    GaussianBlurStage(DefaultThreads());
+}
+
+void GaussianBlurStage(std::uint32_t threads) {
+    if (PlaneWidth < 5 || PlaneHeight < 5) {
+        return;
+    }
+    const std::uint32_t pairs = (PlaneWidth - 3) / 2;
+    const std::uint32_t wanted = std::clamp(threads, 1U, std::min(MaxThreads, pairs));
+    Lanes lanes;
+    // Zero until every helper runs; then the number of lanes, fixed before any cell is written.
+    std::atomic<std::uint32_t> laneCount{0};
+    std::array<std::jthread, MaxThreads - 1> helpers; // joined first, on leaving
+    std::uint32_t started = 1;
+    try {
+        for (; started < wanted; ++started) {
+            helpers[started - 1] = std::jthread([&lanes, &laneCount, lane = started] {
+                laneCount.wait(0);
+                BlurLane(lane, laneCount.load(), lanes);
+            });
+        }
+    } catch (const std::exception&) {
+        // A helper that cannot start only means fewer lanes.
+    }
+    laneCount.store(started);
+    laneCount.notify_all();
+    BlurLane(0, started, lanes);
 }
 
 } // namespace dorvane

@@ -2,6 +2,8 @@
 
 #include "convolution.hpp"
 
+#include <cstdint>
+
 namespace dorvane {
 
 // The 5 x 5 Gaussian whose weights add up to 159, and the float nearest to 1/159.
@@ -15,7 +17,10 @@ inline constexpr Kernel5x5 GaussianKernel = {
 inline constexpr float GaussianScale = 1.0F / 159.0F;
 
 // Smooths ImagePlane in place, column by column and down each column, so that every window sees
-// the already smoothed cells before it. A frame two cells wide keeps its values.
+// the already smoothed cells before it. A frame two cells wide keeps its values. The first form
+// chooses the number of threads from the machine and the plane's size; the result is the same
+// for any number.
 void GaussianBlurStage();
+void GaussianBlurStage(std::uint32_t threads);
 
 } // namespace dorvane

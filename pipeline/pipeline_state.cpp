@@ -1,5 +1,6 @@
 #include "pipeline_state.hpp"
 
+#include <algorithm>
 #include <new>
 
 namespace dorvane {
@@ -25,15 +26,15 @@ template <typename Cell> void ReleasePlane(WorkPlane<Cell>& plane, std::uint32_t
     plane = nullptr;
 }
 
-// All-or-nothing: on a failed allocation the columns made so far are released again.
-template <typename Cell>
-WorkPlane<Cell> AllocatePlane(std::uint32_t width, std::uint32_t height, bool zeroed) {
+// All-or-nothing: on a failed allocation the columns made so far are released again. The cells
+// are left unwritten, so that a plane no stage uses costs neither a pass nor resident pages.
+template <typename Cell> WorkPlane<Cell> AllocatePlane(std::uint32_t width, std::uint32_t height) {
     auto* plane = new (std::nothrow) Cell*[width]();
     if (plane == nullptr) {
         return nullptr;
     }
     for (std::uint32_t x = 0; x < width; ++x) {
-        plane[x] = zeroed ? new (std::nothrow) Cell[height]() : new (std::nothrow) Cell[height];
+        plane[x] = new (std::nothrow) Cell[height];
         if (plane[x] == nullptr) {
             ReleasePlane(plane, x);
             return nullptr;
@@ -42,17 +43,32 @@ WorkPlane<Cell> AllocatePlane(std::uint32_t width, std::uint32_t height, bool ze
     return plane;
 }
 
+// The edge stages read, beyond the cells the gradient writes, only the magnitude plane's frame
+// one cell wide.
+void ZeroFrame(WorkPlane<std::int32_t> plane, std::uint32_t width, std::uint32_t height) {
+    if (width == 0 || height == 0) {
+        return;
+    }
+    std::fill_n(plane[0], height, 0);
+    std::fill_n(plane[width - 1], height, 0);
+    for (std::uint32_t x = 1; x + 1 < width; ++x) {
+        plane[x][0] = 0;
+        plane[x][height - 1] = 0;
+    }
+}
+
 } // namespace
 
 bool AllocatePlanes(std::uint32_t width, std::uint32_t height) {
-    auto image = AllocatePlane<std::int32_t>(width, height, false);
-    auto direction = image ? AllocatePlane<float>(width, height, true) : nullptr;
-    auto magnitude = direction ? AllocatePlane<std::int32_t>(width, height, true) : nullptr;
+    auto image = AllocatePlane<std::int32_t>(width, height);
+    auto direction = image ? AllocatePlane<float>(width, height) : nullptr;
+    auto magnitude = direction ? AllocatePlane<std::int32_t>(width, height) : nullptr;
     if (magnitude == nullptr) {
         ReleasePlane(direction, width);
         ReleasePlane(image, width);
         return false;
     }
+    ZeroFrame(magnitude, width, height);
     ImagePlane = image;
     DirectionPlane = direction;
     MagnitudePlane = magnitude;

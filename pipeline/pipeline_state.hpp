@@ -24,8 +24,9 @@ extern char OutputPath[OutputPathSize];
 
 // Allocates the three planes at width x height and, only when all of them could be allocated,
 // installs them and sets PlaneWidth and PlaneHeight. On failure nothing stays allocated and no
-// global changes. ImagePlane cells are left for the caller to fill; the direction and magnitude
-// planes start at zero, so the edge stages never read indeterminate cells.
+// global changes. No cell is written but the one-cell frame of MagnitudePlane, set to zero:
+// ImagePlane is for the caller to fill, and the edge stages read nothing else of the direction
+// and magnitude planes that the gradient stage has not written.
 bool AllocatePlanes(std::uint32_t width, std::uint32_t height);
 
 // Releases the three planes, if allocated, and nulls the plane pointers. PlaneWidth, PlaneHeight

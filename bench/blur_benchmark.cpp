@@ -1,0 +1,55 @@
+#include "gaussian_blur.hpp"
+#include "literal_blur.hpp"
+#include "photo_like_plane.hpp"
+#include "pipeline_state.hpp"
+
+#include <benchmark/benchmark.h>
+
+#include <cstdint>
+
+namespace {
+
+using namespace dorvane;
+
+// Runs a blur on a photo-like plane of width x height (arguments 0 and 1), restoring the plane
+// outside the timed part of every iteration. Reports the time per pixel.
+template <typename Blur> void RunBlur(benchmark::State& state, Blur blur) {
+    const auto width = static_cast<std::uint32_t>(state.range(0));
+    const auto height = static_cast<std::uint32_t>(state.range(1));
+    const auto values = bench::PhotoLikePlane(width, height);
+    if (!bench::LoadImagePlane(values, width, height)) {
+        state.SkipWithError("out of memory");
+        return;
+    }
+    for (auto _ : state) {
+        state.PauseTiming();
+        bench::CopyIntoImagePlane(values);
+        state.ResumeTiming();
+        blur();
+        benchmark::DoNotOptimize(ImagePlane[width / 2][height / 2]);
+    }
+    ReleasePlanes();
+    state.counters["per_pixel"] = benchmark::Counter(static_cast<double>(width) * height,
+                                                     benchmark::Counter::kIsIterationInvariantRate |
+                                                         benchmark::Counter::kInvert);
+}
+
+void LiteralBlur(benchmark::State& state) {
+    RunBlur(state, testing::LiteralGaussianBlur);
+}
+
+// Argument 2 is the number of threads.
+void FastBlur(benchmark::State& state) {
+    const auto threads = static_cast<std::uint32_t>(state.range(2));
+    RunBlur(state, [threads] { GaussianBlurStage(threads); });
+}
+
+BENCHMARK(LiteralBlur)->Args({4000, 3000})->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(FastBlur)
+    ->ArgsProduct({{2000}, {1500}, {1, 2}}) // 3 megapixels
+    ->ArgsProduct({{4000}, {3000}, {1, 2}}) // 12
+    ->ArgsProduct({{8000}, {6000}, {1, 2}}) // 48
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
+
+} // namespace
