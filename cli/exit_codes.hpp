@@ -1,0 +1,17 @@
+#pragma once
+
+namespace dorvane::cli {
+
+// Exit statuses of bmpblur; the first four follow the results of BMPBlur.
+enum ExitCode : int {
+    ExitOk = 0,
+    ExitSourceUnreadable = 1,
+    ExitOutputUnwritable = 2,
+    ExitInvalidArgument = 3,
+    ExitUsage = 64,
+};
+
+// The lines of --help that list the exit statuses.
+extern const char* const ExitCodeHelp;
+
+} // namespace dorvane::cli

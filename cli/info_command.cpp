@@ -1,0 +1,73 @@
+#include "info_command.hpp"
+
+#include "bmp_headers.hpp"
+#include "failure_reasons.hpp"
+#include "file_stream.hpp"
+#include "header_inspection.hpp"
+#include "report.hpp"
+
+#include <iostream>
+#include <string_view>
+
+namespace dorvane::cli {
+namespace {
+
+template <typename Value>
+void Field(std::string_view name, Value value, std::string_view note = {}) {
+    std::cout << "    " << name << ": " << +value;
+    if (!note.empty()) {
+        std::cout << " (" << note << ')';
+    }
+    std::cout << '\n';
+}
+
+std::string_view CompressionName(std::uint32_t compression) {
+    switch (compression) {
+    case BiRgb:
+        return "BI_RGB";
+    case BiRle8:
+        return "BI_RLE8";
+    case BiRle4:
+        return "BI_RLE4";
+    case BiBitfields:
+        return "BI_BITFIELDS";
+    default:
+        return "unknown";
+    }
+}
+
+} // namespace
+
+ExitCode PrintHeaders(const std::string& path) {
+    if (!OpenFile(path.c_str(), "rb")) {
+        Report(path, SourceFailureReason(path));
+        return ExitSourceUnreadable;
+    }
+    const FileHeader file = ReadFileHeaderOf(path.c_str());
+    if (file.bfType != BmpSignature) {
+        Report(path, "not a BMP file");
+        return ExitSourceUnreadable;
+    }
+    const InfoHeader info = ReadInfoHeaderOf(path.c_str());
+    std::cout << "File: " << path << '\n' << "  FileHeader:\n";
+    Field("bfType", file.bfType, "BM");
+    Field("bfSize", file.bfSize, "bytes");
+    Field("bfReserved1", file.bfReserved1);
+    Field("bfReserved2", file.bfReserved2);
+    Field("bfOffBits", file.bfOffBits, "offset of the pixel rows");
+    std::cout << "  InfoHeader:\n";
+    Field("biSize", info.biSize, "bytes");
+    Field("biWidth", info.biWidth, "pixels");
+    Field("biHeight", info.biHeight, info.biHeight < 0 ? "pixels, top-down" : "pixels, bottom-up");
+    Field("biPlanes", info.biPlanes);
+    Field("biBitCount", info.biBitCount, "bits per pixel");
+    Field("biCompression", info.biCompression, CompressionName(info.biCompression));
+    Field("biSizeImage", info.biSizeImage, "bytes");
+    Field("biXPelsPerMeter", info.biXPelsPerMeter, "pixels per metre");
+    Field("biYPelsPerMeter", info.biYPelsPerMeter, "pixels per metre");
+    Field("biClrUsed", info.biClrUsed);
+    Field("biClrImportant", info.biClrImportant);
+    return ExitOk;
+}
+
+} // namespace dorvane::cli

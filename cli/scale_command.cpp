@@ -1,0 +1,60 @@
+#include "scale_command.hpp"
+
+#include "bitmap_image.hpp"
+#include "failure_reasons.hpp"
+#include "report.hpp"
+#include "scaling.hpp"
+
+#include <cctype>
+#include <charconv>
+#include <cstdint>
+#include <optional>
+#include <string_view>
+
+namespace dorvane::cli {
+namespace {
+
+std::optional<std::int32_t> ParseValue(const std::string& text) {
+    std::int32_t value = 0;
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (error != std::errc() || end != text.data() + text.size()) {
+        return std::nullopt;
+    }
+    return value;
+}
+
+bool IsMode(const std::string& mode) {
+    return mode.size() == 1 && std::string_view("PWHF").find(static_cast<char>(std::toupper(
+                                   static_cast<unsigned char>(mode[0])))) != std::string_view::npos;
+}
+
+} // namespace
+
+ExitCode ScaleFile(const std::string& source, const std::string& output, const std::string& mode,
+                   const std::string& value) {
+    if (!IsMode(mode)) {
+        Report(mode, "unknown scaling mode (use P, W, H or F)");
+        return ExitInvalidArgument;
+    }
+    const std::optional<std::int32_t> number = ParseValue(value);
+    if (!number) {
+        Report(value, "not a whole number");
+        return ExitInvalidArgument;
+    }
+    BitmapImage image;
+    if (!image.LoadBmp(source.c_str())) {
+        Report(source, SourceFailureReason(source));
+        return ExitSourceUnreadable;
+    }
+    if (!ScaleImage(image, mode[0], *number)) {
+        Report(value, "the scaled image would be too large");
+        return ExitInvalidArgument;
+    }
+    if (!image.SaveBmp(output.c_str())) {
+        Report(output, OutputFailureReason(output));
+        return ExitOutputUnwritable;
+    }
+    return ExitOk;
+}
+
+} // namespace dorvane::cli

@@ -1,0 +1,21 @@
+#pragma once
+
+#include <cstdint>
+
+namespace dorvane {
+
+inline constexpr std::int32_t LoadFailed = 1;
+
+// Reads the BMP file at path, records its size and bit depth, allocates the three work planes
+// and fills ImagePlane with the floored luma of every pixel. Returns LoadFailed, with nothing
+// allocated and no global changed, when the file cannot be read or memory runs out; 0 otherwise.
+std::int32_t LoadGrayPlanes(const char* path);
+
+// Writes ImagePlane as a gray image of the planes' size at SourceBitDepth to OutputPath, with the
+// standard palette of that depth. Returns whether the file was written.
+bool StoreGrayImage();
+
+// Floored 0.587 G + 0.299 R + 0.114 B, in double and in that order.
+std::int32_t Luma(std::uint8_t red, std::uint8_t green, std::uint8_t blue);
+
+} // namespace dorvane

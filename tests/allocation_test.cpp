@@ -1,0 +1,186 @@
+// Runs in its own binary, whose global allocation operators count and fail on demand.
+#include "DorvaneBMPBlur.h"
+
+#include "bitmap_image.hpp"
+#include "counting_allocator.hpp"
+#include "temp_directory.hpp"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+using namespace dorvane;
+using namespace dorvane::testing;
+
+namespace {
+
+std::u16string Wide(const std::string& ascii) {
+    return {ascii.begin(), ascii.end()};
+}
+
+void WritePicture(const std::string& path, std::int32_t depth, std::int32_t width,
+                  std::int32_t height) {
+    BitmapImage image;
+    ASSERT_TRUE(image.ChangeBitDepth(depth));
+    ASSERT_TRUE(image.SetDimensions(width, height));
+    for (std::int32_t x = 0; x < width; ++x) {
+        for (std::int32_t y = 0; y < height; ++y) {
+            const auto v = static_cast<std::uint8_t>(x * 29 + y * 53);
+            image.PixelAt(x, y) = PixelRgba{v, static_cast<std::uint8_t>(v / 2), 200, 0};
+        }
+    }
+    ASSERT_TRUE(image.SaveBmp(path.c_str()));
+}
+
+std::vector<const void*> Sorted(const void* const* first, const void* const* last) {
+    std::vector<const void*> blocks(first, last);
+    std::sort(blocks.begin(), blocks.end());
+    return blocks;
+}
+
+std::vector<const void*> AllocatedBlocks(const AllocationLog& log) {
+    std::vector<const void*> blocks;
+    for (std::size_t i = 0; i < log.AllocatedCount; ++i) {
+        blocks.push_back(log.Allocated[i].Block);
+    }
+    std::sort(blocks.begin(), blocks.end());
+    return blocks;
+}
+
+// Every block allocated while recording was released exactly once, and nothing else was.
+// Blocks may be reused after release, so the two are compared as multisets.
+void ExpectBalanced(const AllocationLog& log) {
+    ASSERT_FALSE(log.Overflowed);
+    EXPECT_EQ(AllocatedBlocks(log), Sorted(log.Released, log.Released + log.ReleasedCount));
+}
+
+// Every block allocated while recording was released; blocks that existed before may have been
+// released too (an image replacing its storage).
+void ExpectNoLeak(const AllocationLog& log) {
+    ASSERT_FALSE(log.Overflowed);
+    const auto released = Sorted(log.Released, log.Released + log.ReleasedCount);
+    const auto allocated = AllocatedBlocks(log);
+    EXPECT_TRUE(
+        std::includes(released.begin(), released.end(), allocated.begin(), allocated.end()));
+}
+
+std::size_t BlocksOfSize(const AllocationLog& log, std::size_t size) {
+    return static_cast<std::size_t>(
+        std::count_if(log.Allocated, log.Allocated + log.AllocatedCount,
+                      [&](const AllocationRecord& record) { return record.Size == size; }));
+}
+
+// Runs prepare, then operation with its n-th allocation failing, for n = 1, 2, ... until it no
+// longer allocates that many times. An operation that met a failed allocation must report failure;
+// either way what it allocated must be released by the time check, run with allocation working
+// again, has looked at the outcome.
+void FailEachAllocation(const std::function<void()>& prepare,
+                        const std::function<bool()>& operation,
+                        const std::function<void(bool succeeded)>& check) {
+    for (std::size_t n = 1;; ++n) {
+        prepare();
+        FailAllocation(n);
+        StartRecording();
+        const bool succeeded = operation();
+        const bool failedAllocation = AllocationsSinceArmed() >= n;
+        FailAllocation(0);
+        check(succeeded); // releases what the operation left alive
+        StopRecording();
+        ExpectNoLeak(Log());
+        EXPECT_NE(succeeded, failedAllocation) << "allocation " << n;
+        if (!failedAllocation || ::testing::Test::HasFailure()) {
+            return;
+        }
+    }
+}
+
+} // namespace
+
+TEST(Allocation, EveryBlockOfACallIsReleasedExactlyOnce) {
+    TempDirectory folder;
+    struct Size {
+        std::int32_t Width, Height;
+    };
+    // Square, tall, wide, and two calls in a row of different sizes.
+    for (const Size size : {Size{8, 8}, Size{5, 13}, Size{13, 5}, Size{6, 7}}) {
+        const std::string source = folder.File("in.bmp");
+        WritePicture(source, 24, size.Width, size.Height);
+        StartRecording();
+        const std::int32_t result =
+            BMPBlur(Wide(source).c_str(), Wide(folder.File("out.bmp")).c_str());
+        StopRecording();
+        ASSERT_EQ(result, BMPBLUR_OK);
+        ExpectBalanced(Log());
+        const auto width = static_cast<std::size_t>(size.Width);
+        const auto column = static_cast<std::size_t>(size.Height) * 4;
+        // Three planes of column blocks and their pointer arrays, besides the images' columns.
+        EXPECT_GE(BlocksOfSize(Log(), column), 3 * width);
+        EXPECT_GE(BlocksOfSize(Log(), width * sizeof(void*)), 3U);
+    }
+}
+
+TEST(Allocation, AFailedCallReleasesEverything) {
+    TempDirectory folder;
+    StartRecording();
+    EXPECT_EQ(BMPBlur(Wide(folder.File("missing.bmp")).c_str(), Wide(folder.File("o.bmp")).c_str()),
+              BMPBLUR_SOURCE_UNREADABLE);
+    StopRecording();
+    ExpectBalanced(Log());
+}
+
+TEST(Allocation, LoadWithAnyAllocationFailingFailsCleanly) {
+    TempDirectory folder;
+    for (const std::int32_t depth : {1, 4, 8, 16, 24, 32}) {
+        const std::string path = folder.File("in" + std::to_string(depth) + ".bmp");
+        WritePicture(path, depth, 7, 5);
+        std::optional<BitmapImage> image;
+        FailEachAllocation(
+            [&] {
+                image.emplace(); // constructed before the failure is armed
+            },
+            [&] { return image->LoadBmp(path.c_str()); },
+            [&](bool loaded) {
+                EXPECT_EQ(image->GetWidth(), loaded ? 7 : 1);
+                EXPECT_EQ(image->GetBitDepth(), loaded ? depth : 1);
+                image.reset();
+            });
+    }
+}
+
+TEST(Allocation, SaveWithAnyAllocationFailingLeavesTheOldFile) {
+    TempDirectory folder;
+    const std::string path = folder.File("out.bmp");
+    WritePicture(path, 24, 3, 3);
+    const auto before = std::filesystem::file_size(path);
+    for (const std::int32_t depth : {1, 4, 8, 16, 24, 32}) {
+        BitmapImage image;
+        ASSERT_TRUE(image.ChangeBitDepth(depth));
+        ASSERT_TRUE(image.SetDimensions(9, 4));
+        FailEachAllocation([] {}, [&] { return image.SaveBmp(path.c_str()); },
+                           [&](bool saved) {
+                               if (saved) {
+                                   WritePicture(path, 24, 3, 3); // the old file again
+                               }
+                               EXPECT_EQ(std::filesystem::file_size(path), before);
+                           });
+        EXPECT_EQ(folder.Entries(), std::vector<std::string>{"out.bmp"});
+    }
+}
+
+TEST(Allocation, BlurWithAnyAllocationFailingReportsFailureAndCleansUp) {
+    TempDirectory folder;
+    const std::string source = folder.File("in.bmp");
+    WritePicture(source, 8, 9, 6);
+    const std::u16string in = Wide(source);
+    const std::u16string out = Wide(folder.File("out.bmp"));
+    FailEachAllocation([] {}, [&] { return BMPBlur(in.c_str(), out.c_str()) == BMPBLUR_OK; },
+                       [&](bool blurred) {
+                           EXPECT_EQ(std::filesystem::exists(folder.File("out.bmp")), blurred);
+                           std::filesystem::remove(folder.File("out.bmp"));
+                       });
+}

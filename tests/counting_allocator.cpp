@@ -1,0 +1,113 @@
+#include "counting_allocator.hpp"
+
+#include <cstdlib>
+#include <new>
+
+namespace dorvane::testing {
+namespace {
+
+AllocationLog TheLog{};
+bool Recording = false;
+std::size_t FailAt = 0;
+std::size_t SinceArmed = 0;
+
+void* Allocate(std::size_t size) noexcept {
+    ++SinceArmed;
+    if (FailAt != 0 && SinceArmed == FailAt) {
+        return nullptr;
+    }
+    void* block = std::malloc(size == 0 ? 1 : size);
+    if (Recording && block != nullptr) {
+        if (TheLog.AllocatedCount < MaxRecords) {
+            TheLog.Allocated[TheLog.AllocatedCount++] = {block, size};
+        } else {
+            TheLog.Overflowed = true;
+        }
+    }
+    return block;
+}
+
+void Release(void* block) noexcept {
+    if (block == nullptr) {
+        return;
+    }
+    if (Recording) {
+        if (TheLog.ReleasedCount < MaxRecords) {
+            TheLog.Released[TheLog.ReleasedCount++] = block;
+        } else {
+            TheLog.Overflowed = true;
+        }
+    }
+    std::free(block);
+}
+
+void* AllocateOrThrow(std::size_t size) {
+    void* block = Allocate(size);
+    if (block == nullptr) {
+        throw std::bad_alloc();
+    }
+    return block;
+}
+
+} // namespace
+
+void StartRecording() {
+    TheLog.AllocatedCount = 0;
+    TheLog.ReleasedCount = 0;
+    TheLog.Overflowed = false;
+    Recording = true;
+}
+
+void StopRecording() {
+    Recording = false;
+}
+
+const AllocationLog& Log() {
+    return TheLog;
+}
+
+void FailAllocation(std::size_t n) {
+    FailAt = n;
+    SinceArmed = 0;
+}
+
+std::size_t AllocationsSinceArmed() {
+    return SinceArmed;
+}
+
+} // namespace dorvane::testing
+
+using dorvane::testing::Allocate;
+using dorvane::testing::AllocateOrThrow;
+using dorvane::testing::Release;
+
+void* operator new(std::size_t size) {
+    return AllocateOrThrow(size);
+}
+void* operator new[](std::size_t size) {
+    return AllocateOrThrow(size);
+}
+void* operator new(std::size_t size, const std::nothrow_t&) noexcept {
+    return Allocate(size);
+}
+void* operator new[](std::size_t size, const std::nothrow_t&) noexcept {
+    return Allocate(size);
+}
+void operator delete(void* block) noexcept {
+    Release(block);
+}
+void operator delete[](void* block) noexcept {
+    Release(block);
+}
+void operator delete(void* block, std::size_t) noexcept {
+    Release(block);
+}
+void operator delete[](void* block, std::size_t) noexcept {
+    Release(block);
+}
+void operator delete(void* block, const std::nothrow_t&) noexcept {
+    Release(block);
+}
+void operator delete[](void* block, const std::nothrow_t&) noexcept {
+    Release(block);
+}
