@@ -1,13 +1,13 @@
 // bmpblur: the command-line face of the library.
+#include "batch.hpp"
 #include "blur_command.hpp"
 #include "edges_command.hpp"
 #include "exit_codes.hpp"
 #include "info_command.hpp"
 #include "scale_command.hpp"
 
-#include <cstring>
+#include <algorithm>
 #include <iostream>
-#include <span>
 #include <string>
 #include <vector>
 
@@ -22,22 +22,25 @@ struct Command {
     const char* Summary;
     std::size_t Operands;
     ExitCode (*Run)(const Arguments&);
+    // Set for commands that take a SOURCE and an OUTPUT and so can work on many files at once.
+    FileJob PerFile;
 };
 
 const Command Commands[] = {
-    {"blur", "blur SOURCE OUTPUT",
+    {"blur", "blur SOURCE OUTPUT\n       bmpblur blur -o FOLDER SOURCE...",
      "Turn SOURCE gray, smooth it with a 5 x 5 Gaussian and write it to OUTPUT at the source's "
-     "size and bit depth (1, 4, 8, 16, 24 or 32 bits per pixel).",
-     2, [](const Arguments& operands) { return BlurFile(operands[0], operands[1]); }},
-    {"edges", "edges SOURCE OUTPUT",
+     "size and bit depth (1, 4, 8, 16, 24 or 32 bits per pixel). With -o, every SOURCE is "
+     "written to FOLDER under its own file name, one worker per core.",
+     2, nullptr, BlurFile},
+    {"edges", "edges SOURCE OUTPUT\n       bmpblur edges -o FOLDER SOURCE...",
      "Find the edges of SOURCE (blur, gradient, non-maximum suppression, hysteresis at 65 and "
      "80) and write the edge map to OUTPUT at the source's size and bit depth: edges black, "
-     "background white.",
-     2, [](const Arguments& operands) { return DetectEdges(operands[0], operands[1]); }},
+     "background white. With -o, as for blur.",
+     2, nullptr, DetectEdges},
     {"info", "info FILE",
      "Print the file header and the info header of a BMP file, one field a line, with the "
      "format's published field names.",
-     1, [](const Arguments& operands) { return PrintHeaders(operands[0]); }},
+     1, [](const Arguments& operands) { return PrintHeaders(operands[0]); }, nullptr},
     {"scale", "scale SOURCE OUTPUT MODE VALUE",
      "Resize SOURCE by bilinear sampling and write it to OUTPUT at 24 bits per pixel. MODE is P "
      "(VALUE is a percentage), W (the new width), H (the new height) or F (the new length of "
@@ -45,29 +48,55 @@ const Command Commands[] = {
      4,
      [](const Arguments& operands) {
          return ScaleFile(operands[0], operands[1], operands[2], operands[3]);
-     }},
+     },
+     nullptr},
 };
+
+// text broken into lines of at most 78 columns, each starting with indent.
+std::string Wrapped(const std::string& text, const std::string& indent) {
+    std::string result;
+    std::string line = indent;
+    std::size_t start = 0;
+    while (start < text.size()) {
+        const std::size_t end = std::min(text.find(' ', start), text.size());
+        const std::string word = text.substr(start, end - start);
+        if (line.size() > indent.size() && line.size() + 1 + word.size() > 78) {
+            result += line + '\n';
+            line = indent;
+        }
+        line += (line.size() > indent.size() ? " " : "") + word;
+        start = end + 1;
+    }
+    return result + line + '\n';
+}
+
+bool IsHelp(const std::string& argument) {
+    return argument == "--help" || argument == "-h";
+}
 
 void PrintUsage(std::ostream& out) {
     out << "Usage: bmpblur SOURCE OUTPUT\n";
     for (const Command& command : Commands) {
         out << "       bmpblur " << command.Usage << '\n';
     }
-    out << "       bmpblur COMMAND --help | --help | --version\n";
+    out << "       bmpblur [COMMAND] --help | --version\n";
 }
 
 void PrintHelp() {
     PrintUsage(std::cout);
-    std::cout << "\nGray Gaussian blur and more for BMP files. With two file operands and no "
-                 "command, bmpblur blurs.\n\nCommands:\n";
+    std::cout << '\n'
+              << Wrapped("Gray Gaussian blur, edge maps, header listings and scaling of BMP "
+                         "files. With two file operands and no command, bmpblur blurs.",
+                         "")
+              << "\nCommands:\n";
     for (const Command& command : Commands) {
-        std::cout << "  " << command.Name << "\t" << command.Summary << '\n';
+        std::cout << "  " << command.Name << '\n' << Wrapped(command.Summary, "      ");
     }
-    std::cout << '\n' << ExitCodeHelp;
+    std::cout << "\nRun 'bmpblur COMMAND --help' for one command.\n\n" << ExitCodeHelp;
 }
 
 ExitCode UsageError(const std::string& message) {
-    std::cerr << "bmpblur: " << message << '\n';
+    std::cerr << "bmpblur: " << message << "\n";
     PrintUsage(std::cerr);
     return ExitUsage;
 }
@@ -82,18 +111,26 @@ const Command* FindCommand(const std::string& name) {
 }
 
 ExitCode RunCommand(const Command& command, const Arguments& operands) {
-    if (operands.size() == 1 && (operands[0] == "--help" || operands[0] == "-h")) {
+    if (operands.size() == 1 && IsHelp(operands[0])) {
         std::cout << "Usage: bmpblur " << command.Usage << "\n\n"
-                  << command.Summary << "\n\n"
+                  << Wrapped(command.Summary, "") << '\n'
                   << ExitCodeHelp;
         return ExitOk;
+    }
+    if (command.PerFile != nullptr && !operands.empty() && operands[0] == "-o") {
+        if (operands.size() < 3) {
+            return UsageError(std::string(command.Name) + ": -o needs a FOLDER and a SOURCE");
+        }
+        return RunBatch(command.PerFile, operands[1],
+                        Arguments(operands.begin() + 2, operands.end()));
     }
     if (operands.size() != command.Operands) {
         return UsageError(std::string(command.Name) + ": expected " +
                           std::to_string(command.Operands) + " operands, got " +
                           std::to_string(operands.size()));
     }
-    return command.Run(operands);
+    return command.PerFile != nullptr ? command.PerFile(operands[0], operands[1])
+                                      : command.Run(operands);
 }
 
 } // namespace
@@ -104,7 +141,7 @@ int main(int argc, char** argv) {
         return UsageError("missing operands");
     }
     const std::string& first = arguments.front();
-    if (first == "--help" || first == "-h") {
+    if (IsHelp(first)) {
         PrintHelp();
         return ExitOk;
     }
@@ -115,10 +152,10 @@ int main(int argc, char** argv) {
     if (const Command* command = FindCommand(first)) {
         return RunCommand(*command, Arguments(arguments.begin() + 1, arguments.end()));
     }
-    if (first.starts_with("-") && first != "-") {
+    if (first.starts_with("-") && first != "-" && first != "-o") {
         return UsageError("unknown option " + first);
     }
-    if (arguments.size() == 2) {
+    if (first == "-o" || arguments.size() == 2) {
         return RunCommand(Commands[0], arguments);
     }
     if (arguments.size() == 1) {

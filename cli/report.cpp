@@ -4,8 +4,12 @@
 
 namespace dorvane::cli {
 
+std::string ReportLine(const std::string& subject, const std::string& reason) {
+    return "bmpblur: " + subject + ": " + reason + '\n';
+}
+
 void Report(const std::string& subject, const std::string& reason) {
-    std::cerr << "bmpblur: " << subject << ": " << reason << '\n';
+    std::cerr << ReportLine(subject, reason);
 }
 
 } // namespace dorvane::cli

@@ -4,7 +4,10 @@
 
 namespace dorvane::cli {
 
-// Prints "bmpblur: SUBJECT: reason" as one line on standard error.
+// "bmpblur: SUBJECT: reason" and a line break.
+std::string ReportLine(const std::string& subject, const std::string& reason);
+
+// Prints the ReportLine on standard error.
 void Report(const std::string& subject, const std::string& reason);
 
 } // namespace dorvane::cli

@@ -1,0 +1,118 @@
+#include "bitmap_image.hpp"
+#include "tool_runner.hpp"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <set>
+
+using namespace dorvane;
+using namespace dorvane::testing;
+
+namespace {
+
+const std::string Sample = std::string(DORVANE_SOURCE_DIR) + "/samples/landscape.bmp";
+
+BitmapImage Load(const std::string& path) {
+    BitmapImage image;
+    EXPECT_TRUE(image.LoadBmp(path.c_str())) << path;
+    return image;
+}
+
+} // namespace
+
+TEST(ToolCommands, EdgesWritesABlackAndWhiteMapOfTheSourceSize) {
+    TempDirectory folder;
+    const ToolRun run = RunTool({"edges", Sample, folder.File("edges.bmp")});
+    ASSERT_EQ(run.Status, 0) << run.Err;
+    BitmapImage edges = Load(folder.File("edges.bmp"));
+    EXPECT_EQ(edges.GetWidth(), 384);
+    EXPECT_EQ(edges.GetHeight(), 256);
+    std::set<int> values;
+    std::size_t edgeCells = 0;
+    // Inside the two-cell frame that hysteresis leaves alone, every cell is edge or background.
+    for (std::int32_t x = 2; x < 382; ++x) {
+        for (std::int32_t y = 2; y < 254; ++y) {
+            values.insert(edges.PixelAt(x, y).Red);
+            edgeCells += edges.PixelAt(x, y).Red == 0 ? 1 : 0;
+        }
+    }
+    EXPECT_EQ(values, (std::set<int>{0, 255}));
+    EXPECT_GT(edgeCells, 1000U); // the sun, the hills, the house
+    EXPECT_LT(edgeCells, 20000U);
+}
+
+TEST(ToolCommands, InfoListsEveryHeaderFieldByItsPublishedName) {
+    const ToolRun run = RunTool({"info", Sample});
+    ASSERT_EQ(run.Status, 0) << run.Err;
+    for (const char* line : {"bfType: 19778", "bfSize: 294966", "bfOffBits: 54", "biSize: 40",
+                             "biWidth: 384", "biHeight: 256", "biPlanes: 1", "biBitCount: 24",
+                             "biCompression: 0", "biSizeImage: 294912", "biXPelsPerMeter: 3780",
+                             "biClrUsed: 0", "biClrImportant: 0", "bfReserved1: 0"}) {
+        EXPECT_NE(run.Out.find(line), std::string::npos) << line << "\n" << run.Out;
+    }
+    const ToolRun missing = RunTool({"info", "/no/such.bmp"});
+    EXPECT_EQ(missing.Status, 1);
+    EXPECT_EQ(missing.Err, "bmpblur: /no/such.bmp: No such file or directory\n");
+}
+
+TEST(ToolCommands, ScaleWritesTwentyFourBitsAtTheNewSize) {
+    TempDirectory folder;
+    struct Case {
+        std::vector<std::string> ModeAndValue;
+        std::int32_t Width, Height;
+    };
+    for (const Case& c : {Case{{"P", "50"}, 192, 128}, Case{{"w", "100"}, 100, 66},
+                          Case{{"H", "64"}, 96, 64}, Case{{"F", "48"}, 48, 32}}) {
+        std::vector<std::string> arguments{"scale", Sample, folder.File("scaled.bmp")};
+        arguments.insert(arguments.end(), c.ModeAndValue.begin(), c.ModeAndValue.end());
+        const ToolRun run = RunTool(arguments);
+        ASSERT_EQ(run.Status, 0) << run.Err;
+        BitmapImage scaled = Load(folder.File("scaled.bmp"));
+        EXPECT_EQ(scaled.GetWidth(), c.Width);
+        EXPECT_EQ(scaled.GetHeight(), c.Height);
+        EXPECT_EQ(scaled.GetBitDepth(), 24);
+    }
+    for (const auto& [mode, value] :
+         {std::pair{"X", "50"}, std::pair{"PW", "50"}, std::pair{"P", "fifty"},
+          std::pair{"W", "99999999999"}, std::pair{"W", "2000000000"}}) {
+        const ToolRun run = RunTool({"scale", Sample, folder.File("bad.bmp"), mode, value});
+        EXPECT_EQ(run.Status, 3) << mode << " " << value;
+        EXPECT_FALSE(std::filesystem::exists(folder.File("bad.bmp")));
+    }
+}
+
+TEST(ToolCommands, BatchGoesOnPastABadFileAndReportsIt) {
+    TempDirectory in;
+    TempDirectory out;
+    std::filesystem::copy_file(Sample, in.File("one.bmp"));
+    std::filesystem::copy_file(Sample, in.File("two.bmp"));
+    std::ofstream(in.File("broken.bmp")) << "no picture here";
+    const ToolRun run = RunTool({"blur", "-o", out.Path.string(), in.File("one.bmp"),
+                                 in.File("broken.bmp"), in.File("two.bmp")});
+    EXPECT_EQ(run.Status, 1);
+    EXPECT_EQ(run.Err, "bmpblur: " + in.File("broken.bmp") + ": not a BMP file\n");
+    EXPECT_EQ(out.Entries(), (std::vector<std::string>{"one.bmp", "two.bmp"}));
+
+    const ToolRun single = RunTool({Sample, out.File("single.bmp")});
+    ASSERT_EQ(single.Status, 0);
+    EXPECT_EQ(ReadText(out.File("one.bmp")), ReadText(out.File("single.bmp")));
+}
+
+TEST(ToolCommands, BatchRefusesTwoSourcesOfTheSameNameAndAMissingFolder) {
+    TempDirectory in;
+    TempDirectory out;
+    std::filesystem::create_directory(in.Path / "a");
+    std::filesystem::copy_file(Sample, in.File("a/pic.bmp"));
+    std::filesystem::copy_file(Sample, in.File("pic.bmp"));
+    const ToolRun run =
+        RunTool({"edges", "-o", out.Path.string(), in.File("pic.bmp"), in.File("a/pic.bmp")});
+    EXPECT_EQ(run.Status, 3);
+    EXPECT_NE(run.Err.find("same file name"), std::string::npos) << run.Err;
+    EXPECT_EQ(out.Entries(), std::vector<std::string>{"pic.bmp"});
+
+    const ToolRun nowhere = RunTool({"blur", "-o", out.File("missing"), in.File("pic.bmp")});
+    EXPECT_EQ(nowhere.Status, 2);
+    EXPECT_EQ(RunTool({"blur", "-o", out.Path.string()}).Status, 64);
+}
