@@ -12,7 +12,6 @@
 #include <fstream>
 #include <iterator>
 #include <string>
-#include <thread>
 #include <vector>
 
 using namespace dorvane;
@@ -219,33 +218,4 @@ TEST(BmpBlur, ConsecutiveCallsOfDifferentSizesAreIndependent) {
     ASSERT_TRUE(tall.LoadBmp(folder.File("tall-out.bmp").c_str()));
     EXPECT_EQ(wide.GetWidth(), 40);
     EXPECT_EQ(tall.GetHeight(), 40);
-}
-
-TEST(BmpBlur, CallsFromManyThreadsAreSerialisedAndAllCorrect) {
-    TempDirectory folder;
-    constexpr int Sources = 4;
-    for (int i = 0; i < Sources; ++i) {
-        const std::string name = "in" + std::to_string(i) + ".bmp";
-        WritePattern(folder.File(name), 24, 30 + i, 20 + 2 * i, static_cast<std::uint8_t>(i));
-        ASSERT_EQ(Blur(folder.File(name), folder.File("expected" + std::to_string(i) + ".bmp")),
-                  BMPBLUR_OK);
-    }
-    std::vector<std::thread> threads;
-    std::vector<int> failures(8, 0);
-    for (int t = 0; t < 8; ++t) {
-        threads.emplace_back([&, t] {
-            for (int call = 0; call < 10; ++call) {
-                const int i = (t + call) % Sources;
-                const std::string out = folder.File("t" + std::to_string(t) + ".bmp");
-                if (Blur(folder.File("in" + std::to_string(i) + ".bmp"), out) != BMPBLUR_OK ||
-                    Bytes(out) != Bytes(folder.File("expected" + std::to_string(i) + ".bmp"))) {
-                    ++failures[static_cast<std::size_t>(t)];
-                }
-            }
-        });
-    }
-    for (std::thread& thread : threads) {
-        thread.join();
-    }
-    EXPECT_EQ(failures, std::vector<int>(8, 0));
 }
