@@ -69,7 +69,7 @@ struct Headers {
     InfoHeader Info;
 };
 
-// Step 4: every field is read, whatever the earlier reads gave; true when all of them arrived.
+// Every field is read, whatever the earlier reads gave; true when all of them arrived.
 bool ReadHeaderFields(Headers& headers, std::FILE* stream) {
     FileHeader& file = headers.File;
     InfoHeader& info = headers.Info;
@@ -96,7 +96,7 @@ bool IsSupportedBitCount(std::uint16_t bitCount) {
     return HasPaletteDepth(bitCount) || bitCount == 16 || bitCount == 24 || bitCount == 32;
 }
 
-// Step 12: n = (bfOffBits - 54) / 4 entries, at most the palette size; entries that receive no
+// The palette: n = (bfOffBits - 54) / 4 entries, at most the palette size; entries that receive no
 // byte keep their standard colour, entries n and above become the default colour.
 void ReadPalette(BitmapImage& image, std::int32_t offsetPastHeaders, std::FILE* stream) {
     const std::span<PixelRgba> palette = image.PaletteEntries();
@@ -190,7 +190,7 @@ void Decode1(BitmapImage& image, const std::uint8_t* rows, std::size_t rowLength
                 });
 }
 
-// Step 14, depths 1, 4, 8, 24 and 32: whole rows, bottom-up, until one does not arrive. Reading
+// Depths 1, 4, 8, 24 and 32: whole rows, bottom-up, until one does not arrive. Reading
 // a block at once decodes exactly the rows that reading row by row would: the complete ones
 // before the first that is cut short.
 bool ReadPaletteOrRgbRows(BitmapImage& image, std::FILE* stream) {
