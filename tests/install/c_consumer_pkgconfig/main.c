@@ -1,0 +1,33 @@
+/* A C program built against the installed library through pkg-config: blurs argv[1] into argv[2]
+ * and exits with BMPBlur's result. */
+#include <DorvaneBMPBlur.h>
+
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+
+/* ASCII paths only: each byte becomes one UTF-16 unit. */
+static DorvaneChar16* Widen(const char* text) {
+    size_t length = strlen(text);
+    DorvaneChar16* wide = malloc((length + 1) * sizeof *wide);
+    if (wide == NULL) {
+        return NULL;
+    }
+    for (size_t i = 0; i <= length; ++i) {
+        wide[i] = (DorvaneChar16)(unsigned char)text[i];
+    }
+    return wide;
+}
+
+int main(int argc, char** argv) {
+    if (argc != 3) {
+        fputs("usage: c_consumer SOURCE OUTPUT\n", stderr);
+        return 64;
+    }
+    DorvaneChar16* source = Widen(argv[1]);
+    DorvaneChar16* output = Widen(argv[2]);
+    int32_t result = BMPBlur(source, output);
+    free(source);
+    free(output);
+    return (int)result;
+}
