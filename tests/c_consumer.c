@@ -1,6 +1,8 @@
-/* A plain C host of the library: blurs argv[1] into argv[2] and exits with BMPBlur's result. */
-#include "DorvaneBMPBlur.h"
+/* A plain C host of the library, built in the tree and against an installed copy: blurs argv[1]
+ * into argv[2] and exits with BMPBlur's result. */
+#include <DorvaneBMPBlur.h>
 
+#include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
 
@@ -19,6 +21,7 @@ static DorvaneChar16* Widen(const char* text) {
 
 int main(int argc, char** argv) {
     if (argc != 3) {
+        fputs("usage: c_consumer SOURCE OUTPUT\n", stderr);
         return 64;
     }
     DorvaneChar16* source = Widen(argv[1]);
