@@ -1,0 +1,189 @@
+// Saves that fail part way, and saves next to hostile names. A save that runs into the file-size
+// limit at any point (in the headers, the palette or masks, the rows, or at the final flush)
+// returns false and leaves the file it was to replace byte for byte, with nothing else left in
+// its folder; a save never follows symbolic links planted where its temporary files go.
+#include "DorvaneBMPBlur.h"
+
+#include "bitmap_image.hpp"
+#include "bmp_file_builder.hpp"
+#include "bmp_headers.hpp"
+#include "file_replacement.hpp"
+#include "temp_directory.hpp"
+
+#include <gtest/gtest.h>
+
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <csignal>
+#include <cstdio>
+#include <filesystem>
+#include <functional>
+#include <string>
+#include <vector>
+
+using namespace dorvane;
+using namespace dorvane::testing;
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr int ChildCouldNotLimit = 90;
+
+BitmapImage Picture(std::int32_t depth, std::int32_t width, std::int32_t height) {
+    BitmapImage image;
+    image.ChangeBitDepth(depth);
+    image.SetDimensions(width, height);
+    for (std::int32_t x = 0; x < width; ++x) {
+        for (std::int32_t y = 0; y < height; ++y) {
+            image.PixelAt(x, y) =
+                PixelRgba{static_cast<std::uint8_t>(7 * x), static_cast<std::uint8_t>(11 * y),
+                          static_cast<std::uint8_t>(x + y), 0};
+        }
+    }
+    return image;
+}
+
+// Runs body in a child whose files may not grow beyond limit bytes and returns its exit status.
+// Writing past the limit then fails with EFBIG instead of killing the child with SIGXFSZ.
+int RunWithFileSizeLimit(rlim_t limit, const std::function<int()>& body) {
+    const pid_t child = fork();
+    if (child == 0) {
+        std::signal(SIGXFSZ, SIG_IGN);
+        const rlimit limits{limit, limit};
+        _exit(setrlimit(RLIMIT_FSIZE, &limits) == 0 ? body() : ChildCouldNotLimit);
+    }
+    int status = 0;
+    waitpid(child, &status, 0);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+// Child exit status of a save: 1 when SaveBmp reported success, 0 when it reported failure.
+int SaveInChild(const BitmapImage& image, const std::string& path, rlim_t limit) {
+    return RunWithFileSizeLimit(limit, [&] { return image.SaveBmp(path.c_str()) ? 1 : 0; });
+}
+
+struct Case {
+    std::int32_t Depth;
+    std::int32_t Width;
+    std::int32_t Height;
+};
+
+} // namespace
+
+TEST(WriteFaults, AFileSizeLimitAnywhereInTheFileLeavesTheOldFile) {
+    const TempDirectory folder;
+    const std::string path = folder.File("keep.bmp");
+    for (const Case c : {Case{1, 9, 3}, Case{4, 5, 2}, Case{8, 6, 4}, Case{16, 5, 3},
+                         Case{24, 7, 5}, Case{32, 3, 3}}) {
+        const BitmapImage image = Picture(c.Depth, c.Width, c.Height);
+        ASSERT_TRUE(image.SaveBmp(path.c_str()));
+        const Bytes wanted = ReadFileBytes(path);
+        const std::size_t size = wanted.size();
+        const std::size_t rows = GetU32(wanted, 10);
+
+        WriteFileBytes(path, Bytes{'o', 'l', 'd'});
+        fs::permissions(path, fs::perms{0640}, fs::perm_options::replace);
+        // Nothing, inside the file header, at the end of the headers, in the palette or masks,
+        // at the first row, inside it, and one byte short of the whole file.
+        const std::size_t headers = HeadersSize;
+        for (const std::size_t limit :
+             std::vector<std::size_t>{0, 1, 13, headers, headers + 5, rows, rows + 1, size - 1}) {
+            const std::string context =
+                std::to_string(c.Depth) + " bpp, limit " + std::to_string(limit);
+            EXPECT_EQ(SaveInChild(image, path, limit), 0) << context;
+            EXPECT_EQ(ReadFileBytes(path), (Bytes{'o', 'l', 'd'})) << context;
+            EXPECT_EQ(fs::status(path).permissions(), fs::perms{0640}) << context;
+            EXPECT_EQ(folder.Entries(), std::vector<std::string>{"keep.bmp"}) << context;
+        }
+        // Exactly enough room: the file is replaced whole and keeps its permission bits.
+        EXPECT_EQ(SaveInChild(image, path, size), 1) << c.Depth;
+        EXPECT_EQ(ReadFileBytes(path), wanted) << c.Depth;
+        EXPECT_EQ(fs::status(path).permissions(), fs::perms{0640}) << c.Depth;
+        EXPECT_EQ(folder.Entries(), std::vector<std::string>{"keep.bmp"}) << c.Depth;
+    }
+}
+
+TEST(WriteFaults, AFailedSaveThroughALinkLeavesTheLinkAndItsTarget) {
+    const TempDirectory folder;
+    fs::create_directory(folder.Path / "real");
+    const fs::path target = folder.Path / "real" / "target.bmp";
+    WriteFileBytes(target, Bytes{1, 2, 3});
+    fs::create_symlink("real/target.bmp", folder.Path / "link.bmp");
+    EXPECT_EQ(SaveInChild(Picture(24, 40, 40), folder.File("link.bmp"), 1000), 0);
+    EXPECT_TRUE(fs::is_symlink(folder.Path / "link.bmp"));
+    EXPECT_EQ(fs::read_symlink(folder.Path / "link.bmp"), fs::path("real/target.bmp"));
+    EXPECT_EQ(ReadFileBytes(target), (Bytes{1, 2, 3}));
+    // The temporary file went next to the target, and is gone.
+    EXPECT_EQ(std::distance(fs::directory_iterator(folder.Path / "real"), fs::directory_iterator{}),
+              1);
+    EXPECT_EQ(folder.Entries(), (std::vector<std::string>{"link.bmp", "real"}));
+}
+
+TEST(WriteFaults, ABlurThatCannotWriteItsOutputLeavesTheOldOutput) {
+    const TempDirectory folder;
+    const std::string source = folder.File("in.bmp");
+    ASSERT_TRUE(Picture(24, 60, 60).SaveBmp(source.c_str()));
+    const std::string output = folder.File("out.bmp");
+    WriteFileBytes(output, Bytes{'o', 'l', 'd'});
+    const std::u16string wideSource(source.begin(), source.end());
+    const std::u16string wideOutput(output.begin(), output.end());
+    // The output needs 10854 bytes.
+    const int code = RunWithFileSizeLimit(
+        4000, [&] { return static_cast<int>(BMPBlur(wideSource.c_str(), wideOutput.c_str())); });
+    EXPECT_EQ(code, BMPBLUR_OUTPUT_UNWRITABLE);
+    EXPECT_EQ(ReadFileBytes(output), (Bytes{'o', 'l', 'd'}));
+    EXPECT_EQ(folder.Entries(), (std::vector<std::string>{"in.bmp", "out.bmp"}));
+}
+
+TEST(WriteFaults, LinksPlantedAtTemporaryNamesAreNeverFollowed) {
+    const TempDirectory folder;
+    fs::create_directory(folder.Path / "elsewhere");
+    const fs::path victim = folder.Path / "elsewhere" / "victim";
+    const fs::path missing = folder.Path / "elsewhere" / "created-through-a-link";
+    WriteFileBytes(victim, Bytes{'v'});
+    // Names of the form that the writer's temporary files take, pointing at a file and at a
+    // name that does not exist yet.
+    const std::vector<std::string> planted{
+        ".dorvane-save-0000000000000000.tmp", ".dorvane-save-ffffffffffffffff.tmp",
+        ".dorvane-save-0123456789abcdef.tmp", "out.bmp.tmp", ".out.bmp.tmp"};
+    for (std::size_t i = 0; i < planted.size(); ++i) {
+        fs::create_symlink(i % 2 == 0 ? victim : missing, folder.Path / planted[i]);
+    }
+    const std::string path = folder.File("out.bmp");
+    for (int save = 0; save < 50; ++save) {
+        ASSERT_TRUE(Picture(8, 3 + save % 4, 2).SaveBmp(path.c_str()));
+    }
+    EXPECT_EQ(SaveInChild(Picture(24, 50, 50), path, 500), 0);
+
+    EXPECT_EQ(ReadFileBytes(victim), Bytes{'v'});
+    EXPECT_FALSE(fs::exists(missing));
+    for (std::size_t i = 0; i < planted.size(); ++i) {
+        EXPECT_TRUE(fs::is_symlink(folder.Path / planted[i])) << planted[i];
+    }
+    EXPECT_TRUE(fs::is_regular_file(fs::symlink_status(path)));
+    EXPECT_EQ(folder.Entries().size(), planted.size() + 2); // the links, out.bmp, elsewhere
+}
+
+TEST(WriteFaults, ATemporaryFileSwappedForALinkPassesItsModeToNothing) {
+    const TempDirectory folder;
+    const fs::path victim = folder.Path / "victim";
+    WriteFileBytes(victim, Bytes{'v'});
+    fs::permissions(victim, fs::perms{0600}, fs::perm_options::replace);
+    const std::string path = folder.File("out.bmp");
+    WriteFileBytes(path, Bytes{'o'});
+    fs::permissions(path, fs::perms{0664}, fs::perm_options::replace);
+
+    FileReplacement replacement;
+    ASSERT_TRUE(replacement.Open(path.c_str()));
+    ASSERT_GE(std::fputs("new", replacement.Stream()), 0);
+    // Anyone who may write the folder can put a link where the temporary file is: the mode of
+    // the replaced file must go to the file that was written, not to what the name now leads to.
+    const fs::path temporary = replacement.TemporaryPath();
+    fs::remove(temporary);
+    fs::create_symlink(victim, temporary);
+    replacement.Commit();
+    EXPECT_EQ(fs::status(victim).permissions(), fs::perms{0600});
+    EXPECT_EQ(ReadFileBytes(victim), Bytes{'v'});
+}
