@@ -13,7 +13,9 @@
 //   pixel whose read fails repeats the last complete value read.
 #include "bmp_reader.hpp"
 #include "bitmap_image.hpp"
+#include "block_handoff.hpp"
 #include "bmp_headers.hpp"
+#include "bmp_pixel_blocks.hpp"
 #include "file_stream.hpp"
 #include "int_power.hpp"
 
@@ -21,6 +23,7 @@
 #include <array>
 #include <cstring>
 #include <exception>
+#include <optional>
 #include <utility>
 #include <vector>
 
@@ -128,13 +131,93 @@ std::int32_t RowsPerBlock(std::size_t rowLength) {
     return static_cast<std::int32_t>(rows);
 }
 
+// Where the rows go. A target is told the rows of each block (Begin, End) and gives the address
+// of pixel (x, y) of the current block (At).
+
+// Straight into the image's columns, which SetDimensions made white with alpha 0.
+class ImageTarget {
+  public:
+    static constexpr bool StartsWhite = true;
+
+    explicit ImageTarget(BitmapImage& image) : Image(image) {}
+    bool Prepare(std::int32_t width, std::int32_t height) {
+        return Image.SetDimensions(width, height);
+    }
+    void Reserve(std::int32_t) {}
+    std::int32_t Width() const { return Image.GetWidth(); }
+    std::int32_t Height() const { return Image.GetHeight(); }
+    void Begin(std::int32_t, std::int32_t) {}
+    PixelRgba* At(std::int32_t x, std::int32_t y) {
+        return Image.Column(x).data() + static_cast<std::ptrdiff_t>(y);
+    }
+    void End() {}
+
+  private:
+    BitmapImage& Image;
+};
+
+// One block's rows, every column of them in one run.
+struct Band {
+    std::vector<PixelRgba> Pixels;
+    std::int32_t YLow = 0;
+    std::int32_t Rows = 0;
+};
+
+// Into a band of one block's rows, handed to the sink when the block is done; a helper thread
+// takes each band to the sink while the next one is decoded. The bands start with alpha 0
+// everywhere and the decoders of 16 and 24 bpp never write alpha, so their pixels equal those an
+// image would hold.
+class BandTarget {
+  public:
+    static constexpr bool StartsWhite = false;
+
+    explicit BandTarget(const PixelBlockSink& sink) : Sink(sink) {}
+    bool Prepare(std::int32_t width, std::int32_t height) {
+        PictureWidth = width;
+        PictureHeight = height;
+        return Sink.Start(width, height);
+    }
+    void Reserve(std::int32_t rows) {
+        Stride = static_cast<std::size_t>(rows);
+        const std::size_t size = Stride * static_cast<std::size_t>(PictureWidth);
+        const bool helped = PictureHeight > rows;
+        Bands.emplace(
+            Band{std::vector<PixelRgba>(size)}, Band{std::vector<PixelRgba>(helped ? size : 0)},
+            [this](Band& band) {
+                Sink.Take(PixelBlock{band.YLow, band.Rows, Stride, band.Pixels});
+                return true;
+            },
+            helped);
+    }
+    std::int32_t Width() const { return PictureWidth; }
+    std::int32_t Height() const { return PictureHeight; }
+    void Begin(std::int32_t yFirst, std::int32_t count) {
+        Current = &Bands->Next();
+        Current->YLow = yFirst - count + 1;
+        Current->Rows = count;
+    }
+    PixelRgba* At(std::int32_t x, std::int32_t y) {
+        return Current->Pixels.data() + static_cast<std::size_t>(x) * Stride +
+               static_cast<std::size_t>(y - Current->YLow);
+    }
+    void End() { Bands->HandOver(); }
+
+  private:
+    const PixelBlockSink& Sink;
+    std::int32_t PictureWidth = 0;
+    std::int32_t PictureHeight = 0;
+    std::size_t Stride = 0;
+    Band* Current = nullptr;
+    std::optional<BlockHandoff<Band>> Bands; // last: joins its helper before the rest goes
+};
+
 // Calls decode(pixel, row, x) for every pixel of count rows, column by column.
-template <class Decode>
-void DecodeBlock(BitmapImage& image, const std::uint8_t* rows, std::size_t rowLength,
+template <class Target, class Decode>
+void DecodeBlock(Target& target, const std::uint8_t* rows, std::size_t rowLength,
                  std::int32_t count, std::int32_t yFirst, Decode decode) {
-    const std::int32_t width = image.GetWidth();
+    const std::int32_t width = target.Width();
     for (std::int32_t x = 0; x < width; ++x) {
-        PixelRgba* const column = image.Column(x).data() + yFirst;
+        PixelRgba* const column = target.At(x, yFirst);
         const std::uint8_t* row = rows;
         for (std::int32_t r = 0; r < count; ++r, row += rowLength) {
             decode(*(column - r), row, static_cast<std::size_t>(x));
@@ -142,18 +225,20 @@ void DecodeBlock(BitmapImage& image, const std::uint8_t* rows, std::size_t rowLe
     }
 }
 
-void Decode32(BitmapImage& image, const std::uint8_t* rows, std::size_t rowLength,
-              std::int32_t count, std::int32_t yFirst) {
-    DecodeBlock(image, rows, rowLength, count, yFirst,
+template <class Target>
+void Decode32(Target& target, std::span<const PixelRgba>, const std::uint8_t* rows,
+              std::size_t rowLength, std::int32_t count, std::int32_t yFirst) {
+    DecodeBlock(target, rows, rowLength, count, yFirst,
                 [](PixelRgba& pixel, const std::uint8_t* row, std::size_t x) {
                     const std::uint8_t* bytes = row + 4 * x;
                     pixel = PixelRgba{bytes[0], bytes[1], bytes[2], bytes[3]};
                 });
 }
 
-void Decode24(BitmapImage& image, const std::uint8_t* rows, std::size_t rowLength,
-              std::int32_t count, std::int32_t yFirst) {
-    DecodeBlock(image, rows, rowLength, count, yFirst,
+template <class Target>
+void Decode24(Target& target, std::span<const PixelRgba>, const std::uint8_t* rows,
+              std::size_t rowLength, std::int32_t count, std::int32_t yFirst) {
+    DecodeBlock(target, rows, rowLength, count, yFirst,
                 [](PixelRgba& pixel, const std::uint8_t* row, std::size_t x) {
                     const std::uint8_t* bytes = row + 3 * x;
                     pixel.Blue = bytes[0]; // alpha stays as it is
@@ -162,73 +247,104 @@ void Decode24(BitmapImage& image, const std::uint8_t* rows, std::size_t rowLengt
                 });
 }
 
-void Decode8(BitmapImage& image, const std::uint8_t* rows, std::size_t rowLength,
-             std::int32_t count, std::int32_t yFirst) {
-    const std::span<const PixelRgba> palette = std::as_const(image).PaletteEntries();
-    DecodeBlock(image, rows, rowLength, count, yFirst,
+template <class Target>
+void Decode8(Target& target, std::span<const PixelRgba> palette, const std::uint8_t* rows,
+             std::size_t rowLength, std::int32_t count, std::int32_t yFirst) {
+    DecodeBlock(target, rows, rowLength, count, yFirst,
                 [palette](PixelRgba& pixel, const std::uint8_t* row, std::size_t x) {
                     pixel = PaletteColour(palette, row[x]);
                 });
 }
 
-void Decode4(BitmapImage& image, const std::uint8_t* rows, std::size_t rowLength,
-             std::int32_t count, std::int32_t yFirst) {
-    const std::span<const PixelRgba> palette = std::as_const(image).PaletteEntries();
-    DecodeBlock(image, rows, rowLength, count, yFirst,
+template <class Target>
+void Decode4(Target& target, std::span<const PixelRgba> palette, const std::uint8_t* rows,
+             std::size_t rowLength, std::int32_t count, std::int32_t yFirst) {
+    DecodeBlock(target, rows, rowLength, count, yFirst,
                 [palette](PixelRgba& pixel, const std::uint8_t* row, std::size_t x) {
                     const std::uint32_t byte = row[x / 2];
                     pixel = PaletteColour(palette, x % 2 == 0 ? byte >> 4 : byte & 0x0F);
                 });
 }
 
-void Decode1(BitmapImage& image, const std::uint8_t* rows, std::size_t rowLength,
-             std::int32_t count, std::int32_t yFirst) {
-    const std::span<const PixelRgba> palette = std::as_const(image).PaletteEntries();
-    DecodeBlock(image, rows, rowLength, count, yFirst,
+template <class Target>
+void Decode1(Target& target, std::span<const PixelRgba> palette, const std::uint8_t* rows,
+             std::size_t rowLength, std::int32_t count, std::int32_t yFirst) {
+    DecodeBlock(target, rows, rowLength, count, yFirst,
                 [palette](PixelRgba& pixel, const std::uint8_t* row, std::size_t x) {
                     pixel = PaletteColour(palette, (std::uint32_t{row[x / 8]} >> (7 - x % 8)) & 1);
                 });
 }
 
-// Depths 1, 4, 8, 24 and 32: whole rows, bottom-up, until one does not arrive. Reading
-// a block at once decodes exactly the rows that reading row by row would: the complete ones
-// before the first that is cut short.
-bool ReadPaletteOrRgbRows(BitmapImage& image, std::FILE* stream) {
+// Sets pixels x >= first of rows yHigh down to yLow of the current block to colour.
+template <class Target>
+void FillBlock(Target& target, std::int32_t first, std::int32_t yHigh, std::int32_t yLow,
+               const PixelRgba& colour) {
+    for (std::int32_t x = first; x < target.Width(); ++x) {
+        std::fill(target.At(x, yLow), target.At(x, yLow) + (yHigh - yLow + 1), colour);
+    }
+}
+
+// Rows yHigh down to 0, in blocks, all of colour.
+template <class Target>
+void FillRemainingRows(Target& target, std::int32_t yHigh, std::int32_t blockRows,
+                       const PixelRgba& colour) {
+    for (std::int32_t y = yHigh; y >= 0; y -= blockRows) {
+        const std::int32_t count = std::min(blockRows, y + 1);
+        target.Begin(y, count);
+        FillBlock(target, 0, y, y - count + 1, colour);
+        target.End();
+    }
+}
+
+// Step 14, depths 1, 4, 8, 24 and 32: whole rows, bottom-up, until one does not arrive; the
+// rest stay white. Reading a block at once decodes exactly the rows that reading row by row
+// would: the complete ones before the first that is cut short.
+template <class Target>
+bool ReadPaletteOrRgbRows(Target& target, const BitmapImage& image, std::FILE* stream) {
     const std::int32_t depth = image.GetBitDepth();
     // Width x depth is at most 2^24 x 32; the padded row is 4 x ceil(width x depth / 32) bytes,
     // the length that the literal "add 1 while short, then while not a multiple of 4" gives.
-    const std::int64_t rowBits = std::int64_t{image.GetWidth()} * depth;
+    const std::int64_t rowBits = std::int64_t{target.Width()} * depth;
     const auto rowLength = static_cast<std::size_t>((rowBits + 31) / 32 * 4);
-    void (*decode)(BitmapImage&, const std::uint8_t*, std::size_t, std::int32_t, std::int32_t) =
-        nullptr;
+    void (*decode)(Target&, std::span<const PixelRgba>, const std::uint8_t*, std::size_t,
+                   std::int32_t, std::int32_t) = nullptr;
     switch (depth) {
     case 1:
-        decode = Decode1;
+        decode = Decode1<Target>;
         break;
     case 4:
-        decode = Decode4;
+        decode = Decode4<Target>;
         break;
     case 8:
-        decode = Decode8;
+        decode = Decode8<Target>;
         break;
     case 24:
-        decode = Decode24;
+        decode = Decode24<Target>;
         break;
     default:
-        decode = Decode32;
+        decode = Decode32<Target>;
         break;
     }
+    const std::span<const PixelRgba> palette = image.PaletteEntries();
     const std::int32_t blockRows = RowsPerBlock(rowLength);
+    target.Reserve(blockRows);
     std::vector<std::uint8_t> block(rowLength * static_cast<std::size_t>(blockRows));
-    for (std::int32_t y = image.GetHeight() - 1; y >= 0; y -= blockRows) {
+    for (std::int32_t y = target.Height() - 1; y >= 0; y -= blockRows) {
         const std::int32_t count = std::min(blockRows, y + 1);
+        target.Begin(y, count);
         const std::size_t wanted = rowLength * static_cast<std::size_t>(count);
         const std::size_t got = std::fread(block.data(), 1, wanted, stream);
         const auto complete = static_cast<std::int32_t>(got / rowLength);
-        decode(image, block.data(), rowLength, complete, y);
+        decode(target, palette, block.data(), rowLength, complete, y);
         if (got < wanted) {
+            if constexpr (!Target::StartsWhite) {
+                FillBlock(target, 0, y - complete, y - count + 1, DefaultColour);
+                target.End();
+                FillRemainingRows(target, y - count, blockRows, DefaultColour);
+            }
             break;
         }
+        target.End();
     }
     return true;
 }
@@ -248,26 +364,12 @@ struct ChannelMask {
     }
 };
 
-// Gives rows yFirst down to yLast, from column first on, the colour of last (alpha kept).
-void RepeatColour(BitmapImage& image, std::int32_t first, std::int32_t yFirst, std::int32_t yLast,
-                  const PixelRgba& last) {
-    for (std::int32_t x = first; x < image.GetWidth(); ++x) {
-        const std::span<PixelRgba> column = image.Column(x);
-        for (std::int32_t y = yLast; y <= yFirst; ++y) {
-            PixelRgba& pixel = column[static_cast<std::size_t>(y)];
-            pixel.Red = last.Red;
-            pixel.Green = last.Green;
-            pixel.Blue = last.Blue;
-        }
-    }
-}
-
 // 16 bpp: optional masks, the gap, then pixel values of 2 bytes, each row followed by 0 or 2
 // padding bytes. Rows are read in blocks; the pixels whose 2 bytes did not all arrive repeat the
 // last complete value, exactly as reading pixel by pixel with ReadItems would give, since once
 // a read comes up short every later read fails at the end of the file.
-bool Read16BitRows(BitmapImage& image, std::uint32_t compression, std::int64_t gap,
-                   std::FILE* stream) {
+template <class Target>
+bool Read16BitRows(Target& target, std::uint32_t compression, std::int64_t gap, std::FILE* stream) {
     std::array<std::uint16_t, 3> masks{0x7C00, 0x03E0, 0x001F};
     if (compression != BiRgb) {
         for (std::uint16_t& mask : masks) {
@@ -287,27 +389,30 @@ bool Read16BitRows(BitmapImage& image, std::uint32_t compression, std::int64_t g
         pixel.Blue = blue.Decode(value);
     };
 
-    const std::int32_t width = image.GetWidth();
+    const std::int32_t width = target.Width();
     const std::size_t padding = (width % 2 == 0) ? 0 : 2;
     const std::size_t rowLength = 2 * static_cast<std::size_t>(width) + padding;
     const std::int32_t blockRows = RowsPerBlock(rowLength);
+    target.Reserve(blockRows);
     std::vector<std::uint8_t> block(rowLength * static_cast<std::size_t>(blockRows));
     // Before any value was read completely a pixel keeps its colour: white, as a row that never
-    // arrived stays white at the other depths.
+    // arrived stays white at the other depths. Alpha is 0 throughout.
     bool haveValue = false;
     PixelRgba last = DefaultColour;
-    for (std::int32_t y = image.GetHeight() - 1; y >= 0; y -= blockRows) {
+    for (std::int32_t y = target.Height() - 1; y >= 0; y -= blockRows) {
         const std::int32_t count = std::min(blockRows, y + 1);
+        target.Begin(y, count);
         const std::size_t wanted = rowLength * static_cast<std::size_t>(count);
         const std::size_t got =
             std::feof(stream) == 0 ? std::fread(block.data(), 1, wanted, stream) : 0;
         const auto completeRows = static_cast<std::int32_t>(got / rowLength);
-        DecodeBlock(image, block.data(), rowLength, completeRows, y, decode);
+        DecodeBlock(target, block.data(), rowLength, completeRows, y, decode);
         if (completeRows > 0) {
-            last = image.Column(width - 1)[static_cast<std::size_t>(y - completeRows + 1)];
+            last = *target.At(width - 1, y - completeRows + 1);
             haveValue = true;
         }
         if (got == wanted) {
+            target.End();
             continue;
         }
         // The row cut short: its complete values, then the last value everywhere after it.
@@ -317,25 +422,26 @@ bool Read16BitRows(BitmapImage& image, std::uint32_t compression, std::int64_t g
         const auto completeValues = static_cast<std::int32_t>(
             std::min((got % rowLength) / 2, static_cast<std::size_t>(width)));
         for (std::int32_t x = 0; x < completeValues; ++x) {
-            decode(image.Column(x)[static_cast<std::size_t>(yCut)], cutRow,
-                   static_cast<std::size_t>(x));
+            decode(*target.At(x, yCut), cutRow, static_cast<std::size_t>(x));
         }
         if (completeValues > 0) {
-            last = image.Column(completeValues - 1)[static_cast<std::size_t>(yCut)];
+            last = *target.At(completeValues - 1, yCut);
             haveValue = true;
         }
-        if (haveValue) {
-            RepeatColour(image, completeValues, yCut, yCut, last);
-            if (yCut > 0) {
-                RepeatColour(image, 0, yCut - 1, 0, last);
+        if (haveValue || !Target::StartsWhite) {
+            FillBlock(target, completeValues, yCut, yCut, last);
+            if (yCut > y - count + 1) {
+                FillBlock(target, 0, yCut - 1, y - count + 1, last);
             }
+            target.End();
+            FillRemainingRows(target, y - count, blockRows, last);
         }
         break;
     }
     return true;
 }
 
-bool LoadBmpFile(BitmapImage& image, const char* path) {
+template <class Target> bool LoadBmpFile(BitmapImage& image, const char* path, Target& target) {
     if (!VerifyTypeSizes()) {
         return false;
     }
@@ -378,7 +484,7 @@ bool LoadBmpFile(BitmapImage& image, const char* path) {
         !BmpDimensionsWithinLimits(info.biWidth, info.biHeight)) {
         return Reject(image);
     }
-    if (!image.SetDimensions(info.biWidth, info.biHeight)) {
+    if (!target.Prepare(info.biWidth, info.biHeight)) {
         return Reject(image); // exhausted memory
     }
 
@@ -397,17 +503,18 @@ bool LoadBmpFile(BitmapImage& image, const char* path) {
     gap = std::max<std::int64_t>(gap, 0);
 
     if (depth == 16) {
-        return Read16BitRows(image, compression, gap, stream);
+        return Read16BitRows(target, compression, gap, stream);
     }
     SkipBytes(stream, gap);
-    return ReadPaletteOrRgbRows(image, stream);
+    return ReadPaletteOrRgbRows(target, image, stream);
 }
 
 } // namespace
 
 bool BitmapImage::LoadBmp(const char* path) {
     try {
-        return LoadBmpFile(*this, path);
+        ImageTarget target(*this);
+        return LoadBmpFile(*this, path, target);
     } catch (const std::exception&) {
         // Exhausted memory (std::bad_alloc, or a length beyond what a vector can hold). The
         // stream was closed while the exception left LoadBmpFile.
@@ -415,11 +522,21 @@ bool BitmapImage::LoadBmp(const char* path) {
     }
 }
 
+bool ReadBmpPixels(BitmapImage& format, const char* path, const PixelBlockSink& sink) {
+    try {
+        BandTarget target(sink);
+        return LoadBmpFile(format, path, target);
+    } catch (const std::exception&) {
+        return Reject(format); // exhausted memory
+    }
+}
+
 bool UnpackRow32(BitmapImage& image, std::span<const std::uint8_t> row, std::int32_t y) {
     if (std::int64_t{4} * image.GetWidth() > static_cast<std::int64_t>(row.size())) {
         return false;
     }
-    Decode32(image, row.data(), row.size(), 1, y);
+    ImageTarget target(image);
+    Decode32(target, image.PaletteEntries(), row.data(), row.size(), 1, y);
     return true;
 }
 
@@ -427,7 +544,8 @@ bool UnpackRow24(BitmapImage& image, std::span<const std::uint8_t> row, std::int
     if (std::int64_t{3} * image.GetWidth() > static_cast<std::int64_t>(row.size())) {
         return false;
     }
-    Decode24(image, row.data(), row.size(), 1, y);
+    ImageTarget target(image);
+    Decode24(target, image.PaletteEntries(), row.data(), row.size(), 1, y);
     return true;
 }
 
@@ -435,7 +553,8 @@ bool UnpackRow8(BitmapImage& image, std::span<const std::uint8_t> row, std::int3
     if (image.GetWidth() > static_cast<std::int64_t>(row.size())) {
         return false;
     }
-    Decode8(image, row.data(), row.size(), 1, y);
+    ImageTarget target(image);
+    Decode8(target, image.PaletteEntries(), row.data(), row.size(), 1, y);
     return true;
 }
 
@@ -443,7 +562,8 @@ bool UnpackRow4(BitmapImage& image, std::span<const std::uint8_t> row, std::int3
     if (image.GetWidth() > std::int64_t{2} * static_cast<std::int64_t>(row.size())) {
         return false;
     }
-    Decode4(image, row.data(), row.size(), 1, y);
+    ImageTarget target(image);
+    Decode4(target, image.PaletteEntries(), row.data(), row.size(), 1, y);
     return true;
 }
 
@@ -451,7 +571,8 @@ bool UnpackRow1(BitmapImage& image, std::span<const std::uint8_t> row, std::int3
     if (image.GetWidth() > std::int64_t{8} * static_cast<std::int64_t>(row.size())) {
         return false;
     }
-    Decode1(image, row.data(), row.size(), 1, y);
+    ImageTarget target(image);
+    Decode1(target, image.PaletteEntries(), row.data(), row.size(), 1, y);
     return true;
 }
 

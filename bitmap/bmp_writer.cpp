@@ -5,7 +5,9 @@
 // to a multiple of 4) through a FileReplacement, so that the destination ends either complete or
 // as it was. It returns false when the file cannot be opened, when any write or the close fails,
 // or when the file cannot be put in place.
+#include "bmp_writer.hpp"
 #include "bitmap_image.hpp"
+#include "block_handoff.hpp"
 #include "bmp_headers.hpp"
 #include "file_replacement.hpp"
 #include "int_power.hpp"
@@ -51,8 +53,9 @@ std::uint8_t NearestIndexIn(std::span<const PixelRgba> palette, const PixelRgba&
 }
 
 // NearestPaletteIndex remembered per colour for the length of one save (or one row encoder
-// call): a direct-mapped table keyed by the 24-bit RGB value. A gray image has at most 256
-// colours, which all stay in the table; a colour that lost its slot is simply searched again.
+// call): grays, all the colours of a gray image, in a table of their own, other colours in a
+// direct-mapped table keyed by the 24-bit RGB value, where a colour that lost its slot is simply
+// searched again.
 class PaletteIndexCache {
   public:
     explicit PaletteIndexCache(const BitmapImage& image)
@@ -60,19 +63,25 @@ class PaletteIndexCache {
           // With the invariants of BitmapImage the palette always has PaletteSize() entries;
           // otherwise the image's own search decides.
           OwnSearch(Palette.size() != static_cast<std::size_t>(image.PaletteSize())),
-          Keys(SlotCount, 0), Indices(SlotCount, 0) {}
+          Keys(SlotCount, 0), Indices(SlotCount, 0) {
+        GrayIndices.fill(Unknown);
+    }
 
     std::uint8_t IndexOf(const PixelRgba& pixel) {
+        if (pixel.Red == pixel.Green && pixel.Green == pixel.Blue) {
+            std::int16_t& index = GrayIndices[pixel.Red];
+            if (index == Unknown) {
+                index = Search(pixel);
+            }
+            return static_cast<std::uint8_t>(index);
+        }
         const std::uint32_t rgb =
             pixel.Blue | (std::uint32_t{pixel.Green} << 8) | (std::uint32_t{pixel.Red} << 16);
         const std::uint32_t key = rgb | OccupiedBit;
         const std::size_t slot = (rgb * 2654435761U) >> (32 - SlotBits);
         if (Keys[slot] != key) {
             Keys[slot] = key;
-            // Without a palette every entry is the default colour, and the search gives index 0.
-            Indices[slot] = Palette.empty() ? 0
-                            : OwnSearch     ? Image.NearestPaletteIndex(pixel)
-                                            : NearestIndexIn(Palette, pixel);
+            Indices[slot] = Search(pixel);
         }
         return Indices[slot];
     }
@@ -81,12 +90,21 @@ class PaletteIndexCache {
     static constexpr unsigned SlotBits = 12;
     static constexpr std::size_t SlotCount = std::size_t{1} << SlotBits;
     static constexpr std::uint32_t OccupiedBit = 1U << 24;
+    static constexpr std::int16_t Unknown = -1;
+
+    std::uint8_t Search(const PixelRgba& pixel) const {
+        // Without a palette every entry is the default colour, and the search gives index 0.
+        return Palette.empty() ? 0
+               : OwnSearch     ? Image.NearestPaletteIndex(pixel)
+                               : NearestIndexIn(Palette, pixel);
+    }
 
     const BitmapImage& Image;
     std::span<const PixelRgba> Palette;
     bool OwnSearch;
     std::vector<std::uint32_t> Keys;
     std::vector<std::uint8_t> Indices;
+    std::array<std::int16_t, 256> GrayIndices;
 };
 
 // Rows are encoded in blocks of up to MaxBlockRows rows (fewer for very wide rows), column by
@@ -100,23 +118,72 @@ std::int32_t RowsPerBlock(std::size_t rowLength) {
         BlockBytesTarget / std::max<std::size_t>(rowLength, 1), 1, MaxBlockRows));
 }
 
+// Where the encoders take their pixels from: Column(x)[y] is pixel (x, y).
+class ImageColumns {
+  public:
+    explicit ImageColumns(const BitmapImage& image) : Image(image) {}
+    std::int32_t Width() const { return Image.GetWidth(); }
+    const PixelRgba* Column(std::int32_t x) const { return Image.Column(x).data(); }
+
+  private:
+    const BitmapImage& Image;
+};
+
+// A column of gray cells: pixel y has Red = Green = Blue = the low byte of cell y, alpha 0.
+struct GrayColumn {
+    const std::int32_t* Cells;
+    PixelRgba operator[](std::int32_t y) const {
+        const auto gray = static_cast<std::uint8_t>(Cells[y]);
+        return PixelRgba{gray, gray, gray, 0};
+    }
+};
+
+class GrayColumns {
+  public:
+    explicit GrayColumns(std::span<const std::int32_t* const> columns) : Columns(columns) {}
+    std::int32_t Width() const { return static_cast<std::int32_t>(Columns.size()); }
+    GrayColumn Column(std::int32_t x) const {
+        return GrayColumn{Columns[static_cast<std::size_t>(x)]};
+    }
+
+  private:
+    std::span<const std::int32_t* const> Columns;
+};
+
+// A block reads a short run from each of many columns, a pattern the processor does not foresee:
+// the runs a few columns ahead are asked for early.
+constexpr std::int32_t PrefetchColumns = 8;
+
+const void* AddressOf(const PixelRgba* column, std::int32_t y) {
+    return column + y;
+}
+const void* AddressOf(const GrayColumn& column, std::int32_t y) {
+    return column.Cells + y;
+}
+
 // Calls encode(row, x, pixel) for every pixel of count rows, column by column, x increasing.
-template <class Encode>
-void EncodeBlock(const BitmapImage& image, std::uint8_t* rows, std::size_t rowLength,
+template <class Source, class Encode>
+void EncodeBlock(const Source& source, std::uint8_t* rows, std::size_t rowLength,
                  std::int32_t count, std::int32_t yFirst, Encode encode) {
-    const std::int32_t width = image.GetWidth();
+    const std::int32_t width = source.Width();
     for (std::int32_t x = 0; x < width; ++x) {
-        const PixelRgba* const column = image.Column(x).data() + yFirst;
+        const auto column = source.Column(x);
+        if (x + PrefetchColumns < width) {
+            const auto ahead = source.Column(x + PrefetchColumns);
+            __builtin_prefetch(AddressOf(ahead, yFirst));
+            __builtin_prefetch(AddressOf(ahead, yFirst - count + 1));
+        }
         std::uint8_t* row = rows;
         for (std::int32_t r = 0; r < count; ++r, row += rowLength) {
-            encode(row, static_cast<std::size_t>(x), *(column - r));
+            encode(row, static_cast<std::size_t>(x), column[yFirst - r]);
         }
     }
 }
 
-void Encode32(const BitmapImage& image, std::uint8_t* rows, std::size_t rowLength,
-              std::int32_t count, std::int32_t yFirst) {
-    EncodeBlock(image, rows, rowLength, count, yFirst,
+template <class Source>
+void Encode32(const Source& source, std::uint8_t* rows, std::size_t rowLength, std::int32_t count,
+              std::int32_t yFirst) {
+    EncodeBlock(source, rows, rowLength, count, yFirst,
                 [](std::uint8_t* row, std::size_t x, const PixelRgba& pixel) {
                     std::uint8_t* out = row + 4 * x;
                     out[0] = pixel.Blue;
@@ -126,9 +193,10 @@ void Encode32(const BitmapImage& image, std::uint8_t* rows, std::size_t rowLengt
                 });
 }
 
-void Encode24(const BitmapImage& image, std::uint8_t* rows, std::size_t rowLength,
-              std::int32_t count, std::int32_t yFirst) {
-    EncodeBlock(image, rows, rowLength, count, yFirst,
+template <class Source>
+void Encode24(const Source& source, std::uint8_t* rows, std::size_t rowLength, std::int32_t count,
+              std::int32_t yFirst) {
+    EncodeBlock(source, rows, rowLength, count, yFirst,
                 [](std::uint8_t* row, std::size_t x, const PixelRgba& pixel) {
                     std::uint8_t* out = row + 3 * x;
                     out[0] = pixel.Blue;
@@ -137,9 +205,10 @@ void Encode24(const BitmapImage& image, std::uint8_t* rows, std::size_t rowLengt
                 });
 }
 
-void Encode16(const BitmapImage& image, std::uint8_t* rows, std::size_t rowLength,
-              std::int32_t count, std::int32_t yFirst) {
-    EncodeBlock(image, rows, rowLength, count, yFirst,
+template <class Source>
+void Encode16(const Source& source, std::uint8_t* rows, std::size_t rowLength, std::int32_t count,
+              std::int32_t yFirst) {
+    EncodeBlock(source, rows, rowLength, count, yFirst,
                 [](std::uint8_t* row, std::size_t x, const PixelRgba& pixel) {
                     const std::uint32_t value = ((std::uint32_t{pixel.Red} >> 3) << 11) |
                                                 ((std::uint32_t{pixel.Green} >> 2) << 5) |
@@ -149,9 +218,10 @@ void Encode16(const BitmapImage& image, std::uint8_t* rows, std::size_t rowLengt
                 });
 }
 
-void Encode8(const BitmapImage& image, PaletteIndexCache& cache, std::uint8_t* rows,
+template <class Source>
+void Encode8(const Source& source, PaletteIndexCache& cache, std::uint8_t* rows,
              std::size_t rowLength, std::int32_t count, std::int32_t yFirst) {
-    EncodeBlock(image, rows, rowLength, count, yFirst,
+    EncodeBlock(source, rows, rowLength, count, yFirst,
                 [&cache](std::uint8_t* row, std::size_t x, const PixelRgba& pixel) {
                     row[x] = cache.IndexOf(pixel);
                 });
@@ -160,11 +230,11 @@ void Encode8(const BitmapImage& image, PaletteIndexCache& cache, std::uint8_t* r
 // Several indices per byte, weighted from the most significant end in increasing x: the first
 // pixel of a byte sets it, the others add to it, so the byte holds the low 8 bits of the sum and
 // bits without a pixel are 0.
-template <std::size_t PixelsPerByte>
-void EncodeIndices(const BitmapImage& image, PaletteIndexCache& cache, std::uint8_t* rows,
+template <std::size_t PixelsPerByte, class Source>
+void EncodeIndices(const Source& source, PaletteIndexCache& cache, std::uint8_t* rows,
                    std::size_t rowLength, std::int32_t count, std::int32_t yFirst) {
     constexpr std::size_t bitsPerPixel = 8 / PixelsPerByte;
-    EncodeBlock(image, rows, rowLength, count, yFirst,
+    EncodeBlock(source, rows, rowLength, count, yFirst,
                 [&cache](std::uint8_t* row, std::size_t x, const PixelRgba& pixel) {
                     const std::size_t slot = x % PixelsPerByte;
                     const std::uint32_t part = std::uint32_t{cache.IndexOf(pixel)}
@@ -205,31 +275,33 @@ bool WriteAll(std::FILE* stream, const void* bytes, std::size_t count) {
     return std::fwrite(bytes, 1, count, stream) == count;
 }
 
-// The headers and the palette or masks, as one block.
-bool WriteHeaders(const BitmapImage& image, std::uint64_t rowSize, std::FILE* stream) {
-    const std::int32_t depth = image.GetBitDepth();
+// The headers and the palette or masks, as one block: the depth, palette and resolution are
+// format's, the size is width x height.
+bool WriteHeaders(const BitmapImage& format, std::int32_t width, std::int32_t height,
+                  std::uint64_t rowSize, std::FILE* stream) {
+    const std::int32_t depth = format.GetBitDepth();
     const std::uint32_t paletteCount =
         HasPaletteDepth(depth) ? static_cast<std::uint32_t>(IntPower(2, depth)) : 0;
     const std::uint32_t tableBytes = HasPaletteDepth(depth) ? 4 * paletteCount
                                      : depth == 16          ? MaskBytes
                                                             : 0;
-    const std::uint64_t pixelBytes = rowSize * static_cast<std::uint64_t>(image.GetHeight());
+    const std::uint64_t pixelBytes = rowSize * static_cast<std::uint64_t>(height);
 
-    // The Part's sizes are unsigned 32-bit fields; an image too large for them (over 4 GiB of
+    // The sizes are unsigned 32-bit fields; an image too large for them (over 4 GiB of
     // pixels) gets them modulo 2^32, as the readers that use bfOffBits never look at them.
     FileHeader file;
     file.bfSize = static_cast<std::uint32_t>(tableBytes + pixelBytes + HeadersSize);
     file.bfOffBits = tableBytes + HeadersSize;
     InfoHeader info;
     info.biSize = InfoHeaderSize;
-    info.biWidth = image.GetWidth();
-    info.biHeight = image.GetHeight();
+    info.biWidth = width;
+    info.biHeight = height;
     info.biPlanes = 1;
     info.biBitCount = static_cast<std::uint16_t>(depth);
     info.biCompression = depth == 16 ? BiBitfields : BiRgb;
     info.biSizeImage = static_cast<std::uint32_t>(pixelBytes);
-    info.biXPelsPerMeter = image.XResolution == 0 ? FallbackResolution : image.XResolution;
-    info.biYPelsPerMeter = image.YResolution == 0 ? FallbackResolution : image.YResolution;
+    info.biXPelsPerMeter = format.XResolution == 0 ? FallbackResolution : format.XResolution;
+    info.biYPelsPerMeter = format.YResolution == 0 ? FallbackResolution : format.YResolution;
     info.biClrUsed = 0;
     info.biClrImportant = 0;
 
@@ -253,7 +325,7 @@ bool WriteHeaders(const BitmapImage& image, std::uint64_t rowSize, std::FILE* st
     out.Put32(info.biClrImportant);
     for (std::uint32_t index = 0; index < paletteCount; ++index) {
         // PaletteEntry gives the default colour should an image ever lack its palette.
-        out.Put(image.PaletteEntry(static_cast<std::int32_t>(index)));
+        out.Put(format.PaletteEntry(static_cast<std::int32_t>(index)));
     }
     if (depth == 16) {
         out.Put32(0xF800);
@@ -265,56 +337,75 @@ bool WriteHeaders(const BitmapImage& image, std::uint64_t rowSize, std::FILE* st
 
 // The rows bottom-up: one block buffer, zeroed once, so the padding bytes (which no encoder
 // writes) stay zero; one write per block.
-bool WriteRows(const BitmapImage& image, std::size_t rowLength, std::FILE* stream) {
-    const std::int32_t depth = image.GetBitDepth();
+// The bytes of count rows, ready to be written.
+struct RowBlock {
+    std::vector<std::uint8_t> Bytes;
+    std::size_t Size = 0;
+};
+
+// The rows bottom-up in blocks, each going out in one write. Each of the two block buffers is
+// zeroed once, so the padding bytes (which no encoder writes) stay zero. A helper thread writes
+// one block while the next is encoded.
+template <class Source>
+bool WriteRows(const BitmapImage& format, const Source& source, std::int32_t height,
+               std::size_t rowLength, std::FILE* stream) {
+    const std::int32_t depth = format.GetBitDepth();
     const std::int32_t blockRows = RowsPerBlock(rowLength);
-    std::vector<std::uint8_t> block(rowLength * static_cast<std::size_t>(blockRows), 0);
+    const std::size_t blockBytes = rowLength * static_cast<std::size_t>(blockRows);
     std::optional<PaletteIndexCache> cache;
     if (HasPaletteDepth(depth)) {
-        cache.emplace(image);
+        cache.emplace(format);
     }
-    for (std::int32_t y = image.GetHeight() - 1; y >= 0; y -= blockRows) {
+    BlockHandoff<RowBlock> handoff(
+        RowBlock{std::vector<std::uint8_t>(blockBytes, 0)},
+        RowBlock{std::vector<std::uint8_t>(height > blockRows ? blockBytes : 0, 0)},
+        [stream](RowBlock& block) { return WriteAll(stream, block.Bytes.data(), block.Size); },
+        height > blockRows);
+    for (std::int32_t y = height - 1; y >= 0; y -= blockRows) {
         const std::int32_t count = std::min(blockRows, y + 1);
+        RowBlock& block = handoff.Next();
+        std::uint8_t* const rows = block.Bytes.data();
         switch (depth) {
         case 32:
-            Encode32(image, block.data(), rowLength, count, y);
+            Encode32(source, rows, rowLength, count, y);
             break;
         case 24:
-            Encode24(image, block.data(), rowLength, count, y);
+            Encode24(source, rows, rowLength, count, y);
             break;
         case 16:
-            Encode16(image, block.data(), rowLength, count, y);
+            Encode16(source, rows, rowLength, count, y);
             break;
         case 8:
-            Encode8(image, *cache, block.data(), rowLength, count, y);
+            Encode8(source, *cache, rows, rowLength, count, y);
             break;
         case 4:
-            EncodeIndices<2>(image, *cache, block.data(), rowLength, count, y);
+            EncodeIndices<2>(source, *cache, rows, rowLength, count, y);
             break;
         default:
-            EncodeIndices<8>(image, *cache, block.data(), rowLength, count, y);
+            EncodeIndices<8>(source, *cache, rows, rowLength, count, y);
             break;
         }
-        if (!WriteAll(stream, block.data(), rowLength * static_cast<std::size_t>(count))) {
-            return false;
-        }
+        block.Size = rowLength * static_cast<std::size_t>(count);
+        handoff.HandOver();
     }
-    return true;
+    return handoff.Finish();
 }
 
-bool WriteBmp(const BitmapImage& image, std::FILE* stream) {
-    // The padded row: 4 x ceil(width x depth / 32) bytes, which both the Part's double-precision
-    // sizes and its integer row buffer come to.
-    const std::uint64_t rowBits = static_cast<std::uint64_t>(image.GetWidth()) *
-                                  static_cast<std::uint64_t>(image.GetBitDepth());
+template <class Source>
+bool WriteBmp(const BitmapImage& format, const Source& source, std::int32_t height,
+              std::FILE* stream) {
+    // The padded row: 4 x ceil(width x depth / 32) bytes, the length that both the sizes in
+    // double precision and the integer row buffer come to.
+    const std::uint64_t rowBits = static_cast<std::uint64_t>(source.Width()) *
+                                  static_cast<std::uint64_t>(format.GetBitDepth());
     const std::uint64_t rowSize = (rowBits + 31) / 32 * 4;
-    return WriteHeaders(image, rowSize, stream) &&
-           WriteRows(image, static_cast<std::size_t>(rowSize), stream);
+    return WriteHeaders(format, source.Width(), height, rowSize, stream) &&
+           WriteRows(format, source, height, static_cast<std::size_t>(rowSize), stream);
 }
 
-} // namespace
-
-bool BitmapImage::SaveBmp(const char* path) const {
+template <class Source>
+bool SaveFile(const BitmapImage& format, const Source& source, std::int32_t height,
+              const char* path) {
     if (!VerifyTypeSizes()) {
         return false;
     }
@@ -323,7 +414,7 @@ bool BitmapImage::SaveBmp(const char* path) const {
         if (!output.Open(path)) {
             return false;
         }
-        if (!WriteBmp(*this, output.Stream())) {
+        if (!WriteBmp(format, source, height, output.Stream())) {
             output.Abandon();
             return false;
         }
@@ -334,11 +425,25 @@ bool BitmapImage::SaveBmp(const char* path) const {
     }
 }
 
+} // namespace
+
+bool BitmapImage::SaveBmp(const char* path) const {
+    return SaveFile(*this, ImageColumns(*this), Height, path);
+}
+
+bool SaveGrayBmp(const BitmapImage& format, std::span<const std::int32_t* const> columns,
+                 std::int32_t height, const char* path) {
+    if (columns.empty() || height < 1) {
+        return false;
+    }
+    return SaveFile(format, GrayColumns(columns), height, path);
+}
+
 bool BitmapImage::PackRow32(std::span<std::uint8_t> buffer, std::int32_t y) const {
     if (std::int64_t{4} * Width > static_cast<std::int64_t>(buffer.size())) {
         return false;
     }
-    Encode32(*this, buffer.data(), buffer.size(), 1, y);
+    Encode32(ImageColumns(*this), buffer.data(), buffer.size(), 1, y);
     return true;
 }
 
@@ -346,7 +451,7 @@ bool BitmapImage::PackRow24(std::span<std::uint8_t> buffer, std::int32_t y) cons
     if (std::int64_t{3} * Width > static_cast<std::int64_t>(buffer.size())) {
         return false;
     }
-    Encode24(*this, buffer.data(), buffer.size(), 1, y);
+    Encode24(ImageColumns(*this), buffer.data(), buffer.size(), 1, y);
     return true;
 }
 
@@ -355,7 +460,7 @@ bool BitmapImage::PackRow8(std::span<std::uint8_t> buffer, std::int32_t y) const
         return false;
     }
     PaletteIndexCache cache(*this);
-    Encode8(*this, cache, buffer.data(), buffer.size(), 1, y);
+    Encode8(ImageColumns(*this), cache, buffer.data(), buffer.size(), 1, y);
     return true;
 }
 
@@ -364,7 +469,7 @@ bool BitmapImage::PackRow4(std::span<std::uint8_t> buffer, std::int32_t y) const
         return false;
     }
     PaletteIndexCache cache(*this);
-    EncodeIndices<2>(*this, cache, buffer.data(), buffer.size(), 1, y);
+    EncodeIndices<2>(ImageColumns(*this), cache, buffer.data(), buffer.size(), 1, y);
     return true;
 }
 
@@ -373,7 +478,7 @@ bool BitmapImage::PackRow1(std::span<std::uint8_t> buffer, std::int32_t y) const
         return false;
     }
     PaletteIndexCache cache(*this);
-    EncodeIndices<8>(*this, cache, buffer.data(), buffer.size(), 1, y);
+    EncodeIndices<8>(ImageColumns(*this), cache, buffer.data(), buffer.size(), 1, y);
     return true;
 }
 

@@ -1,0 +1,38 @@
+#pragma once
+
+#include "bitmap_image.hpp"
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <span>
+
+namespace dorvane {
+
+// Rows YLow to YLow + Rows - 1 of a picture, every column of them in one run: pixel (x, y) is
+// Pixels[x * Stride + (y - YLow)].
+struct PixelBlock {
+    std::int32_t YLow;
+    std::int32_t Rows;
+    std::size_t Stride;
+    std::span<const PixelRgba> Pixels;
+};
+
+// Where ReadBmpPixels delivers a picture. Start(width, height) comes once the headers are
+// accepted, before any pixel; returning false ends the read, which then fails. Take receives
+// blocks that together hold every pixel of the picture exactly once, one at a time and bottom
+// block first, possibly on a helper thread of the reader's (which is done before the read
+// returns), while the reader decodes the next block.
+struct PixelBlockSink {
+    std::function<bool(std::int32_t width, std::int32_t height)> Start;
+    std::function<void(const PixelBlock& block)> Take;
+};
+
+// LoadBmp without the pixel storage: the same checks, and every pixel as LoadBmp would leave it
+// (rows the file lacks white, or at 16 bpp the last value read), handed to sink block by block
+// instead of kept. format takes what LoadBmp gives the image except the size, which stays 1 x 1:
+// the bit depth, the palette, the resolution, and on rejection the reset to 1 bpp. The result is
+// LoadBmp's, and false when Start refused or memory ran out.
+bool ReadBmpPixels(BitmapImage& format, const char* path, const PixelBlockSink& sink);
+
+} // namespace dorvane

@@ -1,0 +1,243 @@
+// The gray load and store go between file rows and ImagePlane without an image of the whole
+// picture. These tests hold them to the plain path through a BitmapImage: LoadBmp and the luma of
+// every pixel, and a gray image built pixel by pixel and saved with SaveBmp.
+#include "bitmap_image.hpp"
+#include "bmp_file_builder.hpp"
+#include "gray_planes.hpp"
+#include "pipeline_state.hpp"
+#include "temp_directory.hpp"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstring>
+#include <random>
+#include <string>
+#include <vector>
+
+namespace dorvane {
+namespace {
+
+using testing::BmpFileBuilder;
+using testing::Bytes;
+using testing::PaddedRow;
+using testing::ReadFileBytes;
+using testing::TempDirectory;
+
+class GrayPlanesEquivalence : public ::testing::Test {
+  protected:
+    void TearDown() override { ReleasePlanes(); }
+
+    TempDirectory Folder;
+};
+
+constexpr std::uint16_t AllDepths[] = {1, 4, 8, 16, 24, 32};
+
+std::uint32_t Draw(std::mt19937& random, std::uint32_t low, std::uint32_t high) {
+    return low + static_cast<std::uint32_t>(random() % (high - low + 1));
+}
+
+// A file of random pixels at depth, with random palettes (alpha included), masks, gaps and
+// offsets.
+Bytes RandomFile(std::mt19937& random, std::uint16_t depth) {
+    BmpFileBuilder file;
+    file.biBitCount = depth;
+    file.biWidth = static_cast<std::int32_t>(Draw(random, 1, 37));
+    file.biHeight = static_cast<std::int32_t>(Draw(random, 1, 70));
+    if (HasPaletteDepth(depth)) {
+        // Fewer entries than the depth has leave the rest white; more are not read.
+        file.Palette.resize(Draw(random, 0, (1U << depth) + 2));
+        for (PixelRgba& entry : file.Palette) {
+            entry =
+                PixelRgba{static_cast<std::uint8_t>(random()), static_cast<std::uint8_t>(random()),
+                          static_cast<std::uint8_t>(random()), static_cast<std::uint8_t>(random())};
+        }
+    }
+    if (depth == 16 && random() % 2 == 0) {
+        file.biCompression = 3;
+        const std::uint32_t masks[][3] = {
+            {0xF800, 0x07E0, 0x001F}, {0x7C00, 0x03E0, 0x001F}, {0x001F, 0xFFE0, 0x0000}};
+        const auto& chosen = masks[random() % 3];
+        file.Masks.assign(std::begin(chosen), std::end(chosen));
+    }
+    file.Gap.resize(Draw(random, 0, 2) * 3);
+    const std::size_t rowBytes = (static_cast<std::size_t>(file.biWidth) * depth + 7) / 8;
+    for (std::int32_t row = 0; row < file.biHeight; ++row) {
+        Bytes data(rowBytes);
+        for (std::uint8_t& byte : data) {
+            byte = static_cast<std::uint8_t>(random());
+        }
+        file.Rows.push_back(PaddedRow(data, static_cast<std::uint8_t>(random())));
+    }
+    return file.Build();
+}
+
+// What the load gives through a whole image: LoadBmp, then the luma of every pixel.
+struct ReferenceLoad {
+    bool Loaded = false;
+    std::int32_t Depth = 0;
+    std::vector<std::vector<std::int32_t>> Cells;
+};
+
+ReferenceLoad LoadThroughImage(const std::string& path) {
+    ReferenceLoad reference;
+    BitmapImage image;
+    reference.Loaded = image.LoadBmp(path.c_str());
+    if (!reference.Loaded) {
+        return reference;
+    }
+    reference.Depth = image.GetBitDepth();
+    for (std::int32_t x = 0; x < image.GetWidth(); ++x) {
+        std::vector<std::int32_t>& column = reference.Cells.emplace_back();
+        for (const PixelRgba& pixel : image.Column(x)) {
+            column.push_back(Luma(pixel.Red, pixel.Green, pixel.Blue));
+        }
+    }
+    return reference;
+}
+
+void ExpectSameLoad(const std::string& path, const std::string& what) {
+    const ReferenceLoad reference = LoadThroughImage(path);
+    const bool loaded = LoadGrayPlanes(path.c_str()) != LoadFailed;
+    ASSERT_EQ(loaded, reference.Loaded) << what;
+    if (!loaded) {
+        return;
+    }
+    ASSERT_EQ(SourceBitDepth, reference.Depth) << what;
+    ASSERT_EQ(PlaneWidth, reference.Cells.size()) << what;
+    for (std::uint32_t x = 0; x < PlaneWidth; ++x) {
+        ASSERT_EQ(PlaneHeight, reference.Cells[x].size()) << what;
+        for (std::uint32_t y = 0; y < PlaneHeight; ++y) {
+            ASSERT_EQ(ImagePlane[x][y], reference.Cells[x][y]) << what << " at " << x << "," << y;
+        }
+    }
+    ReleasePlanes();
+}
+
+TEST_F(GrayPlanesEquivalence, LoadMatchesTheImagePathAtEveryDepth) {
+    std::mt19937 random(7);
+    for (const std::uint16_t depth : AllDepths) {
+        for (int round = 0; round < 40; ++round) {
+            const Bytes bytes = RandomFile(random, depth);
+            const std::string what =
+                "depth " + std::to_string(depth) + " round " + std::to_string(round);
+            ExpectSameLoad(Folder.Write("whole.bmp", bytes), what);
+        }
+    }
+}
+
+// Rows that never arrive stay white, and at 16 bpp repeat the last value read: cuts anywhere,
+// in the headers, the palette, between rows, inside a row and inside a pixel.
+TEST_F(GrayPlanesEquivalence, LoadMatchesTheImagePathOnFilesCutShort) {
+    std::mt19937 random(11);
+    for (const std::uint16_t depth : AllDepths) {
+        for (int round = 0; round < 12; ++round) {
+            const Bytes bytes = RandomFile(random, depth);
+            for (int cut = 0; cut < 8; ++cut) {
+                const auto length = Draw(random, 0, static_cast<std::uint32_t>(bytes.size()));
+                const Bytes part(bytes.begin(), bytes.begin() + length);
+                const std::string what =
+                    "depth " + std::to_string(depth) + " cut at " + std::to_string(length);
+                ExpectSameLoad(Folder.Write("cut.bmp", part), what);
+            }
+        }
+    }
+}
+
+// Blocks of rows are taken in one read, so tall pictures cross several of them.
+TEST_F(GrayPlanesEquivalence, LoadMatchesTheImagePathOnTallPicturesCutInAnyBlock) {
+    std::mt19937 random(13);
+    for (const std::uint16_t depth : {std::uint16_t{8}, std::uint16_t{16}, std::uint16_t{24}}) {
+        BmpFileBuilder file;
+        file.biBitCount = depth;
+        file.biWidth = 5;
+        file.biHeight = 150;
+        if (depth == 8) {
+            file.Palette.resize(256, PixelRgba{10, 200, 30, 0});
+        }
+        for (std::int32_t row = 0; row < file.biHeight; ++row) {
+            Bytes data(static_cast<std::size_t>(file.biWidth) * depth / 8);
+            for (std::uint8_t& byte : data) {
+                byte = static_cast<std::uint8_t>(random());
+            }
+            file.Rows.push_back(PaddedRow(data));
+        }
+        const Bytes bytes = file.Build();
+        for (std::size_t length = bytes.size() - 900; length <= bytes.size(); length += 7) {
+            const Bytes part(bytes.begin(), bytes.begin() + static_cast<std::ptrdiff_t>(length));
+            ExpectSameLoad(Folder.Write("tall.bmp", part),
+                           "depth " + std::to_string(depth) + " length " + std::to_string(length));
+        }
+    }
+}
+
+TEST_F(GrayPlanesEquivalence, LoadOfEveryColourIsItsLuma) {
+    // 4096 x 4096 pixels hold each of the 2^24 colours once.
+    constexpr std::int32_t side = 4096;
+    BmpFileBuilder file;
+    file.biWidth = side;
+    file.biHeight = side;
+    file.Rows.resize(side);
+    for (std::uint32_t row = 0; row < side; ++row) {
+        Bytes& data = file.Rows[row];
+        data.reserve(3 * side);
+        for (std::uint32_t x = 0; x < side; ++x) {
+            const std::uint32_t colour = row * side + x;
+            data.push_back(static_cast<std::uint8_t>(colour));
+            data.push_back(static_cast<std::uint8_t>(colour >> 8));
+            data.push_back(static_cast<std::uint8_t>(colour >> 16));
+        }
+    }
+    const std::string path = Folder.Write("all.bmp", file.Build());
+    file.Rows.clear();
+    ASSERT_EQ(LoadGrayPlanes(path.c_str()), 0);
+    for (std::uint32_t x = 0; x < side; ++x) {
+        for (std::uint32_t y = 0; y < side; ++y) {
+            const std::uint32_t colour = (side - 1 - y) * side + x; // the first file row is y 4095
+            const auto blue = static_cast<std::uint8_t>(colour);
+            const auto green = static_cast<std::uint8_t>(colour >> 8);
+            const auto red = static_cast<std::uint8_t>(colour >> 16);
+            if (ImagePlane[x][y] != Luma(red, green, blue)) {
+                FAIL() << "colour " << colour;
+            }
+        }
+    }
+}
+
+// The store against a gray image built pixel by pixel at the same depth and saved with SaveBmp.
+TEST_F(GrayPlanesEquivalence, StoreWritesTheBytesOfTheImagePathAtEveryDepth) {
+    std::mt19937 random(17);
+    const std::string plain = Folder.File("plain.bmp");
+    const std::string stored = Folder.File("stored.bmp");
+    for (const std::int32_t depth : {1, 4, 8, 16, 24, 32}) {
+        for (int round = 0; round < 10; ++round) {
+            const auto width = Draw(random, 1, 70);
+            const auto height = Draw(random, 1, 70);
+            ASSERT_TRUE(AllocatePlanes(width, height));
+            BitmapImage image;
+            ASSERT_TRUE(image.ChangeBitDepth(depth));
+            ASSERT_TRUE(image.SetDimensions(static_cast<std::int32_t>(width),
+                                            static_cast<std::int32_t>(height)));
+            for (std::uint32_t x = 0; x < width; ++x) {
+                for (std::uint32_t y = 0; y < height; ++y) {
+                    // Mostly gray levels, now and then a value whose low byte is what counts.
+                    const auto value =
+                        static_cast<std::int32_t>(random() % 8 == 0 ? random() : random() % 256);
+                    ImagePlane[x][y] = value;
+                    const auto gray = static_cast<std::uint8_t>(value);
+                    image.Column(static_cast<std::int32_t>(x))[y] = PixelRgba{gray, gray, gray, 0};
+                }
+            }
+            ASSERT_TRUE(image.SaveBmp(plain.c_str()));
+            SourceBitDepth = static_cast<std::int8_t>(depth);
+            std::strcpy(OutputPath, stored.c_str());
+            ASSERT_TRUE(StoreGrayImage());
+            ASSERT_EQ(ReadFileBytes(stored), ReadFileBytes(plain))
+                << "depth " << depth << ", " << width << " x " << height;
+            ReleasePlanes();
+        }
+    }
+}
+
+} // namespace
+} // namespace dorvane
