@@ -267,7 +267,8 @@ void GaussianBlurStage() {
 }
 
 void GaussianBlurStage(std::uint32_t threads) {
-    if (PlaneWidth < 5 || PlaneHeight < 5) {
+    // Released planes keep their size but have no cells.
+    if (ImagePlane == nullptr || PlaneWidth < 5 || PlaneHeight < 5) {
         return;
     }
     const std::uint32_t pairs = (PlaneWidth - 3) / 2;

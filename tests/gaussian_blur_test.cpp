@@ -108,3 +108,10 @@ TEST_F(BlurTest, PlanesSmallerThanFiveAreLeftAlone) {
     GaussianBlurStage();
     EXPECT_EQ(ImagePlane[2][2], 14); // the single visited cell of a 5 x 5 plane
 }
+
+TEST_F(BlurTest, ReleasedPlanesAreLeftAlone) {
+    MakePlanes(8, 8, 1);
+    ReleasePlanes();
+    GaussianBlurStage(); // the size stays, the cells are gone: nothing to do, nothing to crash
+    EXPECT_EQ(ImagePlane, nullptr);
+}
