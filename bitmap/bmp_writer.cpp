@@ -34,24 +34,6 @@ std::int32_t SquaredDistance(const PixelRgba& a, const PixelRgba& b) {
     return blue * blue + green * green + red * red;
 }
 
-// The search of NearestPaletteIndex over the palette entries themselves: the same entries in the
-// same order, the same strict comparison and the same stop at the first exact match.
-std::uint8_t NearestIndexIn(std::span<const PixelRgba> palette, const PixelRgba& pixel) {
-    std::int32_t bestDistance = 999999;
-    std::uint8_t result = 0;
-    for (std::size_t index = 0; index < palette.size(); ++index) {
-        const std::int32_t distance = SquaredDistance(palette[index], pixel);
-        if (distance < bestDistance) {
-            bestDistance = distance;
-            result = static_cast<std::uint8_t>(index);
-            if (bestDistance == 0) {
-                break;
-            }
-        }
-    }
-    return result;
-}
-
 // NearestPaletteIndex remembered per colour for the length of one save (or one row encoder
 // call): grays, all the colours of a gray image, in a table of their own, other colours in a
 // direct-mapped table keyed by the 24-bit RGB value, where a colour that lost its slot is simply
@@ -59,11 +41,7 @@ std::uint8_t NearestIndexIn(std::span<const PixelRgba> palette, const PixelRgba&
 class PaletteIndexCache {
   public:
     explicit PaletteIndexCache(const BitmapImage& image)
-        : Image(image), Palette(image.PaletteEntries()),
-          // With the invariants of BitmapImage the palette always has PaletteSize() entries;
-          // otherwise the image's own search decides.
-          OwnSearch(Palette.size() != static_cast<std::size_t>(image.PaletteSize())),
-          Keys(SlotCount, 0), Indices(SlotCount, 0) {
+        : Image(image), Keys(SlotCount, 0), Indices(SlotCount, 0) {
         GrayIndices.fill(Unknown);
     }
 
@@ -92,16 +70,9 @@ class PaletteIndexCache {
     static constexpr std::uint32_t OccupiedBit = 1U << 24;
     static constexpr std::int16_t Unknown = -1;
 
-    std::uint8_t Search(const PixelRgba& pixel) const {
-        // Without a palette every entry is the default colour, and the search gives index 0.
-        return Palette.empty() ? 0
-               : OwnSearch     ? Image.NearestPaletteIndex(pixel)
-                               : NearestIndexIn(Palette, pixel);
-    }
+    std::uint8_t Search(const PixelRgba& pixel) const { return Image.NearestPaletteIndex(pixel); }
 
     const BitmapImage& Image;
-    std::span<const PixelRgba> Palette;
-    bool OwnSearch;
     std::vector<std::uint32_t> Keys;
     std::vector<std::uint8_t> Indices;
     std::array<std::int16_t, 256> GrayIndices;
