@@ -18,6 +18,7 @@
 #include "bmp_pixel_blocks.hpp"
 #include "file_stream.hpp"
 #include "int_power.hpp"
+#include "row_blocks.hpp"
 
 #include <algorithm>
 #include <array>
@@ -117,18 +118,6 @@ void ReadPalette(BitmapImage& image, std::int32_t offsetPastHeaders, std::FILE* 
     for (std::size_t index = count; index < palette.size(); ++index) {
         palette[index] = DefaultColour;
     }
-}
-
-// Rows are read and decoded in blocks of up to MaxBlockRows rows (fewer for very wide rows):
-// one read per block, and each column's pixels of the block are written one after another,
-// which the column-major storage needs to be fast. Row r of a block is image row yFirst - r.
-constexpr std::size_t BlockBytesTarget = std::size_t{1} << 20;
-constexpr std::int32_t MaxBlockRows = 32;
-
-std::int32_t RowsPerBlock(std::size_t rowLength) {
-    const std::size_t rows = std::clamp<std::size_t>(
-        BlockBytesTarget / std::max<std::size_t>(rowLength, 1), 1, MaxBlockRows);
-    return static_cast<std::int32_t>(rows);
 }
 
 // Where the rows go. A target is told the rows of each block (Begin, End) and gives the address

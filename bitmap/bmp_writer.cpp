@@ -11,6 +11,7 @@
 #include "bmp_headers.hpp"
 #include "file_replacement.hpp"
 #include "int_power.hpp"
+#include "row_blocks.hpp"
 
 #include <algorithm>
 #include <array>
@@ -78,16 +79,7 @@ class PaletteIndexCache {
     std::array<std::int16_t, 256> GrayIndices;
 };
 
-// Rows are encoded in blocks of up to MaxBlockRows rows (fewer for very wide rows), column by
-// column, which the column-major storage needs to be fast, and each block goes out in one write.
-// Row r of a block is image row yFirst - r.
-constexpr std::size_t BlockBytesTarget = std::size_t{1} << 20;
-constexpr std::int32_t MaxBlockRows = 32;
-
-std::int32_t RowsPerBlock(std::size_t rowLength) {
-    return static_cast<std::int32_t>(std::clamp<std::size_t>(
-        BlockBytesTarget / std::max<std::size_t>(rowLength, 1), 1, MaxBlockRows));
-}
+// Row r of a block is image row yFirst - r; each block goes out in one write.
 
 // Where the encoders take their pixels from: Column(x)[y] is pixel (x, y).
 class ImageColumns {
