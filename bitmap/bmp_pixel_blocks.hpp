@@ -9,8 +9,8 @@
 
 namespace dorvane {
 
-// Rows YLow to YLow + Rows - 1 of a picture, every column of them in one run: pixel (x, y) is
-// Pixels[x * Stride + (y - YLow)].
+// Rows YLow to YLow + Rows - 1 of a picture, row after row: pixel (x, y) is
+// Pixels[(y - YLow) * Stride + x].
 struct PixelBlock {
     std::int32_t YLow;
     std::int32_t Rows;
@@ -21,8 +21,7 @@ struct PixelBlock {
 // Where ReadBmpPixels delivers a picture. Start(width, height) comes once the headers are
 // accepted, before any pixel; returning false ends the read, which then fails. Take receives
 // blocks that together hold every pixel of the picture exactly once, one at a time and bottom
-// block first, possibly on a helper thread of the reader's (which is done before the read
-// returns), while the reader decodes the next block.
+// block first, on the caller's thread.
 struct PixelBlockSink {
     std::function<bool(std::int32_t width, std::int32_t height)> Start;
     std::function<void(const PixelBlock& block)> Take;

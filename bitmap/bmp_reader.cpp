@@ -13,7 +13,6 @@
 //   pixel whose read fails repeats the last complete value read.
 #include "bmp_reader.hpp"
 #include "bitmap_image.hpp"
-#include "block_handoff.hpp"
 #include "bmp_headers.hpp"
 #include "bmp_pixel_blocks.hpp"
 #include "file_stream.hpp"
@@ -22,9 +21,10 @@
 
 #include <algorithm>
 #include <array>
+#include <bit>
 #include <cstring>
 #include <exception>
-#include <optional>
+#include <span>
 #include <utility>
 #include <vector>
 
@@ -127,6 +127,7 @@ void ReadPalette(BitmapImage& image, std::int32_t offsetPastHeaders, std::FILE* 
 class ImageTarget {
   public:
     static constexpr bool StartsWhite = true;
+    static constexpr bool RowMajor = false;
 
     explicit ImageTarget(BitmapImage& image) : Image(image) {}
     bool Prepare(std::int32_t width, std::int32_t height) {
@@ -145,20 +146,13 @@ class ImageTarget {
     BitmapImage& Image;
 };
 
-// One block's rows, every column of them in one run.
-struct Band {
-    std::vector<PixelRgba> Pixels;
-    std::int32_t YLow = 0;
-    std::int32_t Rows = 0;
-};
-
-// Into a band of one block's rows, handed to the sink when the block is done; a helper thread
-// takes each band to the sink while the next one is decoded. The bands start with alpha 0
-// everywhere and the decoders of 16 and 24 bpp never write alpha, so their pixels equal those an
-// image would hold.
+// Into a band of one block's rows, row after row, handed to the sink as soon as the block is
+// done. The band starts with alpha 0 everywhere and the decoders of 16 and 24 bpp never write
+// alpha, so its pixels equal those an image would hold.
 class BandTarget {
   public:
     static constexpr bool StartsWhite = false;
+    static constexpr bool RowMajor = true;
 
     explicit BandTarget(const PixelBlockSink& sink) : Sink(sink) {}
     bool Prepare(std::int32_t width, std::int32_t height) {
@@ -167,73 +161,132 @@ class BandTarget {
         return Sink.Start(width, height);
     }
     void Reserve(std::int32_t rows) {
-        Stride = static_cast<std::size_t>(rows);
-        const std::size_t size = Stride * static_cast<std::size_t>(PictureWidth);
-        const bool helped = PictureHeight > rows;
-        Bands.emplace(
-            Band{std::vector<PixelRgba>(size)}, Band{std::vector<PixelRgba>(helped ? size : 0)},
-            [this](Band& band) {
-                Sink.Take(PixelBlock{band.YLow, band.Rows, Stride, band.Pixels});
-                return true;
-            },
-            helped);
+        Pixels.assign(static_cast<std::size_t>(rows) * Stride(), PixelRgba{});
     }
     std::int32_t Width() const { return PictureWidth; }
     std::int32_t Height() const { return PictureHeight; }
     void Begin(std::int32_t yFirst, std::int32_t count) {
-        Current = &Bands->Next();
-        Current->YLow = yFirst - count + 1;
-        Current->Rows = count;
+        YLow = yFirst - count + 1;
+        Rows = count;
     }
     PixelRgba* At(std::int32_t x, std::int32_t y) {
-        return Current->Pixels.data() + static_cast<std::size_t>(x) * Stride +
-               static_cast<std::size_t>(y - Current->YLow);
+        return Pixels.data() + static_cast<std::size_t>(y - YLow) * Stride() +
+               static_cast<std::size_t>(x);
     }
-    void End() { Bands->HandOver(); }
+    void End() {
+        const auto cells = static_cast<std::size_t>(Rows) * Stride();
+        Sink.Take(
+            PixelBlock{YLow, Rows, Stride(), std::span<const PixelRgba>(Pixels).first(cells)});
+    }
 
   private:
+    std::size_t Stride() const { return static_cast<std::size_t>(PictureWidth); }
+
     const PixelBlockSink& Sink;
     std::int32_t PictureWidth = 0;
     std::int32_t PictureHeight = 0;
-    std::size_t Stride = 0;
-    Band* Current = nullptr;
-    std::optional<BlockHandoff<Band>> Bands; // last: joins its helper before the rest goes
+    std::int32_t YLow = 0;
+    std::int32_t Rows = 0;
+    std::vector<PixelRgba> Pixels;
 };
 
-// Calls decode(pixel, row, x) for every pixel of count rows, column by column.
+// Calls decode(pixel, row, x) for every pixel of count rows, in the order of the target's storage.
 template <class Target, class Decode>
 void DecodeBlock(Target& target, const std::uint8_t* rows, std::size_t rowLength,
                  std::int32_t count, std::int32_t yFirst, Decode decode) {
     const std::int32_t width = target.Width();
-    for (std::int32_t x = 0; x < width; ++x) {
-        PixelRgba* const column = target.At(x, yFirst);
+    if constexpr (Target::RowMajor) {
         const std::uint8_t* row = rows;
         for (std::int32_t r = 0; r < count; ++r, row += rowLength) {
-            decode(*(column - r), row, static_cast<std::size_t>(x));
+            PixelRgba* const pixels = target.At(0, yFirst - r);
+            for (std::int32_t x = 0; x < width; ++x) {
+                decode(pixels[x], row, static_cast<std::size_t>(x));
+            }
         }
+    } else {
+        for (std::int32_t x = 0; x < width; ++x) {
+            PixelRgba* const column = target.At(x, yFirst);
+            const std::uint8_t* row = rows;
+            for (std::int32_t r = 0; r < count; ++r, row += rowLength) {
+                decode(*(column - r), row, static_cast<std::size_t>(x));
+            }
+        }
+    }
+}
+
+// Whole rows into a band, whose rows are runs of PixelRgba: the file's bytes come in the order of
+// its fields (blue, green, red, alpha).
+void DecodeRow32(const std::uint8_t* row, PixelRgba* pixels, std::size_t width) {
+    std::memcpy(pixels, row, sizeof(PixelRgba) * width);
+}
+
+// Four pixels from two 8-byte loads where the machine is little-endian; alpha 0, as a band's.
+// The pixels go out in pairs, as 8-byte values: built one by one, the compiler would assemble
+// them in memory and stall on reading them back.
+void DecodeRow24(const std::uint8_t* row, PixelRgba* pixels, std::size_t width) {
+    std::size_t x = 0;
+    if constexpr (std::endian::native == std::endian::little) {
+        using PixelPair = std::array<PixelRgba, 2>;
+        for (; x + 4 <= width; x += 4) {
+            std::uint64_t low = 0;  // bytes 0 .. 7 of the four pixels
+            std::uint64_t high = 0; // bytes 4 .. 11
+            std::memcpy(&low, row + 3 * x, sizeof low);
+            std::memcpy(&high, row + 3 * x + 4, sizeof high);
+            const std::uint64_t first = (low & 0xFFFFFFU) | ((low >> 24) & 0xFFFFFFU) << 32;
+            const std::uint64_t second =
+                (low >> 48) | ((high >> 32) & 0xFFU) << 16 | ((high >> 40) & 0xFFFFFFU) << 32;
+            const auto firstPair = std::bit_cast<PixelPair>(first);
+            const auto secondPair = std::bit_cast<PixelPair>(second);
+            pixels[x] = firstPair[0];
+            pixels[x + 1] = firstPair[1];
+            pixels[x + 2] = secondPair[0];
+            pixels[x + 3] = secondPair[1];
+        }
+    }
+    for (; x < width; ++x) {
+        const std::uint8_t* bytes = row + 3 * x;
+        pixels[x] = PixelRgba{bytes[0], bytes[1], bytes[2], 0};
+    }
+}
+
+// Calls decodeRow(row, pixels, width) for each of count rows of a row-major target.
+template <class Target, class DecodeRow>
+void DecodeRows(Target& target, const std::uint8_t* rows, std::size_t rowLength, std::int32_t count,
+                std::int32_t yFirst, DecodeRow decodeRow) {
+    const auto width = static_cast<std::size_t>(target.Width());
+    for (std::int32_t r = 0; r < count; ++r, rows += rowLength) {
+        decodeRow(rows, target.At(0, yFirst - r), width);
     }
 }
 
 template <class Target>
 void Decode32(Target& target, std::span<const PixelRgba>, const std::uint8_t* rows,
               std::size_t rowLength, std::int32_t count, std::int32_t yFirst) {
-    DecodeBlock(target, rows, rowLength, count, yFirst,
-                [](PixelRgba& pixel, const std::uint8_t* row, std::size_t x) {
-                    const std::uint8_t* bytes = row + 4 * x;
-                    pixel = PixelRgba{bytes[0], bytes[1], bytes[2], bytes[3]};
-                });
+    if constexpr (Target::RowMajor) {
+        DecodeRows(target, rows, rowLength, count, yFirst, DecodeRow32);
+    } else {
+        DecodeBlock(target, rows, rowLength, count, yFirst,
+                    [](PixelRgba& pixel, const std::uint8_t* row, std::size_t x) {
+                        const std::uint8_t* bytes = row + 4 * x;
+                        pixel = PixelRgba{bytes[0], bytes[1], bytes[2], bytes[3]};
+                    });
+    }
 }
 
 template <class Target>
 void Decode24(Target& target, std::span<const PixelRgba>, const std::uint8_t* rows,
               std::size_t rowLength, std::int32_t count, std::int32_t yFirst) {
-    DecodeBlock(target, rows, rowLength, count, yFirst,
-                [](PixelRgba& pixel, const std::uint8_t* row, std::size_t x) {
-                    const std::uint8_t* bytes = row + 3 * x;
-                    pixel.Blue = bytes[0]; // alpha stays as it is
-                    pixel.Green = bytes[1];
-                    pixel.Red = bytes[2];
-                });
+    if constexpr (Target::RowMajor) {
+        DecodeRows(target, rows, rowLength, count, yFirst, DecodeRow24);
+    } else {
+        DecodeBlock(target, rows, rowLength, count, yFirst,
+                    [](PixelRgba& pixel, const std::uint8_t* row, std::size_t x) {
+                        const std::uint8_t* bytes = row + 3 * x;
+                        pixel.Blue = bytes[0]; // alpha stays as it is
+                        pixel.Green = bytes[1];
+                        pixel.Red = bytes[2];
+                    });
+    }
 }
 
 template <class Target>
@@ -268,8 +321,14 @@ void Decode1(Target& target, std::span<const PixelRgba> palette, const std::uint
 template <class Target>
 void FillBlock(Target& target, std::int32_t first, std::int32_t yHigh, std::int32_t yLow,
                const PixelRgba& colour) {
-    for (std::int32_t x = first; x < target.Width(); ++x) {
-        std::fill(target.At(x, yLow), target.At(x, yLow) + (yHigh - yLow + 1), colour);
+    if constexpr (Target::RowMajor) {
+        for (std::int32_t y = yLow; y <= yHigh; ++y) {
+            std::fill(target.At(first, y), target.At(0, y) + target.Width(), colour);
+        }
+    } else {
+        for (std::int32_t x = first; x < target.Width(); ++x) {
+            std::fill(target.At(x, yLow), target.At(x, yLow) + (yHigh - yLow + 1), colour);
+        }
     }
 }
 

@@ -8,8 +8,13 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <cstddef>
+#include <exception>
+#include <memory>
 #include <new>
 #include <span>
+#include <system_error>
+#include <thread>
 
 namespace dorvane {
 namespace {
@@ -32,31 +37,22 @@ struct LumaTerms {
 // Built by the compiler, which rounds each product as the machine would.
 constexpr LumaTerms Terms;
 
-// A block's cells are short runs in many columns, a pattern the processor does not foresee: the
-// runs a few columns ahead are asked for early.
-constexpr std::uint32_t PrefetchColumns = 8;
-
-// The luma of every pixel of a block, into the image plane's cells of the same rows.
-void StoreLuma(const PixelBlock& block) {
-    const auto rows = static_cast<std::size_t>(block.Rows);
-    const PixelRgba* run = block.Pixels.data();
-    for (std::uint32_t x = 0; x < PlaneWidth; ++x, run += block.Stride) {
-        std::int32_t* cells = ImagePlane[x] + block.YLow;
-        if (x + PrefetchColumns < PlaneWidth) {
-            const std::int32_t* ahead = ImagePlane[x + PrefetchColumns] + block.YLow;
-            __builtin_prefetch(ahead, 1);
-            __builtin_prefetch(ahead + block.Rows - 1, 1);
-        }
-        for (std::size_t i = 0; i < rows; ++i) {
-            // The sum is never negative, so truncation is the floor; the order of the
-            // additions is Luma's.
-            double sum = Terms.Green[run[i].Green];
-            sum = sum + Terms.Red[run[i].Red];
-            sum = sum + Terms.Blue[run[i].Blue];
-            cells[i] = static_cast<std::int32_t>(sum);
-        }
-    }
+std::uint8_t LumaOf(const PixelRgba& pixel) {
+    // The sum is never negative, so truncation is the floor; the order of the additions is
+    // Luma's. The result is at most 255.
+    double sum = Terms.Green[pixel.Green];
+    sum = sum + Terms.Red[pixel.Red];
+    sum = sum + Terms.Blue[pixel.Blue];
+    return static_cast<std::uint8_t>(sum);
 }
+
+// Below this many pixels a helper thread costs more than it saves.
+constexpr std::uint64_t MinPixelsToShare = std::uint64_t{1} << 16;
+
+// Rows of the gray picture that go into the columns at a time: each column then takes a run of
+// 1 KiB, since every visit to another column costs an address translation that the processor
+// cannot keep for thousands of columns.
+constexpr std::uint32_t RowsPerColumnVisit = 256;
 
 // The pipeline globals that a load sets, kept so that a load that fails halfway can put them
 // back.
@@ -76,25 +72,110 @@ struct PlaneGlobals {
     }
 };
 
-// LoadGrayPlanes: the pixels go from the file's rows straight into ImagePlane, block by block,
-// without an image of the whole picture; the planes are allocated once the headers are accepted.
+// LoadGrayPlanes in two steps. While the file's pixels become a gray picture of one byte per
+// pixel, row by row, a helper thread allocates the planes: each column block costs a page fault
+// of its own, thousands of them for a large picture, and the reading hides them. Then two threads
+// copy the gray picture into ImagePlane, each taking half of the columns.
+class GrayLoad {
+  public:
+    GrayLoad() = default;
+    GrayLoad(const GrayLoad&) = delete;
+    GrayLoad& operator=(const GrayLoad&) = delete;
+    ~GrayLoad() { Wait(); }
+
+    // Called once the headers are accepted. False when memory runs out.
+    bool Start(std::uint32_t width, std::uint32_t height) {
+        Width = width;
+        Height = height;
+        Gray.reset(new (std::nothrow) std::uint8_t[std::size_t{width} * height]);
+        if (Gray == nullptr) {
+            return false;
+        }
+        if (std::uint64_t{width} * height >= MinPixelsToShare) {
+            try {
+                Allocator = std::jthread([this] { Allocated = AllocatePlanes(Width, Height); });
+                return true;
+            } catch (const std::system_error&) {
+                // No thread to be had: the planes are allocated here.
+            }
+        }
+        Allocated = AllocatePlanes(Width, Height);
+        return Allocated;
+    }
+
+    void Take(const PixelBlock& block) {
+        const PixelRgba* pixels = block.Pixels.data();
+        std::uint8_t* gray = Gray.get() + static_cast<std::size_t>(block.YLow) * Width;
+        for (std::int32_t r = 0; r < block.Rows; ++r, pixels += block.Stride, gray += Width) {
+            for (std::uint32_t x = 0; x < Width; ++x) {
+                gray[x] = LumaOf(pixels[x]);
+            }
+        }
+    }
+
+    // Whether the planes were allocated, once the helper is done.
+    bool Wait() {
+        if (Allocator.joinable()) {
+            Allocator.join();
+        }
+        return Allocated;
+    }
+
+    // Fills ImagePlane from the gray picture; the planes must have been allocated.
+    void Store() const {
+        if (std::uint64_t{Width} * Height >= MinPixelsToShare) {
+            try {
+                const std::jthread helper([this] { StoreColumns(Width / 2, Width); });
+                StoreColumns(0, Width / 2);
+                return;
+            } catch (const std::exception&) {
+                // No helper: every column is stored here. The load has succeeded by now, so a
+                // helper that cannot start must not fail it.
+            }
+        }
+        StoreColumns(0, Width);
+    }
+
+  private:
+    void StoreColumns(std::uint32_t first, std::uint32_t last) const {
+        for (std::uint32_t y0 = 0; y0 < Height; y0 += RowsPerColumnVisit) {
+            const std::uint32_t rows = std::min(RowsPerColumnVisit, Height - y0);
+            for (std::uint32_t x = first; x < last; ++x) {
+                std::int32_t* cells = ImagePlane[x] + y0;
+                const std::uint8_t* gray = Gray.get() + std::size_t{y0} * Width + x;
+                for (std::uint32_t r = 0; r < rows; ++r, gray += Width) {
+                    cells[r] = *gray;
+                }
+            }
+        }
+    }
+
+    std::uint32_t Width = 0;
+    std::uint32_t Height = 0;
+    std::unique_ptr<std::uint8_t[]> Gray;
+    bool Allocated = false;
+    std::jthread Allocator;
+};
+
 std::int32_t LoadPlanesFrom(const char* path) {
     const PlaneGlobals before;
-    bool allocated = false;
-    const PixelBlockSink sink{[&allocated](std::int32_t width, std::int32_t height) {
-                                  allocated = AllocatePlanes(static_cast<std::uint32_t>(width),
-                                                             static_cast<std::uint32_t>(height));
-                                  return allocated;
+    GrayLoad load;
+    const PixelBlockSink sink{[&load](std::int32_t width, std::int32_t height) {
+                                  return load.Start(static_cast<std::uint32_t>(width),
+                                                    static_cast<std::uint32_t>(height));
                               },
-                              StoreLuma};
+                              [&load](const PixelBlock& block) { load.Take(block); }};
     BitmapImage format;
-    if (!ReadBmpPixels(format, path, sink)) {
+    const bool read = ReadBmpPixels(format, path, sink);
+    const bool allocated = load.Wait();
+    if (!read || !allocated) {
         if (allocated) {
             ReleasePlanes();
             before.Restore();
         }
         return LoadFailed;
     }
+    load.Store();
     SourceBitDepth = static_cast<std::int8_t>(format.GetBitDepth());
     return 0;
 }

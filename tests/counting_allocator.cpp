@@ -1,6 +1,7 @@
 #include "counting_allocator.hpp"
 
 #include <cstdlib>
+#include <mutex>
 #include <new>
 
 namespace dorvane::testing {
@@ -11,7 +12,11 @@ bool Recording = false;
 std::size_t FailAt = 0;
 std::size_t SinceArmed = 0;
 
+// Large loads allocate on a helper thread while the caller's thread reads.
+std::mutex Lock;
+
 void* Allocate(std::size_t size) noexcept {
+    const std::lock_guard guard(Lock);
     ++SinceArmed;
     if (FailAt != 0 && SinceArmed == FailAt) {
         return nullptr;
@@ -31,6 +36,7 @@ void Release(void* block) noexcept {
     if (block == nullptr) {
         return;
     }
+    const std::lock_guard guard(Lock);
     if (Recording) {
         if (TheLog.ReleasedCount < MaxRecords) {
             TheLog.Released[TheLog.ReleasedCount++] = block;

@@ -38,12 +38,13 @@ std::uint32_t Draw(std::mt19937& random, std::uint32_t low, std::uint32_t high) 
 }
 
 // A file of random pixels at depth, with random palettes (alpha included), masks, gaps and
-// offsets.
-Bytes RandomFile(std::mt19937& random, std::uint16_t depth) {
+// offsets; small unless a width and height are given.
+Bytes RandomFile(std::mt19937& random, std::uint16_t depth, std::int32_t width = 0,
+                 std::int32_t height = 0) {
     BmpFileBuilder file;
     file.biBitCount = depth;
-    file.biWidth = static_cast<std::int32_t>(Draw(random, 1, 37));
-    file.biHeight = static_cast<std::int32_t>(Draw(random, 1, 70));
+    file.biWidth = width > 0 ? width : static_cast<std::int32_t>(Draw(random, 1, 37));
+    file.biHeight = height > 0 ? height : static_cast<std::int32_t>(Draw(random, 1, 70));
     if (HasPaletteDepth(depth)) {
         // Fewer entries than the depth has leave the rest white; more are not read.
         file.Palette.resize(Draw(random, 0, (1U << depth) + 2));
@@ -141,6 +142,21 @@ TEST_F(GrayPlanesEquivalence, LoadMatchesTheImagePathOnFilesCutShort) {
                 ExpectSameLoad(Folder.Write("cut.bmp", part), what);
             }
         }
+    }
+}
+
+// Large pictures are loaded by several threads: the planes are allocated while the file is read,
+// and the columns filled by two threads. Cut ones too, and one whose width leaves a remainder in
+// every grouping of pixels.
+TEST_F(GrayPlanesEquivalence, LoadMatchesTheImagePathOnLargePictures) {
+    std::mt19937 random(17);
+    for (const std::uint16_t depth : AllDepths) {
+        const Bytes bytes = RandomFile(random, depth, 301, 233);
+        const std::string what = "depth " + std::to_string(depth);
+        ExpectSameLoad(Folder.Write("large.bmp", bytes), what);
+        const Bytes part(bytes.begin(),
+                         bytes.begin() + static_cast<std::ptrdiff_t>(bytes.size() / 2));
+        ExpectSameLoad(Folder.Write("large-cut.bmp", part), what + " cut in half");
     }
 }
 
