@@ -16,8 +16,10 @@
 #include <algorithm>
 #include <array>
 #include <cstddef>
+#include <cstring>
 #include <exception>
 #include <optional>
+#include <type_traits>
 #include <vector>
 
 namespace dorvane {
@@ -113,9 +115,11 @@ class GrayColumns {
     std::span<const std::int32_t* const> Columns;
 };
 
-// A block reads a short run from each of many columns, a pattern the processor does not foresee:
-// the runs a few columns ahead are asked for early.
-constexpr std::int32_t PrefetchColumns = 8;
+// Columns go in groups of eight: each row of a group is a short run of bytes, written together,
+// and each column gives its pixels one after another. A block reads a short run from each of
+// many columns, a pattern the processor does not foresee: the next group's runs are asked for
+// early.
+constexpr std::int32_t GroupColumns = 8;
 
 const void* AddressOf(const PixelRgba* column, std::int32_t y) {
     return column + y;
@@ -124,70 +128,89 @@ const void* AddressOf(const GrayColumn& column, std::int32_t y) {
     return column.Cells + y;
 }
 
-// Calls encode(row, x, pixel) for every pixel of count rows, column by column, x increasing.
-template <class Source, class Encode>
+// Calls encode(bytes, i, pixel) for every pixel of count rows at BitsPerPixel, x increasing
+// within a row: i is the pixel's place in its group of columns, and bytes the group's part of the
+// row, which goes out once the group's pixels of that row are encoded.
+template <std::size_t BitsPerPixel, class Source, class Encode>
 void EncodeBlock(const Source& source, std::uint8_t* rows, std::size_t rowLength,
                  std::int32_t count, std::int32_t yFirst, Encode encode) {
     const std::int32_t width = source.Width();
-    for (std::int32_t x = 0; x < width; ++x) {
-        const auto column = source.Column(x);
-        if (x + PrefetchColumns < width) {
-            const auto ahead = source.Column(x + PrefetchColumns);
+    const auto encodeGroup = [&](std::int32_t x0, auto groupWidth) {
+        std::array<decltype(source.Column(0)), GroupColumns> columns{};
+        for (std::int32_t i = 0; i < groupWidth; ++i) {
+            columns[static_cast<std::size_t>(i)] = source.Column(x0 + i);
+        }
+        const std::size_t groupBytes =
+            (static_cast<std::size_t>(groupWidth) * BitsPerPixel + 7) / 8;
+        std::uint8_t* row = rows + static_cast<std::size_t>(x0) * BitsPerPixel / 8;
+        for (std::int32_t r = 0; r < count; ++r, row += rowLength) {
+            std::array<std::uint8_t, GroupColumns * BitsPerPixel / 8> bytes;
+            for (std::int32_t i = 0; i < groupWidth; ++i) {
+                encode(bytes.data(), static_cast<std::size_t>(i),
+                       columns[static_cast<std::size_t>(i)][yFirst - r]);
+            }
+            std::memcpy(row, bytes.data(), groupBytes);
+        }
+    };
+    std::int32_t x0 = 0;
+    for (; x0 + GroupColumns <= width; x0 += GroupColumns) {
+        for (std::int32_t x = x0 + GroupColumns; x < std::min(width, x0 + 2 * GroupColumns); ++x) {
+            const auto ahead = source.Column(x);
             __builtin_prefetch(AddressOf(ahead, yFirst));
             __builtin_prefetch(AddressOf(ahead, yFirst - count + 1));
         }
-        std::uint8_t* row = rows;
-        for (std::int32_t r = 0; r < count; ++r, row += rowLength) {
-            encode(row, static_cast<std::size_t>(x), column[yFirst - r]);
-        }
+        encodeGroup(x0, std::integral_constant<std::int32_t, GroupColumns>());
+    }
+    if (x0 < width) {
+        encodeGroup(x0, width - x0);
     }
 }
 
 template <class Source>
 void Encode32(const Source& source, std::uint8_t* rows, std::size_t rowLength, std::int32_t count,
               std::int32_t yFirst) {
-    EncodeBlock(source, rows, rowLength, count, yFirst,
-                [](std::uint8_t* row, std::size_t x, const PixelRgba& pixel) {
-                    std::uint8_t* out = row + 4 * x;
-                    out[0] = pixel.Blue;
-                    out[1] = pixel.Green;
-                    out[2] = pixel.Red;
-                    out[3] = pixel.Alpha;
-                });
+    EncodeBlock<32>(source, rows, rowLength, count, yFirst,
+                    [](std::uint8_t* row, std::size_t x, const PixelRgba& pixel) {
+                        std::uint8_t* out = row + 4 * x;
+                        out[0] = pixel.Blue;
+                        out[1] = pixel.Green;
+                        out[2] = pixel.Red;
+                        out[3] = pixel.Alpha;
+                    });
 }
 
 template <class Source>
 void Encode24(const Source& source, std::uint8_t* rows, std::size_t rowLength, std::int32_t count,
               std::int32_t yFirst) {
-    EncodeBlock(source, rows, rowLength, count, yFirst,
-                [](std::uint8_t* row, std::size_t x, const PixelRgba& pixel) {
-                    std::uint8_t* out = row + 3 * x;
-                    out[0] = pixel.Blue;
-                    out[1] = pixel.Green;
-                    out[2] = pixel.Red;
-                });
+    EncodeBlock<24>(source, rows, rowLength, count, yFirst,
+                    [](std::uint8_t* row, std::size_t x, const PixelRgba& pixel) {
+                        std::uint8_t* out = row + 3 * x;
+                        out[0] = pixel.Blue;
+                        out[1] = pixel.Green;
+                        out[2] = pixel.Red;
+                    });
 }
 
 template <class Source>
 void Encode16(const Source& source, std::uint8_t* rows, std::size_t rowLength, std::int32_t count,
               std::int32_t yFirst) {
-    EncodeBlock(source, rows, rowLength, count, yFirst,
-                [](std::uint8_t* row, std::size_t x, const PixelRgba& pixel) {
-                    const std::uint32_t value = ((std::uint32_t{pixel.Red} >> 3) << 11) |
-                                                ((std::uint32_t{pixel.Green} >> 2) << 5) |
-                                                (std::uint32_t{pixel.Blue} >> 3);
-                    row[2 * x] = static_cast<std::uint8_t>(value);
-                    row[2 * x + 1] = static_cast<std::uint8_t>(value >> 8);
-                });
+    EncodeBlock<16>(source, rows, rowLength, count, yFirst,
+                    [](std::uint8_t* row, std::size_t x, const PixelRgba& pixel) {
+                        const std::uint32_t value = ((std::uint32_t{pixel.Red} >> 3) << 11) |
+                                                    ((std::uint32_t{pixel.Green} >> 2) << 5) |
+                                                    (std::uint32_t{pixel.Blue} >> 3);
+                        row[2 * x] = static_cast<std::uint8_t>(value);
+                        row[2 * x + 1] = static_cast<std::uint8_t>(value >> 8);
+                    });
 }
 
 template <class Source>
 void Encode8(const Source& source, PaletteIndexCache& cache, std::uint8_t* rows,
              std::size_t rowLength, std::int32_t count, std::int32_t yFirst) {
-    EncodeBlock(source, rows, rowLength, count, yFirst,
-                [&cache](std::uint8_t* row, std::size_t x, const PixelRgba& pixel) {
-                    row[x] = cache.IndexOf(pixel);
-                });
+    EncodeBlock<8>(source, rows, rowLength, count, yFirst,
+                   [&cache](std::uint8_t* row, std::size_t x, const PixelRgba& pixel) {
+                       row[x] = cache.IndexOf(pixel);
+                   });
 }
 
 // Several indices per byte, weighted from the most significant end in increasing x: the first
@@ -197,14 +220,15 @@ template <std::size_t PixelsPerByte, class Source>
 void EncodeIndices(const Source& source, PaletteIndexCache& cache, std::uint8_t* rows,
                    std::size_t rowLength, std::int32_t count, std::int32_t yFirst) {
     constexpr std::size_t bitsPerPixel = 8 / PixelsPerByte;
-    EncodeBlock(source, rows, rowLength, count, yFirst,
-                [&cache](std::uint8_t* row, std::size_t x, const PixelRgba& pixel) {
-                    const std::size_t slot = x % PixelsPerByte;
-                    const std::uint32_t part = std::uint32_t{cache.IndexOf(pixel)}
-                                               << (bitsPerPixel * (PixelsPerByte - 1 - slot));
-                    std::uint8_t& byte = row[x / PixelsPerByte];
-                    byte = static_cast<std::uint8_t>(slot == 0 ? part : byte + part);
-                });
+    EncodeBlock<bitsPerPixel>(source, rows, rowLength, count, yFirst,
+                              [&cache](std::uint8_t* row, std::size_t x, const PixelRgba& pixel) {
+                                  const std::size_t slot = x % PixelsPerByte;
+                                  const std::uint32_t part =
+                                      std::uint32_t{cache.IndexOf(pixel)}
+                                      << (bitsPerPixel * (PixelsPerByte - 1 - slot));
+                                  std::uint8_t& byte = row[x / PixelsPerByte];
+                                  byte = static_cast<std::uint8_t>(slot == 0 ? part : byte + part);
+                              });
 }
 
 // Little-endian output into a byte buffer.
