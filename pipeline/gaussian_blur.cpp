@@ -1,5 +1,6 @@
 #include "gaussian_blur.hpp"
 
+#include "avx2_clones.hpp"
 #include "pipeline_state.hpp"
 
 #include <algorithm>
@@ -80,6 +81,22 @@ Block BlockOf(std::uint32_t x, std::uint32_t k) {
     return {x, y0, std::min(BlockRows, PlaneHeight - 2 - y0)};
 }
 
+// ConvolveAt with the Gaussian kernel and scale, for cells whose window holds only 0 .. 255: the
+// same products and the same roundings in the same order, with the weights known to the compiler.
+std::int32_t GaussianChain(std::uint32_t x, std::uint32_t y) {
+    const auto scale = static_cast<double>(GaussianScale);
+    float acc = 0.0F;
+    for (std::size_t a = 0; a < 5; ++a) {
+        const std::int32_t* column = ImagePlane[x - 2 + a] + (y - 2);
+        for (std::size_t b = 0; b < 5; ++b) {
+            const auto product = static_cast<std::int32_t>(Weight(a, b)) * column[b];
+            const double tap = static_cast<double>(product) * scale;
+            acc = static_cast<float>(tap + static_cast<double>(acc));
+        }
+    }
+    return static_cast<std::int32_t>(acc);
+}
+
 std::int32_t Convolve(std::uint32_t x, std::uint32_t y) {
     return static_cast<std::int32_t>(ConvolveAt(GaussianKernel, 5, GaussianScale,
                                                 static_cast<std::int32_t>(x),
@@ -87,9 +104,9 @@ std::int32_t Convolve(std::uint32_t x, std::uint32_t y) {
 }
 
 // The block's window sums less the taps on the two cells above the centre, which are smoothed
-// only as the column is walked. False when a cell of the windows lies outside 0..255; unsigned,
-// so that such cells cannot overflow.
-bool SumsWithoutCellsAbove(const Block& block, BlockSums& sums) {
+// only as the column is walked, scaled by Reciprocal. False when a cell of the windows lies outside
+// 0..255; unsigned, so that such cells cannot overflow.
+DORVANE_AVX2_CLONES bool SumsWithoutCellsAbove(const Block& block, BlockSums& sums) {
     const std::uint32_t x = block.X;
     const std::size_t count = block.Count; // a local bound, which the stores cannot change
     // Element i of the neighbour columns is row Y0 - 2 + i.
@@ -117,18 +134,19 @@ bool SumsWithoutCellsAbove(const Block& block, BlockSums& sums) {
         const auto c1 = static_cast<std::uint32_t>(centre[i + 3]);
         const auto c2 = static_cast<std::uint32_t>(centre[i + 4]);
         bits |= c0 | c1 | c2;
-        sums[i] = Weight(0, 0) * (outer[i] + outer[i + 4]) +
-                  Weight(0, 1) * (outer[i + 1] + outer[i + 3]) + Weight(0, 2) * outer[i + 2] +
-                  Weight(1, 0) * (inner[i] + inner[i + 4]) +
-                  Weight(1, 1) * (inner[i + 1] + inner[i + 3]) + Weight(1, 2) * inner[i + 2] +
-                  Weight(2, 2) * c0 + Weight(2, 3) * c1 + Weight(2, 4) * c2;
+        sums[i] = (Weight(0, 0) * (outer[i] + outer[i + 4]) +
+                   Weight(0, 1) * (outer[i + 1] + outer[i + 3]) + Weight(0, 2) * outer[i + 2] +
+                   Weight(1, 0) * (inner[i] + inner[i + 4]) +
+                   Weight(1, 1) * (inner[i + 1] + inner[i + 3]) + Weight(1, 2) * inner[i + 2] +
+                   Weight(2, 2) * c0 + Weight(2, 3) * c1 + Weight(2, 4) * c2) *
+                  Reciprocal;
     }
     return bits <= MaxCell;
 }
 
 // Walks down a block whose sums are ready, completing each with the two cells above it, just
-// smoothed. Their weights come scaled by Reciprocal, so that one multiply and one add lie
-// between a cell and the next.
+// smoothed. Their weights come scaled by Reciprocal, as the sums do, so that one multiply and
+// one add lie between a cell and the next.
 struct ColumnWalk {
     std::uint32_t X;
     std::uint32_t Y;
@@ -144,12 +162,12 @@ struct ColumnWalk {
           Above1(static_cast<std::uint32_t>(Column[Y - 1])) {}
 
     void Step() {
-        const std::uint32_t known = *Sums++ * Reciprocal + Above2 * (Weight(2, 0) * Reciprocal);
+        const std::uint32_t known = *Sums++ + Above2 * (Weight(2, 0) * Reciprocal);
         const std::uint32_t scaled = known + Above1 * (Weight(2, 1) * Reciprocal);
         std::uint32_t value = scaled >> QuotientShift;
         // Whole quotients of 0 and 255 come from uniform windows, which the chain keeps.
         if ((scaled & LowBits) < Reciprocal && value - 1 < MaxCell - 1) {
-            value = static_cast<std::uint32_t>(Convolve(X, Y));
+            value = static_cast<std::uint32_t>(GaussianChain(X, Y));
         }
         Column[Y++] = static_cast<std::int32_t>(value);
         Above2 = Above1;
