@@ -54,6 +54,11 @@ constexpr std::uint64_t MinPixelsToShare = std::uint64_t{1} << 16;
 // cannot keep for thousands of columns.
 constexpr std::uint32_t RowsPerColumnVisit = 256;
 
+// The gray picture is kept in tiles of this many columns, each tile a line of bytes per row:
+// a row of the file fills one line of each tile, and the cells of a column for a run of rows lie
+// on a few pages, where a picture stored row after row would spread them over a page per row.
+constexpr std::uint32_t TileColumns = 64;
+
 // The pipeline globals that a load sets, kept so that a load that fails halfway can put them
 // back.
 struct PlaneGlobals {
@@ -87,7 +92,8 @@ class GrayLoad {
     bool Start(std::uint32_t width, std::uint32_t height) {
         Width = width;
         Height = height;
-        Gray.reset(new (std::nothrow) std::uint8_t[std::size_t{width} * height]);
+        const std::size_t tiles = (std::size_t{width} + TileColumns - 1) / TileColumns;
+        Gray.reset(new (std::nothrow) std::uint8_t[tiles * TileColumns * height]);
         if (Gray == nullptr) {
             return false;
         }
@@ -105,10 +111,14 @@ class GrayLoad {
 
     void Take(const PixelBlock& block) {
         const PixelRgba* pixels = block.Pixels.data();
-        std::uint8_t* gray = Gray.get() + static_cast<std::size_t>(block.YLow) * Width;
-        for (std::int32_t r = 0; r < block.Rows; ++r, pixels += block.Stride, gray += Width) {
-            for (std::uint32_t x = 0; x < Width; ++x) {
-                gray[x] = LumaOf(pixels[x]);
+        for (std::int32_t r = 0; r < block.Rows; ++r, pixels += block.Stride) {
+            const auto y = static_cast<std::uint32_t>(block.YLow + r);
+            for (std::uint32_t x0 = 0; x0 < Width; x0 += TileColumns) {
+                std::uint8_t* gray = Line(x0, y);
+                const std::uint32_t count = std::min(TileColumns, Width - x0);
+                for (std::uint32_t i = 0; i < count; ++i) {
+                    gray[i] = LumaOf(pixels[x0 + i]);
+                }
             }
         }
     }
@@ -121,12 +131,14 @@ class GrayLoad {
         return Allocated;
     }
 
-    // Fills ImagePlane from the gray picture; the planes must have been allocated.
+    // Fills ImagePlane from the gray picture; the planes must have been allocated. A helper
+    // takes the right half of the tiles.
     void Store() const {
         if (std::uint64_t{Width} * Height >= MinPixelsToShare) {
+            const std::uint32_t split = (Width / 2 + TileColumns - 1) / TileColumns * TileColumns;
             try {
-                const std::jthread helper([this] { StoreColumns(Width / 2, Width); });
-                StoreColumns(0, Width / 2);
+                const std::jthread helper([this, split] { StoreColumns(split, Width); });
+                StoreColumns(0, split);
                 return;
             } catch (const std::exception&) {
                 // No helper: every column is stored here. The load has succeeded by now, so a
@@ -137,14 +149,25 @@ class GrayLoad {
     }
 
   private:
+    // The line of the tile that holds column x0 (a multiple of TileColumns) for row y.
+    std::uint8_t* Line(std::uint32_t x0, std::uint32_t y) const {
+        return Gray.get() + (std::size_t{x0} * Height + std::size_t{y} * TileColumns);
+    }
+
+    // Columns first .. last - 1, first a multiple of TileColumns: tile by tile, and within a
+    // tile a run of rows at a time, whose lines stay in the cache while its columns take them.
     void StoreColumns(std::uint32_t first, std::uint32_t last) const {
-        for (std::uint32_t y0 = 0; y0 < Height; y0 += RowsPerColumnVisit) {
-            const std::uint32_t rows = std::min(RowsPerColumnVisit, Height - y0);
-            for (std::uint32_t x = first; x < last; ++x) {
-                std::int32_t* cells = ImagePlane[x] + y0;
-                const std::uint8_t* gray = Gray.get() + std::size_t{y0} * Width + x;
-                for (std::uint32_t r = 0; r < rows; ++r, gray += Width) {
-                    cells[r] = *gray;
+        for (std::uint32_t x0 = first; x0 < last; x0 += TileColumns) {
+            const std::uint32_t end = std::min(x0 + TileColumns, last);
+            for (std::uint32_t y0 = 0; y0 < Height; y0 += RowsPerColumnVisit) {
+                const std::uint32_t rows = std::min(RowsPerColumnVisit, Height - y0);
+                const std::uint8_t* lines = Line(x0, y0);
+                for (std::uint32_t x = x0; x < end; ++x) {
+                    std::int32_t* cells = ImagePlane[x] + y0;
+                    const std::uint8_t* gray = lines + (x - x0);
+                    for (std::uint32_t r = 0; r < rows; ++r) {
+                        cells[r] = gray[std::size_t{r} * TileColumns];
+                    }
                 }
             }
         }
@@ -152,7 +175,7 @@ class GrayLoad {
 
     std::uint32_t Width = 0;
     std::uint32_t Height = 0;
-    std::unique_ptr<std::uint8_t[]> Gray;
+    std::unique_ptr<std::uint8_t[]> Gray; // tiles of TileColumns columns, see Line
     bool Allocated = false;
     std::jthread Allocator;
 };
