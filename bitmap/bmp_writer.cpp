@@ -130,7 +130,8 @@ const void* AddressOf(const GrayColumn& column, std::int32_t y) {
 
 // Calls encode(bytes, i, pixel) for every pixel of count rows at BitsPerPixel, x increasing
 // within a row: i is the pixel's place in its group of columns, and bytes the group's part of the
-// row, which goes out once the group's pixels of that row are encoded.
+// row (at more than 8 bits a pixel, a copy of it that goes out once the group's pixels of that
+// row are encoded).
 template <std::size_t BitsPerPixel, class Source, class Encode>
 void EncodeBlock(const Source& source, std::uint8_t* rows, std::size_t rowLength,
                  std::int32_t count, std::int32_t yFirst, Encode encode) {
@@ -140,16 +141,26 @@ void EncodeBlock(const Source& source, std::uint8_t* rows, std::size_t rowLength
         for (std::int32_t i = 0; i < groupWidth; ++i) {
             columns[static_cast<std::size_t>(i)] = source.Column(x0 + i);
         }
-        const std::size_t groupBytes =
+        [[maybe_unused]] const std::size_t groupBytes =
             (static_cast<std::size_t>(groupWidth) * BitsPerPixel + 7) / 8;
         std::uint8_t* row = rows + static_cast<std::size_t>(x0) * BitsPerPixel / 8;
         for (std::int32_t r = 0; r < count; ++r, row += rowLength) {
-            std::array<std::uint8_t, GroupColumns * BitsPerPixel / 8> bytes;
-            for (std::int32_t i = 0; i < groupWidth; ++i) {
-                encode(bytes.data(), static_cast<std::size_t>(i),
-                       columns[static_cast<std::size_t>(i)][yFirst - r]);
+            if constexpr (BitsPerPixel > 8) {
+                // Several bytes a pixel: gathered first, they go out in a few wide stores.
+                std::array<std::uint8_t, GroupColumns * BitsPerPixel / 8> bytes;
+                for (std::int32_t i = 0; i < groupWidth; ++i) {
+                    encode(bytes.data(), static_cast<std::size_t>(i),
+                           columns[static_cast<std::size_t>(i)][yFirst - r]);
+                }
+                std::memcpy(row, bytes.data(), groupBytes);
+            } else {
+                // A byte or less a pixel: straight into the row, as reading back bytes just
+                // stored one by one as a wider value would stall.
+                for (std::int32_t i = 0; i < groupWidth; ++i) {
+                    encode(row, static_cast<std::size_t>(i),
+                           columns[static_cast<std::size_t>(i)][yFirst - r]);
+                }
             }
-            std::memcpy(row, bytes.data(), groupBytes);
         }
     };
     std::int32_t x0 = 0;
