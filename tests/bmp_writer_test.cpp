@@ -383,6 +383,66 @@ TEST(NearestPaletteIndex, RowEncodersAgreeWithTheLinearSearchForEveryColourTried
     }
 }
 
+// A save encodes many rows at a time, a few columns at a time; a large picture of random colours
+// must hold, row for row, what the row encoders give, and at 16 bpp the 5-6-5 values.
+TEST_F(BmpWriter, LargePicturesHoldTheRowsOfTheRowEncoders) {
+    std::mt19937 random(23);
+    constexpr std::int32_t Width = 301;
+    constexpr std::int32_t Height = 240;
+    for (const std::int32_t depth : {1, 4, 8, 16, 24, 32}) {
+        BitmapImage image;
+        ASSERT_TRUE(image.ChangeBitDepth(depth));
+        ASSERT_TRUE(image.SetDimensions(Width, Height));
+        for (std::int32_t x = 0; x < Width; ++x) {
+            for (std::int32_t y = 0; y < Height; ++y) {
+                image.PixelAt(x, y) =
+                    Rgb(static_cast<std::uint8_t>(random()), static_cast<std::uint8_t>(random()),
+                        static_cast<std::uint8_t>(random()), static_cast<std::uint8_t>(random()));
+            }
+        }
+        const Bytes file = Save(image);
+        const std::size_t rowLength = (static_cast<std::size_t>(Width) * depth + 31) / 32 * 4;
+        const std::size_t table = depth <= 8 ? 4U << depth : depth == 16 ? 12 : 0;
+        ASSERT_EQ(file.size(), 54 + table + rowLength * Height) << depth;
+        for (std::int32_t y = 0; y < Height; ++y) {
+            Bytes expected(rowLength, 0);
+            switch (depth) {
+            case 32:
+                ASSERT_TRUE(image.PackRow32(expected, y));
+                break;
+            case 24:
+                ASSERT_TRUE(image.PackRow24(expected, y));
+                break;
+            case 16:
+                for (std::int32_t x = 0; x < Width; ++x) {
+                    const PixelRgba pixel = image.PixelAt(x, y);
+                    const std::uint32_t value = ((std::uint32_t{pixel.Red} >> 3) << 11) |
+                                                ((std::uint32_t{pixel.Green} >> 2) << 5) |
+                                                (std::uint32_t{pixel.Blue} >> 3);
+                    expected[2 * static_cast<std::size_t>(x)] = static_cast<std::uint8_t>(value);
+                    expected[2 * static_cast<std::size_t>(x) + 1] =
+                        static_cast<std::uint8_t>(value >> 8);
+                }
+                break;
+            case 8:
+                ASSERT_TRUE(image.PackRow8(expected, y));
+                break;
+            case 4:
+                ASSERT_TRUE(image.PackRow4(expected, y));
+                break;
+            default:
+                ASSERT_TRUE(image.PackRow1(expected, y));
+                break;
+            }
+            const auto row = file.begin() +
+                             static_cast<std::ptrdiff_t>(
+                                 54 + table + rowLength * static_cast<std::size_t>(Height - 1 - y));
+            ASSERT_TRUE(std::equal(expected.begin(), expected.end(), row))
+                << "depth " << depth << " row " << y;
+        }
+    }
+}
+
 // --- Row encoders
 
 TEST(BmpRowEncoders, RefuseBuffersTooSmallAndLeaveThemUntouched) {
