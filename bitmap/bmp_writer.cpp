@@ -121,6 +121,15 @@ class GrayColumns {
 // early.
 constexpr std::int32_t GroupColumns = 8;
 
+// Asks for the cache line at address early, where the compiler offers a way to.
+void Prefetch(const void* address) {
+#if defined(__GNUC__) || defined(__clang__)
+    __builtin_prefetch(address);
+#else
+    static_cast<void>(address);
+#endif
+}
+
 const void* AddressOf(const PixelRgba* column, std::int32_t y) {
     return column + y;
 }
@@ -167,8 +176,8 @@ void EncodeBlock(const Source& source, std::uint8_t* rows, std::size_t rowLength
     for (; x0 + GroupColumns <= width; x0 += GroupColumns) {
         for (std::int32_t x = x0 + GroupColumns; x < std::min(width, x0 + 2 * GroupColumns); ++x) {
             const auto ahead = source.Column(x);
-            __builtin_prefetch(AddressOf(ahead, yFirst));
-            __builtin_prefetch(AddressOf(ahead, yFirst - count + 1));
+            Prefetch(AddressOf(ahead, yFirst));
+            Prefetch(AddressOf(ahead, yFirst - count + 1));
         }
         encodeGroup(x0, std::integral_constant<std::int32_t, GroupColumns>());
     }
