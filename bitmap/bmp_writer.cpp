@@ -15,10 +15,13 @@
 
 #include <algorithm>
 #include <array>
+#include <barrier>
 #include <cstddef>
 #include <cstring>
 #include <exception>
 #include <optional>
+#include <system_error>
+#include <thread>
 #include <type_traits>
 #include <vector>
 
@@ -88,6 +91,8 @@ class ImageColumns {
   public:
     explicit ImageColumns(const BitmapImage& image) : Image(image) {}
     std::int32_t Width() const { return Image.GetWidth(); }
+    std::int32_t First() const { return 0; }
+    std::int32_t End() const { return Width(); }
     const PixelRgba* Column(std::int32_t x) const { return Image.Column(x).data(); }
 
   private:
@@ -107,12 +112,29 @@ class GrayColumns {
   public:
     explicit GrayColumns(std::span<const std::int32_t* const> columns) : Columns(columns) {}
     std::int32_t Width() const { return static_cast<std::int32_t>(Columns.size()); }
+    std::int32_t First() const { return 0; }
+    std::int32_t End() const { return Width(); }
     GrayColumn Column(std::int32_t x) const {
         return GrayColumn{Columns[static_cast<std::size_t>(x)]};
     }
 
   private:
     std::span<const std::int32_t* const> Columns;
+};
+
+// Columns First() .. End() - 1 of a source, so that two threads can encode one block.
+template <class Source> class ColumnSlice {
+  public:
+    ColumnSlice(const Source& source, std::int32_t first, std::int32_t end)
+        : Whole(source), FirstColumn(first), EndColumn(end) {}
+    std::int32_t First() const { return FirstColumn; }
+    std::int32_t End() const { return EndColumn; }
+    auto Column(std::int32_t x) const { return Whole.Column(x); }
+
+  private:
+    const Source& Whole;
+    std::int32_t FirstColumn;
+    std::int32_t EndColumn;
 };
 
 // Columns go in groups of eight: each row of a group is a short run of bytes, written together,
@@ -144,7 +166,7 @@ const void* AddressOf(const GrayColumn& column, std::int32_t y) {
 template <std::size_t BitsPerPixel, class Source, class Encode>
 void EncodeBlock(const Source& source, std::uint8_t* rows, std::size_t rowLength,
                  std::int32_t count, std::int32_t yFirst, Encode encode) {
-    const std::int32_t width = source.Width();
+    const std::int32_t width = source.End();
     const auto encodeGroup = [&](std::int32_t x0, auto groupWidth) {
         std::array<decltype(source.Column(0)), GroupColumns> columns{};
         for (std::int32_t i = 0; i < groupWidth; ++i) {
@@ -172,7 +194,7 @@ void EncodeBlock(const Source& source, std::uint8_t* rows, std::size_t rowLength
             }
         }
     };
-    std::int32_t x0 = 0;
+    std::int32_t x0 = source.First();
     for (; x0 + GroupColumns <= width; x0 += GroupColumns) {
         for (std::int32_t x = x0 + GroupColumns; x < std::min(width, x0 + 2 * GroupColumns); ++x) {
             const auto ahead = source.Column(x);
@@ -350,18 +372,114 @@ struct RowBlock {
     std::size_t Size = 0;
 };
 
+// Encodes rows of some of a source's columns at the format's depth, with a palette index cache
+// of its own at 1, 4 and 8 bpp.
+template <class Slice> class RowEncoder {
+  public:
+    RowEncoder(const BitmapImage& format, const Slice& slice)
+        : Columns(slice), Depth(format.GetBitDepth()) {
+        if (HasPaletteDepth(Depth)) {
+            Cache.emplace(format);
+        }
+    }
+
+    // Rows yFirst down to yFirst - count + 1 into rows, one after another.
+    void operator()(std::uint8_t* rows, std::size_t rowLength, std::int32_t count,
+                    std::int32_t yFirst) {
+        switch (Depth) {
+        case 32:
+            Encode32(Columns, rows, rowLength, count, yFirst);
+            break;
+        case 24:
+            Encode24(Columns, rows, rowLength, count, yFirst);
+            break;
+        case 16:
+            Encode16(Columns, rows, rowLength, count, yFirst);
+            break;
+        case 8:
+            Encode8(Columns, *Cache, rows, rowLength, count, yFirst);
+            break;
+        case 4:
+            EncodeIndices<2>(Columns, *Cache, rows, rowLength, count, yFirst);
+            break;
+        default:
+            EncodeIndices<8>(Columns, *Cache, rows, rowLength, count, yFirst);
+            break;
+        }
+    }
+
+  private:
+    Slice Columns;
+    std::int32_t Depth;
+    std::optional<PaletteIndexCache> Cache;
+};
+
+// Below this many pixels a helper thread costs more than it saves.
+constexpr std::int64_t MinPixelsToShare = std::int64_t{1} << 16;
+
+// A helper thread that encodes its columns of each block while the caller encodes the others.
+template <class Encoder> class SharedEncoding {
+  public:
+    SharedEncoding(Encoder& helped, std::size_t rowLength)
+        : Helped(helped), RowLength(rowLength), Helper([this] {
+              while (Sync.arrive_and_wait(), !Closed) {
+                  Helped(Rows, RowLength, Count, YFirst);
+                  Sync.arrive_and_wait();
+              }
+          }) {}
+    SharedEncoding(const SharedEncoding&) = delete;
+    SharedEncoding& operator=(const SharedEncoding&) = delete;
+    ~SharedEncoding() {
+        Closed = true;
+        Sync.arrive_and_wait(); // lets the helper see Closed and end
+    }
+
+    // Returns once own and the helper have encoded their columns of the block.
+    template <class Own>
+    void Encode(Own& own, std::uint8_t* rows, std::int32_t count, std::int32_t yFirst) {
+        Rows = rows;
+        Count = count;
+        YFirst = yFirst;
+        Sync.arrive_and_wait(); // the helper starts on its part
+        own(rows, RowLength, count, yFirst);
+        Sync.arrive_and_wait(); // and has finished it
+    }
+
+  private:
+    Encoder& Helped;
+    std::size_t RowLength;
+    std::barrier<> Sync{2};
+    // Set before the barrier that releases the helper, read after it.
+    std::uint8_t* Rows = nullptr;
+    std::int32_t Count = 0;
+    std::int32_t YFirst = 0;
+    bool Closed = false;
+    std::jthread Helper; // last: starts once the rest exists
+};
+
 // The rows bottom-up in blocks, each going out in one write. Each of the two block buffers is
 // zeroed once, so the padding bytes (which no encoder writes) stay zero. A helper thread writes
-// one block while the next is encoded.
+// one block while the next is encoded. At 8 bpp and below the file is small and the encoding is
+// what takes the time: for a large picture another helper encodes the right half of each
+// block's columns (split on a whole byte).
 template <class Source>
 bool WriteRows(const BitmapImage& format, const Source& source, std::int32_t height,
                std::size_t rowLength, std::FILE* stream) {
-    const std::int32_t depth = format.GetBitDepth();
     const std::int32_t blockRows = RowsPerBlock(rowLength);
     const std::size_t blockBytes = rowLength * static_cast<std::size_t>(blockRows);
-    std::optional<PaletteIndexCache> cache;
-    if (HasPaletteDepth(depth)) {
-        cache.emplace(format);
+    const std::int32_t width = source.Width();
+    const bool shared =
+        format.GetBitDepth() <= 8 && std::int64_t{width} * height >= MinPixelsToShare;
+    const std::int32_t split = shared ? width / 16 * 8 : width;
+    RowEncoder left(format, ColumnSlice(source, 0, split));
+    RowEncoder right(format, ColumnSlice(source, split, width));
+    std::optional<SharedEncoding<decltype(right)>> helper;
+    if (shared) {
+        try {
+            helper.emplace(right, rowLength);
+        } catch (const std::system_error&) {
+            // No thread to be had: this thread encodes whole rows.
+        }
     }
     BlockHandoff<RowBlock> handoff(
         RowBlock{std::vector<std::uint8_t>(blockBytes, 0)},
@@ -371,26 +489,11 @@ bool WriteRows(const BitmapImage& format, const Source& source, std::int32_t hei
     for (std::int32_t y = height - 1; y >= 0; y -= blockRows) {
         const std::int32_t count = std::min(blockRows, y + 1);
         RowBlock& block = handoff.Next();
-        std::uint8_t* const rows = block.Bytes.data();
-        switch (depth) {
-        case 32:
-            Encode32(source, rows, rowLength, count, y);
-            break;
-        case 24:
-            Encode24(source, rows, rowLength, count, y);
-            break;
-        case 16:
-            Encode16(source, rows, rowLength, count, y);
-            break;
-        case 8:
-            Encode8(source, *cache, rows, rowLength, count, y);
-            break;
-        case 4:
-            EncodeIndices<2>(source, *cache, rows, rowLength, count, y);
-            break;
-        default:
-            EncodeIndices<8>(source, *cache, rows, rowLength, count, y);
-            break;
+        if (helper) {
+            helper->Encode(left, block.Bytes.data(), count, y);
+        } else {
+            left(block.Bytes.data(), rowLength, count, y);
+            right(block.Bytes.data(), rowLength, count, y);
         }
         block.Size = rowLength * static_cast<std::size_t>(count);
         handoff.HandOver();
