@@ -186,24 +186,36 @@ TEST(Allocation, BlurWithAnyAllocationFailingReportsFailureAndCleansUp) {
 }
 
 // A large picture is loaded with helper threads: the planes are allocated on one while the file
-// is read on the caller's. A failure on either side fails the call and leaves nothing behind.
+// is read on the caller's; at 8 bpp a second thread also shares the encoding of the save. A
+// failure on any side fails the call and leaves nothing behind.
 TEST(Allocation, LargeBlurWithAnAllocationFailingReportsFailureAndCleansUp) {
     TempDirectory folder;
-    const std::string source = folder.File("in.bmp");
-    WritePicture(source, 24, 320, 240);
-    const std::u16string in = Wide(source);
-    const std::u16string out = Wide(folder.File("out.bmp"));
-    // The three planes take 963 blocks; the reader's buffers come in between.
-    for (const std::size_t n : {1U, 2U, 5U, 20U, 200U, 500U, 800U, 960U, 1000U, 100000U}) {
-        FailAllocation(n);
-        StartRecording();
-        const std::int32_t result = BMPBlur(in.c_str(), out.c_str());
-        const bool failedAllocation = AllocationsSinceArmed() >= n;
+    for (const std::int32_t depth : {24, 8}) {
+        const std::string source = folder.File("in.bmp");
+        WritePicture(source, depth, 320, 240);
+        const std::u16string in = Wide(source);
+        const std::u16string out = Wide(folder.File("out.bmp"));
         FailAllocation(0);
-        StopRecording();
-        ExpectBalanced(Log());
-        EXPECT_EQ(result == BMPBLUR_OK, !failedAllocation) << "allocation " << n;
-        EXPECT_EQ(std::filesystem::exists(folder.File("out.bmp")), result == BMPBLUR_OK);
+        ASSERT_EQ(BMPBlur(in.c_str(), out.c_str()), BMPBLUR_OK);
+        const std::size_t total = AllocationsSinceArmed();
         std::filesystem::remove(folder.File("out.bmp"));
+        // Spread over the load (the three planes take 963 of them), and every one of the last
+        // twenty, the save's.
+        std::vector<std::size_t> failing = {1, 2, 5, total / 4, total / 2, 3 * total / 4};
+        for (std::size_t n = total - 19; n <= total + 1; ++n) {
+            failing.push_back(n);
+        }
+        for (const std::size_t n : failing) {
+            FailAllocation(n);
+            StartRecording();
+            const std::int32_t result = BMPBlur(in.c_str(), out.c_str());
+            const bool failedAllocation = AllocationsSinceArmed() >= n;
+            FailAllocation(0);
+            StopRecording();
+            ExpectBalanced(Log());
+            EXPECT_EQ(result == BMPBLUR_OK, !failedAllocation) << depth << " bpp, allocation " << n;
+            EXPECT_EQ(std::filesystem::exists(folder.File("out.bmp")), result == BMPBLUR_OK);
+            std::filesystem::remove(folder.File("out.bmp"));
+        }
     }
 }
