@@ -2,8 +2,12 @@
 
 // Marks a function whose loops vectorise well: where the compiler can, it builds a second copy
 // for processors with AVX2 and the program picks one of the two when it starts. Integer
-// arithmetic gives the same results in either copy.
-#if defined(__x86_64__) && defined(__ELF__) && (defined(__GNUC__) || defined(__clang__))
+// arithmetic, and floating-point arithmetic that is not contracted into fused multiply-adds,
+// give the same results in either copy.
+// ThreadSanitizer instruments the resolver that picks the copy, which runs before the sanitizer
+// is set up, so its builds get the plain copy only.
+#if defined(__x86_64__) && defined(__ELF__) && (defined(__GNUC__) || defined(__clang__)) &&        \
+    !defined(__SANITIZE_THREAD__)
 #define DORVANE_AVX2_CLONES __attribute__((target_clones("avx2", "default")))
 #else
 #define DORVANE_AVX2_CLONES
