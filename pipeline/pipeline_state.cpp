@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <new>
+#include <utility>
 
 namespace dorvane {
 
@@ -59,21 +60,42 @@ void ZeroFrame(WorkPlane<std::int32_t> plane, std::uint32_t width, std::uint32_t
 
 } // namespace
 
-bool AllocatePlanes(std::uint32_t width, std::uint32_t height) {
-    auto image = AllocatePlane<std::int32_t>(width, height);
-    auto direction = image ? AllocatePlane<float>(width, height) : nullptr;
-    auto magnitude = direction ? AllocatePlane<std::int32_t>(width, height) : nullptr;
-    if (magnitude == nullptr) {
-        ReleasePlane(direction, width);
-        ReleasePlane(image, width);
+PlaneAllocation::~PlaneAllocation() {
+    ReleasePlane(MagnitudeCells, Width);
+    ReleasePlane(DirectionCells, Width);
+    ReleasePlane(ImageCells, Width);
+}
+
+bool PlaneAllocation::AllocateImage() {
+    ImageCells = AllocatePlane<std::int32_t>(Width, Height);
+    return ImageCells != nullptr;
+}
+
+bool PlaneAllocation::AllocateDirectionAndMagnitude() {
+    DirectionCells = AllocatePlane<float>(Width, Height);
+    MagnitudeCells = DirectionCells ? AllocatePlane<std::int32_t>(Width, Height) : nullptr;
+    if (MagnitudeCells == nullptr) {
+        ReleasePlane(DirectionCells, Width);
         return false;
     }
-    ZeroFrame(magnitude, width, height);
-    ImagePlane = image;
-    DirectionPlane = direction;
-    MagnitudePlane = magnitude;
-    PlaneWidth = width;
-    PlaneHeight = height;
+    ZeroFrame(MagnitudeCells, Width, Height);
+    return true;
+}
+
+void PlaneAllocation::Install() {
+    ImagePlane = std::exchange(ImageCells, nullptr);
+    DirectionPlane = std::exchange(DirectionCells, nullptr);
+    MagnitudePlane = std::exchange(MagnitudeCells, nullptr);
+    PlaneWidth = Width;
+    PlaneHeight = Height;
+}
+
+bool AllocatePlanes(std::uint32_t width, std::uint32_t height) {
+    PlaneAllocation planes(width, height);
+    if (!planes.AllocateImage() || !planes.AllocateDirectionAndMagnitude()) {
+        return false;
+    }
+    planes.Install();
     return true;
 }
 
