@@ -1,17 +1,20 @@
 #include "gray_planes.hpp"
 
+#include "avx2_clones.hpp"
 #include "bitmap_image.hpp"
 #include "bmp_pixel_blocks.hpp"
 #include "bmp_writer.hpp"
 #include "pipeline_state.hpp"
 
 #include <algorithm>
-#include <array>
+#include <atomic>
+#include <bit>
 #include <cmath>
 #include <cstddef>
-#include <exception>
+#include <cstring>
 #include <memory>
 #include <new>
+#include <optional>
 #include <span>
 #include <system_error>
 #include <thread>
@@ -19,31 +22,28 @@
 namespace dorvane {
 namespace {
 
-// The three products of Luma for every byte value: the same doubles, looked up.
-struct LumaTerms {
-    std::array<double, 256> Green;
-    std::array<double, 256> Red;
-    std::array<double, 256> Blue;
+// Where a channel's byte lies in a pixel's four bytes read as one 32-bit value.
+constexpr std::uint32_t ShiftOf(std::size_t offset) {
+    return std::endian::native == std::endian::little ? 8 * static_cast<std::uint32_t>(offset)
+                                                      : 24 - 8 * static_cast<std::uint32_t>(offset);
+}
 
-    constexpr LumaTerms() : Green(), Red(), Blue() {
-        for (std::uint32_t value = 0; value < 256; ++value) {
-            Green[value] = value * 0.587;
-            Red[value] = value * 0.299;
-            Blue[value] = value * 0.114;
-        }
+// Luma of count pixels into gray: the same double products and sums in the same order, which the
+// compiler turns into vector code that gives the same bytes. The channels come out of the pixel
+// read as one value, a pattern that vectorises where single-byte fields do not. The sum is never
+// negative and at most 255, so truncation is the floor.
+DORVANE_AVX2_CLONES void LumaRun(const PixelRgba* pixels, std::uint8_t* gray, std::uint32_t count) {
+    for (std::uint32_t i = 0; i < count; ++i) {
+        std::uint32_t value;
+        std::memcpy(&value, &pixels[i], sizeof value);
+        const std::uint32_t green = (value >> ShiftOf(offsetof(PixelRgba, Green))) & 0xFF;
+        const std::uint32_t red = (value >> ShiftOf(offsetof(PixelRgba, Red))) & 0xFF;
+        const std::uint32_t blue = (value >> ShiftOf(offsetof(PixelRgba, Blue))) & 0xFF;
+        double sum = green * 0.587;
+        sum = sum + red * 0.299;
+        sum = sum + blue * 0.114;
+        gray[i] = static_cast<std::uint8_t>(static_cast<std::int32_t>(sum));
     }
-};
-
-// Built by the compiler, which rounds each product as the machine would.
-constexpr LumaTerms Terms;
-
-std::uint8_t LumaOf(const PixelRgba& pixel) {
-    // The sum is never negative, so truncation is the floor; the order of the additions is
-    // Luma's. The result is at most 255.
-    double sum = Terms.Green[pixel.Green];
-    sum = sum + Terms.Red[pixel.Red];
-    sum = sum + Terms.Blue[pixel.Blue];
-    return static_cast<std::uint8_t>(sum);
 }
 
 // Below this many pixels a helper thread costs more than it saves.
@@ -59,34 +59,22 @@ constexpr std::uint32_t RowsPerColumnVisit = 256;
 // on a few pages, where a picture stored row after row would spread them over a page per row.
 constexpr std::uint32_t TileColumns = 64;
 
-// The pipeline globals that a load sets, kept so that a load that fails halfway can put them
-// back.
-struct PlaneGlobals {
-    WorkPlane<std::int32_t> Image = ImagePlane;
-    WorkPlane<float> Direction = DirectionPlane;
-    WorkPlane<std::int32_t> Magnitude = MagnitudePlane;
-    std::uint32_t Width = PlaneWidth;
-    std::uint32_t Height = PlaneHeight;
-
-    void Restore() const {
-        ImagePlane = Image;
-        DirectionPlane = Direction;
-        MagnitudePlane = Magnitude;
-        PlaneWidth = Width;
-        PlaneHeight = Height;
-    }
-};
-
-// LoadGrayPlanes in two steps. While the file's pixels become a gray picture of one byte per
-// pixel, row by row, a helper thread allocates the planes: each column block costs a page fault
-// of its own, thousands of them for a large picture, and the reading hides them. Then two threads
-// copy the gray picture into ImagePlane, each taking half of the columns.
+// LoadGrayPlanes in steps. While the file's pixels become a gray picture of one byte per pixel,
+// row by row, a helper thread allocates the planes: each column block costs a page fault of its
+// own, thousands of them for a large picture, and the reading hides them. Both threads then copy
+// the gray picture into ImagePlane, a tile at a time, each starting as soon as it can: the
+// reader once the image plane exists, the helper once it has allocated the other two planes.
+// Nothing is installed unless everything succeeded.
 class GrayLoad {
   public:
     GrayLoad() = default;
     GrayLoad(const GrayLoad&) = delete;
     GrayLoad& operator=(const GrayLoad&) = delete;
-    ~GrayLoad() { Wait(); }
+    ~GrayLoad() {
+        if (Helper.joinable()) {
+            Announce(Reading, Outcome::Failed); // left without Finish: the helper must not wait
+        }
+    }
 
     // Called once the headers are accepted. False when memory runs out.
     bool Start(std::uint32_t width, std::uint32_t height) {
@@ -97,16 +85,21 @@ class GrayLoad {
         if (Gray == nullptr) {
             return false;
         }
+        Planes.emplace(width, height);
         if (std::uint64_t{width} * height >= MinPixelsToShare) {
             try {
-                Allocator = std::jthread([this] { Allocated = AllocatePlanes(Width, Height); });
+                Helper = std::jthread([this] { Help(); });
                 return true;
             } catch (const std::system_error&) {
                 // No thread to be had: the planes are allocated here.
             }
         }
-        Allocated = AllocatePlanes(Width, Height);
-        return Allocated;
+        const Outcome allocated = Planes->AllocateImage() && Planes->AllocateDirectionAndMagnitude()
+                                      ? Outcome::Succeeded
+                                      : Outcome::Failed;
+        Announce(Image, allocated);
+        Announce(Rest, allocated);
+        return allocated == Outcome::Succeeded;
     }
 
     void Take(const PixelBlock& block) {
@@ -114,56 +107,70 @@ class GrayLoad {
         for (std::int32_t r = 0; r < block.Rows; ++r, pixels += block.Stride) {
             const auto y = static_cast<std::uint32_t>(block.YLow + r);
             for (std::uint32_t x0 = 0; x0 < Width; x0 += TileColumns) {
-                std::uint8_t* gray = Line(x0, y);
-                const std::uint32_t count = std::min(TileColumns, Width - x0);
-                for (std::uint32_t i = 0; i < count; ++i) {
-                    gray[i] = LumaOf(pixels[x0 + i]);
-                }
+                LumaRun(pixels + x0, Line(x0, y), std::min(TileColumns, Width - x0));
             }
         }
     }
 
-    // Whether the planes were allocated, once the helper is done.
-    bool Wait() {
-        if (Allocator.joinable()) {
-            Allocator.join();
+    // Once the reading has ended, read telling whether it succeeded: fills ImagePlane and
+    // installs the planes. False, with nothing installed, when reading or allocation failed.
+    bool Finish(bool read) {
+        Announce(Reading, read ? Outcome::Succeeded : Outcome::Failed);
+        if (read && Await(Image) == Outcome::Succeeded) {
+            CopyTiles();
         }
-        return Allocated;
-    }
-
-    // Fills ImagePlane from the gray picture; the planes must have been allocated. A helper
-    // takes the right half of the tiles.
-    void Store() const {
-        if (std::uint64_t{Width} * Height >= MinPixelsToShare) {
-            const std::uint32_t split = (Width / 2 + TileColumns - 1) / TileColumns * TileColumns;
-            try {
-                const std::jthread helper([this, split] { StoreColumns(split, Width); });
-                StoreColumns(0, split);
-                return;
-            } catch (const std::exception&) {
-                // No helper: every column is stored here. The load has succeeded by now, so a
-                // helper that cannot start must not fail it.
-            }
+        if (Helper.joinable()) {
+            Helper.join();
         }
-        StoreColumns(0, Width);
+        if (!read || Rest.load() != Outcome::Succeeded) {
+            return false;
+        }
+        Planes->Install();
+        return true;
     }
 
   private:
+    enum class Outcome : std::uint8_t { Pending, Succeeded, Failed };
+
+    static void Announce(std::atomic<Outcome>& step, Outcome outcome) {
+        step.store(outcome);
+        step.notify_all();
+    }
+    static Outcome Await(const std::atomic<Outcome>& step) {
+        step.wait(Outcome::Pending);
+        return step.load();
+    }
+
+    void Help() {
+        const bool image = Planes->AllocateImage();
+        Announce(Image, image ? Outcome::Succeeded : Outcome::Failed);
+        const bool rest = image && Planes->AllocateDirectionAndMagnitude();
+        Announce(Rest, rest ? Outcome::Succeeded : Outcome::Failed);
+        if (rest && Await(Reading) == Outcome::Succeeded) {
+            CopyTiles();
+        }
+    }
+
     // The line of the tile that holds column x0 (a multiple of TileColumns) for row y.
     std::uint8_t* Line(std::uint32_t x0, std::uint32_t y) const {
         return Gray.get() + (std::size_t{x0} * Height + std::size_t{y} * TileColumns);
     }
 
-    // Columns first .. last - 1, first a multiple of TileColumns: tile by tile, and within a
-    // tile a run of rows at a time, whose lines stay in the cache while its columns take them.
-    void StoreColumns(std::uint32_t first, std::uint32_t last) const {
-        for (std::uint32_t x0 = first; x0 < last; x0 += TileColumns) {
-            const std::uint32_t end = std::min(x0 + TileColumns, last);
+    // Takes tiles until none is left: within a tile a run of rows at a time, whose lines stay in
+    // the cache while its columns take them.
+    void CopyTiles() {
+        const WorkPlane<std::int32_t> plane = Planes->Image();
+        for (;;) {
+            const std::uint32_t x0 = NextTile.fetch_add(1) * TileColumns;
+            if (x0 >= Width) {
+                return;
+            }
+            const std::uint32_t end = std::min(x0 + TileColumns, Width);
             for (std::uint32_t y0 = 0; y0 < Height; y0 += RowsPerColumnVisit) {
                 const std::uint32_t rows = std::min(RowsPerColumnVisit, Height - y0);
                 const std::uint8_t* lines = Line(x0, y0);
                 for (std::uint32_t x = x0; x < end; ++x) {
-                    std::int32_t* cells = ImagePlane[x] + y0;
+                    std::int32_t* cells = plane[x] + y0;
                     const std::uint8_t* gray = lines + (x - x0);
                     for (std::uint32_t r = 0; r < rows; ++r) {
                         cells[r] = gray[std::size_t{r} * TileColumns];
@@ -176,12 +183,15 @@ class GrayLoad {
     std::uint32_t Width = 0;
     std::uint32_t Height = 0;
     std::unique_ptr<std::uint8_t[]> Gray; // tiles of TileColumns columns, see Line
-    bool Allocated = false;
-    std::jthread Allocator;
+    std::optional<PlaneAllocation> Planes;
+    std::atomic<Outcome> Image{Outcome::Pending};   // ImagePlane allocated
+    std::atomic<Outcome> Rest{Outcome::Pending};    // and the other two
+    std::atomic<Outcome> Reading{Outcome::Pending}; // the whole gray picture there
+    std::atomic<std::uint32_t> NextTile{0};
+    std::jthread Helper; // last: joined before the rest goes
 };
 
 std::int32_t LoadPlanesFrom(const char* path) {
-    const PlaneGlobals before;
     GrayLoad load;
     const PixelBlockSink sink{[&load](std::int32_t width, std::int32_t height) {
                                   return load.Start(static_cast<std::uint32_t>(width),
@@ -190,15 +200,9 @@ std::int32_t LoadPlanesFrom(const char* path) {
                               [&load](const PixelBlock& block) { load.Take(block); }};
     BitmapImage format;
     const bool read = ReadBmpPixels(format, path, sink);
-    const bool allocated = load.Wait();
-    if (!read || !allocated) {
-        if (allocated) {
-            ReleasePlanes();
-            before.Restore();
-        }
+    if (!load.Finish(read)) {
         return LoadFailed;
     }
-    load.Store();
     SourceBitDepth = static_cast<std::int8_t>(format.GetBitDepth());
     return 0;
 }
