@@ -16,6 +16,7 @@
 #include <algorithm>
 #include <array>
 #include <barrier>
+#include <bit>
 #include <cstddef>
 #include <cstring>
 #include <exception>
@@ -159,10 +160,26 @@ const void* AddressOf(const GrayColumn& column, std::int32_t y) {
     return column.Cells + y;
 }
 
-// Calls encode(bytes, i, pixel) for every pixel of count rows at BitsPerPixel, x increasing
-// within a row: i is the pixel's place in its group of columns, and bytes the group's part of the
-// row (at more than 8 bits a pixel, a copy of it that goes out once the group's pixels of that
-// row are encoded).
+// Stores the first count bytes of words, each word's least significant byte first, a whole word
+// at a time where the machine's byte order allows.
+template <std::size_t Words>
+void StoreLittleEndian(std::uint8_t* out, const std::array<std::uint64_t, Words>& words,
+                       std::size_t count) {
+    if constexpr (std::endian::native == std::endian::little) {
+        for (std::size_t k = 0; k < Words && 8 * k < count; ++k) {
+            std::memcpy(out + 8 * k, &words[k], std::min<std::size_t>(8, count - 8 * k));
+        }
+    } else {
+        for (std::size_t k = 0; k < count; ++k) {
+            out[k] = static_cast<std::uint8_t>(words[k / 8] >> (8 * (k % 8)));
+        }
+    }
+}
+
+// Encodes count rows at BitsPerPixel, x increasing within a row. Above 8 bits a pixel,
+// encode(pixel) gives the pixel's bytes as a value, the first byte least significant; at 8 bits
+// and below, encode(bytes, i, pixel) sets the pixel's bits in bytes, the group's part of the row,
+// i being the pixel's place in its group of columns.
 template <std::size_t BitsPerPixel, class Source, class Encode>
 void EncodeBlock(const Source& source, std::uint8_t* rows, std::size_t rowLength,
                  std::int32_t count, std::int32_t yFirst, Encode encode) {
@@ -172,21 +189,25 @@ void EncodeBlock(const Source& source, std::uint8_t* rows, std::size_t rowLength
         for (std::int32_t i = 0; i < groupWidth; ++i) {
             columns[static_cast<std::size_t>(i)] = source.Column(x0 + i);
         }
-        [[maybe_unused]] const std::size_t groupBytes =
-            (static_cast<std::size_t>(groupWidth) * BitsPerPixel + 7) / 8;
         std::uint8_t* row = rows + static_cast<std::size_t>(x0) * BitsPerPixel / 8;
         for (std::int32_t r = 0; r < count; ++r, row += rowLength) {
             if constexpr (BitsPerPixel > 8) {
-                // Several bytes a pixel: gathered first, they go out in a few wide stores.
-                std::array<std::uint8_t, GroupColumns * BitsPerPixel / 8> bytes;
+                // Several bytes a pixel: packed into words that go out in a few wide stores, as
+                // bytes stored one by one and read back as wider values would stall.
+                std::array<std::uint64_t, GroupColumns * BitsPerPixel / 64> words{};
                 for (std::int32_t i = 0; i < groupWidth; ++i) {
-                    encode(bytes.data(), static_cast<std::size_t>(i),
-                           columns[static_cast<std::size_t>(i)][yFirst - r]);
+                    const std::uint64_t value =
+                        encode(columns[static_cast<std::size_t>(i)][yFirst - r]);
+                    const std::size_t bit = static_cast<std::size_t>(i) * BitsPerPixel;
+                    words[bit / 64] |= value << (bit % 64);
+                    if (bit % 64 + BitsPerPixel > 64) {
+                        words[bit / 64 + 1] |= value >> (64 - bit % 64);
+                    }
                 }
-                std::memcpy(row, bytes.data(), groupBytes);
+                StoreLittleEndian(row, words,
+                                  static_cast<std::size_t>(groupWidth) * BitsPerPixel / 8);
             } else {
-                // A byte or less a pixel: straight into the row, as reading back bytes just
-                // stored one by one as a wider value would stall.
+                // A byte or less a pixel: straight into the row.
                 for (std::int32_t i = 0; i < groupWidth; ++i) {
                     encode(row, static_cast<std::size_t>(i),
                            columns[static_cast<std::size_t>(i)][yFirst - r]);
@@ -211,39 +232,27 @@ void EncodeBlock(const Source& source, std::uint8_t* rows, std::size_t rowLength
 template <class Source>
 void Encode32(const Source& source, std::uint8_t* rows, std::size_t rowLength, std::int32_t count,
               std::int32_t yFirst) {
-    EncodeBlock<32>(source, rows, rowLength, count, yFirst,
-                    [](std::uint8_t* row, std::size_t x, const PixelRgba& pixel) {
-                        std::uint8_t* out = row + 4 * x;
-                        out[0] = pixel.Blue;
-                        out[1] = pixel.Green;
-                        out[2] = pixel.Red;
-                        out[3] = pixel.Alpha;
-                    });
+    EncodeBlock<32>(source, rows, rowLength, count, yFirst, [](const PixelRgba& pixel) {
+        return pixel.Blue | (std::uint32_t{pixel.Green} << 8) | (std::uint32_t{pixel.Red} << 16) |
+               (std::uint32_t{pixel.Alpha} << 24);
+    });
 }
 
 template <class Source>
 void Encode24(const Source& source, std::uint8_t* rows, std::size_t rowLength, std::int32_t count,
               std::int32_t yFirst) {
-    EncodeBlock<24>(source, rows, rowLength, count, yFirst,
-                    [](std::uint8_t* row, std::size_t x, const PixelRgba& pixel) {
-                        std::uint8_t* out = row + 3 * x;
-                        out[0] = pixel.Blue;
-                        out[1] = pixel.Green;
-                        out[2] = pixel.Red;
-                    });
+    EncodeBlock<24>(source, rows, rowLength, count, yFirst, [](const PixelRgba& pixel) {
+        return pixel.Blue | (std::uint32_t{pixel.Green} << 8) | (std::uint32_t{pixel.Red} << 16);
+    });
 }
 
 template <class Source>
 void Encode16(const Source& source, std::uint8_t* rows, std::size_t rowLength, std::int32_t count,
               std::int32_t yFirst) {
-    EncodeBlock<16>(source, rows, rowLength, count, yFirst,
-                    [](std::uint8_t* row, std::size_t x, const PixelRgba& pixel) {
-                        const std::uint32_t value = ((std::uint32_t{pixel.Red} >> 3) << 11) |
-                                                    ((std::uint32_t{pixel.Green} >> 2) << 5) |
-                                                    (std::uint32_t{pixel.Blue} >> 3);
-                        row[2 * x] = static_cast<std::uint8_t>(value);
-                        row[2 * x + 1] = static_cast<std::uint8_t>(value >> 8);
-                    });
+    EncodeBlock<16>(source, rows, rowLength, count, yFirst, [](const PixelRgba& pixel) {
+        return ((std::uint32_t{pixel.Red} >> 3) << 11) | ((std::uint32_t{pixel.Green} >> 2) << 5) |
+               (std::uint32_t{pixel.Blue} >> 3);
+    });
 }
 
 template <class Source>
