@@ -217,8 +217,13 @@ void SmoothBlocks(const std::optional<Block>& first, const std::optional<Block>&
     }
 }
 
-// A thread takes the columns in pairs; the second column trails the first by this many blocks,
-// so that its windows find the first column final down to two rows below them.
+// A thread takes runs of this many adjacent columns, walked two at a time: the thread that smooths
+// the next run reads only the last two columns of this one from the other processor's cache.
+// Longer runs walk more columns at once, far apart in memory, and the processor loses track.
+constexpr std::uint32_t RunColumns = 4;
+
+// Within a run each column trails the one to its left by this many blocks, so that its windows
+// find that column final down to two rows below them, even when the two are walked together.
 constexpr std::uint32_t Trail = 2;
 
 constexpr std::uint32_t MaxThreads = 8;
@@ -239,34 +244,44 @@ void WaitFor(const std::atomic<std::uint64_t>& position, std::uint64_t needed) {
     }
 }
 
-// Smooths the column pairs lane, lane + laneCount, ... (pair k being columns 2 + 2k and 3 + 2k).
-// A block waits until the column to its left is final two rows below the block, the lowest row
-// its windows read there; the column before that is then final further down still. Columns to
-// the right are not yet written, since their threads wait for this one in the same way.
+// Smooths the runs lane, lane + laneCount, ... (run k starting at column 2 + k x RunColumns).
+// A run's first column waits, block by block, until the last column of the run to its left is
+// final two rows below the block, the lowest row its windows read there; the columns before that
+// are then final further down still. Columns to the right are not yet written, since the runs
+// there wait for this one in the same way.
 void BlurLane(std::uint32_t lane, std::uint32_t laneCount, Lanes& lanes) {
     const std::uint64_t height = PlaneHeight;
     const std::uint32_t blocks = (PlaneHeight - 4 + BlockRows - 1) / BlockRows;
     std::atomic<std::uint64_t>& own = lanes[lane].Position;
     const std::atomic<std::uint64_t>& left = lanes[(lane + laneCount - 1) % laneCount].Position;
-    // A column of one block is final as a whole before the second column starts.
+    // A column of one block is final as a whole before the next column starts.
     const std::uint32_t trail = std::min(Trail, blocks);
-    for (std::uint32_t x = 2 + 2 * lane; x + 2 < PlaneWidth; x += 2 * laneCount) {
-        const bool pair = x + 3 < PlaneWidth;
-        for (std::uint32_t step = 0; step < blocks + (pair ? trail : 0); ++step) {
-            std::optional<Block> leading;
-            std::optional<Block> trailing;
-            if (step < blocks) {
-                leading = BlockOf(x, step);
-                if (x > 2) {
-                    WaitFor(left, (x - 1) * height + std::min(leading->End() + 2, PlaneHeight - 2));
-                }
+    // Visited columns are 2 .. PlaneWidth - 3.
+    for (std::uint32_t first = 2 + RunColumns * lane; first + 2 < PlaneWidth;
+         first += RunColumns * laneCount) {
+        const std::uint32_t columns = std::min(RunColumns, PlaneWidth - 2 - first);
+        // The step at which the run's last column starts.
+        const std::uint32_t lastStart = trail * (columns - 1);
+        // Block of column first + i at this step, if it has one.
+        const auto blockAt = [&](std::uint32_t i, std::uint32_t step) -> std::optional<Block> {
+            if (i >= columns || step < trail * i || step - trail * i >= blocks) {
+                return std::nullopt;
             }
-            if (pair && step >= trail) {
-                trailing = BlockOf(x + 1, step - trail);
+            return BlockOf(first + i, step - trail * i);
+        };
+        for (std::uint32_t step = 0; step < lastStart + blocks; ++step) {
+            if (first > 2 && step < blocks) {
+                WaitFor(left, (first - 1) * height +
+                                  std::min(BlockOf(first, step).End() + 2, PlaneHeight - 2));
             }
-            SmoothBlocks(leading, trailing);
-            const Block& done = trailing ? *trailing : *leading;
-            own.store(done.X * height + done.End(), std::memory_order_release);
+            for (std::uint32_t i = 0; i < columns; i += 2) {
+                SmoothBlocks(blockAt(i, step), blockAt(i + 1, step));
+            }
+            if (step >= lastStart) {
+                own.store((first + columns - 1) * height +
+                              BlockOf(first + columns - 1, step - lastStart).End(),
+                          std::memory_order_release);
+            }
         }
     }
 }
@@ -289,8 +304,8 @@ void GaussianBlurStage(std::uint32_t threads) {
     if (ImagePlane == nullptr || PlaneWidth < 5 || PlaneHeight < 5) {
         return;
     }
-    const std::uint32_t pairs = (PlaneWidth - 3) / 2;
-    const std::uint32_t wanted = std::clamp(threads, 1U, std::min(MaxThreads, pairs));
+    const std::uint32_t runs = (PlaneWidth - 4 + RunColumns - 1) / RunColumns;
+    const std::uint32_t wanted = std::clamp(threads, 1U, std::min(MaxThreads, runs));
     Lanes lanes;
     // Zero until every helper runs; then the number of lanes, fixed before any cell is written.
     std::atomic<std::uint32_t> laneCount{0};

@@ -119,8 +119,11 @@ TEST_F(FastBlurTest, MatchesOnLargerPlanesWhateverTheThreadCount) {
     std::int32_t cell = 0;
     const auto ramp = [&] { return (cell++ / 7) % 200 + Draw(random, 0, 3); };
     EXPECT_TRUE(MatchesLiteral(MakeValues(64, 48, ramp), {1, 2, 3}));
-    // Columns taller than one block, so that threads wait for one another part-way down.
-    EXPECT_TRUE(MatchesLiteral(MakeValues(23, 700, noise), {1, 2, 3, 8}));
+    // Columns taller than one block, so that threads wait for one another part-way down; the
+    // widths end the last run of columns at each of its places.
+    for (const std::uint32_t width : {21, 22, 23, 24}) {
+        EXPECT_TRUE(MatchesLiteral(MakeValues(width, 700, noise), {1, 2, 3, 8})) << width;
+    }
     const auto flat = [&] { return 120 + Draw(random, 0, 1) * 53; };
     EXPECT_TRUE(MatchesLiteral(MakeValues(23, 700, flat), {2, 3}));
 }
