@@ -12,6 +12,7 @@
 #include <cmath>
 #include <cstddef>
 #include <cstring>
+#include <filesystem>
 #include <memory>
 #include <new>
 #include <optional>
@@ -46,8 +47,9 @@ DORVANE_AVX2_CLONES void LumaRun(const PixelRgba* pixels, std::uint8_t* gray, st
     }
 }
 
-// Below this many pixels a helper thread costs more than it saves.
-constexpr std::uint64_t MinPixelsToShare = std::uint64_t{1} << 16;
+// Below this many bytes of file (about 2^16 pixels at 8 bpp) a helper thread costs more than it
+// saves.
+constexpr std::uintmax_t MinFileBytesToShare = std::uintmax_t{1} << 16;
 
 // Rows of the gray picture that go into the columns at a time: each column then takes a run of
 // 1 KiB, since every visit to another column costs an address translation that the processor
@@ -59,70 +61,46 @@ constexpr std::uint32_t RowsPerColumnVisit = 256;
 // on a few pages, where a picture stored row after row would spread them over a page per row.
 constexpr std::uint32_t TileColumns = 64;
 
-// LoadGrayPlanes in steps. While the file's pixels become a gray picture of one byte per pixel,
-// row by row, a helper thread allocates the planes: each column block costs a page fault of its
-// own, thousands of them for a large picture, and the reading hides them. Both threads then copy
-// the gray picture into ImagePlane, a tile at a time, each starting as soon as it can: the
-// reader once the image plane exists, the helper once it has allocated the other two planes.
-// Nothing is installed unless everything succeeded.
+// LoadGrayPlanes in steps. A helper thread reads the file, turning its pixels into a gray picture
+// of one byte per pixel, row by row, while the caller allocates the planes as soon as the headers
+// give their size: each column block costs a page fault of its own, thousands of them for a large
+// picture, and the reading hides them. (The caller allocates, as with glibc a program's first
+// thread allocates from the main heap, which grows faster than the heaps of later threads.) Both
+// threads then copy the gray picture into ImagePlane, a tile at a time. A small file is loaded on
+// the caller's thread alone. Nothing is installed unless everything succeeded.
 class GrayLoad {
   public:
-    GrayLoad() = default;
-    GrayLoad(const GrayLoad&) = delete;
-    GrayLoad& operator=(const GrayLoad&) = delete;
-    ~GrayLoad() {
-        if (Helper.joinable()) {
-            Announce(Reading, Outcome::Failed); // left without Finish: the helper must not wait
-        }
-    }
-
-    // Called once the headers are accepted. False when memory runs out.
-    bool Start(std::uint32_t width, std::uint32_t height) {
-        Width = width;
-        Height = height;
-        const std::size_t tiles = (std::size_t{width} + TileColumns - 1) / TileColumns;
-        Gray.reset(new (std::nothrow) std::uint8_t[tiles * TileColumns * height]);
-        if (Gray == nullptr) {
-            return false;
-        }
-        Planes.emplace(width, height);
-        if (std::uint64_t{width} * height >= MinPixelsToShare) {
+    // The whole load; format as ReadBmpPixels leaves it. False, with nothing installed, when
+    // reading or allocation failed.
+    bool Run(const char* path, BitmapImage& format) {
+        const PixelBlockSink sink{[this](std::int32_t width, std::int32_t height) {
+                                      return Start(static_cast<std::uint32_t>(width),
+                                                   static_cast<std::uint32_t>(height));
+                                  },
+                                  [this](const PixelBlock& block) { Take(block); }};
+        std::jthread reader; // after sink, so that it is joined first
+        std::error_code error;
+        if (std::filesystem::file_size(path, error) >= MinFileBytesToShare && !error) {
             try {
-                Helper = std::jthread([this] { Help(); });
-                return true;
+                reader = std::jthread([&] { Read(format, path, sink); });
             } catch (const std::system_error&) {
-                // No thread to be had: the planes are allocated here.
+                // No thread to be had: everything happens here.
             }
         }
-        const Outcome allocated = Planes->AllocateImage() && Planes->AllocateDirectionAndMagnitude()
-                                      ? Outcome::Succeeded
-                                      : Outcome::Failed;
-        Announce(Image, allocated);
-        Announce(Rest, allocated);
-        return allocated == Outcome::Succeeded;
-    }
-
-    void Take(const PixelBlock& block) {
-        const PixelRgba* pixels = block.Pixels.data();
-        for (std::int32_t r = 0; r < block.Rows; ++r, pixels += block.Stride) {
-            const auto y = static_cast<std::uint32_t>(block.YLow + r);
-            for (std::uint32_t x0 = 0; x0 < Width; x0 += TileColumns) {
-                LumaRun(pixels + x0, Line(x0, y), std::min(TileColumns, Width - x0));
-            }
+        if (!reader.joinable()) {
+            Alone = true;
+            Read(format, path, sink); // Start allocates the planes
+        } else if (Await(Started) == Outcome::Succeeded) {
+            Planes.emplace(Width, Height);
+            Announce(Allocated, Allocate());
         }
-    }
-
-    // Once the reading has ended, read telling whether it succeeded: fills ImagePlane and
-    // installs the planes. False, with nothing installed, when reading or allocation failed.
-    bool Finish(bool read) {
-        Announce(Reading, read ? Outcome::Succeeded : Outcome::Failed);
-        if (read && Await(Image) == Outcome::Succeeded) {
+        if (Allocated.load() == Outcome::Succeeded && Await(Reading) == Outcome::Succeeded) {
             CopyTiles();
         }
-        if (Helper.joinable()) {
-            Helper.join();
+        if (reader.joinable()) {
+            reader.join();
         }
-        if (!read || Rest.load() != Outcome::Succeeded) {
+        if (Reading.load() != Outcome::Succeeded || Allocated.load() != Outcome::Succeeded) {
             return false;
         }
         Planes->Install();
@@ -141,13 +119,53 @@ class GrayLoad {
         return step.load();
     }
 
-    void Help() {
-        const bool image = Planes->AllocateImage();
-        Announce(Image, image ? Outcome::Succeeded : Outcome::Failed);
-        const bool rest = image && Planes->AllocateDirectionAndMagnitude();
-        Announce(Rest, rest ? Outcome::Succeeded : Outcome::Failed);
-        if (rest && Await(Reading) == Outcome::Succeeded) {
+    Outcome Allocate() {
+        return Planes->AllocateImage() && Planes->AllocateDirectionAndMagnitude()
+                   ? Outcome::Succeeded
+                   : Outcome::Failed;
+    }
+
+    // ReadBmpPixels, telling the other thread how it went, and then helping with the copy.
+    void Read(BitmapImage& format, const char* path, const PixelBlockSink& sink) {
+        bool read = false;
+        try {
+            read = ReadBmpPixels(format, path, sink);
+        } catch (const std::bad_alloc&) {
+            // Failed like any read that runs out of memory.
+        }
+        Outcome pending = Outcome::Pending;
+        if (Started.compare_exchange_strong(pending, Outcome::Failed)) {
+            Started.notify_all(); // the headers were refused
+        }
+        Announce(Reading, read ? Outcome::Succeeded : Outcome::Failed);
+        if (!Alone && read && Await(Allocated) == Outcome::Succeeded) {
             CopyTiles();
+        }
+    }
+
+    // Called once the headers are accepted. False when memory runs out.
+    bool Start(std::uint32_t width, std::uint32_t height) {
+        Width = width;
+        Height = height;
+        const std::size_t tiles = (std::size_t{width} + TileColumns - 1) / TileColumns;
+        Gray.reset(new (std::nothrow) std::uint8_t[tiles * TileColumns * height]);
+        Outcome outcome = Gray ? Outcome::Succeeded : Outcome::Failed;
+        if (Alone && Gray) {
+            Planes.emplace(width, height);
+            outcome = Allocate();
+            Announce(Allocated, outcome);
+        }
+        Announce(Started, outcome);
+        return outcome == Outcome::Succeeded;
+    }
+
+    void Take(const PixelBlock& block) {
+        const PixelRgba* pixels = block.Pixels.data();
+        for (std::int32_t r = 0; r < block.Rows; ++r, pixels += block.Stride) {
+            const auto y = static_cast<std::uint32_t>(block.YLow + r);
+            for (std::uint32_t x0 = 0; x0 < Width; x0 += TileColumns) {
+                LumaRun(pixels + x0, Line(x0, y), std::min(TileColumns, Width - x0));
+            }
         }
     }
 
@@ -180,27 +198,21 @@ class GrayLoad {
         }
     }
 
+    bool Alone = false; // no reader thread: the caller reads, and allocates in Start
     std::uint32_t Width = 0;
     std::uint32_t Height = 0;
     std::unique_ptr<std::uint8_t[]> Gray; // tiles of TileColumns columns, see Line
     std::optional<PlaneAllocation> Planes;
-    std::atomic<Outcome> Image{Outcome::Pending};   // ImagePlane allocated
-    std::atomic<Outcome> Rest{Outcome::Pending};    // and the other two
-    std::atomic<Outcome> Reading{Outcome::Pending}; // the whole gray picture there
+    std::atomic<Outcome> Started{Outcome::Pending};   // headers accepted, gray picture there
+    std::atomic<Outcome> Allocated{Outcome::Pending}; // the three planes
+    std::atomic<Outcome> Reading{Outcome::Pending};   // the whole gray picture filled in
     std::atomic<std::uint32_t> NextTile{0};
-    std::jthread Helper; // last: joined before the rest goes
 };
 
 std::int32_t LoadPlanesFrom(const char* path) {
     GrayLoad load;
-    const PixelBlockSink sink{[&load](std::int32_t width, std::int32_t height) {
-                                  return load.Start(static_cast<std::uint32_t>(width),
-                                                    static_cast<std::uint32_t>(height));
-                              },
-                              [&load](const PixelBlock& block) { load.Take(block); }};
     BitmapImage format;
-    const bool read = ReadBmpPixels(format, path, sink);
-    if (!load.Finish(read)) {
+    if (!load.Run(path, format)) {
         return LoadFailed;
     }
     SourceBitDepth = static_cast<std::int8_t>(format.GetBitDepth());

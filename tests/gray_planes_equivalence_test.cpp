@@ -145,18 +145,20 @@ TEST_F(GrayPlanesEquivalence, LoadMatchesTheImagePathOnFilesCutShort) {
     }
 }
 
-// Large pictures are loaded by several threads: the planes are allocated while the file is read,
-// and the columns filled by two threads. Cut ones too, and one whose width leaves a remainder in
-// every grouping of pixels.
-TEST_F(GrayPlanesEquivalence, LoadMatchesTheImagePathOnLargePictures) {
+// Large files are loaded by two threads: the planes are allocated while the file is read, and
+// the columns filled by both. Cut ones too, and ones whose headers are refused, at a width that
+// leaves a remainder in every grouping of pixels; every file is large enough at every depth.
+TEST_F(GrayPlanesEquivalence, LoadMatchesTheImagePathOnLargeFiles) {
     std::mt19937 random(17);
     for (const std::uint16_t depth : AllDepths) {
-        const Bytes bytes = RandomFile(random, depth, 301, 233);
+        Bytes bytes = RandomFile(random, depth, 1201, 901);
         const std::string what = "depth " + std::to_string(depth);
         ExpectSameLoad(Folder.Write("large.bmp", bytes), what);
         const Bytes part(bytes.begin(),
                          bytes.begin() + static_cast<std::ptrdiff_t>(bytes.size() / 2));
         ExpectSameLoad(Folder.Write("large-cut.bmp", part), what + " cut in half");
+        bytes[30] = 1; // biCompression: run-length encoding, which is refused
+        ExpectSameLoad(Folder.Write("large-refused.bmp", bytes), what + " refused");
     }
 }
 
