@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <array>
 #include <atomic>
+#include <chrono>
 #include <cstddef>
 #include <exception>
 #include <optional>
@@ -314,6 +315,10 @@ void GaussianBlurStage(std::uint32_t threads) {
     try {
         for (; started < wanted; ++started) {
             helpers[started - 1] = std::jthread([&lanes, &laneCount, lane = started] {
+                // A new thread may start on its creator's processor when the other one is busy
+                // for a moment, and two threads that never sleep can stay there together for
+                // the whole blur. Sleeping once lets the wake-up put this one on a free processor.
+                std::this_thread::sleep_for(std::chrono::microseconds(1));
                 laneCount.wait(0);
                 BlurLane(lane, laneCount.load(), lanes);
             });
