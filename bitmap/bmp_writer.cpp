@@ -15,8 +15,9 @@
 
 #include <algorithm>
 #include <array>
-#include <barrier>
+#include <atomic>
 #include <bit>
+#include <cerrno>
 #include <cstddef>
 #include <cstring>
 #include <exception>
@@ -25,6 +26,9 @@
 #include <thread>
 #include <type_traits>
 #include <vector>
+
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace dorvane {
 namespace {
@@ -92,8 +96,6 @@ class ImageColumns {
   public:
     explicit ImageColumns(const BitmapImage& image) : Image(image) {}
     std::int32_t Width() const { return Image.GetWidth(); }
-    std::int32_t First() const { return 0; }
-    std::int32_t End() const { return Width(); }
     const PixelRgba* Column(std::int32_t x) const { return Image.Column(x).data(); }
 
   private:
@@ -113,29 +115,12 @@ class GrayColumns {
   public:
     explicit GrayColumns(std::span<const std::int32_t* const> columns) : Columns(columns) {}
     std::int32_t Width() const { return static_cast<std::int32_t>(Columns.size()); }
-    std::int32_t First() const { return 0; }
-    std::int32_t End() const { return Width(); }
     GrayColumn Column(std::int32_t x) const {
         return GrayColumn{Columns[static_cast<std::size_t>(x)]};
     }
 
   private:
     std::span<const std::int32_t* const> Columns;
-};
-
-// Columns First() .. End() - 1 of a source, so that two threads can encode one block.
-template <class Source> class ColumnSlice {
-  public:
-    ColumnSlice(const Source& source, std::int32_t first, std::int32_t end)
-        : Whole(source), FirstColumn(first), EndColumn(end) {}
-    std::int32_t First() const { return FirstColumn; }
-    std::int32_t End() const { return EndColumn; }
-    auto Column(std::int32_t x) const { return Whole.Column(x); }
-
-  private:
-    const Source& Whole;
-    std::int32_t FirstColumn;
-    std::int32_t EndColumn;
 };
 
 // Columns go in groups of eight: each row of a group is a short run of bytes, written together,
@@ -183,7 +168,7 @@ void StoreLittleEndian(std::uint8_t* out, const std::array<std::uint64_t, Words>
 template <std::size_t BitsPerPixel, class Source, class Encode>
 void EncodeBlock(const Source& source, std::uint8_t* rows, std::size_t rowLength,
                  std::int32_t count, std::int32_t yFirst, Encode encode) {
-    const std::int32_t width = source.End();
+    const std::int32_t width = source.Width();
     const auto encodeGroup = [&](std::int32_t x0, auto groupWidth) {
         std::array<decltype(source.Column(0)), GroupColumns> columns{};
         for (std::int32_t i = 0; i < groupWidth; ++i) {
@@ -215,7 +200,7 @@ void EncodeBlock(const Source& source, std::uint8_t* rows, std::size_t rowLength
             }
         }
     };
-    std::int32_t x0 = source.First();
+    std::int32_t x0 = 0;
     for (; x0 + GroupColumns <= width; x0 += GroupColumns) {
         for (std::int32_t x = x0 + GroupColumns; x < std::min(width, x0 + 2 * GroupColumns); ++x) {
             const auto ahead = source.Column(x);
@@ -373,20 +358,18 @@ bool WriteHeaders(const BitmapImage& format, std::int32_t width, std::int32_t he
     return WriteAll(stream, block.data(), out.Written(block.data()));
 }
 
-// The rows bottom-up: one block buffer, zeroed once, so the padding bytes (which no encoder
-// writes) stay zero; one write per block.
 // The bytes of count rows, ready to be written.
 struct RowBlock {
     std::vector<std::uint8_t> Bytes;
     std::size_t Size = 0;
 };
 
-// Encodes rows of some of a source's columns at the format's depth, with a palette index cache
-// of its own at 1, 4 and 8 bpp.
-template <class Slice> class RowEncoder {
+// Encodes rows of a source at the format's depth, with a palette index cache of its own at 1, 4
+// and 8 bpp, so that threads encoding at once each have one.
+template <class Source> class RowEncoder {
   public:
-    RowEncoder(const BitmapImage& format, const Slice& slice)
-        : Columns(slice), Depth(format.GetBitDepth()) {
+    RowEncoder(const BitmapImage& format, const Source& source)
+        : Columns(source), Depth(format.GetBitDepth()) {
         if (HasPaletteDepth(Depth)) {
             Cache.emplace(format);
         }
@@ -418,7 +401,7 @@ template <class Slice> class RowEncoder {
     }
 
   private:
-    Slice Columns;
+    Source Columns;
     std::int32_t Depth;
     std::optional<PaletteIndexCache> Cache;
 };
@@ -426,70 +409,20 @@ template <class Slice> class RowEncoder {
 // Below this many pixels a helper thread costs more than it saves.
 constexpr std::int64_t MinPixelsToShare = std::int64_t{1} << 16;
 
-// A helper thread that encodes its columns of each block while the caller encodes the others.
-template <class Encoder> class SharedEncoding {
-  public:
-    SharedEncoding(Encoder& helped, std::size_t rowLength)
-        : Helped(helped), RowLength(rowLength), Helper([this] {
-              while (Sync.arrive_and_wait(), !Closed) {
-                  Helped(Rows, RowLength, Count, YFirst);
-                  Sync.arrive_and_wait();
-              }
-          }) {}
-    SharedEncoding(const SharedEncoding&) = delete;
-    SharedEncoding& operator=(const SharedEncoding&) = delete;
-    ~SharedEncoding() {
-        Closed = true;
-        Sync.arrive_and_wait(); // lets the helper see Closed and end
-    }
+// Blocks of fewer bytes (very narrow pictures) go out in order through the stream's buffer, which
+// gathers them into writes of a useful size.
+constexpr std::size_t MinBlockBytesInPlace = std::size_t{1} << 12;
 
-    // Returns once own and the helper have encoded their columns of the block.
-    template <class Own>
-    void Encode(Own& own, std::uint8_t* rows, std::int32_t count, std::int32_t yFirst) {
-        Rows = rows;
-        Count = count;
-        YFirst = yFirst;
-        Sync.arrive_and_wait(); // the helper starts on its part
-        own(rows, RowLength, count, yFirst);
-        Sync.arrive_and_wait(); // and has finished it
-    }
-
-  private:
-    Encoder& Helped;
-    std::size_t RowLength;
-    std::barrier<> Sync{2};
-    // Set before the barrier that releases the helper, read after it.
-    std::uint8_t* Rows = nullptr;
-    std::int32_t Count = 0;
-    std::int32_t YFirst = 0;
-    bool Closed = false;
-    std::jthread Helper; // last: starts once the rest exists
-};
-
-// The rows bottom-up in blocks, each going out in one write. Each of the two block buffers is
-// zeroed once, so the padding bytes (which no encoder writes) stay zero. A helper thread writes
-// one block while the next is encoded. At 8 bpp and below the file is small and the encoding is
-// what takes the time: for a large picture another helper encodes the right half of each
-// block's columns (split on a whole byte).
+// The rows bottom-up in blocks, for a file that can only be written in order (a device, a FIFO):
+// each block goes out in one write. Each of the two block buffers is zeroed once, so the padding
+// bytes (which no encoder writes) stay zero. A helper thread writes one block while the next is
+// encoded.
 template <class Source>
-bool WriteRows(const BitmapImage& format, const Source& source, std::int32_t height,
-               std::size_t rowLength, std::FILE* stream) {
+bool WriteRowsInOrder(const BitmapImage& format, const Source& source, std::int32_t height,
+                      std::size_t rowLength, std::FILE* stream) {
     const std::int32_t blockRows = RowsPerBlock(rowLength);
     const std::size_t blockBytes = rowLength * static_cast<std::size_t>(blockRows);
-    const std::int32_t width = source.Width();
-    const bool shared =
-        format.GetBitDepth() <= 8 && std::int64_t{width} * height >= MinPixelsToShare;
-    const std::int32_t split = shared ? width / 16 * 8 : width;
-    RowEncoder left(format, ColumnSlice(source, 0, split));
-    RowEncoder right(format, ColumnSlice(source, split, width));
-    std::optional<SharedEncoding<decltype(right)>> helper;
-    if (shared) {
-        try {
-            helper.emplace(right, rowLength);
-        } catch (const std::system_error&) {
-            // No thread to be had: this thread encodes whole rows.
-        }
-    }
+    RowEncoder encoder(format, source);
     BlockHandoff<RowBlock> handoff(
         RowBlock{std::vector<std::uint8_t>(blockBytes, 0)},
         RowBlock{std::vector<std::uint8_t>(height > blockRows ? blockBytes : 0, 0)},
@@ -498,16 +431,83 @@ bool WriteRows(const BitmapImage& format, const Source& source, std::int32_t hei
     for (std::int32_t y = height - 1; y >= 0; y -= blockRows) {
         const std::int32_t count = std::min(blockRows, y + 1);
         RowBlock& block = handoff.Next();
-        if (helper) {
-            helper->Encode(left, block.Bytes.data(), count, y);
-        } else {
-            left(block.Bytes.data(), rowLength, count, y);
-            right(block.Bytes.data(), rowLength, count, y);
-        }
+        encoder(block.Bytes.data(), rowLength, count, y);
         block.Size = rowLength * static_cast<std::size_t>(count);
         handoff.HandOver();
     }
     return handoff.Finish();
+}
+
+// Writes count bytes at offset of the open file, however many calls that takes.
+bool WriteAt(int descriptor, const std::uint8_t* bytes, std::size_t count, std::uint64_t offset) {
+    while (count > 0) {
+        const ::ssize_t written = ::pwrite(descriptor, bytes, count, static_cast<::off_t>(offset));
+        if (written <= 0) {
+            if (written < 0 && errno == EINTR) {
+                continue;
+            }
+            return false;
+        }
+        const auto done = static_cast<std::size_t>(written);
+        bytes += done;
+        count -= done;
+        offset += done;
+    }
+    return true;
+}
+
+// The rows bottom-up into a file open as descriptor, the first at offset firstRow: two threads
+// take the blocks as they get free, each encoding a block into a buffer of its own (zeroed once,
+// so the padding bytes, which no encoder writes, stay zero) and writing it at its place in the
+// file. Each thread so writes from its own cache, and encodes while the other writes: a thread
+// that only wrote would copy every block out of the other's cache.
+template <class Source>
+bool WriteRowsInPlace(const BitmapImage& format, const Source& source, std::int32_t height,
+                      std::size_t rowLength, int descriptor, std::uint64_t firstRow) {
+    const std::int32_t blockRows = RowsPerBlock(rowLength);
+    const std::int32_t blocks = (height - 1) / blockRows + 1;
+    std::atomic<std::int32_t> next{0};
+    std::atomic<bool> failed{false};
+    const auto work = [&] {
+        try {
+            RowEncoder encoder(format, source);
+            std::vector<std::uint8_t> bytes(rowLength * static_cast<std::size_t>(blockRows), 0);
+            for (std::int32_t k = next++; k < blocks && !failed; k = next++) {
+                const std::int32_t y = height - 1 - k * blockRows;
+                const std::int32_t count = std::min(blockRows, y + 1);
+                encoder(bytes.data(), rowLength, count, y);
+                const std::uint64_t offset = firstRow + std::uint64_t{rowLength} *
+                                                            static_cast<std::uint64_t>(blockRows) *
+                                                            static_cast<std::uint64_t>(k);
+                if (!WriteAt(descriptor, bytes.data(), rowLength * static_cast<std::size_t>(count),
+                             offset)) {
+                    failed = true;
+                }
+            }
+        } catch (const std::bad_alloc&) {
+            failed = true;
+        }
+    };
+    std::jthread helper;
+    try {
+        helper = std::jthread(work);
+    } catch (const std::system_error&) {
+        // This thread takes every block.
+    }
+    work();
+    if (helper.joinable()) {
+        helper.join();
+    }
+    return !failed;
+}
+
+// Whether the rows go out through WriteRowsInPlace: for a large picture with blocks of a useful
+// size, into a file that can be written anywhere.
+bool WritesInPlace(std::FILE* stream, std::int64_t pixels, std::size_t rowLength) {
+    struct ::stat status {};
+    return pixels >= MinPixelsToShare &&
+           rowLength * static_cast<std::size_t>(RowsPerBlock(rowLength)) >= MinBlockBytesInPlace &&
+           ::fstat(::fileno(stream), &status) == 0 && S_ISREG(status.st_mode);
 }
 
 template <class Source>
@@ -518,8 +518,18 @@ bool WriteBmp(const BitmapImage& format, const Source& source, std::int32_t heig
     const std::uint64_t rowBits = static_cast<std::uint64_t>(source.Width()) *
                                   static_cast<std::uint64_t>(format.GetBitDepth());
     const std::uint64_t rowSize = (rowBits + 31) / 32 * 4;
-    return WriteHeaders(format, source.Width(), height, rowSize, stream) &&
-           WriteRows(format, source, height, static_cast<std::size_t>(rowSize), stream);
+    if (!WriteHeaders(format, source.Width(), height, rowSize, stream)) {
+        return false;
+    }
+    const auto rowLength = static_cast<std::size_t>(rowSize);
+    if (WritesInPlace(stream, std::int64_t{source.Width()} * height, rowLength)) {
+        // The headers go out first, through the stream's buffer.
+        const long firstRow = std::ftell(stream);
+        return firstRow > 0 && std::fflush(stream) == 0 &&
+               WriteRowsInPlace(format, source, height, rowLength, ::fileno(stream),
+                                static_cast<std::uint64_t>(firstRow));
+    }
+    return WriteRowsInOrder(format, source, height, rowLength, stream);
 }
 
 template <class Source>

@@ -383,11 +383,13 @@ TEST(NearestPaletteIndex, RowEncodersAgreeWithTheLinearSearchForEveryColourTried
     }
 }
 
-// A save encodes many rows at a time, a few columns at a time; a large picture of random colours
-// must hold, row for row, what the row encoders give, and at 16 bpp the 5-6-5 values.
+// A save encodes many rows at a time, a few columns at a time, and a large picture's blocks of
+// rows are encoded and written by two threads, each at its place in the file; at every depth
+// such a picture of random colours must hold, row for row, what the row encoders give, and at
+// 16 bpp the 5-6-5 values.
 TEST_F(BmpWriter, LargePicturesHoldTheRowsOfTheRowEncoders) {
     std::mt19937 random(23);
-    constexpr std::int32_t Width = 301;
+    constexpr std::int32_t Width = 1001;
     constexpr std::int32_t Height = 240;
     for (const std::int32_t depth : {1, 4, 8, 16, 24, 32}) {
         BitmapImage image;
