@@ -222,6 +222,10 @@ void SmoothBlocks(const std::optional<Block>& first, const std::optional<Block>&
 // the next run reads only the last two columns of this one from the other processor's cache.
 // Longer runs walk more columns at once, far apart in memory, and the processor loses track.
 constexpr std::uint32_t RunColumns = 4;
+// But a thread that waited a quarter of its last run for the run to its left is on the faster
+// processor (the other is shared with someone else, say): it takes runs two columns wider, up to
+// this many, so that it does more of the work; when it no longer waits, narrower again.
+constexpr std::uint32_t MaxRunColumns = 8;
 
 // Within a run each column trails the one to its left by this many blocks, so that its windows
 // find that column final down to two rows below them, even when the two are walked together.
@@ -231,12 +235,18 @@ constexpr std::uint32_t MaxThreads = 8;
 // Below this many cells per thread, starting a thread costs more than it saves.
 constexpr std::uint64_t MinCellsPerThread = std::uint64_t{1} << 18;
 
-// How far a thread has come: column x final down to row y (exclusive) reads x * PlaneHeight + y,
-// which only grows since each thread takes its columns in increasing order. One cache line each.
+// How far a run has come: column x final down to row y (exclusive) reads x * PlaneHeight + y.
+// Run k reports in slot k modulo the number of threads, which only grows: runs are taken in
+// order and end in order, since each waits for the one to its left, so a run takes the slot
+// only when the run that had it is done. One cache line each.
 struct alignas(64) Progress {
     std::atomic<std::uint64_t> Position{0};
 };
-using Lanes = std::array<Progress, MaxThreads>;
+using Slots = std::array<Progress, MaxThreads>;
+
+// The next run to take: its number in the high half, its first column in the low half, so that
+// a thread takes a run of any width with one addition.
+using RunClaims = std::atomic<std::uint64_t>;
 
 // The threads advance in step, so waits are short: yielding suits them better than sleeping.
 void WaitFor(const std::atomic<std::uint64_t>& position, std::uint64_t needed) {
@@ -245,44 +255,70 @@ void WaitFor(const std::atomic<std::uint64_t>& position, std::uint64_t needed) {
     }
 }
 
-// Smooths the runs lane, lane + laneCount, ... (run k starting at column 2 + k x RunColumns).
-// A run's first column waits, block by block, until the last column of the run to its left is
-// final two rows below the block, the lowest row its windows read there; the columns before that
-// are then final further down still. Columns to the right are not yet written, since the runs
-// there wait for this one in the same way.
-void BlurLane(std::uint32_t lane, std::uint32_t laneCount, Lanes& lanes) {
+using Clock = std::chrono::steady_clock;
+
+// Smooths columns first .. first + columns - 1, reporting to own. The first column waits, block by
+// block, until the last column of the run to its left (reporting to left) is final two rows below
+// the block, the lowest row its windows read there; the columns before that are then final
+// further down still. Columns to the right are not yet written, since the runs there wait for
+// this one in the same way. Returns the time spent waiting.
+Clock::duration SmoothRun(std::uint32_t first, std::uint32_t columns, Progress& own,
+                          const Progress& left) {
     const std::uint64_t height = PlaneHeight;
     const std::uint32_t blocks = (PlaneHeight - 4 + BlockRows - 1) / BlockRows;
-    std::atomic<std::uint64_t>& own = lanes[lane].Position;
-    const std::atomic<std::uint64_t>& left = lanes[(lane + laneCount - 1) % laneCount].Position;
     // A column of one block is final as a whole before the next column starts.
     const std::uint32_t trail = std::min(Trail, blocks);
-    // Visited columns are 2 .. PlaneWidth - 3.
-    for (std::uint32_t first = 2 + RunColumns * lane; first + 2 < PlaneWidth;
-         first += RunColumns * laneCount) {
-        const std::uint32_t columns = std::min(RunColumns, PlaneWidth - 2 - first);
-        // The step at which the run's last column starts.
-        const std::uint32_t lastStart = trail * (columns - 1);
-        // Block of column first + i at this step, if it has one.
-        const auto blockAt = [&](std::uint32_t i, std::uint32_t step) -> std::optional<Block> {
-            if (i >= columns || step < trail * i || step - trail * i >= blocks) {
-                return std::nullopt;
+    // The step at which the run's last column starts.
+    const std::uint32_t lastStart = trail * (columns - 1);
+    // Block of column first + i at this step, if it has one.
+    const auto blockAt = [&](std::uint32_t i, std::uint32_t step) -> std::optional<Block> {
+        if (i >= columns || step < trail * i || step - trail * i >= blocks) {
+            return std::nullopt;
+        }
+        return BlockOf(first + i, step - trail * i);
+    };
+    Clock::duration waited{};
+    for (std::uint32_t step = 0; step < lastStart + blocks; ++step) {
+        if (first > 2 && step < blocks) {
+            const std::uint64_t needed =
+                (first - 1) * height + std::min(BlockOf(first, step).End() + 2, PlaneHeight - 2);
+            if (left.Position.load(std::memory_order_acquire) < needed) {
+                const Clock::time_point start = Clock::now();
+                WaitFor(left.Position, needed);
+                waited += Clock::now() - start;
             }
-            return BlockOf(first + i, step - trail * i);
-        };
-        for (std::uint32_t step = 0; step < lastStart + blocks; ++step) {
-            if (first > 2 && step < blocks) {
-                WaitFor(left, (first - 1) * height +
-                                  std::min(BlockOf(first, step).End() + 2, PlaneHeight - 2));
-            }
-            for (std::uint32_t i = 0; i < columns; i += 2) {
-                SmoothBlocks(blockAt(i, step), blockAt(i + 1, step));
-            }
-            if (step >= lastStart) {
-                own.store((first + columns - 1) * height +
-                              BlockOf(first + columns - 1, step - lastStart).End(),
-                          std::memory_order_release);
-            }
+        }
+        for (std::uint32_t i = 0; i < columns; i += 2) {
+            SmoothBlocks(blockAt(i, step), blockAt(i + 1, step));
+        }
+        if (step >= lastStart) {
+            own.Position.store((first + columns - 1) * height +
+                                   BlockOf(first + columns - 1, step - lastStart).End(),
+                               std::memory_order_release);
+        }
+    }
+    return waited;
+}
+
+// Takes runs until none is left. Visited columns are 2 .. PlaneWidth - 3.
+void BlurLane(std::uint32_t laneCount, RunClaims& claims, Slots& slots) {
+    std::uint32_t width = RunColumns;
+    for (;;) {
+        const std::uint64_t claim = claims.fetch_add((std::uint64_t{1} << 32) | width);
+        const auto run = static_cast<std::uint32_t>(claim >> 32);
+        const auto first = static_cast<std::uint32_t>(claim);
+        if (first + 2 >= PlaneWidth) {
+            return;
+        }
+        const Clock::time_point start = Clock::now();
+        const Clock::duration waited =
+            SmoothRun(first, std::min(width, PlaneWidth - 2 - first), slots[run % laneCount],
+                      slots[(run + laneCount - 1) % laneCount]);
+        const Clock::duration took = Clock::now() - start;
+        if (waited > took / 4) {
+            width = std::min(width + 2, MaxRunColumns);
+        } else if (waited < took / 16) {
+            width = std::max(width - 2, RunColumns);
         }
     }
 }
@@ -307,20 +343,21 @@ void GaussianBlurStage(std::uint32_t threads) {
     }
     const std::uint32_t runs = (PlaneWidth - 4 + RunColumns - 1) / RunColumns;
     const std::uint32_t wanted = std::clamp(threads, 1U, std::min(MaxThreads, runs));
-    Lanes lanes;
+    Slots slots;
+    RunClaims claims{2};
     // Zero until every helper runs; then the number of lanes, fixed before any cell is written.
     std::atomic<std::uint32_t> laneCount{0};
     std::array<std::jthread, MaxThreads - 1> helpers; // joined first, on leaving
     std::uint32_t started = 1;
     try {
         for (; started < wanted; ++started) {
-            helpers[started - 1] = std::jthread([&lanes, &laneCount, lane = started] {
+            helpers[started - 1] = std::jthread([&slots, &claims, &laneCount] {
                 // A new thread may start on its creator's processor when the other one is busy
                 // for a moment, and two threads that never sleep can stay there together for
                 // the whole blur. Sleeping once lets the wake-up put this one on a free processor.
                 std::this_thread::sleep_for(std::chrono::microseconds(1));
                 laneCount.wait(0);
-                BlurLane(lane, laneCount.load(), lanes);
+                BlurLane(laneCount.load(), claims, slots);
             });
         }
     } catch (const std::exception&) {
@@ -328,7 +365,7 @@ void GaussianBlurStage(std::uint32_t threads) {
     }
     laneCount.store(started);
     laneCount.notify_all();
-    BlurLane(0, started, lanes);
+    BlurLane(started, claims, slots);
 }
 
 } // namespace dorvane
