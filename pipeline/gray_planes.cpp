@@ -127,12 +127,7 @@ class GrayLoad {
 
     // ReadBmpPixels, telling the other thread how it went, and then helping with the copy.
     void Read(BitmapImage& format, const char* path, const PixelBlockSink& sink) {
-        bool read = false;
-        try {
-            read = ReadBmpPixels(format, path, sink);
-        } catch (const std::bad_alloc&) {
-            // Failed like any read that runs out of memory.
-        }
+        const bool read = ReadBmpPixels(format, path, sink);
         Outcome pending = Outcome::Pending;
         if (Started.compare_exchange_strong(pending, Outcome::Failed)) {
             Started.notify_all(); // the headers were refused
