@@ -1,3 +1,4 @@
+#include "byte_blur.hpp"
 #include "gaussian_blur.hpp"
 #include "literal_blur.hpp"
 #include "photo_like_plane.hpp"
@@ -6,6 +7,7 @@
 #include <benchmark/benchmark.h>
 
 #include <cstdint>
+#include <vector>
 
 namespace {
 
@@ -44,6 +46,37 @@ void FastBlur(benchmark::State& state) {
     RunBlur(state, [threads] { GaussianBlurStage(threads); });
 }
 
+// The byte blur of the job on the same picture, column-major; argument 2 chooses the plain copy (1)
+// or the fastest the processor has (0).
+void ByteBlur(benchmark::State& state) {
+    const auto width = static_cast<std::uint32_t>(state.range(0));
+    const auto height = static_cast<std::uint32_t>(state.range(1));
+    const BlurCode code = state.range(2) == 1 ? BlurCode::Plain : BlurCode::Fastest;
+    const auto values = bench::PhotoLikePlane(width, height);
+    std::vector<std::uint8_t> picture(std::size_t{width} * height);
+    const GrayColumns tiles{picture.data(), width, height};
+    for (std::uint32_t x = 0; x < width; ++x) {
+        for (std::uint32_t y = 0; y < height; ++y) {
+            tiles.Column(x)[y] = static_cast<std::uint8_t>(values[std::size_t{x} * height + y]);
+        }
+    }
+    std::vector<std::uint8_t> pixels(picture.size());
+    for (auto _ : state) {
+        state.PauseTiming();
+        pixels = picture;
+        state.ResumeTiming();
+        BlurGrayColumns({pixels.data(), width, height}, code);
+        benchmark::DoNotOptimize(pixels.data());
+    }
+    state.counters["per_pixel"] = benchmark::Counter(static_cast<double>(width) * height,
+                                                     benchmark::Counter::kIsIterationInvariantRate |
+                                                         benchmark::Counter::kInvert);
+}
+
+BENCHMARK(ByteBlur)
+    ->ArgsProduct({{4000}, {3000}, {0, 1}})
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
 BENCHMARK(LiteralBlur)->Args({4000, 3000})->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(FastBlur)
     ->ArgsProduct({{2000}, {1500}, {1, 2}}) // 3 megapixels

@@ -1,13 +1,16 @@
+#include "byte_blur.hpp"
 #include "gaussian_blur.hpp"
 #include "literal_blur.hpp"
 #include "plane_fixture.hpp"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <initializer_list>
 #include <random>
+#include <string>
 #include <vector>
 
 using namespace dorvane;
@@ -33,8 +36,9 @@ std::int32_t Draw(std::mt19937& random, std::int32_t low, std::int32_t high) {
 
 class FastBlurTest : public dorvane::testing::PlaneTest {
   protected:
-    // Blurs the plane with the literal stage, then with the fast one at each thread count, and
-    // names the first cell where they differ.
+    // Blurs the plane with the literal stage, then with the fast one at each thread count and,
+    // when it holds bytes, with both copies of the byte blur, and names the first cell where
+    // they differ.
     static ::testing::AssertionResult
     MatchesLiteral(const PlaneValues& plane, std::initializer_list<std::uint32_t> threads = {1}) {
         Load(plane);
@@ -43,19 +47,64 @@ class FastBlurTest : public dorvane::testing::PlaneTest {
         for (const std::uint32_t count : threads) {
             Load(plane);
             GaussianBlurStage(count);
-            const PlaneValues actual = Snapshot();
-            for (std::size_t x = 0; x < plane.size(); ++x) {
-                for (std::size_t y = 0; y < plane[x].size(); ++y) {
-                    if (actual[x][y] != expected[x][y]) {
-                        return ::testing::AssertionFailure()
-                               << plane.size() << "x" << plane[x].size() << " plane, " << count
-                               << " threads: cell (" << x << ", " << y << ") is " << actual[x][y]
-                               << ", literal " << expected[x][y];
-                    }
+            if (auto result = Compare(Snapshot(), expected, std::to_string(count) + " threads");
+                !result) {
+                return result;
+            }
+        }
+        if (!HoldsBytes(plane)) {
+            return ::testing::AssertionSuccess();
+        }
+        for (const BlurCode code : {BlurCode::Plain, BlurCode::Fastest}) {
+            if (auto result = Compare(BlurBytes(plane, code), expected,
+                                      code == BlurCode::Plain ? "plain bytes" : "fastest bytes");
+                !result) {
+                return result;
+            }
+        }
+        return ::testing::AssertionSuccess();
+    }
+
+    static ::testing::AssertionResult Compare(const PlaneValues& actual,
+                                              const PlaneValues& expected, const std::string& how) {
+        for (std::size_t x = 0; x < expected.size(); ++x) {
+            for (std::size_t y = 0; y < expected[x].size(); ++y) {
+                if (actual[x][y] != expected[x][y]) {
+                    return ::testing::AssertionFailure()
+                           << expected.size() << "x" << expected[x].size() << " plane, " << how
+                           << ": cell (" << x << ", " << y << ") is " << actual[x][y]
+                           << ", literal " << expected[x][y];
                 }
             }
         }
         return ::testing::AssertionSuccess();
+    }
+
+    static bool HoldsBytes(const PlaneValues& plane) {
+        return std::ranges::all_of(plane, [](const std::vector<std::int32_t>& column) {
+            return std::ranges::all_of(column, [](std::int32_t v) { return v >= 0 && v <= 255; });
+        });
+    }
+
+    // The plane as a byte picture, blurred, and back.
+    static PlaneValues BlurBytes(const PlaneValues& plane, BlurCode code) {
+        const auto width = static_cast<std::uint32_t>(plane.size());
+        const auto height = static_cast<std::uint32_t>(plane.front().size());
+        std::vector<std::uint8_t> pixels(std::size_t{width} * height);
+        const GrayColumns tiles{pixels.data(), width, height};
+        for (std::uint32_t x = 0; x < width; ++x) {
+            for (std::uint32_t y = 0; y < height; ++y) {
+                tiles.Column(x)[y] = static_cast<std::uint8_t>(plane[x][y]);
+            }
+        }
+        BlurGrayColumns(tiles, code);
+        PlaneValues result(width, std::vector<std::int32_t>(height));
+        for (std::uint32_t x = 0; x < width; ++x) {
+            for (std::uint32_t y = 0; y < height; ++y) {
+                result[x][y] = tiles.Column(x)[y];
+            }
+        }
+        return result;
     }
 
     static void Load(const PlaneValues& plane) {
@@ -137,6 +186,9 @@ TEST_F(FastBlurTest, MatchesWithTheThreadsItChoosesOnABigPlane) {
     Load(plane);
     GaussianBlurStage();
     EXPECT_EQ(Snapshot(), expected);
+    // Many strips of the byte blur, the last one partly beyond the picture.
+    EXPECT_TRUE(Compare(BlurBytes(plane, BlurCode::Fastest), expected, "fastest bytes"));
+    EXPECT_TRUE(Compare(BlurBytes(plane, BlurCode::Plain), expected, "plain bytes"));
 }
 
 // Nothing the pipeline loads, but the stage must still give the literal result.

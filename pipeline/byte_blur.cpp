@@ -1,0 +1,542 @@
+// The Gaussian blur on a byte picture, many columns at once.
+//
+// The in-place blur makes a cell wait for the two cells above it and for the column to its left
+// down to two rows below it. So a strip of Lanes columns runs as one wavefront: at step t, lane k
+// smooths row t - 3k of column X0 + k, which needs lane k - 1 only down to row t - 3k + 2,
+// smoothed the step before. The strip's cells pass through a small ring of skewed rows: ring row
+// t holds, for every lane, the cell that lane reaches at step t, so every window is 25 reads at
+// fixed places of the ring, the same for all lanes, and a step is a handful of vector operations.
+// The ring is filled from the columns, and its smoothed rows go back into them, sixteen rows by
+// sixteen lanes at a time, as transposed blocks.
+//
+// Why the integer quotient is exact: the window sum S of cells 0..255 makes ConvolveAt's float
+// chain truncate to S / 159 unless 159 divides S (see gaussian_blur.cpp and
+// bench/blur_rounding_check.cpp); then, for 0 < S / 159 < 255, the chain itself decides.
+#include "byte_blur.hpp"
+
+#include "byte_transpose.hpp"
+#include "gaussian_blur.hpp"
+
+#include <algorithm>
+#include <array>
+#include <cmath>
+#include <cstddef>
+
+#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
+#define DORVANE_AVX2_BLUR 1
+#include <immintrin.h>
+#endif
+
+namespace dorvane {
+namespace {
+
+// Lanes of a strip: a multiple of the vectors' sixteen.
+constexpr std::int64_t Lanes = 64;
+constexpr std::int64_t Skew = 3;
+// A step reads ring rows t - Reach .. t + Reach: two rows and two lanes away, at Skew rows a lane.
+constexpr std::int64_t Reach = 2 + 2 * Skew;
+// Rows move between ring and columns in blocks of this many.
+constexpr std::int64_t BlockRows = 16;
+// Element i of a ring row is lane i - 2: the strip's lanes with two lanes of halo on either
+// side, padded to whole blocks of sixteen.
+constexpr std::int64_t RowBytes = Lanes + 2 * BlockRows;
+constexpr std::int64_t HaloBlocks = (Lanes + 4 + BlockRows - 1) / BlockRows;
+// Live rows: those a step reads, the block filled ahead and the block waiting to be stored.
+constexpr std::int64_t RingRows = 64;
+static_assert(RingRows >= 2 * Reach + 3 * BlockRows && RingRows % BlockRows == 0);
+static_assert(Lanes % BlockRows == 0 && HaloBlocks * BlockRows <= RowBytes);
+
+constexpr std::uint32_t KernelSum = 159;
+constexpr std::uint32_t MaxCell = 255;
+
+// S / 159 for every window sum S of cells 0..255 is (S x Reciprocal) >> QuotientShift, whose
+// product's high half fits in 16 bits.
+constexpr std::uint32_t Reciprocal = 52759;
+constexpr std::uint32_t QuotientShift = 23;
+constexpr bool ReciprocalDividesEverySum() {
+    for (std::uint32_t sum = 0; sum <= MaxCell * KernelSum; ++sum) {
+        if ((sum * Reciprocal) >> QuotientShift != sum / KernelSum) {
+            return false;
+        }
+    }
+    return Reciprocal < (1U << 16);
+}
+static_assert(ReciprocalDividesEverySum());
+
+constexpr std::int32_t Weight(std::int64_t a, std::int64_t b) {
+    return GaussianKernel[static_cast<std::size_t>(5 * a + b)];
+}
+
+// ConvolveAt's chain over 25 cells in its order (window column outer, row inner). With a fused
+// multiply-add each tap rounds once, as the chain does: the product of a cell and a weight is a
+// whole number below 2^12 and the scale has 24 significant bits, so the double product is exact;
+// every running sum is a multiple of 2^-31 below 2^9, so the double sum is exact as well.
+template <bool Fused> std::uint8_t Chain(const std::array<std::uint16_t, 25>& cells) {
+    float acc = 0.0F;
+    for (std::size_t i = 0; i < cells.size(); ++i) {
+        const std::int32_t product = cells[i] * GaussianKernel[i];
+        if constexpr (Fused) {
+            acc = std::fma(static_cast<float>(product), GaussianScale, acc);
+        } else {
+            acc = static_cast<float>(static_cast<double>(product) *
+                                         static_cast<double>(GaussianScale) +
+                                     static_cast<double>(acc));
+        }
+    }
+    return static_cast<std::uint8_t>(static_cast<std::int32_t>(acc));
+}
+
+// The chain's result for a window whose 25 cells are all v: flat areas are full of them.
+const std::array<std::uint8_t, 256>& UniformResults() {
+    static const std::array<std::uint8_t, 256> results = [] {
+        std::array<std::uint8_t, 256> table{};
+        for (std::size_t v = 0; v < table.size(); ++v) {
+            std::array<std::uint16_t, 25> cells{};
+            cells.fill(static_cast<std::uint16_t>(v));
+            table[v] = Chain<false>(cells);
+        }
+        return table;
+    }();
+    return results;
+}
+
+#ifdef DORVANE_AVX2_BLUR
+// Lanes of 16 bits, sixteen to a vector; a window sum is at most 255 x 159, below 2^16.
+constexpr std::size_t Vectors = Lanes / 16;
+// The strip's lanes in vectors (std::array drops the vector type's alignment attribute).
+struct StripVectors {
+    __m256i Part[Vectors];
+    __m256i& operator[](std::size_t j) { return Part[j]; }
+};
+
+#endif
+
+class Ring {
+  public:
+    std::uint8_t* Row(std::int64_t t) {
+        return Rows[static_cast<std::size_t>(t) % RingRows].data();
+    }
+
+  private:
+    alignas(64) std::array<std::array<std::uint8_t, RowBytes>, RingRows> Rows{};
+};
+
+// One strip of columns X0 .. X0 + Lanes - 1 and its ring.
+class Strip {
+  public:
+    Strip(const GrayColumns& picture, std::int64_t x0)
+        : Picture(picture), Width(picture.Width), Height(picture.Height), X0(x0) {}
+
+    // The steps at which some lane smooths a cell: lane k visits rows 2 .. Height - 3.
+    static constexpr std::int64_t FirstStep = 2;
+    std::int64_t LastStep() const { return Height - 3 + Skew * (Lanes - 1); }
+
+    // Bit k set: lane k smooths a cell at step t.
+    std::uint64_t Visited(std::int64_t t) const {
+        const std::int64_t beyondBottom = t - (Height - 3);
+        // Columns 0 and 1 are the frame.
+        const std::int64_t low =
+            std::max(beyondBottom <= 0 ? 0 : (beyondBottom + Skew - 1) / Skew, 2 - X0);
+        const std::int64_t high = std::min({Lanes - 1, Width - 3 - X0, (t - 2) / Skew});
+        if (low > high) {
+            return 0;
+        }
+        return (~std::uint64_t{0} >> (63 - high)) & ~((std::uint64_t{1} << low) - 1);
+    }
+
+    // Integer window sum of lane k at step t.
+    std::uint32_t WindowSum(std::int64_t t, std::int64_t k) {
+        std::uint32_t sum = 0;
+        for (std::int64_t a = 0; a < 5; ++a) {
+            for (std::int64_t b = 0; b < 5; ++b) {
+                sum += static_cast<std::uint32_t>(Weight(a, b)) *
+                       Ring.Row(t + (b - 2) + Skew * (a - 2))[k + a];
+            }
+        }
+        return sum;
+    }
+
+    // The chain's result for lane k at step t.
+    template <bool Fused> std::uint8_t Exact(std::int64_t t, std::int64_t k) {
+        std::array<std::uint16_t, 25> cells{};
+        for (std::int64_t a = 0; a < 5; ++a) {
+            for (std::int64_t b = 0; b < 5; ++b) {
+                cells[static_cast<std::size_t>(5 * a + b)] =
+                    Ring.Row(t + (b - 2) + Skew * (a - 2))[k + a];
+            }
+        }
+        if (std::all_of(cells.begin(), cells.end(),
+                        [&](std::uint16_t c) { return c == cells[0]; })) {
+            return UniformResults()[cells[0]];
+        }
+        return Chain<Fused>(cells);
+    }
+
+    // Around the steps, the ring is filled ahead of them and its smoothed rows stored behind.
+    void StartWalk() {
+        NextFill = (FirstStep - Reach) / BlockRows * BlockRows - BlockRows;
+        NextStore = NextFill;
+        for (; NextFill <= FirstStep + Reach; NextFill += BlockRows) {
+            FillBlock(NextFill);
+        }
+    }
+    void BeforeStep(std::int64_t t) {
+        if (t + Reach >= NextFill) {
+            FillBlock(NextFill);
+            NextFill += BlockRows;
+        }
+    }
+    void AfterStep(std::int64_t t) {
+        if (t - Reach >= NextStore + BlockRows - 1) {
+            StoreBlock(NextStore);
+            NextStore += BlockRows;
+        }
+    }
+    void FinishWalk() {
+        for (; NextStore <= LastStep(); NextStore += BlockRows) {
+            StoreBlock(NextStore);
+        }
+    }
+
+    // The plain walk: lane after lane within a step.
+    void SmoothPlain() {
+        StartWalk();
+        for (std::int64_t t = FirstStep; t <= LastStep(); ++t) {
+            BeforeStep(t);
+            const std::uint64_t visited = Visited(t);
+            for (std::int64_t k = 0; k < Lanes; ++k) {
+                if ((visited >> k) & 1U) {
+                    const std::uint32_t sum = WindowSum(t, k);
+                    const std::uint32_t quotient = sum / KernelSum;
+                    Ring.Row(t)[k + 2] = sum % KernelSum == 0 && quotient - 1 < MaxCell - 1
+                                             ? Exact<false>(t, k)
+                                             : static_cast<std::uint8_t>(quotient);
+                }
+            }
+            AfterStep(t);
+        }
+        FinishWalk();
+    }
+
+#ifdef DORVANE_AVX2_BLUR
+    void SmoothAvx2();
+    __m256i ExactLanes(std::int64_t t, std::size_t j, __m256i held, __m256i results);
+#endif
+
+  private:
+    // Where a run of BlockRows cells of column x from row y lies: in the picture, or partly or
+    // wholly outside it, where cells read as 0 and are not written.
+    enum class Run { Inside, Partly, Outside };
+    Run RunOf(std::int64_t x, std::int64_t y) const {
+        if (x < 0 || x >= Width || y + BlockRows <= 0 || y >= Height) {
+            return Run::Outside;
+        }
+        return y >= 0 && y + BlockRows <= Height ? Run::Inside : Run::Partly;
+    }
+    // Whether the runs of BlockRows lanes from column x, the first from row y and each next Skew
+    // rows up, all lie inside the picture.
+    bool Inside(std::int64_t x, std::int64_t y) const {
+        return x >= 0 && x + BlockRows <= Width && y - Skew * (BlockRows - 1) >= 0 &&
+               y + BlockRows <= Height;
+    }
+    std::uint8_t* At(std::int64_t x, std::int64_t y) const {
+        return Picture.Column(static_cast<std::uint32_t>(x)) + y;
+    }
+
+    // Ring rows r0 .. r0 + BlockRows - 1: element i of row r is column X0 + i - 2 at row
+    // r - Skew (i - 2).
+    void FillBlock(std::int64_t r0) {
+        static constexpr std::array<std::uint8_t, BlockRows> Zeros{};
+        for (std::int64_t g = 0; g < HaloBlocks; ++g) {
+            ByteRuns in;
+            ByteRunsOut out;
+            // Lane i's run starts a column right and Skew rows up from lane i - 1's.
+            const std::int64_t x0 = X0 - 2 + BlockRows * g;
+            const std::int64_t y0 = r0 - Skew * (BlockRows * g - 2);
+            if (Inside(x0, y0)) {
+                const std::uint8_t* cells = At(x0, y0);
+                for (std::size_t j = 0; j < BlockRows; ++j, cells += Height - Skew) {
+                    in[j] = cells;
+                    out[j] = Ring.Row(r0) + RowBytes * static_cast<std::int64_t>(j) + BlockRows * g;
+                }
+                TransposeBytes(in, out);
+                continue;
+            }
+            std::array<std::array<std::uint8_t, BlockRows>, BlockRows> partial;
+            for (std::int64_t j = 0; j < BlockRows; ++j) {
+                const std::int64_t i = BlockRows * g + j;
+                const std::int64_t x = X0 + i - 2;
+                const std::int64_t y = r0 - Skew * (i - 2);
+                const auto jj = static_cast<std::size_t>(j);
+                out[jj] = Ring.Row(r0 + j) + BlockRows * g;
+                switch (RunOf(x, y)) {
+                case Run::Inside:
+                    in[jj] = At(x, y);
+                    break;
+                case Run::Outside:
+                    in[jj] = Zeros.data();
+                    break;
+                case Run::Partly:
+                    for (std::int64_t r = 0; r < BlockRows; ++r) {
+                        partial[jj][static_cast<std::size_t>(r)] =
+                            y + r >= 0 && y + r < Height ? *At(x, y + r) : 0;
+                    }
+                    in[jj] = partial[jj].data();
+                    break;
+                }
+            }
+            TransposeBytes(in, out);
+        }
+    }
+
+    // The strip's lanes of ring rows r0 .. r0 + BlockRows - 1 back into their columns.
+    void StoreBlock(std::int64_t r0) {
+        for (std::int64_t g = 0; g < Lanes / BlockRows; ++g) {
+            ByteRuns in;
+            ByteRunsOut out;
+            const std::int64_t x0 = X0 + BlockRows * g;
+            const std::int64_t y0 = r0 - Skew * BlockRows * g;
+            if (Inside(x0, y0)) {
+                std::uint8_t* cells = At(x0, y0);
+                for (std::size_t j = 0; j < BlockRows; ++j, cells += Height - Skew) {
+                    in[j] =
+                        Ring.Row(r0) + RowBytes * static_cast<std::int64_t>(j) + 2 + BlockRows * g;
+                    out[j] = cells;
+                }
+                TransposeBytes(in, out);
+                continue;
+            }
+            std::array<std::array<std::uint8_t, BlockRows>, BlockRows> partial;
+            for (std::int64_t j = 0; j < BlockRows; ++j) {
+                const auto jj = static_cast<std::size_t>(j);
+                in[jj] = Ring.Row(r0 + j) + 2 + BlockRows * g;
+                const std::int64_t k = BlockRows * g + j;
+                out[jj] = RunOf(X0 + k, r0 - Skew * k) == Run::Inside ? At(X0 + k, r0 - Skew * k)
+                                                                      : partial[jj].data();
+            }
+            TransposeBytes(in, out);
+            for (std::int64_t j = 0; j < BlockRows; ++j) {
+                const std::int64_t k = BlockRows * g + j;
+                const std::int64_t x = X0 + k;
+                const std::int64_t y = r0 - Skew * k;
+                if (RunOf(x, y) != Run::Partly) {
+                    continue;
+                }
+                for (std::int64_t r = 0; r < BlockRows; ++r) {
+                    if (y + r >= 0 && y + r < Height) {
+                        *At(x, y + r) =
+                            partial[static_cast<std::size_t>(j)][static_cast<std::size_t>(r)];
+                    }
+                }
+            }
+        }
+    }
+
+    const GrayColumns& Picture;
+    std::int64_t Width;
+    std::int64_t Height;
+    std::int64_t X0;
+    std::int64_t NextFill = 0;  // the first ring row not yet filled
+    std::int64_t NextStore = 0; // the first ring row not yet stored
+    class Ring Ring;
+};
+
+#ifdef DORVANE_AVX2_BLUR
+
+#define DORVANE_AVX2 __attribute__((target("avx2,fma")))
+
+// Sixteen ring cells from cells, widened to 16 bits.
+DORVANE_AVX2 inline __m256i Load(const std::uint8_t* cells) {
+    return _mm256_cvtepu8_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(cells)));
+}
+
+// Element i of the result is element i - 1 of v; element 0 is first.
+DORVANE_AVX2 inline __m256i ShiftIn(__m256i v, std::uint8_t first) {
+    const __m256i lowToHigh = _mm256_permute2x128_si256(v, v, 0x08);
+    return _mm256_insert_epi16(_mm256_alignr_epi8(v, lowToHigh, 14), first, 0);
+}
+
+// Element i of the result is element i - 1 of v; element 0 is element 15 of before.
+DORVANE_AVX2 inline __m256i ShiftFrom(__m256i v, __m256i before) {
+    return _mm256_alignr_epi8(v, _mm256_permute2x128_si256(v, before, 0x03), 14);
+}
+
+DORVANE_AVX2 inline __m256i Times(__m256i v, std::int32_t factor) {
+    return _mm256_mullo_epi16(v, _mm256_set1_epi16(static_cast<short>(factor)));
+}
+
+DORVANE_AVX2 inline __m256i Add(__m256i a, __m256i b) {
+    return _mm256_add_epi16(a, b);
+}
+
+// 1 where 159 divides a uniform window of v and the chain gives v - 1, bit v % 8 of byte v / 8.
+std::array<std::uint8_t, 32> UniformDecrements() {
+    std::array<std::uint8_t, 32> bits{};
+    for (std::size_t v = 0; v < 256; ++v) {
+        if (UniformResults()[v] != v) {
+            bits[v / 8] = static_cast<std::uint8_t>(bits[v / 8] | 1U << (v % 8));
+        }
+    }
+    return bits;
+}
+
+// The held lanes of vector j at step t, whose window sum 159 divides, set as the chain sets
+// them. A window of 25 equal cells v takes the chain's known result for v; any other, the chain
+// itself, for the sixteen lanes at once, with one fused multiply-add a tap.
+DORVANE_AVX2 __attribute__((noinline)) __m256i Strip::ExactLanes(std::int64_t t, std::size_t j,
+                                                                 __m256i held, __m256i results) {
+    const auto cells = [&](std::int64_t a, std::int64_t b) {
+        return Ring.Row(t + (b - 2) + Skew * (a - 2)) + 16 * j + a;
+    };
+    const __m256i centre = Load(cells(2, 2));
+    __m256i uniform = _mm256_set1_epi16(-1);
+    for (std::int64_t a = 0; a < 5; ++a) {
+        for (std::int64_t b = 0; b < 5; ++b) {
+            uniform = _mm256_and_si256(uniform, _mm256_cmpeq_epi16(Load(cells(a, b)), centre));
+        }
+    }
+    if (_mm256_movemask_epi8(_mm256_andnot_si256(uniform, held)) == 0) {
+        // v - 1 where bit v of the decrements is set: byte v / 8 by two table lookups, then
+        // bit v % 8 of it.
+        static const std::array<std::uint8_t, 32> decrements = UniformDecrements();
+        const __m128i low = _mm_loadu_si128(reinterpret_cast<const __m128i*>(decrements.data()));
+        const __m128i high =
+            _mm_loadu_si128(reinterpret_cast<const __m128i*>(decrements.data() + 16));
+        const __m256i index = _mm256_srli_epi16(centre, 3);
+        const __m256i bytes =
+            _mm256_blendv_epi8(_mm256_shuffle_epi8(_mm256_broadcastsi128_si256(low), index),
+                               _mm256_shuffle_epi8(_mm256_broadcastsi128_si256(high), index),
+                               _mm256_slli_epi16(index, 3)); // bit 4 of the index to the top
+        const __m256i bit = _mm256_shuffle_epi8(
+            _mm256_setr_epi8(1, 2, 4, 8, 16, 32, 64, -128, 0, 0, 0, 0, 0, 0, 0, 0, 1, 2, 4, 8, 16,
+                             32, 64, -128, 0, 0, 0, 0, 0, 0, 0, 0),
+            _mm256_and_si256(centre, _mm256_set1_epi16(7)));
+        const __m256i set = _mm256_cmpeq_epi16(
+            _mm256_and_si256(_mm256_and_si256(bytes, bit), _mm256_set1_epi16(0xFF)),
+            _mm256_setzero_si256());
+        const __m256i value =
+            _mm256_add_epi16(centre, _mm256_andnot_si256(set, _mm256_set1_epi16(-1)));
+        return _mm256_blendv_epi8(results, value, held);
+    }
+    const __m256 scale = _mm256_set1_ps(GaussianScale);
+    __m256 low = _mm256_setzero_ps();
+    __m256 high = _mm256_setzero_ps();
+    for (std::int64_t a = 0; a < 5; ++a) {
+        for (std::int64_t b = 0; b < 5; ++b) {
+            const __m256 weight = _mm256_set1_ps(static_cast<float>(Weight(a, b)));
+            const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(cells(a, b)));
+            const __m256 lowCells = _mm256_cvtepi32_ps(_mm256_cvtepu8_epi32(bytes));
+            const __m256 highCells =
+                _mm256_cvtepi32_ps(_mm256_cvtepu8_epi32(_mm_srli_si128(bytes, 8)));
+            low = _mm256_fmadd_ps(_mm256_mul_ps(lowCells, weight), scale, low);
+            high = _mm256_fmadd_ps(_mm256_mul_ps(highCells, weight), scale, high);
+        }
+    }
+    // Both halves are 0..255, so packing keeps every value.
+    const __m256i chain = _mm256_permute4x64_epi64(
+        _mm256_packs_epi32(_mm256_cvttps_epi32(low), _mm256_cvttps_epi32(high)), 0xD8);
+    return _mm256_blendv_epi8(results, chain, held);
+}
+
+// Four vectors of lanes a step. The terms on the two cells above (just smoothed, kept in
+// registers) come last, so that the rest of the sums is ready before the step before ends.
+DORVANE_AVX2 void Strip::SmoothAvx2() {
+
+    const __m256i laneBits =
+        _mm256_setr_epi16(1, 2, 4, 8, 16, 32, 64, 128, 256, 512, 1024, 2048, 4096, 8192,
+                          static_cast<short>(1 << 14), static_cast<short>(1 << 15));
+    const __m256i reciprocal = _mm256_set1_epi16(static_cast<short>(Reciprocal));
+    const __m256i zero = _mm256_setzero_si256();
+    const __m256i full = _mm256_set1_epi16(static_cast<short>(MaxCell));
+    StartWalk();
+    StripVectors above2;
+    StripVectors above1;
+    for (std::size_t j = 0; j < Vectors; ++j) {
+        above2[j] = Load(Ring.Row(FirstStep - 2) + 2 + 16 * j);
+        above1[j] = Load(Ring.Row(FirstStep - 1) + 2 + 16 * j);
+    }
+    for (std::int64_t t = FirstStep; t <= LastStep(); ++t) {
+        BeforeStep(t);
+        const std::uint64_t visited = Visited(t);
+        StripVectors results;
+        for (std::size_t j = 0; j < Vectors; ++j) {
+            const auto bits = static_cast<short>(visited >> (16 * j));
+            const __m256i visit =
+                _mm256_cmpeq_epi16(_mm256_and_si256(_mm256_set1_epi16(bits), laneBits), laneBits);
+            // Window column a is read at ring element offset a, rows t + b - 2 + Skew (a - 2).
+            const auto cells = [&](std::int64_t r, std::size_t a) {
+                return Ring.Row(t + r) + 16 * j + a;
+            };
+            const __m256i centre = Load(cells(0, 2));
+            const __m256i corners = Add(Add(Load(cells(-8, 0)), Load(cells(-4, 0))),
+                                        Add(Load(cells(4, 4)), Load(cells(8, 4))));
+            const __m256i fours =
+                Add(Add(Add(Load(cells(-7, 0)), Load(cells(-5, 0))),
+                        Add(Load(cells(5, 4)), Load(cells(7, 4)))),
+                    Add(Add(Load(cells(-5, 1)), Load(cells(1, 3))), Load(cells(5, 3))));
+            const __m256i fives =
+                Add(Add(Load(cells(-6, 0)), Load(cells(6, 4))), Load(cells(2, 2)));
+            const __m256i nines =
+                Add(Add(Load(cells(-4, 1)), Load(cells(2, 3))), Load(cells(4, 3)));
+            const __m256i twelves =
+                Add(Add(Load(cells(-3, 1)), Load(cells(3, 3))), Load(cells(1, 2)));
+            const __m256i known = Add(
+                Add(Add(Times(corners, 2), Times(fours, 4)), Add(Times(fives, 5), Times(nines, 9))),
+                Add(Times(twelves, 12), Times(centre, 15)));
+            // Lane -1 of the rows just smoothed: the last lane of the vector before, or the halo.
+            const __m256i left2 = j == 0 ? ShiftIn(above2[0], Ring.Row(t - 2)[1])
+                                         : ShiftFrom(above2[j], above2[j - 1]);
+            const __m256i left1 = j == 0 ? ShiftIn(above1[0], Ring.Row(t - 1)[1])
+                                         : ShiftFrom(above1[j], above1[j - 1]);
+            const __m256i sum = Add(Add(known, Add(Times(above2[j], 5), Times(left2, 9))),
+                                    Add(Times(above1[j], 12), Times(left1, 4)));
+            const __m256i quotient = _mm256_srli_epi16(_mm256_mulhi_epu16(sum, reciprocal), 7);
+            const __m256i whole =
+                _mm256_cmpeq_epi16(_mm256_sub_epi16(sum, Times(quotient, KernelSum)), zero);
+            const __m256i decided = _mm256_or_si256(_mm256_cmpeq_epi16(quotient, zero),
+                                                    _mm256_cmpeq_epi16(quotient, full));
+            const __m256i held = _mm256_andnot_si256(decided, _mm256_and_si256(whole, visit));
+            results[j] = _mm256_blendv_epi8(centre, quotient, visit);
+            if (_mm256_movemask_epi8(held) != 0) {
+                results[j] = ExactLanes(t, j, held, results[j]);
+            }
+        }
+        std::uint8_t* row = Ring.Row(t) + 2;
+        for (std::size_t j = 0; j < Vectors; j += 2) {
+            const __m256i bytes =
+                _mm256_permute4x64_epi64(_mm256_packus_epi16(results[j], results[j + 1]), 0xD8);
+            _mm256_storeu_si256(reinterpret_cast<__m256i*>(row + 16 * j), bytes);
+        }
+        above2 = above1;
+        above1 = results;
+        AfterStep(t);
+    }
+    FinishWalk();
+}
+
+bool HasAvx2() {
+    return __builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma");
+}
+
+#endif
+
+} // namespace
+
+void BlurGrayColumns(const GrayColumns& picture, BlurCode code) {
+    if (picture.Width < 5 || picture.Height < 5) {
+        return;
+    }
+    for (std::int64_t x0 = 0; x0 + 2 < std::int64_t{picture.Width}; x0 += Lanes) {
+        Strip strip(picture, x0);
+#ifdef DORVANE_AVX2_BLUR
+        if (code == BlurCode::Fastest && HasAvx2()) {
+            strip.SmoothAvx2();
+            continue;
+        }
+#endif
+        static_cast<void>(code);
+        strip.SmoothPlain();
+    }
+}
+
+} // namespace dorvane

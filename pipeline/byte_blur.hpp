@@ -1,0 +1,26 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+namespace dorvane {
+
+// A gray picture of one byte per pixel, column after column: pixel (x, y) is
+// Pixels[x * Height + y], the layout of the work planes with bytes for cells.
+struct GrayColumns {
+    std::uint8_t* Pixels;
+    std::uint32_t Width;
+    std::uint32_t Height;
+
+    std::uint8_t* Column(std::uint32_t x) const { return Pixels + std::size_t{x} * Height; }
+};
+
+// Which copy of the byte blur runs: the vector one where the processor has it, or the plain one,
+// which every processor runs and the tests hold the vector one to.
+enum class BlurCode { Fastest, Plain };
+
+// GaussianBlurStage on a byte picture, on the calling thread: every cell equals the one the
+// stage leaves in a plane holding the same values.
+void BlurGrayColumns(const GrayColumns& picture, BlurCode code = BlurCode::Fastest);
+
+} // namespace dorvane
