@@ -1,13 +1,12 @@
-// The BMP writer: SaveBmp, the row encoders and the nearest palette index.
+// The BMP writer: SaveBmp, the gray saves, the row encoders and the nearest palette index.
 //
-// SaveBmp writes the standard layout (14-byte file header, 40-byte info header, the palette at 1,
-// 4 and 8 bpp or the 5-6-5 masks at 16 bpp, then the rows bottom-up, each padded with zero bytes
+// Every save writes the standard layout (14-byte file header, 40-byte info header, the palette at
+// 1, 4 and 8 bpp or the 5-6-5 masks at 16 bpp, then the rows bottom-up, each padded with zero bytes
 // to a multiple of 4) through a FileReplacement, so that the destination ends either complete or
-// as it was. It returns false when the file cannot be opened, when any write or the close fails,
-// or when the file cannot be put in place.
+// as it was. A save returns false when the file cannot be opened, when any write or the close
+// fails, or when the file cannot be put in place.
 #include "bmp_writer.hpp"
 #include "bitmap_image.hpp"
-#include "block_handoff.hpp"
 #include "bmp_headers.hpp"
 #include "file_replacement.hpp"
 #include "int_power.hpp"
@@ -15,20 +14,13 @@
 
 #include <algorithm>
 #include <array>
-#include <atomic>
 #include <bit>
-#include <cerrno>
 #include <cstddef>
 #include <cstring>
 #include <exception>
 #include <optional>
-#include <system_error>
-#include <thread>
 #include <type_traits>
 #include <vector>
-
-#include <sys/stat.h>
-#include <unistd.h>
 
 namespace dorvane {
 namespace {
@@ -89,8 +81,6 @@ class PaletteIndexCache {
     std::array<std::int16_t, 256> GrayIndices;
 };
 
-// Row r of a block is image row yFirst - r; each block goes out in one write.
-
 // Where the encoders take their pixels from: Column(x)[y] is pixel (x, y).
 class ImageColumns {
   public:
@@ -124,26 +114,8 @@ class GrayColumns {
 };
 
 // Columns go in groups of eight: each row of a group is a short run of bytes, written together,
-// and each column gives its pixels one after another. A block reads a short run from each of
-// many columns, a pattern the processor does not foresee: every cache line of the runs of the
-// group after next is asked for early, in time for memory to deliver it.
+// and each column gives its pixels one after another.
 constexpr std::int32_t GroupColumns = 8;
-
-// Asks for the cache line at address early, where the compiler offers a way to.
-void Prefetch(const void* address) {
-#if defined(__GNUC__) || defined(__clang__)
-    __builtin_prefetch(address);
-#else
-    static_cast<void>(address);
-#endif
-}
-
-const void* AddressOf(const PixelRgba* column, std::int32_t y) {
-    return column + y;
-}
-const void* AddressOf(const GrayColumn& column, std::int32_t y) {
-    return column.Cells + y;
-}
 
 // Stores the first count bytes of words, each word's least significant byte first, a whole word
 // at a time where the machine's byte order allows.
@@ -202,13 +174,6 @@ void EncodeBlock(const Source& source, std::uint8_t* rows, std::size_t rowLength
     };
     std::int32_t x0 = 0;
     for (; x0 + GroupColumns <= width; x0 += GroupColumns) {
-        for (std::int32_t x = x0 + 2 * GroupColumns; x < std::min(width, x0 + 3 * GroupColumns);
-             ++x) {
-            const auto ahead = source.Column(x);
-            Prefetch(AddressOf(ahead, yFirst));
-            Prefetch(AddressOf(ahead, yFirst - count / 2));
-            Prefetch(AddressOf(ahead, yFirst - count + 1));
-        }
         encodeGroup(x0, std::integral_constant<std::int32_t, GroupColumns>());
     }
     if (x0 < width) {
@@ -267,6 +232,92 @@ void EncodeIndices(const Source& source, PaletteIndexCache& cache, std::uint8_t*
                                   std::uint8_t& byte = row[x / PixelsPerByte];
                                   byte = static_cast<std::uint8_t>(slot == 0 ? part : byte + part);
                               });
+}
+
+// Gray rows into file rows, each a plain loop over the grays.
+
+// Calls put(x) for x from 0 to count - 1, four at a time: a loop of one store a pixel runs up to
+// twice as fast in some places of the code as in others, while a few pixels a turn run alike
+// wherever the loop lies.
+template <class Put> void ForEachPixel(std::size_t count, Put put) {
+    std::size_t x = 0;
+    for (; x + 4 <= count; x += 4) {
+        put(x);
+        put(x + 1);
+        put(x + 2);
+        put(x + 3);
+    }
+    for (; x < count; ++x) {
+        put(x);
+    }
+}
+
+// A gray times this, stored in the machine's byte order, gives the bytes gray, gray, gray, 0: one
+// store a pixel, which compilers turn into far faster code than three or four byte stores.
+constexpr std::uint32_t ThreeGrays =
+    std::endian::native == std::endian::little ? 0x00010101U : 0x01010100U;
+
+void GrayRow32(const std::uint8_t* gray, std::size_t width, std::uint8_t* out) {
+    for (std::size_t x = 0; x < width; ++x) {
+        const std::uint32_t pixel = std::uint32_t{gray[x]} * ThreeGrays;
+        std::memcpy(out + 4 * x, &pixel, 4);
+    }
+}
+
+// Four bytes a pixel, each store's last byte overwritten by the next pixel's; the last pixel goes
+// byte by byte, so that nothing after the row's data is touched.
+void GrayRow24(const std::uint8_t* gray, std::size_t width, std::uint8_t* out) {
+    if (width == 0) {
+        return;
+    }
+    const std::size_t last = width - 1;
+    ForEachPixel(last, [=](std::size_t x) {
+        const std::uint32_t pixel = std::uint32_t{gray[x]} * ThreeGrays;
+        std::memcpy(out + 3 * x, &pixel, 4);
+    });
+    std::memset(out + 3 * last, gray[last], 3);
+}
+
+void GrayRow16(const std::uint8_t* gray, std::size_t width, std::uint8_t* out) {
+    for (std::size_t x = 0; x < width; ++x) {
+        const std::uint32_t top = std::uint32_t{gray[x]} >> 3;
+        const std::uint32_t value = (top << 11) | ((std::uint32_t{gray[x]} >> 2) << 5) | top;
+        out[2 * x] = static_cast<std::uint8_t>(value);
+        out[2 * x + 1] = static_cast<std::uint8_t>(value >> 8);
+    }
+}
+
+using GrayIndexTable = std::array<std::uint8_t, 256>;
+
+void GrayRow8(const GrayIndexTable& indices, const std::uint8_t* gray, std::size_t width,
+              std::uint8_t* out) {
+    ForEachPixel(width, [&](std::size_t x) { out[x] = indices[gray[x]]; });
+}
+
+// The indices of count grays (at most PixelsPerByte) in one byte, weighted from the most
+// significant end in increasing x: bits without a pixel are 0.
+template <std::size_t PixelsPerByte>
+std::uint8_t PackIndices(const GrayIndexTable& indices, const std::uint8_t* gray,
+                         std::size_t count) {
+    constexpr std::size_t bitsPerPixel = 8 / PixelsPerByte;
+    std::uint32_t byte = 0;
+    for (std::size_t i = 0; i < PixelsPerByte; ++i) {
+        byte = (byte << bitsPerPixel) + (i < count ? indices[gray[i]] : 0U);
+    }
+    return static_cast<std::uint8_t>(byte);
+}
+
+template <std::size_t PixelsPerByte>
+void GrayRowIndices(const GrayIndexTable& indices, const std::uint8_t* gray, std::size_t width,
+                    std::uint8_t* out) {
+    const std::size_t whole = width / PixelsPerByte;
+    for (std::size_t k = 0; k < whole; ++k) {
+        out[k] = PackIndices<PixelsPerByte>(indices, gray + k * PixelsPerByte, PixelsPerByte);
+    }
+    if (width % PixelsPerByte != 0) {
+        out[whole] = PackIndices<PixelsPerByte>(indices, gray + whole * PixelsPerByte,
+                                                width % PixelsPerByte);
+    }
 }
 
 // Little-endian output into a byte buffer.
@@ -360,17 +411,11 @@ bool WriteHeaders(const BitmapImage& format, std::int32_t width, std::int32_t he
     return WriteAll(stream, block.data(), out.Written(block.data()));
 }
 
-// The bytes of count rows, ready to be written.
-struct RowBlock {
-    std::vector<std::uint8_t> Bytes;
-    std::size_t Size = 0;
-};
-
-// Encodes rows of a source at the format's depth, with a palette index cache of its own at 1, 4
-// and 8 bpp, so that threads encoding at once each have one.
-template <class Source> class RowEncoder {
+// Encodes blocks of rows of a column source at the format's depth, with a palette index cache at
+// 1, 4 and 8 bpp.
+template <class Source> class ColumnBlockEncoder {
   public:
-    RowEncoder(const BitmapImage& format, const Source& source)
+    ColumnBlockEncoder(const BitmapImage& format, const Source& source)
         : Columns(source), Depth(format.GetBitDepth()) {
         if (HasPaletteDepth(Depth)) {
             Cache.emplace(format);
@@ -408,150 +453,77 @@ template <class Source> class RowEncoder {
     std::optional<PaletteIndexCache> Cache;
 };
 
-// Below this many pixels a helper thread costs more than it saves.
-constexpr std::int64_t MinPixelsToShare = std::int64_t{1} << 16;
+// Encodes blocks of rows of a gray picture given row by row, a row at a time.
+class GrayRowsBlockEncoder {
+  public:
+    struct Source {
+        std::int32_t Width;
+        const GrayRowSource& RowOf;
+    };
 
-// Blocks of fewer bytes (very narrow pictures) go out in order through the stream's buffer, which
-// gathers them into writes of a useful size.
-constexpr std::size_t MinBlockBytesInPlace = std::size_t{1} << 12;
+    GrayRowsBlockEncoder(const BitmapImage& format, const Source& source)
+        : Encode(format), Picture(source) {}
 
-// The rows bottom-up in blocks, for a file that can only be written in order (a device, a FIFO):
-// each block goes out in one write. Each of the two block buffers is zeroed once, so the padding
-// bytes (which no encoder writes) stay zero. A helper thread writes one block while the next is
-// encoded.
-template <class Source>
-bool WriteRowsInOrder(const BitmapImage& format, const Source& source, std::int32_t height,
-                      std::size_t rowLength, std::FILE* stream) {
-    const std::int32_t blockRows = RowsPerBlock(rowLength);
-    const std::size_t blockBytes = rowLength * static_cast<std::size_t>(blockRows);
-    RowEncoder encoder(format, source);
-    BlockHandoff<RowBlock> handoff(
-        RowBlock{std::vector<std::uint8_t>(blockBytes, 0)},
-        RowBlock{std::vector<std::uint8_t>(height > blockRows ? blockBytes : 0, 0)},
-        [stream](RowBlock& block) { return WriteAll(stream, block.Bytes.data(), block.Size); },
-        height > blockRows);
+    // Rows yFirst down to yFirst - count + 1 into rows, one after another.
+    void operator()(std::uint8_t* rows, std::size_t rowLength, std::int32_t count,
+                    std::int32_t yFirst) const {
+        for (std::int32_t r = 0; r < count; ++r) {
+            Encode(Picture.RowOf(yFirst - r), Picture.Width,
+                   rows + static_cast<std::size_t>(r) * rowLength);
+        }
+    }
+
+  private:
+    GrayRowEncoder Encode;
+    const Source& Picture;
+};
+
+// The headers, then the rows bottom-up in blocks, each encoded into one buffer and written in one
+// write. The buffer is zeroed once and no encoder writes the padding bytes, so they stay zero.
+template <class Encoder>
+bool WriteBmp(const BitmapImage& format, std::int32_t width, std::int32_t height, Encoder& encode,
+              std::FILE* stream) {
+    // The padded row: 4 x ceil(width x depth / 32) bytes, the length that both the sizes in
+    // double precision and the integer row buffer come to.
+    const std::uint64_t rowBits =
+        static_cast<std::uint64_t>(width) * static_cast<std::uint64_t>(format.GetBitDepth());
+    const std::uint64_t rowSize = (rowBits + 31) / 32 * 4;
+    if (!WriteHeaders(format, width, height, rowSize, stream)) {
+        return false;
+    }
+    const auto rowLength = static_cast<std::size_t>(rowSize);
+    const std::int32_t blockRows = std::min(RowsPerBlock(rowLength), height);
+    std::vector<std::uint8_t> rows(rowLength * static_cast<std::size_t>(blockRows), 0);
     for (std::int32_t y = height - 1; y >= 0; y -= blockRows) {
         const std::int32_t count = std::min(blockRows, y + 1);
-        RowBlock& block = handoff.Next();
-        encoder(block.Bytes.data(), rowLength, count, y);
-        block.Size = rowLength * static_cast<std::size_t>(count);
-        handoff.HandOver();
-    }
-    return handoff.Finish();
-}
-
-// Writes count bytes at offset of the open file, however many calls that takes.
-bool WriteAt(int descriptor, const std::uint8_t* bytes, std::size_t count, std::uint64_t offset) {
-    while (count > 0) {
-        const ::ssize_t written = ::pwrite(descriptor, bytes, count, static_cast<::off_t>(offset));
-        if (written <= 0) {
-            if (written < 0 && errno == EINTR) {
-                continue;
-            }
+        encode(rows.data(), rowLength, count, y);
+        if (!WriteAll(stream, rows.data(), rowLength * static_cast<std::size_t>(count))) {
             return false;
         }
-        const auto done = static_cast<std::size_t>(written);
-        bytes += done;
-        count -= done;
-        offset += done;
     }
     return true;
 }
 
-// The rows bottom-up into a file open as descriptor, the first at offset firstRow: two threads
-// take the blocks as they get free, each encoding a block into a buffer of its own (zeroed once,
-// so the padding bytes, which no encoder writes, stay zero) and writing it at its place in the
-// file. Each thread so writes from its own cache, and encodes while the other writes: a thread
-// that only wrote would copy every block out of the other's cache.
-template <class Source>
-bool WriteRowsInPlace(const BitmapImage& format, const Source& source, std::int32_t height,
-                      std::size_t rowLength, int descriptor, std::uint64_t firstRow) {
-    const std::int32_t blockRows = RowsPerBlock(rowLength);
-    const std::int32_t blocks = (height - 1) / blockRows + 1;
-    std::atomic<std::int32_t> next{0};
-    std::atomic<bool> failed{false};
-    const auto work = [&] {
-        try {
-            RowEncoder encoder(format, source);
-            std::vector<std::uint8_t> bytes(rowLength * static_cast<std::size_t>(blockRows), 0);
-            for (std::int32_t k = next++; k < blocks && !failed; k = next++) {
-                const std::int32_t y = height - 1 - k * blockRows;
-                const std::int32_t count = std::min(blockRows, y + 1);
-                encoder(bytes.data(), rowLength, count, y);
-                const std::uint64_t offset = firstRow + std::uint64_t{rowLength} *
-                                                            static_cast<std::uint64_t>(blockRows) *
-                                                            static_cast<std::uint64_t>(k);
-                if (!WriteAt(descriptor, bytes.data(), rowLength * static_cast<std::size_t>(count),
-                             offset)) {
-                    failed = true;
-                }
-            }
-        } catch (const std::bad_alloc&) {
-            failed = true;
-        }
-    };
-    std::jthread helper;
-    try {
-        helper = std::jthread(work);
-    } catch (const std::system_error&) {
-        // This thread takes every block.
-    }
-    work();
-    if (helper.joinable()) {
-        helper.join();
-    }
-    return !failed;
-}
-
-// Whether the rows go out through WriteRowsInPlace: for a large picture with blocks of a useful
-// size, into a file that can be written anywhere.
-bool WritesInPlace(std::FILE* stream, std::int64_t pixels, std::size_t rowLength) {
-    struct ::stat status {};
-    return pixels >= MinPixelsToShare &&
-           rowLength * static_cast<std::size_t>(RowsPerBlock(rowLength)) >= MinBlockBytesInPlace &&
-           ::fstat(::fileno(stream), &status) == 0 && S_ISREG(status.st_mode);
-}
-
-template <class Source>
-bool WriteBmp(const BitmapImage& format, const Source& source, std::int32_t height,
-              std::FILE* stream) {
-    // The padded row: 4 x ceil(width x depth / 32) bytes, the length that both the sizes in
-    // double precision and the integer row buffer come to.
-    const std::uint64_t rowBits = static_cast<std::uint64_t>(source.Width()) *
-                                  static_cast<std::uint64_t>(format.GetBitDepth());
-    const std::uint64_t rowSize = (rowBits + 31) / 32 * 4;
-    if (!WriteHeaders(format, source.Width(), height, rowSize, stream)) {
-        return false;
-    }
-    const auto rowLength = static_cast<std::size_t>(rowSize);
-    if (WritesInPlace(stream, std::int64_t{source.Width()} * height, rowLength)) {
-        // The headers go out first, through the stream's buffer.
-        const long firstRow = std::ftell(stream);
-        return firstRow > 0 && std::fflush(stream) == 0 &&
-               WriteRowsInPlace(format, source, height, rowLength, ::fileno(stream),
-                                static_cast<std::uint64_t>(firstRow));
-    }
-    return WriteRowsInOrder(format, source, height, rowLength, stream);
-}
-
-template <class Source>
-bool SaveFile(const BitmapImage& format, const Source& source, std::int32_t height,
-              const char* path) {
+// Saves a width x height picture, whose rows Encoder(format, source) encodes, in place of path.
+template <class Encoder, class Source>
+bool SaveFile(const BitmapImage& format, const Source& source, std::int32_t width,
+              std::int32_t height, const char* path) {
     if (!VerifyTypeSizes()) {
         return false;
     }
     try {
+        Encoder encode(format, source);
         FileReplacement output;
         if (!output.Open(path)) {
             return false;
         }
-        if (!WriteBmp(format, source, height, output.Stream())) {
+        if (!WriteBmp(format, width, height, encode, output.Stream())) {
             output.Abandon();
             return false;
         }
         return output.Commit();
     } catch (const std::exception&) {
-        // Exhausted memory for a row buffer or the index cache; the replacement was abandoned.
+        // Exhausted memory for the row buffer or the index cache; the replacement was abandoned.
         return false;
     }
 }
@@ -559,7 +531,8 @@ bool SaveFile(const BitmapImage& format, const Source& source, std::int32_t heig
 } // namespace
 
 bool BitmapImage::SaveBmp(const char* path) const {
-    return SaveFile(*this, ImageColumns(*this), Height, path);
+    return SaveFile<ColumnBlockEncoder<ImageColumns>>(*this, ImageColumns(*this), Width, Height,
+                                                      path);
 }
 
 bool SaveGrayBmp(const BitmapImage& format, std::span<const std::int32_t* const> columns,
@@ -567,7 +540,62 @@ bool SaveGrayBmp(const BitmapImage& format, std::span<const std::int32_t* const>
     if (columns.empty() || height < 1) {
         return false;
     }
-    return SaveFile(format, GrayColumns(columns), height, path);
+    const GrayColumns source(columns);
+    return SaveFile<ColumnBlockEncoder<GrayColumns>>(format, source, source.Width(), height, path);
+}
+
+bool SaveGrayBmp(const BitmapImage& format, const GrayRows& picture, const char* path) {
+    if (picture.Pixels == nullptr || picture.Width < 1 || picture.Height < 1 ||
+        picture.Stride < static_cast<std::size_t>(picture.Width)) {
+        return false;
+    }
+    const GrayRowSource rowOf = [&picture](std::int32_t y) {
+        return picture.Pixels + static_cast<std::size_t>(y) * picture.Stride;
+    };
+    return SaveGrayBmp(format, picture.Width, picture.Height, rowOf, path);
+}
+
+bool SaveGrayBmp(const BitmapImage& format, std::int32_t width, std::int32_t height,
+                 const GrayRowSource& rowOf, const char* path) {
+    if (width < 1 || height < 1 || !rowOf) {
+        return false;
+    }
+    const GrayRowsBlockEncoder::Source source{width, rowOf};
+    return SaveFile<GrayRowsBlockEncoder>(format, source, width, height, path);
+}
+
+GrayRowEncoder::GrayRowEncoder(const BitmapImage& format) : Depth(format.GetBitDepth()) {
+    if (HasPaletteDepth(Depth)) {
+        for (std::size_t gray = 0; gray < Indices.size(); ++gray) {
+            const auto value = static_cast<std::uint8_t>(gray);
+            Indices[gray] = format.NearestPaletteIndex(PixelRgba{value, value, value, 0});
+        }
+    }
+}
+
+void GrayRowEncoder::operator()(const std::uint8_t* gray, std::int32_t width,
+                                std::uint8_t* out) const {
+    const auto count = static_cast<std::size_t>(std::max(width, 0));
+    switch (Depth) {
+    case 32:
+        GrayRow32(gray, count, out);
+        break;
+    case 24:
+        GrayRow24(gray, count, out);
+        break;
+    case 16:
+        GrayRow16(gray, count, out);
+        break;
+    case 8:
+        GrayRow8(Indices, gray, count, out);
+        break;
+    case 4:
+        GrayRowIndices<2>(Indices, gray, count, out);
+        break;
+    default:
+        GrayRowIndices<8>(Indices, gray, count, out);
+        break;
+    }
 }
 
 bool BitmapImage::PackRow32(std::span<std::uint8_t> buffer, std::int32_t y) const {

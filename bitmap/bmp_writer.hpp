@@ -2,7 +2,10 @@
 
 #include "bitmap_image.hpp"
 
+#include <array>
+#include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <span>
 
 namespace dorvane {
@@ -13,5 +16,45 @@ namespace dorvane {
 // saving a gray picture costs no image-sized memory. False for an empty size, else as SaveBmp.
 bool SaveGrayBmp(const BitmapImage& format, std::span<const std::int32_t* const> columns,
                  std::int32_t height, const char* path);
+
+// A gray picture of one byte per pixel, row after row: pixel (x, y) is Pixels[y * Stride + x],
+// with Red = Green = Blue = that byte and alpha 0.
+struct GrayRows {
+    const std::uint8_t* Pixels;
+    std::size_t Stride;
+    std::int32_t Width;
+    std::int32_t Height;
+};
+
+// Writes the file that SaveGrayBmp would write for the same gray values: format gives the bit
+// depth, the palette and the resolution. False for an empty size, no pixels or a stride shorter
+// than a row, else as SaveBmp.
+bool SaveGrayBmp(const BitmapImage& format, const GrayRows& picture, const char* path);
+
+// Row y of a gray picture of width bytes, pixel x with Red = Green = Blue = byte x and alpha 0.
+// The writer asks for each row once, the bottom row first, and reads it before asking for the
+// next.
+using GrayRowSource = std::function<const std::uint8_t*(std::int32_t y)>;
+
+// SaveGrayBmp for a width x height picture given row by row. False for an empty size, else as
+// SaveBmp.
+bool SaveGrayBmp(const BitmapImage& format, std::int32_t width, std::int32_t height,
+                 const GrayRowSource& rowOf, const char* path);
+
+// Encodes gray rows into file rows at format's bit depth, as SaveGrayBmp writes them; at 1, 4
+// and 8 bpp each gray becomes the nearest entry of format's palette as it is at construction.
+class GrayRowEncoder {
+  public:
+    explicit GrayRowEncoder(const BitmapImage& format);
+
+    // Encodes width grays into the first (width x depth + 7) / 8 bytes of out; the bytes after
+    // them, the row's padding in a file, are left as they are.
+    void operator()(const std::uint8_t* gray, std::int32_t width, std::uint8_t* out) const;
+
+  private:
+    std::int32_t Depth;
+    // At 1, 4 and 8 bpp: the palette index of each gray.
+    std::array<std::uint8_t, 256> Indices{};
+};
 
 } // namespace dorvane

@@ -1,5 +1,6 @@
 #include "bitmap_image.hpp"
 #include "bmp_file_builder.hpp"
+#include "bmp_writer.hpp"
 #include "file_replacement.hpp"
 
 #include <gtest/gtest.h>
@@ -10,6 +11,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -84,6 +86,61 @@ class BmpWriter : public ::testing::Test {
     TempDirectory Folder;
     int Serial = 0;
 };
+
+// Saves a gray picture of random grays at format's depth, with format's palette and resolution,
+// three ways: as an image built pixel by pixel, with SaveGrayBmp from columns of cells (whose high
+// bytes do not count) and from rows of bytes (with bytes between the rows); the files must be the
+// same. GrayRowEncoder must give each row of that file and touch nothing after the row's data.
+void ExpectGraySavesAgree(const BitmapImage& format, std::int32_t width, std::int32_t height,
+                          std::mt19937& random, const TempDirectory& folder) {
+    const std::int32_t depth = format.GetBitDepth();
+    BitmapImage image;
+    ASSERT_TRUE(image.ChangeBitDepth(depth));
+    ASSERT_TRUE(image.SetDimensions(width, height));
+    std::ranges::copy(format.PaletteEntries(), image.PaletteEntries().begin());
+    image.XResolution = format.XResolution;
+    image.YResolution = format.YResolution;
+    const std::size_t stride = static_cast<std::size_t>(width) + 5;
+    Bytes rows(stride * static_cast<std::size_t>(height));
+    std::vector<std::vector<std::int32_t>> cells(static_cast<std::size_t>(width));
+    std::vector<const std::int32_t*> columns;
+    std::ranges::generate(rows, [&] { return static_cast<std::uint8_t>(random()); });
+    for (std::int32_t x = 0; x < width; ++x) {
+        auto& column = cells[static_cast<std::size_t>(x)];
+        for (std::int32_t y = 0; y < height; ++y) {
+            const std::uint8_t gray =
+                rows[static_cast<std::size_t>(y) * stride + static_cast<std::size_t>(x)];
+            image.PixelAt(x, y) = PixelRgba{gray, gray, gray, 0};
+            column.push_back(static_cast<std::int32_t>(random() & 0xFFFFFF00U) | gray);
+        }
+        columns.push_back(column.data());
+    }
+    const std::string context =
+        std::to_string(depth) + " bpp, " + std::to_string(width) + " x " + std::to_string(height);
+    const std::string plain = folder.File("plain.bmp");
+    const std::string fromColumns = folder.File("columns.bmp");
+    const std::string fromRows = folder.File("rows.bmp");
+    ASSERT_TRUE(image.SaveBmp(plain.c_str())) << context;
+    ASSERT_TRUE(SaveGrayBmp(format, columns, height, fromColumns.c_str())) << context;
+    ASSERT_TRUE(SaveGrayBmp(format, GrayRows{rows.data(), stride, width, height}, fromRows.c_str()))
+        << context;
+    const Bytes file = ReadFileBytes(plain);
+    ASSERT_EQ(ReadFileBytes(fromColumns), file) << context;
+    ASSERT_EQ(ReadFileBytes(fromRows), file) << context;
+
+    const GrayRowEncoder encode(format);
+    const std::size_t rowBits = static_cast<std::size_t>(width) * static_cast<std::size_t>(depth);
+    const std::size_t rowLength = (rowBits + 31) / 32 * 4;
+    for (std::int32_t y = 0; y < height; ++y) {
+        Bytes row(rowLength + 1, 0xAA);
+        encode(rows.data() + static_cast<std::size_t>(y) * stride, width, row.data());
+        const auto inFile = file.begin() + GetU32(file, 10) +
+                            static_cast<std::ptrdiff_t>(rowLength) * (height - 1 - y);
+        Bytes expected(inFile, inFile + static_cast<std::ptrdiff_t>((rowBits + 7) / 8));
+        expected.resize(rowLength + 1, 0xAA);
+        ASSERT_EQ(row, expected) << context << ", row " << y;
+    }
+}
 
 // Runs body in a forked child; returns its exit code (-1 when it died of a signal).
 int RunInChild(const std::function<int()>& body) {
@@ -199,10 +256,14 @@ TEST_F(BmpWriter, ResolutionZeroIsWrittenAs3780AndOtherValuesPassThrough) {
     EXPECT_EQ(GetU32(bytes, 42), 1U);
 }
 
-TEST_F(BmpWriter, SizesAndPaddingForManyWidths) {
+// Every width up to 40, odd ones and those that fill the last byte or word partly; the gray
+// saves write the bytes of the same image in gray.
+TEST_F(BmpWriter, SizesPaddingAndGraySavesForManyWidths) {
+    std::mt19937 random(5);
     for (const std::int32_t depth : {1, 4, 8, 16, 24, 32}) {
         for (std::int32_t width = 1; width <= 40; ++width) {
             const BitmapImage image = Pattern(depth, width, 3);
+            ExpectGraySavesAgree(image, width, 3, random, Folder);
             const Bytes bytes = Save(image);
             const std::uint32_t row = static_cast<std::uint32_t>((width * depth + 31) / 32 * 4);
             const std::uint32_t table = depth <= 8 ? 4U << depth : depth == 16 ? 12 : 0;
@@ -383,10 +444,11 @@ TEST(NearestPaletteIndex, RowEncodersAgreeWithTheLinearSearchForEveryColourTried
     }
 }
 
-// A save encodes many rows at a time, a few columns at a time, and a large picture's blocks of
-// rows are encoded and written by two threads, each at its place in the file; at every depth
-// such a picture of random colours must hold, row for row, what the row encoders give, and at
-// 16 bpp the 5-6-5 values.
+// A save encodes a block of many rows at a time, a few columns at a time, and a large picture
+// takes several blocks, the last one partly filled; at every depth such a picture of random
+// colours must hold, row for row, what the row encoders give, and at 16 bpp the 5-6-5 values. A
+// gray picture of that size, with a random palette at 1, 4 and 8 bpp, is saved alike by the gray
+// saves.
 TEST_F(BmpWriter, LargePicturesHoldTheRowsOfTheRowEncoders) {
     std::mt19937 random(23);
     constexpr std::int32_t Width = 1001;
@@ -402,6 +464,12 @@ TEST_F(BmpWriter, LargePicturesHoldTheRowsOfTheRowEncoders) {
                         static_cast<std::uint8_t>(random()), static_cast<std::uint8_t>(random()));
             }
         }
+        for (PixelRgba& entry : image.PaletteEntries()) {
+            entry = Rgb(static_cast<std::uint8_t>(random()), static_cast<std::uint8_t>(random()),
+                        static_cast<std::uint8_t>(random()), static_cast<std::uint8_t>(random()));
+        }
+        image.XResolution = 1234;
+        ExpectGraySavesAgree(image, Width, Height, random, Folder);
         const Bytes file = Save(image);
         const std::size_t rowLength = (static_cast<std::size_t>(Width) * depth + 31) / 32 * 4;
         const std::size_t table = depth <= 8 ? 4U << depth : depth == 16 ? 12 : 0;
@@ -478,6 +546,11 @@ TEST(BmpWriterFailures, AFullDeviceGivesFalseAtEveryDepth) {
         for (const std::int32_t size : {1, 3, 700}) {
             const BitmapImage image = Pattern(depth, size, size);
             EXPECT_FALSE(image.SaveBmp("/dev/full")) << depth << " " << size;
+            const Bytes grays(static_cast<std::size_t>(size * size), 77);
+            EXPECT_FALSE(SaveGrayBmp(
+                image, GrayRows{grays.data(), static_cast<std::size_t>(size), size, size},
+                "/dev/full"))
+                << depth << " " << size;
         }
     }
 }
@@ -497,6 +570,27 @@ TEST_F(BmpWriter, AMissingFolderGivesFalseAndLeavesNoFile) {
     EXPECT_FALSE(Pattern(24, 2, 2).SaveBmp(path.c_str()));
     EXPECT_FALSE(fs::exists(Folder.Path / "missing"));
     EXPECT_TRUE(Folder.Entries().empty());
+}
+
+TEST_F(BmpWriter, TheGraySavesRefuseAPictureWithoutPixels) {
+    const BitmapImage format;
+    const Bytes grays(12, 9);
+    const std::int32_t cells[4] = {};
+    const std::vector<const std::int32_t*> columns{cells, cells, cells};
+    const std::string path = Folder.File("out.bmp");
+    EXPECT_FALSE(SaveGrayBmp(format, std::span<const std::int32_t* const>(), 4, path.c_str()));
+    EXPECT_FALSE(SaveGrayBmp(format, columns, 0, path.c_str()));
+    for (const GrayRows& picture :
+         {GrayRows{grays.data(), 3, 0, 4}, GrayRows{grays.data(), 3, 3, 0},
+          GrayRows{grays.data(), 3, -3, 4}, GrayRows{grays.data(), 3, 3, -4},
+          GrayRows{nullptr, 3, 3, 4}, GrayRows{grays.data(), 2, 3, 4}}) {
+        EXPECT_FALSE(SaveGrayBmp(format, picture, path.c_str()))
+            << picture.Stride << " " << picture.Width << " x " << picture.Height;
+    }
+    EXPECT_TRUE(Folder.Entries().empty());
+    // The same arguments with pixels write a file.
+    EXPECT_TRUE(SaveGrayBmp(format, columns, 4, path.c_str()));
+    EXPECT_TRUE(SaveGrayBmp(format, GrayRows{grays.data(), 3, 3, 4}, path.c_str()));
 }
 
 TEST_F(BmpWriter, AFolderAsDestinationGivesFalseAndStaysAFolder) {
