@@ -1,23 +1,34 @@
 // BMPBlur end to end on arbitrary source bytes. A source that LoadBmp accepts must give an output
 // file of the same size and depth, gray wherever the depth can hold every gray; any other source
-// must give BMPBLUR_SOURCE_UNREADABLE and no output file.
+// must give BMPBLUR_SOURCE_UNREADABLE and no output file. And BMPBlur, which runs its own job on
+// bytes, must give the result, the file and the globals of the stages run one after another:
+// LoadGrayPlanes, the literal blur (ConvolveAt cell by cell) and StoreGrayImage.
 #include "DorvaneBMPBlur.h"
 
 #include "bitmap_image.hpp"
 #include "fuzz_support.hpp"
+#include "gray_planes.hpp"
+#include "literal_blur.hpp"
+#include "pipeline_state.hpp"
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <string>
+#include <vector>
 
 namespace {
 
 using namespace dorvane;
 using namespace dorvane::fuzzing;
 
-// The blur keeps the image and three planes of the same size; bigger headers are skipped.
-constexpr std::int64_t PixelBudget = std::int64_t{1} << 16;
+// Enough for pictures of several strips of the byte blur and of their full height; the literal
+// blur of the reference keeps bigger ones from being cheap.
+constexpr std::int64_t PixelBudget = std::int64_t{1} << 17;
 
 std::u16string Wide(const std::string& ascii) {
     return {ascii.begin(), ascii.end()};
@@ -41,6 +52,42 @@ void CheckOutput(const BitmapImage& source, const std::string& outputPath) {
     }
 }
 
+std::vector<char> Contents(const std::string& path) {
+    std::ifstream file(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
+}
+
+struct Globals {
+    std::uint32_t Width = PlaneWidth;
+    std::uint32_t Height = PlaneHeight;
+    std::int8_t Depth = SourceBitDepth;
+
+    friend bool operator==(const Globals&, const Globals&) = default;
+};
+
+// The stages one after another, as BMPBlur ran them before it had a job of its own.
+std::int32_t StagesBlur(const std::string& source, const std::string& output) {
+    std::fill(std::begin(OutputPath), std::end(OutputPath), '\0');
+    std::strncpy(OutputPath, output.c_str(), sizeof OutputPath - 1);
+    if (LoadGrayPlanes(source.c_str()) == LoadFailed) {
+        return BMPBLUR_SOURCE_UNREADABLE;
+    }
+    testing::LiteralGaussianBlur();
+    const bool stored = StoreGrayImage();
+    ReleasePlanes();
+    return stored ? BMPBLUR_OK : BMPBLUR_OUTPUT_UNWRITABLE;
+}
+
+void CheckAgainstStages(std::int32_t result, const std::string& sourcePath,
+                        const std::string& outputPath) {
+    const Globals job;
+    const std::string stagesPath = Scratch().File("stages.bmp");
+    std::filesystem::remove(stagesPath);
+    Check(StagesBlur(sourcePath, stagesPath) == result, "the stages give another result");
+    Check(Globals{} == job, "the stages leave other globals");
+    Check(Contents(outputPath) == Contents(stagesPath), "the stages write other bytes");
+}
+
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -54,6 +101,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::filesystem::remove(outputPath);
 
     const std::int32_t result = BMPBlur(Wide(sourcePath).c_str(), Wide(outputPath).c_str());
+    CheckAgainstStages(result, sourcePath, outputPath);
     BitmapImage source;
     if (!source.LoadBmp(sourcePath.c_str())) {
         Check(result == BMPBLUR_SOURCE_UNREADABLE, "a rejected source did not give result 1");

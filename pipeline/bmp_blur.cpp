@@ -1,8 +1,7 @@
 // The exported entry of the shared library.
 #include "DorvaneBMPBlur.h"
 
-#include "gaussian_blur.hpp"
-#include "gray_planes.hpp"
+#include "blur_job.hpp"
 #include "path_conversion.hpp"
 #include "pipeline_state.hpp"
 
@@ -15,14 +14,6 @@ namespace {
 // The pipeline state is process-wide, so calls take turns.
 std::mutex CallMutex;
 
-// Releases the work planes however the call ends.
-struct PlaneRelease {
-    PlaneRelease() = default;
-    PlaneRelease(const PlaneRelease&) = delete;
-    PlaneRelease& operator=(const PlaneRelease&) = delete;
-    ~PlaneRelease() { dorvane::ReleasePlanes(); }
-};
-
 std::int32_t RunBlur(const char16_t* source, const char16_t* output) {
     using namespace dorvane;
     char outputPath[OutputPathSize];
@@ -33,12 +24,15 @@ std::int32_t RunBlur(const char16_t* source, const char16_t* output) {
     }
     std::copy(std::begin(outputPath), std::end(outputPath), std::begin(OutputPath));
 
-    if (LoadGrayPlanes(sourcePath) == LoadFailed) {
+    switch (RunBlurJob(sourcePath, OutputPath)) {
+    case JobResult::Done:
+        return BMPBLUR_OK;
+    case JobResult::SourceFailed:
         return BMPBLUR_SOURCE_UNREADABLE;
+    case JobResult::OutputFailed:
+        break;
     }
-    const PlaneRelease release;
-    GaussianBlurStage();
-    return StoreGrayImage() ? BMPBLUR_OK : BMPBLUR_OUTPUT_UNWRITABLE;
+    return BMPBLUR_OUTPUT_UNWRITABLE;
 }
 
 } // namespace

@@ -19,8 +19,15 @@
 
 #include <algorithm>
 #include <array>
+#include <atomic>
+#include <chrono>
 #include <cmath>
 #include <cstddef>
+#include <exception>
+#include <limits>
+#include <memory>
+#include <thread>
+#include <vector>
 
 #if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
 #define DORVANE_AVX2_BLUR 1
@@ -111,6 +118,49 @@ struct StripVectors {
 
 #endif
 
+using Clock = std::chrono::steady_clock;
+
+// How far each strip has stored its smoothed rows, for the strip to its right, which reads the
+// strip's last two columns: strips run on several threads, each a strip behind the other.
+class StripProgress {
+  public:
+    explicit StripProgress(std::size_t strips) : Stored(strips) {}
+
+    // Strip s has stored every ring row below row.
+    void Publish(std::size_t s, std::int64_t row) {
+        Stored[s].store(row);
+        if (Waiting.load() != 0) {
+            Stored[s].notify_all();
+        }
+    }
+
+    // Waits until strip s has stored every ring row below row: a short spin, as the strips
+    // usually keep their distance, then asleep, as the thread ahead may have lost its processor.
+    Clock::duration Await(std::size_t s, std::int64_t row) {
+        std::atomic<std::int64_t>& stored = Stored[s];
+        if (stored.load(std::memory_order_acquire) >= row) {
+            return {};
+        }
+        const Clock::time_point start = Clock::now();
+        for (int spin = 0; spin < SpinLimit; ++spin) {
+            if (stored.load(std::memory_order_acquire) >= row) {
+                return Clock::now() - start;
+            }
+        }
+        Waiting.fetch_add(1);
+        for (std::int64_t seen = stored.load(); seen < row; seen = stored.load()) {
+            stored.wait(seen);
+        }
+        Waiting.fetch_sub(1);
+        return Clock::now() - start;
+    }
+
+  private:
+    static constexpr int SpinLimit = 4096;
+    std::vector<std::atomic<std::int64_t>> Stored;
+    std::atomic<int> Waiting{0};
+};
+
 class Ring {
   public:
     std::uint8_t* Row(std::int64_t t) {
@@ -124,8 +174,13 @@ class Ring {
 // One strip of columns X0 .. X0 + Lanes - 1 and its ring.
 class Strip {
   public:
-    Strip(const GrayColumns& picture, std::int64_t x0)
-        : Picture(picture), Width(picture.Width), Height(picture.Height), X0(x0) {}
+    // Strip s of the picture; with progress, it waits for strip s - 1 and reports its own.
+    Strip(const GrayColumns& picture, std::size_t s, StripProgress* progress)
+        : Picture(picture), Width(picture.Width), Height(picture.Height),
+          X0(Lanes * static_cast<std::int64_t>(s)), Index(s), Progress(progress) {}
+
+    // How long the strip waited for the one to its left.
+    Clock::duration Waited() const { return WaitedForLeft; }
 
     // The steps at which some lane smooths a cell: lane k visits rows 2 .. Height - 3.
     static constexpr std::int64_t FirstStep = 2;
@@ -190,11 +245,17 @@ class Strip {
         if (t - Reach >= NextStore + BlockRows - 1) {
             StoreBlock(NextStore);
             NextStore += BlockRows;
+            if (Progress != nullptr) {
+                Progress->Publish(Index, NextStore);
+            }
         }
     }
     void FinishWalk() {
         for (; NextStore <= LastStep(); NextStore += BlockRows) {
             StoreBlock(NextStore);
+        }
+        if (Progress != nullptr) {
+            Progress->Publish(Index, std::numeric_limits<std::int64_t>::max());
         }
     }
 
@@ -247,6 +308,11 @@ class Strip {
     // r - Skew (i - 2).
     void FillBlock(std::int64_t r0) {
         static constexpr std::array<std::uint8_t, BlockRows> Zeros{};
+        if (Progress != nullptr && Index > 0) {
+            // Lane -2 reads row r0 + BlockRows - 1 + 2 Skew at most, which the strip to the left
+            // stores as its lane Lanes - 2 in ring row Skew (Lanes - 2) further down.
+            WaitedForLeft += Progress->Await(Index - 1, r0 + BlockRows + Skew * Lanes);
+        }
         for (std::int64_t g = 0; g < HaloBlocks; ++g) {
             ByteRuns in;
             ByteRunsOut out;
@@ -336,6 +402,9 @@ class Strip {
     std::int64_t Width;
     std::int64_t Height;
     std::int64_t X0;
+    std::size_t Index;
+    StripProgress* Progress;
+    Clock::duration WaitedForLeft{};
     std::int64_t NextFill = 0;  // the first ring row not yet filled
     std::int64_t NextStore = 0; // the first ring row not yet stored
     class Ring Ring;
@@ -522,20 +591,86 @@ bool HasAvx2() {
 
 } // namespace
 
-void BlurGrayColumns(const GrayColumns& picture, BlurCode code) {
+namespace {
+
+void Smooth(Strip& strip, BlurCode code) {
+#ifdef DORVANE_AVX2_BLUR
+    if (code == BlurCode::Fastest && HasAvx2()) {
+        strip.SmoothAvx2();
+        return;
+    }
+#endif
+    static_cast<void>(code);
+    strip.SmoothPlain();
+}
+
+constexpr std::uint32_t MaxThreads = 8;
+// Below this many cells per thread, starting a thread costs more than it saves.
+constexpr std::uint64_t MinCellsPerThread = std::uint64_t{1} << 20;
+
+// Threads take the strips in order as they get free. A thread that waited longer for the strip to
+// its left than it took to smooth its own has a processor to itself while another thread shares
+// one (with another program, say): from then on it takes every strip, and the others stop
+// after the one they have, so that the blur is never slower than on the one thread.
+void BlurInStrips(const GrayColumns& picture, BlurCode code, std::size_t strips,
+                  std::uint32_t threads) {
+    StripProgress progress(strips);
+    std::atomic<std::size_t> next{0};
+    std::atomic<int> alone{-1};
+    const auto work = [&](int thread) {
+        for (;;) {
+            const int keeper = alone.load();
+            const std::size_t s = keeper < 0 || keeper == thread ? next++ : strips;
+            if (s >= strips) {
+                return;
+            }
+            Strip strip(picture, s, &progress);
+            const Clock::time_point start = Clock::now();
+            Smooth(strip, code);
+            if (strip.Waited() > (Clock::now() - start) / 2) {
+                int none = -1;
+                alone.compare_exchange_strong(none, thread);
+            }
+        }
+    };
+    std::vector<std::jthread> helpers;
+    try {
+        helpers.reserve(threads - 1);
+        for (std::uint32_t t = 1; t < threads; ++t) {
+            helpers.emplace_back(work, static_cast<int>(t));
+        }
+    } catch (const std::exception&) {
+        // Fewer threads: the strips are taken all the same.
+    }
+    work(0);
+}
+
+} // namespace
+
+void BlurGrayColumns(const GrayColumns& picture, BlurCode code, std::uint32_t threads) {
     if (picture.Width < 5 || picture.Height < 5) {
         return;
     }
-    for (std::int64_t x0 = 0; x0 + 2 < std::int64_t{picture.Width}; x0 += Lanes) {
-        Strip strip(picture, x0);
-#ifdef DORVANE_AVX2_BLUR
-        if (code == BlurCode::Fastest && HasAvx2()) {
-            strip.SmoothAvx2();
-            continue;
+    const std::size_t strips = (std::size_t{picture.Width} - 2 + Lanes - 1) / Lanes;
+    const std::uint64_t cells = std::uint64_t{picture.Width} * picture.Height;
+    const std::uint64_t wanted =
+        threads != 0
+            ? threads
+            : std::min<std::uint64_t>(std::max(1U, std::thread::hardware_concurrency()),
+                                      std::max<std::uint64_t>(1, cells / MinCellsPerThread));
+    const auto used =
+        static_cast<std::uint32_t>(std::min<std::uint64_t>({wanted, strips, MaxThreads}));
+    if (used > 1) {
+        try {
+            BlurInStrips(picture, code, strips, used);
+            return;
+        } catch (const std::bad_alloc&) {
+            // No memory for the strips' progress: one thread, which needs none.
         }
-#endif
-        static_cast<void>(code);
-        strip.SmoothPlain();
+    }
+    for (std::size_t s = 0; s < strips; ++s) {
+        Strip strip(picture, s, nullptr);
+        Smooth(strip, code);
     }
 }
 

@@ -19,8 +19,10 @@ struct GrayColumns {
 // which every processor runs and the tests hold the vector one to.
 enum class BlurCode { Fastest, Plain };
 
-// GaussianBlurStage on a byte picture, on the calling thread: every cell equals the one the
-// stage leaves in a plane holding the same values.
-void BlurGrayColumns(const GrayColumns& picture, BlurCode code = BlurCode::Fastest);
+// GaussianBlurStage on a byte picture: every cell equals the one the stage leaves in a plane
+// holding the same values. threads: that many threads at most; 0 chooses from the cores and the
+// picture's size.
+void BlurGrayColumns(const GrayColumns& picture, BlurCode code = BlurCode::Fastest,
+                     std::uint32_t threads = 0);
 
 } // namespace dorvane

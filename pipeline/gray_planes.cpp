@@ -29,24 +29,6 @@ constexpr std::uint32_t ShiftOf(std::size_t offset) {
                                                       : 24 - 8 * static_cast<std::uint32_t>(offset);
 }
 
-// Luma of count pixels into gray: the same double products and sums in the same order, which the
-// compiler turns into vector code that gives the same bytes. The channels come out of the pixel
-// read as one value, a pattern that vectorises where single-byte fields do not. The sum is never
-// negative and at most 255, so truncation is the floor.
-DORVANE_AVX2_CLONES void LumaRun(const PixelRgba* pixels, std::uint8_t* gray, std::uint32_t count) {
-    for (std::uint32_t i = 0; i < count; ++i) {
-        std::uint32_t value;
-        std::memcpy(&value, &pixels[i], sizeof value);
-        const std::uint32_t green = (value >> ShiftOf(offsetof(PixelRgba, Green))) & 0xFF;
-        const std::uint32_t red = (value >> ShiftOf(offsetof(PixelRgba, Red))) & 0xFF;
-        const std::uint32_t blue = (value >> ShiftOf(offsetof(PixelRgba, Blue))) & 0xFF;
-        double sum = green * 0.587;
-        sum = sum + red * 0.299;
-        sum = sum + blue * 0.114;
-        gray[i] = static_cast<std::uint8_t>(static_cast<std::int32_t>(sum));
-    }
-}
-
 // Below this many bytes of file (about 2^16 pixels at 8 bpp) a helper thread costs more than it
 // saves.
 constexpr std::uintmax_t MinFileBytesToShare = std::uintmax_t{1} << 16;
@@ -159,7 +141,7 @@ class GrayLoad {
         for (std::int32_t r = 0; r < block.Rows; ++r, pixels += block.Stride) {
             const auto y = static_cast<std::uint32_t>(block.YLow + r);
             for (std::uint32_t x0 = 0; x0 < Width; x0 += TileColumns) {
-                LumaRun(pixels + x0, Line(x0, y), std::min(TileColumns, Width - x0));
+                LumaRow(pixels + x0, Line(x0, y), std::min(TileColumns, Width - x0));
             }
         }
     }
@@ -215,6 +197,25 @@ std::int32_t LoadPlanesFrom(const char* path) {
 }
 
 } // namespace
+
+// The same double products and sums in the same order as Luma, which the compiler turns into
+// vector code that gives the same bytes. The channels come out of the pixel read as one value, a
+// pattern that vectorises where single-byte fields do not. The sum is never negative and at most
+// 255, so truncation is the floor.
+DORVANE_AVX2_CLONES void LumaRow(const PixelRgba* pixels, std::uint8_t* gray,
+                                 std::uint32_t count) {
+    for (std::uint32_t i = 0; i < count; ++i) {
+        std::uint32_t value;
+        std::memcpy(&value, &pixels[i], sizeof value);
+        const std::uint32_t green = (value >> ShiftOf(offsetof(PixelRgba, Green))) & 0xFF;
+        const std::uint32_t red = (value >> ShiftOf(offsetof(PixelRgba, Red))) & 0xFF;
+        const std::uint32_t blue = (value >> ShiftOf(offsetof(PixelRgba, Blue))) & 0xFF;
+        double sum = green * 0.587;
+        sum = sum + red * 0.299;
+        sum = sum + blue * 0.114;
+        gray[i] = static_cast<std::uint8_t>(static_cast<std::int32_t>(sum));
+    }
+}
 
 std::int32_t Luma(std::uint8_t red, std::uint8_t green, std::uint8_t blue) {
     // The order of the additions is part of the result.

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "pixel_rgba.hpp"
+
 #include <cstdint>
 
 namespace dorvane {
@@ -17,5 +19,8 @@ bool StoreGrayImage();
 
 // Floored 0.587 G + 0.299 R + 0.114 B, in double and in that order.
 std::int32_t Luma(std::uint8_t red, std::uint8_t green, std::uint8_t blue);
+
+// The luma of count pixels into gray, one byte each.
+void LumaRow(const PixelRgba* pixels, std::uint8_t* gray, std::uint32_t count);
 
 } // namespace dorvane

@@ -3,6 +3,8 @@
 
 #include "bitmap_image.hpp"
 #include "counting_allocator.hpp"
+#include "gray_planes.hpp"
+#include "pipeline_state.hpp"
 #include "temp_directory.hpp"
 
 #include <gtest/gtest.h>
@@ -117,6 +119,15 @@ TEST(Allocation, EveryBlockOfACallIsReleasedExactlyOnce) {
         ASSERT_EQ(result, BMPBLUR_OK);
         ExpectBalanced(Log());
         const auto width = static_cast<std::size_t>(size.Width);
+        // The call's gray picture, a byte per pixel.
+        EXPECT_EQ(BlocksOfSize(Log(), width * static_cast<std::size_t>(size.Height)), 1U);
+
+        // The stages' planes, for those who drive them.
+        StartRecording();
+        ASSERT_EQ(LoadGrayPlanes(source.c_str()), 0);
+        ReleasePlanes();
+        StopRecording();
+        ExpectBalanced(Log());
         const auto column = static_cast<std::size_t>(size.Height) * 4;
         // Three planes of column blocks and their pointer arrays, besides the images' columns.
         EXPECT_GE(BlocksOfSize(Log(), column), 3 * width);
@@ -185,9 +196,8 @@ TEST(Allocation, BlurWithAnyAllocationFailingReportsFailureAndCleansUp) {
                        });
 }
 
-// A large picture is loaded with helper threads: the planes are allocated on one while the file
-// is read on the caller's; at 8 bpp a second thread also shares the encoding of the save. A
-// failure on any side fails the call and leaves nothing behind.
+// A larger picture, read and written in several blocks of rows and blurred in several strips: a
+// failure anywhere fails the call and leaves nothing behind.
 TEST(Allocation, LargeBlurWithAnAllocationFailingReportsFailureAndCleansUp) {
     TempDirectory folder;
     for (const std::int32_t depth : {24, 8}) {
@@ -199,8 +209,7 @@ TEST(Allocation, LargeBlurWithAnAllocationFailingReportsFailureAndCleansUp) {
         ASSERT_EQ(BMPBlur(in.c_str(), out.c_str()), BMPBLUR_OK);
         const std::size_t total = AllocationsSinceArmed();
         std::filesystem::remove(folder.File("out.bmp"));
-        // Spread over the load (the three planes take 963 of them), and every one of the last
-        // twenty, the save's.
+        // Spread over the call, and every one of the last twenty, the save's.
         std::vector<std::size_t> failing = {1, 2, 5, total / 4, total / 2, 3 * total / 4};
         for (std::size_t n = total - 19; n <= total + 1; ++n) {
             failing.push_back(n);

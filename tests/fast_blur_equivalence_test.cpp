@@ -87,7 +87,8 @@ class FastBlurTest : public dorvane::testing::PlaneTest {
     }
 
     // The plane as a byte picture, blurred, and back.
-    static PlaneValues BlurBytes(const PlaneValues& plane, BlurCode code) {
+    static PlaneValues BlurBytes(const PlaneValues& plane, BlurCode code,
+                                 std::uint32_t threads = 1) {
         const auto width = static_cast<std::uint32_t>(plane.size());
         const auto height = static_cast<std::uint32_t>(plane.front().size());
         std::vector<std::uint8_t> pixels(std::size_t{width} * height);
@@ -97,7 +98,7 @@ class FastBlurTest : public dorvane::testing::PlaneTest {
                 tiles.Column(x)[y] = static_cast<std::uint8_t>(plane[x][y]);
             }
         }
-        BlurGrayColumns(tiles, code);
+        BlurGrayColumns(tiles, code, threads);
         PlaneValues result(width, std::vector<std::int32_t>(height));
         for (std::uint32_t x = 0; x < width; ++x) {
             for (std::uint32_t y = 0; y < height; ++y) {
@@ -186,9 +187,13 @@ TEST_F(FastBlurTest, MatchesWithTheThreadsItChoosesOnABigPlane) {
     Load(plane);
     GaussianBlurStage();
     EXPECT_EQ(Snapshot(), expected);
-    // Many strips of the byte blur, the last one partly beyond the picture.
-    EXPECT_TRUE(Compare(BlurBytes(plane, BlurCode::Fastest), expected, "fastest bytes"));
-    EXPECT_TRUE(Compare(BlurBytes(plane, BlurCode::Plain), expected, "plain bytes"));
+    // Many strips of the byte blur, the last one partly beyond the picture, taken by threads
+    // in turn.
+    for (const std::uint32_t threads : {1, 2, 3}) {
+        EXPECT_TRUE(Compare(BlurBytes(plane, BlurCode::Fastest, threads), expected,
+                            std::to_string(threads) + " threads, fastest bytes"));
+    }
+    EXPECT_TRUE(Compare(BlurBytes(plane, BlurCode::Plain, 2), expected, "plain bytes"));
 }
 
 // Nothing the pipeline loads, but the stage must still give the literal result.

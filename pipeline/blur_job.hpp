@@ -1,0 +1,15 @@
+#pragma once
+
+namespace dorvane {
+
+enum class JobResult { Done, SourceFailed, OutputFailed };
+
+// The job of BMPBlur: reads the BMP file at source, blurs its gray picture and writes it to
+// output at the source's bit depth, byte for byte as LoadGrayPlanes, GaussianBlurStage and
+// StoreGrayImage would, through one gray picture of a byte per pixel instead of the work planes.
+// Once the source is read it releases any planes, and sets PlaneWidth, PlaneHeight and
+// SourceBitDepth as the load would; when the source cannot be read, no global changes. Not
+// thread-safe, like the stages.
+JobResult RunBlurJob(const char* source, const char* output);
+
+} // namespace dorvane
