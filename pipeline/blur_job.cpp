@@ -11,6 +11,7 @@
 #include "byte_blur.hpp"
 #include "byte_transpose.hpp"
 #include "gray_planes.hpp"
+#include "large_block.hpp"
 #include "pipeline_state.hpp"
 
 #include <algorithm>
@@ -22,7 +23,10 @@
 namespace dorvane {
 namespace {
 
-constexpr std::uint32_t GroupRows = 16;
+// Rows move between the file and the columns in groups of GroupRows, in blocks of BlockSide rows
+// and columns: a column then takes a whole cache line of a group at once.
+constexpr std::uint32_t BlockSide = 16;
+constexpr std::uint32_t GroupRows = 64;
 
 // The gray picture and a group of GroupRows of its rows, row-major, on their way between the
 // file and the columns. Group g holds rows GroupRows g .. GroupRows (g + 1) - 1 that exist.
@@ -32,7 +36,7 @@ class GrayPicture {
     bool Allocate(std::uint32_t width, std::uint32_t height) {
         Width = width;
         Height = height;
-        Pixels.reset(new (std::nothrow) std::uint8_t[std::size_t{width} * height]);
+        Pixels = AllocateLargeBlock(std::size_t{width} * height);
         Group.reset(new (std::nothrow) std::uint8_t[std::size_t{width} * GroupRows]);
         return Pixels && Group;
     }
@@ -53,17 +57,19 @@ class GrayPicture {
         const GrayColumns columns = Columns();
         std::uint32_t x = 0;
         if (rows == GroupRows) {
-            for (; x + GroupRows <= Width; x += GroupRows) {
-                ByteRunsOut rowRuns;
-                ByteRunsOut columnRuns;
-                for (std::uint32_t i = 0; i < GroupRows; ++i) {
-                    rowRuns[i] = Row(y0 + i) + x;
-                    columnRuns[i] = columns.Column(x + i) + y0;
-                }
-                if (intoColumns) {
-                    TransposeBytes(Runs(rowRuns), columnRuns);
-                } else {
-                    TransposeBytes(Runs(columnRuns), rowRuns);
+            for (; x + BlockSide <= Width; x += BlockSide) {
+                for (std::uint32_t y1 = y0; y1 < y0 + GroupRows; y1 += BlockSide) {
+                    ByteRunsOut rowRuns;
+                    ByteRunsOut columnRuns;
+                    for (std::uint32_t i = 0; i < BlockSide; ++i) {
+                        rowRuns[i] = Row(y1 + i) + x;
+                        columnRuns[i] = columns.Column(x + i) + y1;
+                    }
+                    if (intoColumns) {
+                        TransposeBytes(Runs(rowRuns), columnRuns);
+                    } else {
+                        TransposeBytes(Runs(columnRuns), rowRuns);
+                    }
                 }
             }
         }
@@ -88,7 +94,7 @@ class GrayPicture {
 
     std::uint32_t Width = 0;
     std::uint32_t Height = 0;
-    std::unique_ptr<std::uint8_t[]> Pixels;
+    LargeBlock Pixels;
     std::unique_ptr<std::uint8_t[]> Group;
 };
 

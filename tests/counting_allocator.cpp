@@ -15,13 +15,16 @@ std::size_t SinceArmed = 0;
 // Large loads allocate on a helper thread while the caller's thread reads.
 std::mutex Lock;
 
-void* Allocate(std::size_t size) noexcept {
+void* Allocate(std::size_t size, std::size_t alignment = 0) noexcept {
     const std::lock_guard guard(Lock);
     ++SinceArmed;
     if (FailAt != 0 && SinceArmed == FailAt) {
         return nullptr;
     }
-    void* block = std::malloc(size == 0 ? 1 : size);
+    void* block =
+        alignment == 0
+            ? std::malloc(size == 0 ? 1 : size)
+            : std::aligned_alloc(alignment, (size + alignment - 1) / alignment * alignment);
     if (Recording && block != nullptr) {
         if (TheLog.AllocatedCount < MaxRecords) {
             TheLog.Allocated[TheLog.AllocatedCount++] = {block, size};
@@ -115,5 +118,12 @@ void operator delete(void* block, const std::nothrow_t&) noexcept {
     Release(block);
 }
 void operator delete[](void* block, const std::nothrow_t&) noexcept {
+    Release(block);
+}
+// The aligned forms, which large picture blocks come from.
+void* operator new[](std::size_t size, std::align_val_t alignment, const std::nothrow_t&) noexcept {
+    return Allocate(size, static_cast<std::size_t>(alignment));
+}
+void operator delete[](void* block, std::align_val_t) noexcept {
     Release(block);
 }
