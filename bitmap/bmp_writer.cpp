@@ -483,11 +483,7 @@ class GrayRowsBlockEncoder {
 template <class Encoder>
 bool WriteBmp(const BitmapImage& format, std::int32_t width, std::int32_t height, Encoder& encode,
               std::FILE* stream) {
-    // The padded row: 4 x ceil(width x depth / 32) bytes, the length that both the sizes in
-    // double precision and the integer row buffer come to.
-    const std::uint64_t rowBits =
-        static_cast<std::uint64_t>(width) * static_cast<std::uint64_t>(format.GetBitDepth());
-    const std::uint64_t rowSize = (rowBits + 31) / 32 * 4;
+    const std::uint64_t rowSize = BmpRowLength(width, format.GetBitDepth());
     if (!WriteHeaders(format, width, height, rowSize, stream)) {
         return false;
     }
@@ -562,6 +558,18 @@ bool SaveGrayBmp(const BitmapImage& format, std::int32_t width, std::int32_t hei
     }
     const GrayRowsBlockEncoder::Source source{width, rowOf};
     return SaveFile<GrayRowsBlockEncoder>(format, source, width, height, path);
+}
+
+std::uint64_t BmpRowLength(std::int32_t width, std::int32_t depth) {
+    // The length that both the sizes in double precision and the integer row buffer come to.
+    const std::uint64_t rowBits =
+        static_cast<std::uint64_t>(width) * static_cast<std::uint64_t>(depth);
+    return (rowBits + 31) / 32 * 4;
+}
+
+bool WriteBmpHeaders(const BitmapImage& format, std::int32_t width, std::int32_t height,
+                     std::FILE* stream) {
+    return WriteHeaders(format, width, height, BmpRowLength(width, format.GetBitDepth()), stream);
 }
 
 GrayRowEncoder::GrayRowEncoder(const BitmapImage& format) : Depth(format.GetBitDepth()) {

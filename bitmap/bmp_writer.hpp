@@ -5,6 +5,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
 #include <functional>
 #include <span>
 
@@ -40,6 +41,16 @@ using GrayRowSource = std::function<const std::uint8_t*(std::int32_t y)>;
 // SaveBmp.
 bool SaveGrayBmp(const BitmapImage& format, std::int32_t width, std::int32_t height,
                  const GrayRowSource& rowOf, const char* path);
+
+// The padded length of a file row of width pixels at depth bits per pixel:
+// 4 x ceil(width x depth / 32) bytes.
+std::uint64_t BmpRowLength(std::int32_t width, std::int32_t depth);
+
+// Writes what comes before the rows in the file that SaveBmp writes for a width x height picture
+// with format's depth, palette and resolution: the headers, and the palette or the masks. For
+// writers of their own rows. False when the write failed.
+bool WriteBmpHeaders(const BitmapImage& format, std::int32_t width, std::int32_t height,
+                     std::FILE* stream);
 
 // Encodes gray rows into file rows at format's bit depth, as SaveGrayBmp writes them; at 1, 4
 // and 8 bpp each gray becomes the nearest entry of format's palette as it is at construction.

@@ -6,19 +6,24 @@
 #include "blur_job.hpp"
 
 #include "bitmap_image.hpp"
+#include "block_writer.hpp"
+#include "bmp_headers.hpp"
 #include "bmp_pixel_blocks.hpp"
 #include "bmp_writer.hpp"
 #include "byte_blur.hpp"
 #include "byte_transpose.hpp"
+#include "file_replacement.hpp"
 #include "gray_planes.hpp"
 #include "large_block.hpp"
 #include "pipeline_state.hpp"
+#include "row_blocks.hpp"
 
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <new>
+#include <thread>
 
 namespace dorvane {
 namespace {
@@ -121,28 +126,53 @@ bool Load(const char* source, GrayPicture& picture, BitmapImage& format) {
     return ReadBmpPixels(format, source, sink);
 }
 
-// The picture to output, at depth with the standard palette and the resolution of a new image.
-bool Store(const char* output, GrayPicture& picture, std::int32_t depth) {
+// The picture to output, at depth with the standard palette and the resolution of a new image,
+// replacing the file only when all of it was written. Rows are encoded bottom-up in blocks while
+// a helper thread, when helped, writes the block before.
+bool Store(const char* output, GrayPicture& picture, std::int32_t depth, bool helped) {
     BitmapImage format;
-    if (!format.ChangeBitDepth(depth)) {
+    if (!VerifyTypeSizes() || !format.ChangeBitDepth(depth)) {
         return false;
     }
+    const GrayRowEncoder encode(format);
     const GrayColumns columns = picture.Columns();
-    // Rows are asked for bottom-up, so the first of a group is its last.
-    const GrayRowSource rowOf = [&](std::int32_t y) {
-        const auto row = static_cast<std::uint32_t>(y);
-        if (row + 1 == columns.Height || (row + 1) % GroupRows == 0) {
-            picture.LoadGroup(row);
+    const auto width = static_cast<std::int32_t>(columns.Width);
+    const auto height = static_cast<std::int32_t>(columns.Height);
+    const auto rowLength = static_cast<std::size_t>(BmpRowLength(width, depth));
+    const std::int32_t blockRows = std::min(RowsPerBlock(rowLength), height);
+    FileReplacement file;
+    if (!file.Open(output)) {
+        return false;
+    }
+    bool written = WriteBmpHeaders(format, width, height, file.Stream());
+    if (written) {
+        BlockWriter writer(file.Stream(), rowLength * static_cast<std::size_t>(blockRows),
+                           helped && height > blockRows);
+        for (std::int32_t y = height - 1; y >= 0; y -= blockRows) {
+            const std::int32_t count = std::min(blockRows, y + 1);
+            std::uint8_t* rows = writer.Next();
+            for (std::int32_t r = 0; r < count; ++r) {
+                // Bottom-up, the first row asked for of a group is its last.
+                const auto row = static_cast<std::uint32_t>(y - r);
+                if (row + 1 == columns.Height || (row + 1) % GroupRows == 0) {
+                    picture.LoadGroup(row);
+                }
+                encode(picture.Row(row), width, rows + static_cast<std::size_t>(r) * rowLength);
+            }
+            writer.HandOver(rowLength * static_cast<std::size_t>(count));
         }
-        return picture.Row(row);
-    };
-    return SaveGrayBmp(format, static_cast<std::int32_t>(columns.Width),
-                       static_cast<std::int32_t>(columns.Height), rowOf, output);
+        written = writer.Finish();
+    }
+    if (!written) {
+        file.Abandon();
+        return false;
+    }
+    return file.Commit();
 }
 
 } // namespace
 
-JobResult RunBlurJob(const char* source, const char* output) {
+JobResult RunBlurJob(const char* source, const char* output, std::uint32_t threads) {
     GrayPicture picture;
     std::int32_t depth = 0;
     try {
@@ -161,9 +191,11 @@ JobResult RunBlurJob(const char* source, const char* output) {
     PlaneHeight = columns.Height;
     SourceBitDepth = static_cast<std::int8_t>(depth);
 
-    BlurGrayColumns(columns);
+    BlurGrayColumns(columns, BlurCode::Fastest, threads);
+    const bool helped = threads == 0 ? std::thread::hardware_concurrency() > 1 : threads > 1;
     try {
-        return Store(output, picture, SourceBitDepth) ? JobResult::Done : JobResult::OutputFailed;
+        return Store(output, picture, SourceBitDepth, helped) ? JobResult::Done
+                                                              : JobResult::OutputFailed;
     } catch (const std::bad_alloc&) {
         return JobResult::OutputFailed;
     }

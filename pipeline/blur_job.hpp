@@ -1,5 +1,7 @@
 #pragma once
 
+#include <cstdint>
+
 namespace dorvane {
 
 enum class JobResult { Done, SourceFailed, OutputFailed };
@@ -9,7 +11,8 @@ enum class JobResult { Done, SourceFailed, OutputFailed };
 // StoreGrayImage would, through one gray picture of a byte per pixel instead of the work planes.
 // Once the source is read it releases any planes, and sets PlaneWidth, PlaneHeight and
 // SourceBitDepth as the load would; when the source cannot be read, no global changes. Not
-// thread-safe, like the stages.
-JobResult RunBlurJob(const char* source, const char* output);
+// thread-safe, like the stages. threads: how many threads the job may use at most; 0 chooses
+// from the cores and the picture's size, 1 keeps everything on the calling thread.
+JobResult RunBlurJob(const char* source, const char* output, std::uint32_t threads = 0);
 
 } // namespace dorvane
