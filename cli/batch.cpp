@@ -61,7 +61,7 @@ std::string DrainPipe(int descriptor) {
 
 // Starts a child that runs job with its standard error sent into a pipe; false if none started.
 bool StartWorker(FileJob job, const std::string& source, const std::string& output,
-                 std::size_t index, std::map<pid_t, Worker>& workers) {
+                 std::uint32_t threads, std::size_t index, std::map<pid_t, Worker>& workers) {
     int channel[2];
     if (::pipe(channel) != 0) {
         return false;
@@ -73,7 +73,7 @@ bool StartWorker(FileJob job, const std::string& source, const std::string& outp
         ::close(channel[0]);
         ::dup2(channel[1], STDERR_FILENO);
         ::close(channel[1]);
-        const ExitCode status = job(source, output);
+        const ExitCode status = job(source, output, threads);
         std::cerr.flush();
         ::_exit(status);
     }
@@ -97,6 +97,9 @@ ExitCode RunBatch(FileJob job, const std::string& folder, const std::vector<std:
     std::vector<ExitCode> results(sources.size(), ExitOk);
     std::set<std::string> names;
     const std::size_t slots = std::max(1U, std::thread::hardware_concurrency());
+    // Workers that fill the cores each keep to one thread, so that workers x threads never
+    // exceed the cores.
+    const std::uint32_t threads = sources.size() >= slots ? 1 : 0;
     std::map<pid_t, Worker> workers;
     const Progress progress(sources.size());
     std::size_t next = 0;
@@ -115,10 +118,10 @@ ExitCode RunBatch(FileJob job, const std::string& folder, const std::vector<std:
             if (name.empty() || !names.insert(name).second) {
                 finish(index, ExitInvalidArgument,
                        ReportLine(sources[index], "another source has the same file name"));
-            } else if (!StartWorker(job, sources[index], (fs::path(folder) / name).string(), index,
-                                    workers)) {
+            } else if (!StartWorker(job, sources[index], (fs::path(folder) / name).string(),
+                                    threads, index, workers)) {
                 // No process to spare: do it here.
-                finish(index, job(sources[index], (fs::path(folder) / name).string()), "");
+                finish(index, job(sources[index], (fs::path(folder) / name).string(), threads), "");
             }
         }
         int raw = 0;

@@ -2,12 +2,15 @@
 
 #include "exit_codes.hpp"
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
 namespace dorvane::cli {
 
-using FileJob = ExitCode (*)(const std::string& source, const std::string& output);
+// threads: how many threads the job may use, 0 to let it choose.
+using FileJob = ExitCode (*)(const std::string& source, const std::string& output,
+                             std::uint32_t threads);
 
 // Runs job on every source, writing folder/<source's file name>, in one worker process per core
 // (the library serialises calls within a process). Goes on past failures, reporting each on

@@ -1,6 +1,7 @@
 #include "blur_command.hpp"
 
 #include "DorvaneBMPBlur.h"
+#include "blur_entry.hpp"
 #include "failure_reasons.hpp"
 #include "report.hpp"
 #include "text_encoding.hpp"
@@ -12,14 +13,14 @@ constexpr std::size_t SourcePathLimit = 200;
 
 } // namespace
 
-ExitCode BlurFile(const std::string& source, const std::string& output) {
+ExitCode BlurFile(const std::string& source, const std::string& output, std::uint32_t threads) {
     const auto wideSource = Utf8ToUtf16(source);
     const auto wideOutput = Utf8ToUtf16(output);
     if (!wideSource || !wideOutput) {
         Report(wideSource ? output : source, "path is not valid UTF-8");
         return ExitInvalidArgument;
     }
-    switch (BMPBlur(wideSource->c_str(), wideOutput->c_str())) {
+    switch (BlurFiles(wideSource->c_str(), wideOutput->c_str(), threads)) {
     case BMPBLUR_OK:
         return ExitOk;
     case BMPBLUR_SOURCE_UNREADABLE:

@@ -13,7 +13,7 @@
 
 namespace dorvane::cli {
 
-ExitCode DetectEdges(const std::string& source, const std::string& output) {
+ExitCode DetectEdges(const std::string& source, const std::string& output, std::uint32_t threads) {
     if (output.size() >= OutputPathSize) {
         Report(output, "path too long (at most 207 bytes for an output)");
         return ExitInvalidArgument;
@@ -25,7 +25,11 @@ ExitCode DetectEdges(const std::string& source, const std::string& output) {
         Report(source, SourceFailureReason(source));
         return ExitSourceUnreadable;
     }
-    GaussianBlurStage();
+    if (threads == 0) {
+        GaussianBlurStage();
+    } else {
+        GaussianBlurStage(threads);
+    }
     GradientStage();
     NonMaximumSuppressionStage();
     HysteresisStage();

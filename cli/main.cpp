@@ -129,7 +129,7 @@ ExitCode RunCommand(const Command& command, const Arguments& operands) {
                           std::to_string(command.Operands) + " operands, got " +
                           std::to_string(operands.size()));
     }
-    return command.PerFile != nullptr ? command.PerFile(operands[0], operands[1])
+    return command.PerFile != nullptr ? command.PerFile(operands[0], operands[1], 0)
                                       : command.Run(operands);
 }
 
