@@ -91,11 +91,24 @@ TEST(WriteFaults, AFileSizeLimitAnywhereInTheFileLeavesTheOldFile) {
             grays[i] = static_cast<std::uint8_t>(i * 13);
         }
         const GrayRows picture{grays.data(), static_cast<std::size_t>(c.Width), c.Width, c.Height};
+        // And BMPBlur's job, which writes its own rows, on a helper thread when there are
+        // several blocks of them.
+        const TempDirectory sources;
+        const std::string source = sources.File("source.bmp");
+        ASSERT_TRUE(image.SaveBmp(source.c_str()));
+        const std::u16string wideSource(source.begin(), source.end());
         const std::function<bool(const char*)> saves[] = {
             [&](const char* name) { return image.SaveBmp(name); },
-            [&](const char* name) { return SaveGrayBmp(image, picture, name); }};
+            [&](const char* name) { return SaveGrayBmp(image, picture, name); },
+            [&](const char* name) {
+                const std::string output = name;
+                const std::u16string wideOutput(output.begin(), output.end());
+                return BMPBlur(wideSource.c_str(), wideOutput.c_str()) == BMPBLUR_OK;
+            }};
         for (const auto& save : saves) {
-            const std::string which = &save == saves ? "image" : "gray rows";
+            const std::string which = &save == saves       ? "image"
+                                      : &save == saves + 1 ? "gray rows"
+                                                           : "blur";
             ASSERT_TRUE(save(path.c_str()));
             const Bytes wanted = ReadFileBytes(path);
             const std::size_t size = wanted.size();
