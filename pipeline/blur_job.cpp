@@ -14,6 +14,7 @@
 #include "byte_transpose.hpp"
 #include "file_replacement.hpp"
 #include "gray_planes.hpp"
+#include "gray_row_encoding.hpp"
 #include "large_block.hpp"
 #include "pipeline_state.hpp"
 #include "row_blocks.hpp"
@@ -134,7 +135,7 @@ bool Store(const char* output, GrayPicture& picture, std::int32_t depth, bool he
     if (!VerifyTypeSizes() || !format.ChangeBitDepth(depth)) {
         return false;
     }
-    const GrayRowEncoder encode(format);
+    const FastGrayRowEncoder encode(format);
     const GrayColumns columns = picture.Columns();
     const auto width = static_cast<std::int32_t>(columns.Width);
     const auto height = static_cast<std::int32_t>(columns.Height);
