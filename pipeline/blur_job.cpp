@@ -107,21 +107,34 @@ class GrayPicture {
 // The source's luma into the picture. False when the file cannot be read or memory runs out.
 bool Load(const char* source, GrayPicture& picture, BitmapImage& format) {
     std::uint32_t width = 0;
+    // Rows come bottom block first, each block from its last row up: a group is complete once
+    // its first row arrives.
+    const auto taken = [&](std::uint32_t y) {
+        if (y % GroupRows == 0) {
+            picture.StoreGroup(y);
+        }
+    };
     const PixelBlockSink sink{[&](std::int32_t w, std::int32_t h) {
                                   width = static_cast<std::uint32_t>(w);
                                   return picture.Allocate(width, static_cast<std::uint32_t>(h));
                               },
                               [&](const PixelBlock& block) {
-                                  // Bottom block first, each from its last row up: a group is
-                                  // complete once its first row arrives.
                                   for (std::int32_t r = block.Rows - 1; r >= 0; --r) {
                                       const auto y = static_cast<std::uint32_t>(block.YLow + r);
                                       LumaRow(block.Pixels.data() +
                                                   static_cast<std::size_t>(r) * block.Stride,
                                               picture.Row(y), width);
-                                      if (y % GroupRows == 0) {
-                                          picture.StoreGroup(y);
-                                      }
+                                      taken(y);
+                                  }
+                              },
+                              // 24 and 32 bpp rows straight from the file's bytes.
+                              [&](const std::uint8_t* rows, std::size_t rowLength,
+                                  std::int32_t count, std::int32_t yFirst) {
+                                  for (std::int32_t r = 0; r < count; ++r) {
+                                      const auto y = static_cast<std::uint32_t>(yFirst - r);
+                                      LumaRowOfFile(rows + static_cast<std::size_t>(r) * rowLength,
+                                                    format.GetBitDepth(), picture.Row(y), width);
+                                      taken(y);
                                   }
                               }};
     return ReadBmpPixels(format, source, sink);

@@ -63,7 +63,8 @@ class GrayLoad {
                                       return Start(static_cast<std::uint32_t>(width),
                                                    static_cast<std::uint32_t>(height));
                                   },
-                                  [this](const PixelBlock& block) { Take(block); }};
+                                  [this](const PixelBlock& block) { Take(block); },
+                                  {}};
         std::jthread reader; // after sink, so that it is joined first
         std::error_code error;
         if (std::filesystem::file_size(path, error) >= MinFileBytesToShare && !error) {
@@ -238,40 +239,60 @@ __attribute__((target("avx2"))) __m128i LumaHalf(__m128i green, __m128i red, __m
     return _mm256_cvttpd_epi32(sum);
 }
 
-__attribute__((target("avx2"))) void LumaRowAvx2(const PixelRgba* pixels, std::uint8_t* gray,
-                                                 std::uint32_t count) {
+// The luma of eight pixels, each four bytes (blue, green, red and a fourth that does not count)
+// of value from the low byte up, into the eight bytes at gray.
+__attribute__((target("avx2"))) inline void LumaEight(__m256i value, std::uint8_t* gray) {
     const __m256i lowBytes = _mm256_set1_epi32(0x00FF00FF);
-    const __m256i blueRed = _mm256_set1_epi32(114 | 299 << 16);
-    const __m256i greenAlpha = _mm256_set1_epi32(587);
-    const __m256i thousand = _mm256_set1_epi32(1000);
-    const __m256 thousandth = _mm256_set1_ps(0.001F);
+    const __m256i br = _mm256_and_si256(value, lowBytes);
+    const __m256i ga = _mm256_and_si256(_mm256_srli_epi32(value, 8), lowBytes);
+    const __m256i sum = _mm256_add_epi32(_mm256_madd_epi16(br, _mm256_set1_epi32(114 | 299 << 16)),
+                                         _mm256_madd_epi16(ga, _mm256_set1_epi32(587)));
+    __m256i luma =
+        _mm256_cvttps_epi32(_mm256_mul_ps(_mm256_cvtepi32_ps(sum), _mm256_set1_ps(0.001F)));
+    if (_mm256_movemask_epi8(
+            _mm256_cmpeq_epi32(sum, _mm256_mullo_epi32(luma, _mm256_set1_epi32(1000)))) != 0) {
+        const __m256i blue = _mm256_and_si256(br, _mm256_set1_epi32(0xFF));
+        const __m256i red = _mm256_srli_epi32(br, 16);
+        const __m256i green = _mm256_and_si256(ga, _mm256_set1_epi32(0xFF));
+        luma = _mm256_set_m128i(LumaHalf(_mm256_extracti128_si256(green, 1),
+                                         _mm256_extracti128_si256(red, 1),
+                                         _mm256_extracti128_si256(blue, 1)),
+                                LumaHalf(_mm256_castsi256_si128(green), _mm256_castsi256_si128(red),
+                                         _mm256_castsi256_si128(blue)));
+    }
+    const __m256i words = _mm256_packus_epi32(luma, luma);
+    const __m256i bytes = _mm256_packus_epi16(words, words);
+    _mm_storel_epi64(
+        reinterpret_cast<__m128i*>(gray),
+        _mm_unpacklo_epi32(_mm256_castsi256_si128(bytes), _mm256_extracti128_si256(bytes, 1)));
+}
+
+// Pixels of four bytes, as PixelRgba and the file's 32 bpp rows hold them on a little-endian
+// machine. Returns how many were done, a multiple of eight.
+__attribute__((target("avx2"))) std::uint32_t
+LumaOfFourBytesAvx2(const std::uint8_t* pixels, std::uint8_t* gray, std::uint32_t count) {
     std::uint32_t i = 0;
     for (; i + 8 <= count; i += 8) {
-        // Little-endian pixels: blue, green, red and alpha from the low byte up.
-        const __m256i value = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(pixels + i));
-        const __m256i br = _mm256_and_si256(value, lowBytes);
-        const __m256i ga = _mm256_and_si256(_mm256_srli_epi32(value, 8), lowBytes);
-        const __m256i sum =
-            _mm256_add_epi32(_mm256_madd_epi16(br, blueRed), _mm256_madd_epi16(ga, greenAlpha));
-        __m256i luma = _mm256_cvttps_epi32(_mm256_mul_ps(_mm256_cvtepi32_ps(sum), thousandth));
-        if (_mm256_movemask_epi8(_mm256_cmpeq_epi32(sum, _mm256_mullo_epi32(luma, thousand))) !=
-            0) {
-            const __m256i blue = _mm256_and_si256(br, _mm256_set1_epi32(0xFF));
-            const __m256i red = _mm256_srli_epi32(br, 16);
-            const __m256i green = _mm256_and_si256(ga, _mm256_set1_epi32(0xFF));
-            luma = _mm256_set_m128i(
-                LumaHalf(_mm256_extracti128_si256(green, 1), _mm256_extracti128_si256(red, 1),
-                         _mm256_extracti128_si256(blue, 1)),
-                LumaHalf(_mm256_castsi256_si128(green), _mm256_castsi256_si128(red),
-                         _mm256_castsi256_si128(blue)));
-        }
-        const __m256i words = _mm256_packus_epi32(luma, luma);
-        const __m256i bytes = _mm256_packus_epi16(words, words);
-        _mm_storel_epi64(
-            reinterpret_cast<__m128i*>(gray + i),
-            _mm_unpacklo_epi32(_mm256_castsi256_si128(bytes), _mm256_extracti128_si256(bytes, 1)));
+        LumaEight(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(pixels + 4 * i)), gray + i);
     }
-    LumaRowPlain(pixels + i, gray + i, count - i);
+    return i;
+}
+
+// Pixels of three bytes, widened to four by a shuffle; each half reads four bytes past its
+// pixels, so the last ten pixels are left to the caller. Returns how many were done.
+__attribute__((target("avx2"))) std::uint32_t
+LumaOfThreeBytesAvx2(const std::uint8_t* pixels, std::uint8_t* gray, std::uint32_t count) {
+    const __m256i widen = _mm256_setr_epi8(0, 1, 2, -1, 3, 4, 5, -1, 6, 7, 8, -1, 9, 10, 11, -1, 0,
+                                           1, 2, -1, 3, 4, 5, -1, 6, 7, 8, -1, 9, 10, 11, -1);
+    std::uint32_t i = 0;
+    for (; i + 10 <= count; i += 8) {
+        const std::uint8_t* bytes = pixels + 3 * i;
+        const __m256i value =
+            _mm256_set_m128i(_mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes + 12)),
+                             _mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes)));
+        LumaEight(_mm256_shuffle_epi8(value, widen), gray + i);
+    }
+    return i;
 }
 
 bool HasAvx2() {
@@ -283,13 +304,29 @@ bool HasAvx2() {
 } // namespace
 
 void LumaRow(const PixelRgba* pixels, std::uint8_t* gray, std::uint32_t count) {
+    std::uint32_t done = 0;
 #if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__)) && defined(__ELF__)
     if (HasAvx2()) {
-        LumaRowAvx2(pixels, gray, count);
-        return;
+        done = LumaOfFourBytesAvx2(reinterpret_cast<const std::uint8_t*>(pixels), gray, count);
     }
 #endif
-    LumaRowPlain(pixels, gray, count);
+    LumaRowPlain(pixels + done, gray + done, count - done);
+}
+
+void LumaRowOfFile(const std::uint8_t* row, std::int32_t depth, std::uint8_t* gray,
+                   std::uint32_t count) {
+    const std::size_t bytesPerPixel = depth == 32 ? 4 : 3;
+    std::uint32_t done = 0;
+#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__)) && defined(__ELF__)
+    if (HasAvx2()) {
+        done = depth == 32 ? LumaOfFourBytesAvx2(row, gray, count)
+                           : LumaOfThreeBytesAvx2(row, gray, count);
+    }
+#endif
+    for (std::uint32_t i = done; i < count; ++i) {
+        const std::uint8_t* pixel = row + bytesPerPixel * i;
+        gray[i] = static_cast<std::uint8_t>(Luma(pixel[2], pixel[1], pixel[0]));
+    }
 }
 
 std::int32_t Luma(std::uint8_t red, std::uint8_t green, std::uint8_t blue) {

@@ -22,5 +22,8 @@ std::int32_t Luma(std::uint8_t red, std::uint8_t green, std::uint8_t blue);
 
 // The luma of count pixels into gray, one byte each.
 void LumaRow(const PixelRgba* pixels, std::uint8_t* gray, std::uint32_t count);
+// The same for a row of a 24 or 32 bpp file, as the file holds it (blue, green, red).
+void LumaRowOfFile(const std::uint8_t* row, std::int32_t depth, std::uint8_t* gray,
+                   std::uint32_t count);
 
 } // namespace dorvane

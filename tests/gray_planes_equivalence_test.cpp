@@ -2,7 +2,9 @@
 // picture. These tests hold them to the plain path through a BitmapImage: LoadBmp and the luma of
 // every pixel, and a gray image built pixel by pixel and saved with SaveBmp.
 #include "bitmap_image.hpp"
+#include "blur_job.hpp"
 #include "bmp_file_builder.hpp"
+#include "gaussian_blur.hpp"
 #include "gray_planes.hpp"
 #include "pipeline_state.hpp"
 #include "temp_directory.hpp"
@@ -97,7 +99,30 @@ ReferenceLoad LoadThroughImage(const std::string& path) {
     return reference;
 }
 
+// BMPBlur's job reads the file its own way: it must write the bytes of the stages run one after
+// another, and fail where they fail.
+void ExpectJobMatchesStages(const std::string& path, const std::string& what) {
+    const std::string jobOutput = path + ".job.bmp";
+    const std::string stagesOutput = path + ".stages.bmp";
+    const bool blurred = RunBlurJob(path.c_str(), jobOutput.c_str()) == JobResult::Done;
+    std::fill(std::begin(OutputPath), std::end(OutputPath), '\0');
+    std::copy(stagesOutput.begin(), stagesOutput.end(), std::begin(OutputPath));
+    const bool loaded = LoadGrayPlanes(path.c_str()) != LoadFailed;
+    if (loaded) {
+        GaussianBlurStage();
+        ASSERT_TRUE(StoreGrayImage()) << what;
+        ReleasePlanes();
+    }
+    ASSERT_EQ(blurred, loaded) << what;
+    if (loaded) {
+        EXPECT_EQ(ReadFileBytes(jobOutput), ReadFileBytes(stagesOutput)) << what;
+    }
+    std::filesystem::remove(jobOutput);
+    std::filesystem::remove(stagesOutput);
+}
+
 void ExpectSameLoad(const std::string& path, const std::string& what) {
+    ExpectJobMatchesStages(path, what);
     const ReferenceLoad reference = LoadThroughImage(path);
     const bool loaded = LoadGrayPlanes(path.c_str()) != LoadFailed;
     ASSERT_EQ(loaded, reference.Loaded) << what;
