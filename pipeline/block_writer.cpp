@@ -6,8 +6,10 @@
 namespace dorvane {
 namespace {
 
-// Writing a block takes well under this; a wait this long means the helper lost its processor.
-constexpr std::chrono::milliseconds LongWait{2};
+// Writing a block takes well under this, while a thread that shares its processor with another
+// busy one is left off it for several milliseconds at a time: a wait this long means the helper
+// lost its processor.
+constexpr std::chrono::milliseconds LongWait{4};
 
 } // namespace
 

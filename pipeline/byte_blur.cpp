@@ -128,16 +128,16 @@ class StripProgress {
 
     // Strip s has stored every ring row below row.
     void Publish(std::size_t s, std::int64_t row) {
-        Stored[s].store(row);
+        Stored[s].Value.store(row);
         if (Waiting.load() != 0) {
-            Stored[s].notify_all();
+            Stored[s].Value.notify_all();
         }
     }
 
     // Waits until strip s has stored every ring row below row: a short spin, as the strips
     // usually keep their distance, then asleep, as the thread ahead may have lost its processor.
     Clock::duration Await(std::size_t s, std::int64_t row) {
-        std::atomic<std::int64_t>& stored = Stored[s];
+        std::atomic<std::int64_t>& stored = Stored[s].Value;
         if (stored.load(std::memory_order_acquire) >= row) {
             return {};
         }
@@ -157,7 +157,11 @@ class StripProgress {
 
   private:
     static constexpr int SpinLimit = 4096;
-    std::vector<std::atomic<std::int64_t>> Stored;
+    // A cache line each, as neighbouring strips run on different processors.
+    struct alignas(64) Row {
+        std::atomic<std::int64_t> Value{0};
+    };
+    std::vector<Row> Stored;
     std::atomic<int> Waiting{0};
 };
 
@@ -605,13 +609,16 @@ void Smooth(Strip& strip, BlurCode code) {
 }
 
 constexpr std::uint32_t MaxThreads = 8;
+// Waits for a thread that keeps its processor are far shorter.
+constexpr std::chrono::milliseconds LongWait{4};
 // Below this many cells per thread, starting a thread costs more than it saves.
 constexpr std::uint64_t MinCellsPerThread = std::uint64_t{1} << 20;
 
-// Threads take the strips in order as they get free. A thread that waited longer for the strip to
-// its left than it took to smooth its own has a processor to itself while another thread shares
-// one (with another program, say): from then on it takes every strip, and the others stop
-// after the one they have, so that the blur is never slower than on the one thread.
+// Threads take the strips in order as they get free. A thread that waited long for the strip to
+// its left has a processor to itself while another thread shares one (with another program,
+// say), which leaves it off for several milliseconds at a time: from then on it takes every
+// strip, and the others stop after the one they have, so that the blur is never much slower
+// than on the one thread.
 void BlurInStrips(const GrayColumns& picture, BlurCode code, std::size_t strips,
                   std::uint32_t threads) {
     StripProgress progress(strips);
@@ -625,9 +632,8 @@ void BlurInStrips(const GrayColumns& picture, BlurCode code, std::size_t strips,
                 return;
             }
             Strip strip(picture, s, &progress);
-            const Clock::time_point start = Clock::now();
             Smooth(strip, code);
-            if (strip.Waited() > (Clock::now() - start) / 2) {
+            if (strip.Waited() > LongWait) {
                 int none = -1;
                 alone.compare_exchange_strong(none, thread);
             }
