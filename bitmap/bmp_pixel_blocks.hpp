@@ -25,10 +25,10 @@ struct PixelBlock {
 struct PixelBlockSink {
     std::function<bool(std::int32_t width, std::int32_t height)> Start;
     std::function<void(const PixelBlock& block)> Take;
-    // Optional. At 24 and 32 bpp the rows that arrive whole come here as they are in the file
-    // instead of to Take: count rows from yFirst down, each rowLength bytes, pixel x at byte
-    // 3x or 4x in the order blue, green, red (and alpha). Rows that do not arrive still come to
-    // Take, white.
+    // Optional. At 8, 24 and 32 bpp the rows that arrive whole come here as they are in the file
+    // instead of to Take: count rows from yFirst down, each rowLength bytes, pixel x at byte x
+    // (an index into format's palette, all 256 of whose entries are set by then), 3x or 4x (in
+    // the order blue, green, red, and alpha). Rows that do not arrive still come to Take, white.
     std::function<void(const std::uint8_t* rows, std::size_t rowLength, std::int32_t count,
                        std::int32_t yFirst)>
         TakeFileRows;

@@ -159,7 +159,7 @@ class BandTarget {
     explicit BandTarget(const PixelBlockSink& sink) : Sink(sink) {}
     // Whether whole file rows at depth go to the sink as they are.
     bool TakesFileRows(std::int32_t depth) const {
-        return Sink.TakeFileRows && (depth == 24 || depth == 32);
+        return Sink.TakeFileRows && (depth == 8 || depth == 24 || depth == 32);
     }
     void TakeFileRows(const std::uint8_t* rows, std::size_t rowLength, std::int32_t count,
                       std::int32_t yFirst) const {

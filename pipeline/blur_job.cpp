@@ -20,10 +20,12 @@
 #include "row_blocks.hpp"
 
 #include <algorithm>
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <new>
+#include <span>
 #include <thread>
 
 namespace dorvane {
@@ -107,6 +109,10 @@ class GrayPicture {
 // The source's luma into the picture. False when the file cannot be read or memory runs out.
 bool Load(const char* source, GrayPicture& picture, BitmapImage& format) {
     std::uint32_t width = 0;
+    const auto start = [&](std::int32_t w, std::int32_t h) {
+        width = static_cast<std::uint32_t>(w);
+        return picture.Allocate(width, static_cast<std::uint32_t>(h));
+    };
     // Rows come bottom block first, each block from its last row up: a group is complete once
     // its first row arrives.
     const auto taken = [&](std::uint32_t y) {
@@ -114,30 +120,42 @@ bool Load(const char* source, GrayPicture& picture, BitmapImage& format) {
             picture.StoreGroup(y);
         }
     };
-    const PixelBlockSink sink{[&](std::int32_t w, std::int32_t h) {
-                                  width = static_cast<std::uint32_t>(w);
-                                  return picture.Allocate(width, static_cast<std::uint32_t>(h));
-                              },
-                              [&](const PixelBlock& block) {
-                                  for (std::int32_t r = block.Rows - 1; r >= 0; --r) {
-                                      const auto y = static_cast<std::uint32_t>(block.YLow + r);
-                                      LumaRow(block.Pixels.data() +
-                                                  static_cast<std::size_t>(r) * block.Stride,
-                                              picture.Row(y), width);
-                                      taken(y);
-                                  }
-                              },
-                              // 24 and 32 bpp rows straight from the file's bytes.
-                              [&](const std::uint8_t* rows, std::size_t rowLength,
+    const auto take = [&](const PixelBlock& block) {
+        for (std::int32_t r = block.Rows - 1; r >= 0; --r) {
+            const auto y = static_cast<std::uint32_t>(block.YLow + r);
+            LumaRow(block.Pixels.data() + static_cast<std::size_t>(r) * block.Stride,
+                    picture.Row(y), width);
+            taken(y);
+        }
+    };
+    // 8, 24 and 32 bpp rows straight from the file's bytes; at 8 bpp each index gives the luma
+    // of its palette entry.
+    std::array<std::uint8_t, 256> paletteLuma{};
+    bool paletteKnown = false;
+    const auto takeFileRows = [&](const std::uint8_t* rows, std::size_t rowLength,
                                   std::int32_t count, std::int32_t yFirst) {
-                                  for (std::int32_t r = 0; r < count; ++r) {
-                                      const auto y = static_cast<std::uint32_t>(yFirst - r);
-                                      LumaRowOfFile(rows + static_cast<std::size_t>(r) * rowLength,
-                                                    format.GetBitDepth(), picture.Row(y), width);
-                                      taken(y);
-                                  }
-                              }};
-    return ReadBmpPixels(format, source, sink);
+        const std::int32_t depth = format.GetBitDepth();
+        if (depth == 8 && !paletteKnown) {
+            const std::span<const PixelRgba> palette = format.PaletteEntries();
+            for (std::size_t i = 0; i < paletteLuma.size(); ++i) {
+                paletteLuma[i] = static_cast<std::uint8_t>(
+                    Luma(palette[i].Red, palette[i].Green, palette[i].Blue));
+            }
+            paletteKnown = true;
+        }
+        for (std::int32_t r = 0; r < count; ++r) {
+            const auto y = static_cast<std::uint32_t>(yFirst - r);
+            const std::uint8_t* row = rows + static_cast<std::size_t>(r) * rowLength;
+            if (depth == 8) {
+                std::transform(row, row + width, picture.Row(y),
+                               [&](std::uint8_t index) { return paletteLuma[index]; });
+            } else {
+                LumaRowOfFile(row, depth, picture.Row(y), width);
+            }
+            taken(y);
+        }
+    };
+    return ReadBmpPixels(format, source, PixelBlockSink{start, take, takeFileRows});
 }
 
 // The picture to output, at depth with the standard palette and the resolution of a new image,
