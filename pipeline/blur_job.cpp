@@ -5,8 +5,9 @@
 // out of it sixteen at a time, transposed.
 #include "blur_job.hpp"
 
+#include "available_cores.hpp"
 #include "bitmap_image.hpp"
-#include "block_writer.hpp"
+#include "block_handoff.hpp"
 #include "bmp_headers.hpp"
 #include "bmp_pixel_blocks.hpp"
 #include "bmp_writer.hpp"
@@ -23,10 +24,12 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
 #include <memory>
 #include <new>
+#include <optional>
 #include <span>
-#include <thread>
+#include <vector>
 
 namespace dorvane {
 namespace {
@@ -36,8 +39,8 @@ namespace {
 constexpr std::uint32_t BlockSide = 16;
 constexpr std::uint32_t GroupRows = 64;
 
-// The gray picture and a group of GroupRows of its rows, row-major, on their way between the
-// file and the columns. Group g holds rows GroupRows g .. GroupRows (g + 1) - 1 that exist.
+// The gray picture. Rows move between it and the file in groups of GroupRows, held row after row
+// in a buffer of the caller's: group g holds rows GroupRows g .. GroupRows (g + 1) - 1 that exist.
 class GrayPicture {
   public:
     // False when memory runs out.
@@ -45,21 +48,22 @@ class GrayPicture {
         Width = width;
         Height = height;
         Pixels = AllocateLargeBlock(std::size_t{width} * height);
-        Group.reset(new (std::nothrow) std::uint8_t[std::size_t{width} * GroupRows]);
-        return Pixels && Group;
+        return static_cast<bool>(Pixels);
     }
 
     GrayColumns Columns() const { return {Pixels.get(), Width, Height}; }
-    std::uint8_t* Row(std::uint32_t y) const {
-        return Group.get() + std::size_t{y % GroupRows} * Width;
+    std::size_t GroupBytes() const { return std::size_t{Width} * GroupRows; }
+    // Row y in the buffer of its group.
+    std::uint8_t* Row(std::uint8_t* group, std::uint32_t y) const {
+        return group + std::size_t{y % GroupRows} * Width;
     }
 
-    // The group of row y from the rows into the columns, or back.
-    void StoreGroup(std::uint32_t y) { MoveGroup(y, true); }
-    void LoadGroup(std::uint32_t y) { MoveGroup(y, false); }
+    // The group of row y from its buffer into the columns, or back.
+    void StoreGroup(std::uint8_t* group, std::uint32_t y) { MoveGroup(group, y, true); }
+    void LoadGroup(std::uint8_t* group, std::uint32_t y) { MoveGroup(group, y, false); }
 
   private:
-    void MoveGroup(std::uint32_t y, bool intoColumns) {
+    void MoveGroup(std::uint8_t* group, std::uint32_t y, bool intoColumns) {
         const std::uint32_t y0 = y / GroupRows * GroupRows;
         const std::uint32_t rows = std::min(GroupRows, Height - y0);
         const GrayColumns columns = Columns();
@@ -70,7 +74,7 @@ class GrayPicture {
                     ByteRunsOut rowRuns;
                     ByteRunsOut columnRuns;
                     for (std::uint32_t i = 0; i < BlockSide; ++i) {
-                        rowRuns[i] = Row(y1 + i) + x;
+                        rowRuns[i] = Row(group, y1 + i) + x;
                         columnRuns[i] = columns.Column(x + i) + y1;
                     }
                     if (intoColumns) {
@@ -84,7 +88,7 @@ class GrayPicture {
         for (; x < Width; ++x) {
             std::uint8_t* column = columns.Column(x) + y0;
             for (std::uint32_t i = 0; i < rows; ++i) {
-                std::uint8_t& cell = Row(y0 + i)[x];
+                std::uint8_t& cell = Row(group, y0 + i)[x];
                 if (intoColumns) {
                     column[i] = cell;
                 } else {
@@ -103,28 +107,47 @@ class GrayPicture {
     std::uint32_t Width = 0;
     std::uint32_t Height = 0;
     LargeBlock Pixels;
-    std::unique_ptr<std::uint8_t[]> Group;
 };
 
 // The source's luma into the picture. False when the file cannot be read or memory runs out.
-bool Load(const char* source, GrayPicture& picture, BitmapImage& format) {
+// When helped, a helper thread moves each group of rows into the columns while the next is read.
+bool Load(const char* source, GrayPicture& picture, BitmapImage& format, bool helped) {
     std::uint32_t width = 0;
+    std::optional<BlockHandoff> groups;
+    std::uint8_t* group = nullptr; // the buffer of the group being read
     const auto start = [&](std::int32_t w, std::int32_t h) {
         width = static_cast<std::uint32_t>(w);
-        return picture.Allocate(width, static_cast<std::uint32_t>(h));
+        if (!picture.Allocate(width, static_cast<std::uint32_t>(h))) {
+            return false;
+        }
+        groups.emplace(
+            picture.GroupBytes(),
+            [&picture](std::uint8_t* rows, std::size_t, std::uint32_t y) {
+                picture.StoreGroup(rows, y);
+                return true;
+            },
+            helped && static_cast<std::uint32_t>(h) > GroupRows);
+        return true;
     };
     // Rows come bottom block first, each block from its last row up: a group is complete once
     // its first row arrives.
+    const auto rowOf = [&](std::uint32_t y) {
+        if (group == nullptr) {
+            group = groups->Next();
+        }
+        return picture.Row(group, y);
+    };
     const auto taken = [&](std::uint32_t y) {
         if (y % GroupRows == 0) {
-            picture.StoreGroup(y);
+            groups->HandOver(picture.GroupBytes(), y);
+            group = nullptr;
         }
     };
     const auto take = [&](const PixelBlock& block) {
         for (std::int32_t r = block.Rows - 1; r >= 0; --r) {
             const auto y = static_cast<std::uint32_t>(block.YLow + r);
-            LumaRow(block.Pixels.data() + static_cast<std::size_t>(r) * block.Stride,
-                    picture.Row(y), width);
+            LumaRow(block.Pixels.data() + static_cast<std::size_t>(r) * block.Stride, rowOf(y),
+                    width);
             taken(y);
         }
     };
@@ -147,15 +170,16 @@ bool Load(const char* source, GrayPicture& picture, BitmapImage& format) {
             const auto y = static_cast<std::uint32_t>(yFirst - r);
             const std::uint8_t* row = rows + static_cast<std::size_t>(r) * rowLength;
             if (depth == 8) {
-                std::transform(row, row + width, picture.Row(y),
+                std::transform(row, row + width, rowOf(y),
                                [&](std::uint8_t index) { return paletteLuma[index]; });
             } else {
-                LumaRowOfFile(row, depth, picture.Row(y), width);
+                LumaRowOfFile(row, depth, rowOf(y), width);
             }
             taken(y);
         }
     };
-    return ReadBmpPixels(format, source, PixelBlockSink{start, take, takeFileRows});
+    return ReadBmpPixels(format, source, PixelBlockSink{start, take, takeFileRows}) &&
+           groups->Finish();
 }
 
 // The picture to output, at depth with the standard palette and the resolution of a new image,
@@ -178,8 +202,14 @@ bool Store(const char* output, GrayPicture& picture, std::int32_t depth, bool he
     }
     bool written = WriteBmpHeaders(format, width, height, file.Stream());
     if (written) {
-        BlockWriter writer(file.Stream(), rowLength * static_cast<std::size_t>(blockRows),
-                           helped && height > blockRows);
+        std::FILE* const stream = file.Stream();
+        BlockHandoff writer(
+            rowLength * static_cast<std::size_t>(blockRows),
+            [stream](std::uint8_t* block, std::size_t bytes, std::uint32_t) {
+                return std::fwrite(block, 1, bytes, stream) == bytes;
+            },
+            helped && height > blockRows);
+        std::vector<std::uint8_t> group(picture.GroupBytes());
         for (std::int32_t y = height - 1; y >= 0; y -= blockRows) {
             const std::int32_t count = std::min(blockRows, y + 1);
             std::uint8_t* rows = writer.Next();
@@ -187,9 +217,10 @@ bool Store(const char* output, GrayPicture& picture, std::int32_t depth, bool he
                 // Bottom-up, the first row asked for of a group is its last.
                 const auto row = static_cast<std::uint32_t>(y - r);
                 if (row + 1 == columns.Height || (row + 1) % GroupRows == 0) {
-                    picture.LoadGroup(row);
+                    picture.LoadGroup(group.data(), row);
                 }
-                encode(picture.Row(row), width, rows + static_cast<std::size_t>(r) * rowLength);
+                encode(picture.Row(group.data(), row), width,
+                       rows + static_cast<std::size_t>(r) * rowLength);
             }
             writer.HandOver(rowLength * static_cast<std::size_t>(count));
         }
@@ -205,11 +236,12 @@ bool Store(const char* output, GrayPicture& picture, std::int32_t depth, bool he
 } // namespace
 
 JobResult RunBlurJob(const char* source, const char* output, std::uint32_t threads) {
+    const bool helped = threads == 0 ? AvailableCores() > 1 : threads > 1;
     GrayPicture picture;
     std::int32_t depth = 0;
     try {
         BitmapImage format;
-        if (!Load(source, picture, format)) {
+        if (!Load(source, picture, format, helped)) {
             return JobResult::SourceFailed;
         }
         depth = format.GetBitDepth();
@@ -224,7 +256,6 @@ JobResult RunBlurJob(const char* source, const char* output, std::uint32_t threa
     SourceBitDepth = static_cast<std::int8_t>(depth);
 
     BlurGrayColumns(columns, BlurCode::Fastest, threads);
-    const bool helped = threads == 0 ? std::thread::hardware_concurrency() > 1 : threads > 1;
     try {
         return Store(output, picture, SourceBitDepth, helped) ? JobResult::Done
                                                               : JobResult::OutputFailed;

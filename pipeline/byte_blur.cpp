@@ -14,6 +14,7 @@
 // bench/blur_rounding_check.cpp); then, for 0 < S / 159 < 255, the chain itself decides.
 #include "byte_blur.hpp"
 
+#include "available_cores.hpp"
 #include "byte_transpose.hpp"
 #include "gaussian_blur.hpp"
 
@@ -286,6 +287,9 @@ class Strip {
 #ifdef DORVANE_AVX2_BLUR
     void SmoothAvx2();
     __m256i ExactLanes(std::int64_t t, std::size_t j, __m256i held, __m256i results);
+    template <bool AllVisit>
+    void StepAvx2(std::int64_t t, std::uint64_t visited, StripVectors& above2,
+                  StripVectors& above1);
 #endif
 
   private:
@@ -513,14 +517,75 @@ DORVANE_AVX2 __attribute__((noinline)) __m256i Strip::ExactLanes(std::int64_t t,
 
 // Four vectors of lanes a step. The terms on the two cells above (just smoothed, kept in
 // registers) come last, so that the rest of the sums is ready before the step before ends.
-DORVANE_AVX2 void Strip::SmoothAvx2() {
-
-    const __m256i laneBits =
-        _mm256_setr_epi16(1, 2, 4, 8, 16, 32, 64, 128, 256, 512, 1024, 2048, 4096, 8192,
-                          static_cast<short>(1 << 14), static_cast<short>(1 << 15));
+//
+// One step. Where every lane visits a cell, as in all but the first and last steps of a strip,
+// no lane needs masking.
+template <bool AllVisit>
+DORVANE_AVX2 __attribute__((always_inline)) inline void
+Strip::StepAvx2(std::int64_t t, std::uint64_t visited, StripVectors& above2, StripVectors& above1) {
     const __m256i reciprocal = _mm256_set1_epi16(static_cast<short>(Reciprocal));
     const __m256i zero = _mm256_setzero_si256();
-    const __m256i full = _mm256_set1_epi16(static_cast<short>(MaxCell));
+    StripVectors results;
+    for (std::size_t j = 0; j < Vectors; ++j) {
+        // Window column a is read at ring element offset a, rows t + b - 2 + Skew (a - 2).
+        const auto cells = [&](std::int64_t r, std::size_t a) {
+            return Ring.Row(t + r) + 16 * j + a;
+        };
+        const __m256i centre = Load(cells(0, 2));
+        const __m256i corners = Add(Add(Load(cells(-8, 0)), Load(cells(-4, 0))),
+                                    Add(Load(cells(4, 4)), Load(cells(8, 4))));
+        const __m256i fours =
+            Add(Add(Add(Load(cells(-7, 0)), Load(cells(-5, 0))),
+                    Add(Load(cells(5, 4)), Load(cells(7, 4)))),
+                Add(Add(Load(cells(-5, 1)), Load(cells(1, 3))), Load(cells(5, 3))));
+        const __m256i fives = Add(Add(Load(cells(-6, 0)), Load(cells(6, 4))), Load(cells(2, 2)));
+        const __m256i nines = Add(Add(Load(cells(-4, 1)), Load(cells(2, 3))), Load(cells(4, 3)));
+        const __m256i twelves = Add(Add(Load(cells(-3, 1)), Load(cells(3, 3))), Load(cells(1, 2)));
+        const __m256i known =
+            Add(Add(Add(Times(corners, 2), Times(fours, 4)), Add(Times(fives, 5), Times(nines, 9))),
+                Add(Times(twelves, 12), Times(centre, 15)));
+        // Lane -1 of the rows just smoothed: the last lane of the vector before, or the halo.
+        const __m256i left2 =
+            j == 0 ? ShiftIn(above2[0], Ring.Row(t - 2)[1]) : ShiftFrom(above2[j], above2[j - 1]);
+        const __m256i left1 =
+            j == 0 ? ShiftIn(above1[0], Ring.Row(t - 1)[1]) : ShiftFrom(above1[j], above1[j - 1]);
+        const __m256i sum = Add(Add(known, Add(Times(above2[j], 5), Times(left2, 9))),
+                                Add(Times(above1[j], 12), Times(left1, 4)));
+        const __m256i quotient = _mm256_srli_epi16(_mm256_mulhi_epu16(sum, reciprocal), 7);
+        // 159 divides the sum, and the quotient is neither 0 nor 255 (uniform windows of 0 and
+        // 255, which the chain keeps): (quotient + 1) & 0xFE is 0 only for those two.
+        __m256i held = _mm256_andnot_si256(
+            _mm256_cmpeq_epi16(
+                _mm256_and_si256(Add(quotient, _mm256_set1_epi16(1)), _mm256_set1_epi16(0xFE)),
+                zero),
+            _mm256_cmpeq_epi16(_mm256_sub_epi16(sum, Times(quotient, KernelSum)), zero));
+        if constexpr (AllVisit) {
+            results[j] = quotient;
+        } else {
+            const __m256i laneBits =
+                _mm256_setr_epi16(1, 2, 4, 8, 16, 32, 64, 128, 256, 512, 1024, 2048, 4096, 8192,
+                                  static_cast<short>(1 << 14), static_cast<short>(1 << 15));
+            const auto bits = static_cast<short>(visited >> (16 * j));
+            const __m256i visit =
+                _mm256_cmpeq_epi16(_mm256_and_si256(_mm256_set1_epi16(bits), laneBits), laneBits);
+            held = _mm256_and_si256(held, visit);
+            results[j] = _mm256_blendv_epi8(centre, quotient, visit);
+        }
+        if (_mm256_movemask_epi8(held) != 0) {
+            results[j] = ExactLanes(t, j, held, results[j]);
+        }
+    }
+    std::uint8_t* row = Ring.Row(t) + 2;
+    for (std::size_t j = 0; j < Vectors; j += 2) {
+        const __m256i bytes =
+            _mm256_permute4x64_epi64(_mm256_packus_epi16(results[j], results[j + 1]), 0xD8);
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(row + 16 * j), bytes);
+    }
+    above2 = above1;
+    above1 = results;
+}
+
+DORVANE_AVX2 void Strip::SmoothAvx2() {
     StartWalk();
     StripVectors above2;
     StripVectors above1;
@@ -531,57 +596,11 @@ DORVANE_AVX2 void Strip::SmoothAvx2() {
     for (std::int64_t t = FirstStep; t <= LastStep(); ++t) {
         BeforeStep(t);
         const std::uint64_t visited = Visited(t);
-        StripVectors results;
-        for (std::size_t j = 0; j < Vectors; ++j) {
-            const auto bits = static_cast<short>(visited >> (16 * j));
-            const __m256i visit =
-                _mm256_cmpeq_epi16(_mm256_and_si256(_mm256_set1_epi16(bits), laneBits), laneBits);
-            // Window column a is read at ring element offset a, rows t + b - 2 + Skew (a - 2).
-            const auto cells = [&](std::int64_t r, std::size_t a) {
-                return Ring.Row(t + r) + 16 * j + a;
-            };
-            const __m256i centre = Load(cells(0, 2));
-            const __m256i corners = Add(Add(Load(cells(-8, 0)), Load(cells(-4, 0))),
-                                        Add(Load(cells(4, 4)), Load(cells(8, 4))));
-            const __m256i fours =
-                Add(Add(Add(Load(cells(-7, 0)), Load(cells(-5, 0))),
-                        Add(Load(cells(5, 4)), Load(cells(7, 4)))),
-                    Add(Add(Load(cells(-5, 1)), Load(cells(1, 3))), Load(cells(5, 3))));
-            const __m256i fives =
-                Add(Add(Load(cells(-6, 0)), Load(cells(6, 4))), Load(cells(2, 2)));
-            const __m256i nines =
-                Add(Add(Load(cells(-4, 1)), Load(cells(2, 3))), Load(cells(4, 3)));
-            const __m256i twelves =
-                Add(Add(Load(cells(-3, 1)), Load(cells(3, 3))), Load(cells(1, 2)));
-            const __m256i known = Add(
-                Add(Add(Times(corners, 2), Times(fours, 4)), Add(Times(fives, 5), Times(nines, 9))),
-                Add(Times(twelves, 12), Times(centre, 15)));
-            // Lane -1 of the rows just smoothed: the last lane of the vector before, or the halo.
-            const __m256i left2 = j == 0 ? ShiftIn(above2[0], Ring.Row(t - 2)[1])
-                                         : ShiftFrom(above2[j], above2[j - 1]);
-            const __m256i left1 = j == 0 ? ShiftIn(above1[0], Ring.Row(t - 1)[1])
-                                         : ShiftFrom(above1[j], above1[j - 1]);
-            const __m256i sum = Add(Add(known, Add(Times(above2[j], 5), Times(left2, 9))),
-                                    Add(Times(above1[j], 12), Times(left1, 4)));
-            const __m256i quotient = _mm256_srli_epi16(_mm256_mulhi_epu16(sum, reciprocal), 7);
-            const __m256i whole =
-                _mm256_cmpeq_epi16(_mm256_sub_epi16(sum, Times(quotient, KernelSum)), zero);
-            const __m256i decided = _mm256_or_si256(_mm256_cmpeq_epi16(quotient, zero),
-                                                    _mm256_cmpeq_epi16(quotient, full));
-            const __m256i held = _mm256_andnot_si256(decided, _mm256_and_si256(whole, visit));
-            results[j] = _mm256_blendv_epi8(centre, quotient, visit);
-            if (_mm256_movemask_epi8(held) != 0) {
-                results[j] = ExactLanes(t, j, held, results[j]);
-            }
+        if (visited == ~std::uint64_t{0}) {
+            StepAvx2<true>(t, visited, above2, above1);
+        } else {
+            StepAvx2<false>(t, visited, above2, above1);
         }
-        std::uint8_t* row = Ring.Row(t) + 2;
-        for (std::size_t j = 0; j < Vectors; j += 2) {
-            const __m256i bytes =
-                _mm256_permute4x64_epi64(_mm256_packus_epi16(results[j], results[j + 1]), 0xD8);
-            _mm256_storeu_si256(reinterpret_cast<__m256i*>(row + 16 * j), bytes);
-        }
-        above2 = above1;
-        above1 = results;
         AfterStep(t);
     }
     FinishWalk();
@@ -660,10 +679,9 @@ void BlurGrayColumns(const GrayColumns& picture, BlurCode code, std::uint32_t th
     const std::size_t strips = (std::size_t{picture.Width} - 2 + Lanes - 1) / Lanes;
     const std::uint64_t cells = std::uint64_t{picture.Width} * picture.Height;
     const std::uint64_t wanted =
-        threads != 0
-            ? threads
-            : std::min<std::uint64_t>(std::max(1U, std::thread::hardware_concurrency()),
-                                      std::max<std::uint64_t>(1, cells / MinCellsPerThread));
+        threads != 0 ? threads
+                     : std::min<std::uint64_t>(
+                           AvailableCores(), std::max<std::uint64_t>(1, cells / MinCellsPerThread));
     const auto used =
         static_cast<std::uint32_t>(std::min<std::uint64_t>({wanted, strips, MaxThreads}));
     if (used > 1) {
