@@ -453,29 +453,25 @@ template <class Source> class ColumnBlockEncoder {
     std::optional<PaletteIndexCache> Cache;
 };
 
-// Encodes blocks of rows of a gray picture given row by row, a row at a time.
+// Encodes blocks of rows of a row-major gray picture, a row at a time.
 class GrayRowsBlockEncoder {
   public:
-    struct Source {
-        std::int32_t Width;
-        const GrayRowSource& RowOf;
-    };
-
-    GrayRowsBlockEncoder(const BitmapImage& format, const Source& source)
-        : Encode(format), Picture(source) {}
+    GrayRowsBlockEncoder(const BitmapImage& format, const GrayRows& picture)
+        : Encode(format), Picture(picture) {}
 
     // Rows yFirst down to yFirst - count + 1 into rows, one after another.
     void operator()(std::uint8_t* rows, std::size_t rowLength, std::int32_t count,
                     std::int32_t yFirst) const {
         for (std::int32_t r = 0; r < count; ++r) {
-            Encode(Picture.RowOf(yFirst - r), Picture.Width,
+            const auto y = static_cast<std::size_t>(yFirst - r);
+            Encode(Picture.Pixels + y * Picture.Stride, Picture.Width,
                    rows + static_cast<std::size_t>(r) * rowLength);
         }
     }
 
   private:
     GrayRowEncoder Encode;
-    const Source& Picture;
+    const GrayRows& Picture;
 };
 
 // The headers, then the rows bottom-up in blocks, each encoded into one buffer and written in one
@@ -545,19 +541,7 @@ bool SaveGrayBmp(const BitmapImage& format, const GrayRows& picture, const char*
         picture.Stride < static_cast<std::size_t>(picture.Width)) {
         return false;
     }
-    const GrayRowSource rowOf = [&picture](std::int32_t y) {
-        return picture.Pixels + static_cast<std::size_t>(y) * picture.Stride;
-    };
-    return SaveGrayBmp(format, picture.Width, picture.Height, rowOf, path);
-}
-
-bool SaveGrayBmp(const BitmapImage& format, std::int32_t width, std::int32_t height,
-                 const GrayRowSource& rowOf, const char* path) {
-    if (width < 1 || height < 1 || !rowOf) {
-        return false;
-    }
-    const GrayRowsBlockEncoder::Source source{width, rowOf};
-    return SaveFile<GrayRowsBlockEncoder>(format, source, width, height, path);
+    return SaveFile<GrayRowsBlockEncoder>(format, picture, picture.Width, picture.Height, path);
 }
 
 std::uint64_t BmpRowLength(std::int32_t width, std::int32_t depth) {

@@ -6,7 +6,6 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
-#include <functional>
 #include <span>
 
 namespace dorvane {
@@ -31,16 +30,6 @@ struct GrayRows {
 // depth, the palette and the resolution. False for an empty size, no pixels or a stride shorter
 // than a row, else as SaveBmp.
 bool SaveGrayBmp(const BitmapImage& format, const GrayRows& picture, const char* path);
-
-// Row y of a gray picture of width bytes, pixel x with Red = Green = Blue = byte x and alpha 0.
-// The writer asks for each row once, the bottom row first, and reads it before asking for the
-// next.
-using GrayRowSource = std::function<const std::uint8_t*(std::int32_t y)>;
-
-// SaveGrayBmp for a width x height picture given row by row. False for an empty size, else as
-// SaveBmp.
-bool SaveGrayBmp(const BitmapImage& format, std::int32_t width, std::int32_t height,
-                 const GrayRowSource& rowOf, const char* path);
 
 // The padded length of a file row of width pixels at depth bits per pixel:
 // 4 x ceil(width x depth / 32) bytes.
