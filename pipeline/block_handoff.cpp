@@ -40,6 +40,7 @@ std::uint8_t* BlockHandoff::Next() {
         if (std::chrono::steady_clock::now() - start > LongWait) {
             lock.unlock();
             StopHelper();
+            GaveUp = true;
         }
     }
     return Blocks[Helper.joinable() ? HandedCount % 2 : 0].data();

@@ -35,6 +35,8 @@ class BlockHandoff {
     void HandOver(std::size_t bytes, std::uint32_t tag = 0);
     // Waits until every block handed over was consumed; whether all were consumed successfully.
     bool Finish();
+    // Whether the caller stopped the helper for keeping it waiting.
+    bool GaveUpHelper() const { return GaveUp; }
 
   private:
     struct Handed {
@@ -55,6 +57,7 @@ class BlockHandoff {
     std::size_t Consumed = 0;
     bool Failed = false;
     bool Closed = false;
+    bool GaveUp = false;
     std::thread Helper;
 };
 

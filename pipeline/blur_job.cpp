@@ -110,8 +110,9 @@ class GrayPicture {
 };
 
 // The source's luma into the picture. False when the file cannot be read or memory runs out.
-// When helped, a helper thread moves each group of rows into the columns while the next is read.
-bool Load(const char* source, GrayPicture& picture, BitmapImage& format, bool helped) {
+// When helped, a helper thread moves each group of rows into the columns while the next is read;
+// helped turns false when the helper could not keep up.
+bool Load(const char* source, GrayPicture& picture, BitmapImage& format, bool& helped) {
     std::uint32_t width = 0;
     std::optional<BlockHandoff> groups;
     std::uint8_t* group = nullptr; // the buffer of the group being read
@@ -178,8 +179,12 @@ bool Load(const char* source, GrayPicture& picture, BitmapImage& format, bool he
             taken(y);
         }
     };
-    return ReadBmpPixels(format, source, PixelBlockSink{start, take, takeFileRows}) &&
-           groups->Finish();
+    if (!ReadBmpPixels(format, source, PixelBlockSink{start, take, takeFileRows}) ||
+        !groups->Finish()) {
+        return false;
+    }
+    helped = helped && !groups->GaveUpHelper();
+    return true;
 }
 
 // The picture to output, at depth with the standard palette and the resolution of a new image,
@@ -236,7 +241,7 @@ bool Store(const char* output, GrayPicture& picture, std::int32_t depth, bool he
 } // namespace
 
 JobResult RunBlurJob(const char* source, const char* output, std::uint32_t threads) {
-    const bool helped = threads == 0 ? AvailableCores() > 1 : threads > 1;
+    bool helped = threads == 0 ? AvailableCores() > 1 : threads > 1;
     GrayPicture picture;
     std::int32_t depth = 0;
     try {
@@ -255,7 +260,9 @@ JobResult RunBlurJob(const char* source, const char* output, std::uint32_t threa
     PlaneHeight = columns.Height;
     SourceBitDepth = static_cast<std::int8_t>(depth);
 
-    BlurGrayColumns(columns, BlurCode::Fastest, threads);
+    // Once a helper thread was found without a processor of its own, the job stays on one.
+    const bool keptPace = BlurGrayColumns(columns, BlurCode::Fastest, helped ? threads : 1);
+    helped = helped && keptPace;
     try {
         return Store(output, picture, SourceBitDepth, helped) ? JobResult::Done
                                                               : JobResult::OutputFailed;

@@ -638,7 +638,8 @@ constexpr std::uint64_t MinCellsPerThread = std::uint64_t{1} << 20;
 // say), which leaves it off for several milliseconds at a time: from then on it takes every
 // strip, and the others stop after the one they have, so that the blur is never much slower
 // than on the one thread.
-void BlurInStrips(const GrayColumns& picture, BlurCode code, std::size_t strips,
+// Returns whether the threads kept pace with one another.
+bool BlurInStrips(const GrayColumns& picture, BlurCode code, std::size_t strips,
                   std::uint32_t threads) {
     StripProgress progress(strips);
     std::atomic<std::size_t> next{0};
@@ -668,13 +669,17 @@ void BlurInStrips(const GrayColumns& picture, BlurCode code, std::size_t strips,
         // Fewer threads: the strips are taken all the same.
     }
     work(0);
+    for (std::jthread& helper : helpers) {
+        helper.join();
+    }
+    return alone.load() < 0;
 }
 
 } // namespace
 
-void BlurGrayColumns(const GrayColumns& picture, BlurCode code, std::uint32_t threads) {
+bool BlurGrayColumns(const GrayColumns& picture, BlurCode code, std::uint32_t threads) {
     if (picture.Width < 5 || picture.Height < 5) {
-        return;
+        return true;
     }
     const std::size_t strips = (std::size_t{picture.Width} - 2 + Lanes - 1) / Lanes;
     const std::uint64_t cells = std::uint64_t{picture.Width} * picture.Height;
@@ -686,8 +691,7 @@ void BlurGrayColumns(const GrayColumns& picture, BlurCode code, std::uint32_t th
         static_cast<std::uint32_t>(std::min<std::uint64_t>({wanted, strips, MaxThreads}));
     if (used > 1) {
         try {
-            BlurInStrips(picture, code, strips, used);
-            return;
+            return BlurInStrips(picture, code, strips, used);
         } catch (const std::bad_alloc&) {
             // No memory for the strips' progress: one thread, which needs none.
         }
@@ -696,6 +700,7 @@ void BlurGrayColumns(const GrayColumns& picture, BlurCode code, std::uint32_t th
         Strip strip(picture, s, nullptr);
         Smooth(strip, code);
     }
+    return true;
 }
 
 } // namespace dorvane

@@ -21,8 +21,9 @@ enum class BlurCode { Fastest, Plain };
 
 // GaussianBlurStage on a byte picture: every cell equals the one the stage leaves in a plane
 // holding the same values. threads: that many threads at most; 0 chooses from the cores and the
-// picture's size.
-void BlurGrayColumns(const GrayColumns& picture, BlurCode code = BlurCode::Fastest,
+// picture's size. Returns false when a thread was kept waiting so long by another (which had lost
+// its processor) that it went on alone: more threads would not pay now either.
+bool BlurGrayColumns(const GrayColumns& picture, BlurCode code = BlurCode::Fastest,
                      std::uint32_t threads = 0);
 
 } // namespace dorvane
