@@ -47,11 +47,12 @@ void FastBlur(benchmark::State& state) {
 }
 
 // The byte blur of the job on the same picture, column-major; argument 2 chooses the plain copy (1)
-// or the fastest the processor has (0).
+// or the fastest the processor has (0), argument 3 the number of threads.
 void ByteBlur(benchmark::State& state) {
     const auto width = static_cast<std::uint32_t>(state.range(0));
     const auto height = static_cast<std::uint32_t>(state.range(1));
     const BlurCode code = state.range(2) == 1 ? BlurCode::Plain : BlurCode::Fastest;
+    const auto threads = static_cast<std::uint32_t>(state.range(3));
     const auto values = bench::PhotoLikePlane(width, height);
     std::vector<std::uint8_t> picture(std::size_t{width} * height);
     const GrayColumns tiles{picture.data(), width, height};
@@ -65,7 +66,7 @@ void ByteBlur(benchmark::State& state) {
         state.PauseTiming();
         pixels = picture;
         state.ResumeTiming();
-        BlurGrayColumns({pixels.data(), width, height}, code);
+        BlurGrayColumns({pixels.data(), width, height}, code, threads);
         benchmark::DoNotOptimize(pixels.data());
     }
     state.counters["per_pixel"] = benchmark::Counter(static_cast<double>(width) * height,
@@ -74,7 +75,8 @@ void ByteBlur(benchmark::State& state) {
 }
 
 BENCHMARK(ByteBlur)
-    ->ArgsProduct({{4000}, {3000}, {0, 1}})
+    ->ArgsProduct({{4000}, {3000}, {0}, {1, 2}})
+    ->Args({4000, 3000, 1, 1})
     ->Unit(benchmark::kMillisecond)
     ->UseRealTime();
 BENCHMARK(LiteralBlur)->Args({4000, 3000})->Unit(benchmark::kMillisecond)->UseRealTime();

@@ -179,8 +179,8 @@ bool Load(const char* source, GrayPicture& picture, BitmapImage& format, bool& h
             taken(y);
         }
     };
-    if (!ReadBmpPixels(format, source, PixelBlockSink{start, take, takeFileRows}) ||
-        !groups->Finish()) {
+    const PixelBlockSink sink{start, take, takeFileRows};
+    if (!ReadBmpPixels(format, source, sink) || !groups->Finish()) {
         return false;
     }
     helped = helped && !groups->GaveUpHelper();
