@@ -22,11 +22,9 @@
 #include <array>
 #include <atomic>
 #include <chrono>
-#include <cmath>
 #include <cstddef>
 #include <exception>
 #include <limits>
-#include <memory>
 #include <thread>
 #include <vector>
 
@@ -75,21 +73,13 @@ constexpr std::int32_t Weight(std::int64_t a, std::int64_t b) {
     return GaussianKernel[static_cast<std::size_t>(5 * a + b)];
 }
 
-// ConvolveAt's chain over 25 cells in its order (window column outer, row inner). With a fused
-// multiply-add each tap rounds once, as the chain does: the product of a cell and a weight is a
-// whole number below 2^12 and the scale has 24 significant bits, so the double product is exact;
-// every running sum is a multiple of 2^-31 below 2^9, so the double sum is exact as well.
-template <bool Fused> std::uint8_t Chain(const std::array<std::uint16_t, 25>& cells) {
+// ConvolveAt's chain over 25 cells in its order (window column outer, row inner).
+std::uint8_t Chain(const std::array<std::uint16_t, 25>& cells) {
     float acc = 0.0F;
     for (std::size_t i = 0; i < cells.size(); ++i) {
         const std::int32_t product = cells[i] * GaussianKernel[i];
-        if constexpr (Fused) {
-            acc = std::fma(static_cast<float>(product), GaussianScale, acc);
-        } else {
-            acc = static_cast<float>(static_cast<double>(product) *
-                                         static_cast<double>(GaussianScale) +
-                                     static_cast<double>(acc));
-        }
+        acc = static_cast<float>(static_cast<double>(product) * static_cast<double>(GaussianScale) +
+                                 static_cast<double>(acc));
     }
     return static_cast<std::uint8_t>(static_cast<std::int32_t>(acc));
 }
@@ -101,7 +91,7 @@ const std::array<std::uint8_t, 256>& UniformResults() {
         for (std::size_t v = 0; v < table.size(); ++v) {
             std::array<std::uint16_t, 25> cells{};
             cells.fill(static_cast<std::uint16_t>(v));
-            table[v] = Chain<false>(cells);
+            table[v] = Chain(cells);
         }
         return table;
     }();
@@ -217,7 +207,7 @@ class Strip {
     }
 
     // The chain's result for lane k at step t.
-    template <bool Fused> std::uint8_t Exact(std::int64_t t, std::int64_t k) {
+    std::uint8_t Exact(std::int64_t t, std::int64_t k) {
         std::array<std::uint16_t, 25> cells{};
         for (std::int64_t a = 0; a < 5; ++a) {
             for (std::int64_t b = 0; b < 5; ++b) {
@@ -229,7 +219,7 @@ class Strip {
                         [&](std::uint16_t c) { return c == cells[0]; })) {
             return UniformResults()[cells[0]];
         }
-        return Chain<Fused>(cells);
+        return Chain(cells);
     }
 
     // Around the steps, the ring is filled ahead of them and its smoothed rows stored behind.
@@ -275,7 +265,7 @@ class Strip {
                     const std::uint32_t sum = WindowSum(t, k);
                     const std::uint32_t quotient = sum / KernelSum;
                     Ring.Row(t)[k + 2] = sum % KernelSum == 0 && quotient - 1 < MaxCell - 1
-                                             ? Exact<false>(t, k)
+                                             ? Exact(t, k)
                                              : static_cast<std::uint8_t>(quotient);
                 }
             }
@@ -459,7 +449,10 @@ std::array<std::uint8_t, 32> UniformDecrements() {
 
 // The held lanes of vector j at step t, whose window sum 159 divides, set as the chain sets
 // them. A window of 25 equal cells v takes the chain's known result for v; any other, the chain
-// itself, for the sixteen lanes at once, with one fused multiply-add a tap.
+// itself, for the sixteen lanes at once, with one fused multiply-add a tap, which rounds once as
+// each tap of the chain does: the product of a cell and a weight is a whole number below 2^12
+// and the scale has 24 significant bits, so the chain's double product is exact, and every
+// running sum is a multiple of 2^-31 below 2^9, so its double sum is exact as well.
 DORVANE_AVX2 __attribute__((noinline)) __m256i Strip::ExactLanes(std::int64_t t, std::size_t j,
                                                                  __m256i held, __m256i results) {
     const auto cells = [&](std::int64_t a, std::int64_t b) {
@@ -551,7 +544,8 @@ Strip::StepAvx2(std::int64_t t, std::uint64_t visited, StripVectors& above2, Str
             j == 0 ? ShiftIn(above1[0], Ring.Row(t - 1)[1]) : ShiftFrom(above1[j], above1[j - 1]);
         const __m256i sum = Add(Add(known, Add(Times(above2[j], 5), Times(left2, 9))),
                                 Add(Times(above1[j], 12), Times(left1, 4)));
-        const __m256i quotient = _mm256_srli_epi16(_mm256_mulhi_epu16(sum, reciprocal), 7);
+        const __m256i quotient =
+            _mm256_srli_epi16(_mm256_mulhi_epu16(sum, reciprocal), QuotientShift - 16);
         // 159 divides the sum, and the quotient is neither 0 nor 255 (uniform windows of 0 and
         // 255, which the chain keeps): (quotient + 1) & 0xFE is 0 only for those two.
         __m256i held = _mm256_andnot_si256(
