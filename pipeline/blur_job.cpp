@@ -2,7 +2,7 @@
 // the blur truncates an average), so one gray picture of a byte per pixel carries it from the
 // file's rows to the file's rows: a fifth of the memory of the three work planes, and no
 // per-column allocations. The picture is column-major, as the blur wants it; rows move in and
-// out of it sixteen at a time, transposed.
+// out of it in groups, transposed sixteen by sixteen.
 #include "blur_job.hpp"
 
 #include "available_cores.hpp"
