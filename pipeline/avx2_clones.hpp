@@ -12,3 +12,10 @@
 #else
 #define DORVANE_AVX2_CLONES
 #endif
+
+// Where x86 intrinsics and functions built for a chosen target are at hand: the job's hand-written
+// vector code is built there, beside a plain copy, and chosen when it runs by what the processor
+// has.
+#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
+#define DORVANE_X86_VECTORS 1
+#endif

@@ -15,6 +15,7 @@
 #include "byte_blur.hpp"
 
 #include "available_cores.hpp"
+#include "avx2_clones.hpp"
 #include "byte_transpose.hpp"
 #include "gaussian_blur.hpp"
 
@@ -28,8 +29,7 @@
 #include <thread>
 #include <vector>
 
-#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
-#define DORVANE_AVX2_BLUR 1
+#ifdef DORVANE_X86_VECTORS
 #include <immintrin.h>
 #endif
 
@@ -98,7 +98,7 @@ const std::array<std::uint8_t, 256>& UniformResults() {
     return results;
 }
 
-#ifdef DORVANE_AVX2_BLUR
+#ifdef DORVANE_X86_VECTORS
 // Lanes of 16 bits, sixteen to a vector; a window sum is at most 255 x 159, below 2^16.
 constexpr std::size_t Vectors = Lanes / 16;
 // The strip's lanes in vectors (std::array drops the vector type's alignment attribute).
@@ -274,7 +274,7 @@ class Strip {
         FinishWalk();
     }
 
-#ifdef DORVANE_AVX2_BLUR
+#ifdef DORVANE_X86_VECTORS
     void SmoothAvx2();
     __m256i ExactLanes(std::int64_t t, std::size_t j, __m256i held, __m256i results);
     template <bool AllVisit>
@@ -408,7 +408,7 @@ class Strip {
     class Ring Ring;
 };
 
-#ifdef DORVANE_AVX2_BLUR
+#ifdef DORVANE_X86_VECTORS
 
 #define DORVANE_AVX2 __attribute__((target("avx2,fma")))
 
@@ -611,7 +611,7 @@ bool HasAvx2() {
 namespace {
 
 void Smooth(Strip& strip, BlurCode code) {
-#ifdef DORVANE_AVX2_BLUR
+#ifdef DORVANE_X86_VECTORS
     if (code == BlurCode::Fastest && HasAvx2()) {
         strip.SmoothAvx2();
         return;

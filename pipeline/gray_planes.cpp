@@ -20,7 +20,7 @@
 #include <system_error>
 #include <thread>
 
-#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__)) && defined(__ELF__)
+#ifdef DORVANE_X86_VECTORS
 #include <immintrin.h>
 #endif
 
@@ -201,10 +201,6 @@ std::int32_t LoadPlanesFrom(const char* path) {
     return 0;
 }
 
-} // namespace
-
-namespace {
-
 // The same double products and sums in the same order as Luma, which the compiler turns into
 // vector code that gives the same bytes. The channels come out of the pixel read as one value, a
 // pattern that vectorises where single-byte fields do not. The sum is never negative and at most
@@ -224,7 +220,7 @@ DORVANE_AVX2_CLONES void LumaRowPlain(const PixelRgba* pixels, std::uint8_t* gra
     }
 }
 
-#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__)) && defined(__ELF__)
+#ifdef DORVANE_X86_VECTORS
 
 // The luma in whole numbers: N = 587 G + 299 R + 114 B, whose N / 1000 the double sum floors to
 // unless 1000 divides N, where its rounding decides (a gray of 128 gives 127); eight pixels whose
@@ -305,7 +301,7 @@ bool HasAvx2() {
 
 void LumaRow(const PixelRgba* pixels, std::uint8_t* gray, std::uint32_t count) {
     std::uint32_t done = 0;
-#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__)) && defined(__ELF__)
+#ifdef DORVANE_X86_VECTORS
     if (HasAvx2()) {
         done = LumaOfFourBytesAvx2(reinterpret_cast<const std::uint8_t*>(pixels), gray, count);
     }
@@ -317,7 +313,7 @@ void LumaRowOfFile(const std::uint8_t* row, std::int32_t depth, std::uint8_t* gr
                    std::uint32_t count) {
     const std::size_t bytesPerPixel = depth == 32 ? 4 : 3;
     std::uint32_t done = 0;
-#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__)) && defined(__ELF__)
+#ifdef DORVANE_X86_VECTORS
     if (HasAvx2()) {
         done = depth == 32 ? LumaOfFourBytesAvx2(row, gray, count)
                            : LumaOfThreeBytesAvx2(row, gray, count);

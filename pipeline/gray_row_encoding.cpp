@@ -1,14 +1,15 @@
 #include "gray_row_encoding.hpp"
 
-#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
-#define DORVANE_SHUFFLED_ROWS 1
+#include "avx2_clones.hpp"
+
+#ifdef DORVANE_X86_VECTORS
 #include <immintrin.h>
 #endif
 
 namespace dorvane {
 namespace {
 
-#ifdef DORVANE_SHUFFLED_ROWS
+#ifdef DORVANE_X86_VECTORS
 
 // Sixteen grays a turn; returns how many pixels were encoded, the rest left to the plain encoder.
 // Each output vector takes its bytes from the grays by a shuffle: at 24 bpp each gray three
@@ -51,7 +52,7 @@ __attribute__((target("ssse3"))) std::int32_t Shuffled(const std::uint8_t* gray,
 
 FastGrayRowEncoder::FastGrayRowEncoder(const BitmapImage& format)
     : Plain(format), Depth(format.GetBitDepth()), Shuffles(false) {
-#ifdef DORVANE_SHUFFLED_ROWS
+#ifdef DORVANE_X86_VECTORS
     Shuffles = (Depth == 24 || Depth == 32) && __builtin_cpu_supports("ssse3");
 #endif
 }
@@ -59,7 +60,7 @@ FastGrayRowEncoder::FastGrayRowEncoder(const BitmapImage& format)
 void FastGrayRowEncoder::operator()(const std::uint8_t* gray, std::int32_t width,
                                     std::uint8_t* out) const {
     std::int32_t done = 0;
-#ifdef DORVANE_SHUFFLED_ROWS
+#ifdef DORVANE_X86_VECTORS
     if (Shuffles) {
         done = Shuffled(gray, width, Depth, out);
     }
