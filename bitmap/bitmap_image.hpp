@@ -1,5 +1,6 @@
 #pragma once
 
+#include "file_failure.hpp"
 #include "pixel_rgba.hpp"
 
 #include <cstdint>
@@ -62,11 +63,14 @@ class BitmapImage {
     std::int32_t HorizontalDpi();
     std::int32_t VerticalDpi();
 
-    // Reads a BMP file; see bmp_reader.cpp for what each rejection leaves behind.
+    // Reads a BMP file; see bmp_reader.cpp for what each rejection leaves behind. On failure,
+    // failure says why: the system's error, or the rule of the format that the file breaks.
     bool LoadBmp(const char* path);
+    bool LoadBmp(const char* path, FileFailure& failure);
     // Writes the image as a BMP file of its own bit depth. The destination is either replaced
-    // whole or left as it was.
+    // whole or left as it was. On failure, failure says which step failed and the system's error.
     bool SaveBmp(const char* path) const;
+    bool SaveBmp(const char* path, FileFailure& failure) const;
 
     // Row encoders of the writer: fill buffer with file row y; false, buffer untouched, when the
     // row does not fit.

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "bitmap_image.hpp"
+#include "file_failure.hpp"
 
 #include <cstddef>
 #include <cstdint>
@@ -38,7 +39,9 @@ struct PixelBlockSink {
 // (rows the file lacks white, or at 16 bpp the last value read), handed to sink block by block
 // instead of kept. format takes what LoadBmp gives the image except the size, which stays 1 x 1:
 // the bit depth, the palette, the resolution, and on rejection the reset to 1 bpp. The result is
-// LoadBmp's, and false when Start refused or memory ran out.
-bool ReadBmpPixels(BitmapImage& format, const char* path, const PixelBlockSink& sink);
+// LoadBmp's, and false when Start refused or memory ran out; failure then tells why (as
+// exhausted memory when Start refused).
+bool ReadBmpPixels(BitmapImage& format, const char* path, const PixelBlockSink& sink,
+                   FileFailure& failure);
 
 } // namespace dorvane

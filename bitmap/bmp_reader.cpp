@@ -15,13 +15,16 @@
 #include "bitmap_image.hpp"
 #include "bmp_headers.hpp"
 #include "bmp_pixel_blocks.hpp"
+#include "file_failure.hpp"
 #include "file_stream.hpp"
 #include "int_power.hpp"
+#include "platform.hpp"
 #include "row_blocks.hpp"
 
 #include <algorithm>
 #include <array>
 #include <bit>
+#include <cerrno>
 #include <cstring>
 #include <exception>
 #include <span>
@@ -510,12 +513,49 @@ bool Read16BitRows(Target& target, std::uint32_t compression, std::int64_t gap, 
     return true;
 }
 
-template <class Target> bool LoadBmpFile(BitmapImage& image, const char* path, Target& target) {
+// Why the headers were not read whole: the system's error when reading failed, else the file
+// ended early (bfType not read: too short to be a BMP file at all).
+FileFailure HeaderReadFailure(std::FILE* stream, FailureKind shortFile) {
+    if (std::ferror(stream) != 0) {
+        return SystemFailure(FailedFile::Source, FailureKind::Read, errno);
+    }
+    return FormatFailure(shortFile);
+}
+
+// The rule of the reader that the accepted headers' fields break, if any.
+FileFailure HeaderFailure(const InfoHeader& info) {
+    const std::uint32_t compression = info.biCompression;
+    if (compression == BiRle8 || compression == BiRle4) {
+        return FormatFailure(FailureKind::RleCompressed);
+    }
+    if (compression > BiBitfields || (compression == BiBitfields && info.biBitCount != 16)) {
+        return FormatFailure(FailureKind::UnsupportedCompression, compression, info.biBitCount);
+    }
+    if (!IsSupportedBitCount(info.biBitCount)) {
+        return FormatFailure(FailureKind::UnsupportedBitDepth, info.biBitCount);
+    }
+    if (info.biWidth > 0 && info.biHeight < 0) {
+        return FormatFailure(FailureKind::TopDown);
+    }
+    if (info.biWidth <= 0 || info.biHeight <= 0) {
+        return FormatFailure(FailureKind::InvalidSize, info.biWidth, info.biHeight);
+    }
+    if (!BmpDimensionsWithinLimits(info.biWidth, info.biHeight)) {
+        return FormatFailure(FailureKind::TooLarge, info.biWidth, info.biHeight);
+    }
+    return {};
+}
+
+template <class Target>
+bool LoadBmpFile(BitmapImage& image, const char* path, Target& target, FileFailure& why) {
     if (!VerifyTypeSizes()) {
+        why = SystemFailure(FailedFile::Source, FailureKind::Open, ENOTSUP);
         return false;
     }
-    const FileStream file = OpenFile(path, "rb");
+    int openError = 0;
+    const FileStream file = platform::OpenForReading(path, openError);
     if (!file) {
+        why = SystemFailure(FailedFile::Source, FailureKind::Open, openError);
         image.ChangeBitDepth(1);
         image.SetDimensions(1, 1);
         return false;
@@ -525,36 +565,33 @@ template <class Target> bool LoadBmpFile(BitmapImage& image, const char* path, T
     Headers headers;
     const bool typeRead = ReadField(headers.File.bfType, stream);
     if (headers.File.bfType != BmpSignature) {
+        why = FormatFailure(FailureKind::NotBmp);
         return false;
     }
-    const bool fieldsRead = ReadHeaderFields(headers, stream);
-    if (!typeRead || !fieldsRead) {
+    if (!typeRead) {
+        // A field not read keeps its default, "BM": the reader goes on, and the header fails.
+        why = HeaderReadFailure(stream, FailureKind::NotBmp);
+        ReadHeaderFields(headers, stream);
+        return Reject(image);
+    }
+    if (!ReadHeaderFields(headers, stream)) {
+        why = HeaderReadFailure(stream, FailureKind::TruncatedHeader);
         return Reject(image);
     }
     const InfoHeader& info = headers.Info;
     image.XResolution = info.biXPelsPerMeter;
     image.YResolution = info.biYPelsPerMeter;
 
+    why = HeaderFailure(info);
+    if (why) {
+        return Reject(image);
+    }
     const std::uint32_t compression = info.biCompression;
-    if (compression == BiRle8 || compression == BiRle4 || compression > BiBitfields) {
-        return Reject(image);
-    }
-    if (compression == BiBitfields && info.biBitCount != 16) {
-        return Reject(image);
-    }
-    if (!IsSupportedBitCount(info.biBitCount)) {
-        return Reject(image);
-    }
     const std::int32_t depth = info.biBitCount;
-    if (!image.ChangeBitDepth(depth)) {
-        return Reject(image); // only exhausted memory makes a valid depth fail
-    }
-    if (info.biWidth <= 0 || info.biHeight <= 0 ||
-        !BmpDimensionsWithinLimits(info.biWidth, info.biHeight)) {
+    // Only exhausted memory makes a valid depth or a size within the limits fail.
+    if (!image.ChangeBitDepth(depth) || !target.Prepare(info.biWidth, info.biHeight)) {
+        why = FormatFailure(FailureKind::OutOfMemory, info.biWidth, info.biHeight);
         return Reject(image);
-    }
-    if (!target.Prepare(info.biWidth, info.biHeight)) {
-        return Reject(image); // exhausted memory
     }
 
     // bfOffBits - 54 in signed 32-bit arithmetic (an offset below 54 gives a negative value).
@@ -580,23 +617,33 @@ template <class Target> bool LoadBmpFile(BitmapImage& image, const char* path, T
 
 } // namespace
 
-bool BitmapImage::LoadBmp(const char* path) {
+bool BitmapImage::LoadBmp(const char* path, FileFailure& failure) {
+    failure = {};
     try {
         ImageTarget target(*this);
-        return LoadBmpFile(*this, path, target);
+        return LoadBmpFile(*this, path, target, failure);
     } catch (const std::exception&) {
         // Exhausted memory (std::bad_alloc, or a length beyond what a vector can hold). The
         // stream was closed while the exception left LoadBmpFile.
+        failure = FormatFailure(FailureKind::OutOfMemory);
         return Reject(*this);
     }
 }
 
-bool ReadBmpPixels(BitmapImage& format, const char* path, const PixelBlockSink& sink) {
+bool BitmapImage::LoadBmp(const char* path) {
+    FileFailure ignored;
+    return LoadBmp(path, ignored);
+}
+
+bool ReadBmpPixels(BitmapImage& format, const char* path, const PixelBlockSink& sink,
+                   FileFailure& failure) {
+    failure = {};
     try {
         BandTarget target(sink);
-        return LoadBmpFile(format, path, target);
+        return LoadBmpFile(format, path, target, failure);
     } catch (const std::exception&) {
-        return Reject(format); // exhausted memory
+        failure = FormatFailure(FailureKind::OutOfMemory);
+        return Reject(format);
     }
 }
 

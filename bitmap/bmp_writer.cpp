@@ -15,6 +15,7 @@
 #include <algorithm>
 #include <array>
 #include <bit>
+#include <cerrno>
 #include <cstddef>
 #include <cstring>
 #include <exception>
@@ -499,49 +500,79 @@ bool WriteBmp(const BitmapImage& format, std::int32_t width, std::int32_t height
 // Saves a width x height picture, whose rows Encoder(format, source) encodes, in place of path.
 template <class Encoder, class Source>
 bool SaveFile(const BitmapImage& format, const Source& source, std::int32_t width,
-              std::int32_t height, const char* path) {
+              std::int32_t height, const char* path, FileFailure& why) {
+    why = {};
     if (!VerifyTypeSizes()) {
+        why = SystemFailure(FailedFile::Output, FailureKind::Open, ENOTSUP);
         return false;
     }
     try {
         Encoder encode(format, source);
         FileReplacement output;
         if (!output.Open(path)) {
+            why = output.Failure();
             return false;
         }
         if (!WriteBmp(format, width, height, encode, output.Stream())) {
-            output.Abandon();
-            return false;
+            output.WriteFailed(errno);
         }
-        return output.Commit();
+        const bool saved = output.Commit();
+        why = output.Failure();
+        return saved;
     } catch (const std::exception&) {
         // Exhausted memory for the row buffer or the index cache; the replacement was abandoned.
+        why = SystemFailure(FailedFile::Output, FailureKind::Write, ENOMEM);
         return false;
     }
+}
+
+// A gray save of an empty size or a picture without pixels: refused before any file is touched.
+bool RefuseGraySave(FileFailure& why) {
+    why = SystemFailure(FailedFile::Output, FailureKind::Write, EINVAL);
+    return false;
 }
 
 } // namespace
 
-bool BitmapImage::SaveBmp(const char* path) const {
+bool BitmapImage::SaveBmp(const char* path, FileFailure& failure) const {
     return SaveFile<ColumnBlockEncoder<ImageColumns>>(*this, ImageColumns(*this), Width, Height,
-                                                      path);
+                                                      path, failure);
+}
+
+bool BitmapImage::SaveBmp(const char* path) const {
+    FileFailure ignored;
+    return SaveBmp(path, ignored);
+}
+
+bool SaveGrayBmp(const BitmapImage& format, std::span<const std::int32_t* const> columns,
+                 std::int32_t height, const char* path, FileFailure& failure) {
+    if (columns.empty() || height < 1) {
+        return RefuseGraySave(failure);
+    }
+    const GrayColumns source(columns);
+    return SaveFile<ColumnBlockEncoder<GrayColumns>>(format, source, source.Width(), height, path,
+                                                     failure);
+}
+
+bool SaveGrayBmp(const BitmapImage& format, const GrayRows& picture, const char* path,
+                 FileFailure& failure) {
+    if (picture.Pixels == nullptr || picture.Width < 1 || picture.Height < 1 ||
+        picture.Stride < static_cast<std::size_t>(picture.Width)) {
+        return RefuseGraySave(failure);
+    }
+    return SaveFile<GrayRowsBlockEncoder>(format, picture, picture.Width, picture.Height, path,
+                                          failure);
 }
 
 bool SaveGrayBmp(const BitmapImage& format, std::span<const std::int32_t* const> columns,
                  std::int32_t height, const char* path) {
-    if (columns.empty() || height < 1) {
-        return false;
-    }
-    const GrayColumns source(columns);
-    return SaveFile<ColumnBlockEncoder<GrayColumns>>(format, source, source.Width(), height, path);
+    FileFailure ignored;
+    return SaveGrayBmp(format, columns, height, path, ignored);
 }
 
 bool SaveGrayBmp(const BitmapImage& format, const GrayRows& picture, const char* path) {
-    if (picture.Pixels == nullptr || picture.Width < 1 || picture.Height < 1 ||
-        picture.Stride < static_cast<std::size_t>(picture.Width)) {
-        return false;
-    }
-    return SaveFile<GrayRowsBlockEncoder>(format, picture, picture.Width, picture.Height, path);
+    FileFailure ignored;
+    return SaveGrayBmp(format, picture, path, ignored);
 }
 
 std::uint64_t BmpRowLength(std::int32_t width, std::int32_t depth) {

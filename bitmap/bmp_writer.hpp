@@ -1,6 +1,7 @@
 #pragma once
 
 #include "bitmap_image.hpp"
+#include "file_failure.hpp"
 
 #include <array>
 #include <cstddef>
@@ -13,7 +14,10 @@ namespace dorvane {
 // Writes the file that format.SaveBmp(path) would write were format resized to columns.size() x
 // height and pixel (x, y) set to Red = Green = Blue = the low byte of columns[x][y], alpha 0:
 // format gives the bit depth, the palette and the resolution. The gray image is never built, so
-// saving a gray picture costs no image-sized memory. False for an empty size, else as SaveBmp.
+// saving a gray picture costs no image-sized memory. False for an empty size, else as SaveBmp;
+// failure then says why.
+bool SaveGrayBmp(const BitmapImage& format, std::span<const std::int32_t* const> columns,
+                 std::int32_t height, const char* path, FileFailure& failure);
 bool SaveGrayBmp(const BitmapImage& format, std::span<const std::int32_t* const> columns,
                  std::int32_t height, const char* path);
 
@@ -28,7 +32,9 @@ struct GrayRows {
 
 // Writes the file that SaveGrayBmp would write for the same gray values: format gives the bit
 // depth, the palette and the resolution. False for an empty size, no pixels or a stride shorter
-// than a row, else as SaveBmp.
+// than a row, else as SaveBmp; failure then says why.
+bool SaveGrayBmp(const BitmapImage& format, const GrayRows& picture, const char* path,
+                 FileFailure& failure);
 bool SaveGrayBmp(const BitmapImage& format, const GrayRows& picture, const char* path);
 
 // The padded length of a file row of width pixels at depth bits per pixel:

@@ -1,14 +1,16 @@
 #include "file_replacement.hpp"
 
+#include "platform.hpp"
+
+#include <array>
 #include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <cstdint>
+#include <cstring>
 #include <string>
 #include <system_error>
 #include <utility>
-
-#include <sys/stat.h>
 
 namespace dorvane {
 namespace fs = std::filesystem;
@@ -18,13 +20,48 @@ namespace {
 constexpr int MaxSymbolicLinkHops = 40;
 constexpr int MaxNameAttempts = 100;
 
-// The path that the links of destination lead to (destination itself when it is no link); empty
-// when a link cannot be read or the chain is too long, as opening it would fail too.
-fs::path ResolveLinks(const fs::path& destination) {
+// The names of the temporary files under way, where a signal handler can reach them without
+// allocating or locking: a slot is Free, Taken while its name is written, or Live.
+enum SlotState : int { Free, Taken, Live };
+constexpr std::size_t UnfinishedNameSize = 4096;
+struct UnfinishedSlot {
+    std::atomic<int> State{Free};
+    std::array<char, UnfinishedNameSize> Path{};
+};
+std::array<UnfinishedSlot, 16> Unfinished;
+
+// The slot that now holds path; -1 when every slot is taken or the name is too long, and the
+// file is then only removed by the replacement itself.
+int Remember(const fs::path& path) {
+    const std::string& name = path.native();
+    if (name.size() >= UnfinishedNameSize) {
+        return -1;
+    }
+    for (std::size_t slot = 0; slot < Unfinished.size(); ++slot) {
+        int expected = Free;
+        if (Unfinished[slot].State.compare_exchange_strong(expected, Taken)) {
+            std::memcpy(Unfinished[slot].Path.data(), name.c_str(), name.size() + 1);
+            Unfinished[slot].State.store(Live);
+            return static_cast<int>(slot);
+        }
+    }
+    return -1;
+}
+
+void Forget(int& slot) {
+    if (slot >= 0) {
+        Unfinished[static_cast<std::size_t>(slot)].State.store(Free);
+        slot = -1;
+    }
+}
+
+// The path that the links of destination lead to (destination itself when it is no link), to
+// be replaced by name; error set when a link cannot be read or the chain is too long.
+fs::path ResolveLinks(const fs::path& destination, std::error_code& error) {
     fs::path current = destination;
     for (int hop = 0; hop < MaxSymbolicLinkHops; ++hop) {
-        std::error_code error;
         if (!fs::is_symlink(fs::symlink_status(current, error))) {
+            error.clear();
             return current;
         }
         const fs::path target = fs::read_symlink(current, error);
@@ -33,10 +70,11 @@ fs::path ResolveLinks(const fs::path& destination) {
         }
         current = target.is_absolute() ? target : current.parent_path() / target;
     }
+    error = std::make_error_code(std::errc::too_many_symbolic_link_levels);
     return {};
 }
 
-// A name unlikely to be taken; CreateExclusive settles the rare collision, and the caller then
+// A name unlikely to be taken; exclusive creation settles the rare collision, and the caller then
 // tries another.
 std::string TemporaryName() {
     static std::atomic<std::uint64_t> counter{0};
@@ -54,87 +92,161 @@ std::string TemporaryName() {
     return name;
 }
 
-// Sets the mode through the open file, not its name: someone who may write the folder could
-// have put a link in the temporary file's place by now.
-bool SetMode(std::FILE* stream, fs::perms mode) {
-    return ::fchmod(::fileno(stream), static_cast<::mode_t>(mode)) == 0;
-}
-
 } // namespace
 
-FileStream CreateExclusive(const fs::path& path) {
-    return OpenFile(path.c_str(), "wbx");
+void RemoveUnfinishedFiles() noexcept {
+    for (UnfinishedSlot& slot : Unfinished) {
+        if (slot.State.load() == Live) {
+            platform::RemoveNow(slot.Path.data());
+        }
+    }
 }
 
 FileReplacement::~FileReplacement() {
     Abandon();
 }
 
-bool FileReplacement::Open(const char* destination) {
+bool FileReplacement::Fail(FailureKind step, int error) {
     Abandon();
-    if (destination == nullptr || *destination == '\0') {
-        return false;
-    }
-    const fs::path target = ResolveLinks(destination);
-    if (target.empty()) {
-        return false;
-    }
-    std::error_code error;
-    const fs::file_status status = fs::status(target, error);
-    if (fs::exists(status) && !fs::is_regular_file(status)) {
-        // Devices and FIFOs cannot be replaced by renaming; they are written as they are.
-        File = OpenFile(target.c_str(), "wb");
-        return File != nullptr;
-    }
-    KeepPermissions = fs::is_regular_file(status);
-    Permissions = status.permissions();
-    Destination = target;
-    const fs::path folder = target.parent_path();
-    for (int attempt = 0; attempt < MaxNameAttempts; ++attempt) {
-        fs::path candidate = folder / TemporaryName();
-        errno = 0;
-        File = CreateExclusive(candidate);
-        if (File) {
-            // A move cannot throw: once the file exists, Abandon must know its name.
-            Temporary = std::move(candidate);
-            if (KeepPermissions) {
-                // Never readable by more than the file it replaces, not even while it is written;
-                // the special bits follow in Commit, as writing might clear them.
-                SetMode(File.get(), Permissions & fs::perms::all);
-            }
-            return true;
-        }
-        if (errno != EEXIST) {
-            return false;
-        }
+    if (!Why) {
+        Why = SystemFailure(FailedFile::Output, step, error);
     }
     return false;
 }
 
-bool FileReplacement::Commit() {
+void FileReplacement::WriteFailed(int error) {
+    if (!Why) {
+        Why = SystemFailure(FailedFile::Output, FailureKind::Write, error);
+    }
+}
+
+bool FileReplacement::Open(const char* destination) {
+    Abandon();
+    Why = {};
+    if (destination == nullptr || *destination == '\0') {
+        return Fail(FailureKind::Open, ENOENT);
+    }
+    // The kind of what the path reaches decides, not the text of its links: the link of a pipe
+    // under /proc/self/fd reads "pipe:[N]", which is no path.
+    const platform::ReachedPath reached = platform::Reach(destination);
+    if (reached.Error != 0) {
+        return Fail(FailureKind::Open, reached.Error);
+    }
+    int error = 0;
+    switch (reached.Kind) {
+    case platform::PathKind::Folder:
+        return Fail(FailureKind::Open, EISDIR);
+    case platform::PathKind::Other:
+        // Devices, pipes and sockets cannot be replaced by renaming; they are written as they are.
+        File = platform::OpenDirect(destination, error);
+        return File ? true : Fail(FailureKind::Open, error);
+    case platform::PathKind::RegularFile:
+    case platform::PathKind::Missing:
+        break;
+    }
+    std::error_code resolveError;
+    Destination = ResolveLinks(destination, resolveError);
+    if (resolveError) {
+        return Fail(FailureKind::Open, resolveError.value());
+    }
+    Replaces = reached.Kind == platform::PathKind::RegularFile;
+    KeepPermissions = Replaces;
+    Permissions = reached.Permissions;
+    return OpenTemporary(Destination.parent_path());
+}
+
+bool FileReplacement::OpenTemporary(const fs::path& folder) {
+    int error = 0;
+    if (Kind == TemporaryFile::Unnamed) {
+        File = platform::CreateUnnamed(folder, error);
+        Unnamed = File != nullptr;
+        if (!Unnamed && error != ENOTSUP) {
+            return Fail(FailureKind::Open, error);
+        }
+    }
+    for (int attempt = 0; !File && attempt < MaxNameAttempts; ++attempt) {
+        fs::path candidate = folder / TemporaryName();
+        File = platform::CreateExclusive(candidate, error);
+        if (File) {
+            // A move cannot throw: once the file exists, Abandon must know its name.
+            Temporary = std::move(candidate);
+            Slot = Remember(Temporary);
+        } else if (error != EEXIST) {
+            return Fail(FailureKind::Open, error);
+        }
+    }
     if (!File) {
+        return Fail(FailureKind::Open, EEXIST);
+    }
+    // Never readable by more than the file it replaces, not even while it is written; the
+    // special bits follow in Commit, as writing might clear them.
+    if (KeepPermissions &&
+        !platform::SetPermissions(File.get(), Permissions & fs::perms::all, error)) {
+        return Fail(FailureKind::Open, error);
+    }
+    return true;
+}
+
+// Gives the unnamed file its name: the destination itself when there was none there, else a
+// temporary name that Commit renames over the destination.
+bool FileReplacement::PutInPlace() {
+    int error = 0;
+    if (!Replaces) {
+        if (platform::LinkUnnamed(File.get(), Destination, error)) {
+            return true;
+        }
+        if (error != EEXIST) {
+            return Fail(FailureKind::Replace, error);
+        }
+        // Someone created the destination meanwhile: it is replaced, as if it had been there.
+    }
+    for (int attempt = 0; attempt < MaxNameAttempts; ++attempt) {
+        fs::path candidate = Destination.parent_path() / TemporaryName();
+        if (platform::LinkUnnamed(File.get(), candidate, error)) {
+            Temporary = std::move(candidate);
+            Slot = Remember(Temporary);
+            return true;
+        }
+        if (error != EEXIST) {
+            return Fail(FailureKind::Replace, error);
+        }
+    }
+    return Fail(FailureKind::Replace, EEXIST);
+}
+
+bool FileReplacement::Commit() {
+    if (!File || Why) {
+        return Fail(FailureKind::Write, EBADF);
+    }
+    int error = 0;
+    if (std::fflush(File.get()) != 0 || std::ferror(File.get()) != 0) {
+        return Fail(FailureKind::Write, errno);
+    }
+    if (KeepPermissions && !platform::SetPermissions(File.get(), Permissions, error)) {
+        return Fail(FailureKind::Replace, error);
+    }
+    if (Unnamed && !PutInPlace()) {
         return false;
     }
-    std::FILE* const stream = File.release();
-    bool written = std::fflush(stream) == 0 && std::ferror(stream) == 0;
-    if (written && KeepPermissions) {
-        written = SetMode(stream, Permissions);
+    const bool linkedNew = Unnamed && Temporary.empty();
+    if (std::fclose(File.release()) != 0) {
+        error = errno;
+        if (linkedNew) {
+            platform::RemoveNow(Destination.c_str()); // it did not exist before
+        }
+        return Fail(FailureKind::Write, error);
     }
-    written = std::fclose(stream) == 0 && written;
-    if (Temporary.empty()) {
-        return written;
+    if (!Temporary.empty()) {
+        std::error_code renameError;
+        fs::rename(Temporary, Destination, renameError);
+        if (renameError) {
+            return Fail(FailureKind::Replace, renameError.value());
+        }
+        Forget(Slot);
+        Temporary.clear();
     }
-    std::error_code error;
-    if (written) {
-        fs::rename(Temporary, Destination, error);
-        written = !error;
-    }
-    if (!written) {
-        fs::remove(Temporary, error);
-    }
-    Temporary.clear();
-    Destination.clear();
-    return written;
+    Abandon();
+    return true;
 }
 
 void FileReplacement::Abandon() {
@@ -144,7 +256,10 @@ void FileReplacement::Abandon() {
         fs::remove(Temporary, error);
         Temporary.clear();
     }
+    Forget(Slot);
     Destination.clear();
+    Unnamed = false;
+    Replaces = false;
     KeepPermissions = false;
 }
 

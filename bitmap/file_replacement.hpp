@@ -1,5 +1,6 @@
 #pragma once
 
+#include "file_failure.hpp"
 #include "file_stream.hpp"
 
 #include <cstdio>
@@ -7,26 +8,32 @@
 
 namespace dorvane {
 
-// Creates path for writing with mode "wbx": fails when anything already has that name, a
-// symbolic link included, which is therefore never followed. Empty on failure (errno tells why).
-FileStream CreateExclusive(const std::filesystem::path& path);
+// How a replacement holds the new file until it is complete.
+enum class TemporaryFile {
+    // Without a name where the system offers that (Linux), so that nothing is left behind however
+    // the process ends; elsewhere as Named.
+    Unnamed,
+    // Under a name of its own in the destination's folder, removed when the replacement is
+    // abandoned, and by RemoveUnfinishedFiles when the process is stopped by a signal.
+    Named,
+};
 
 // Writes a file so that a failure never leaves its destination half written: after Commit the
 // destination is complete, after a failure it is as it was before.
 //
-// A destination that is a regular file, or that does not exist yet, is written into a temporary
-// file created exclusively in the destination's folder; Commit closes it, gives it the permission
-// bits of the file it replaces, and renames it over the destination. A destination reached
-// through symbolic links is resolved first, so the file the links lead to is replaced and the
-// links stay. A destination that exists and is not a regular file (a device such as /dev/null or
-// /dev/full, a FIFO) cannot be replaced and is written directly.
+// What the destination path leads to decides, through any number of links (the system's own
+// /proc/self/fd and /dev/stdout links included). A regular file, or a path that does not exist
+// yet, is written into a temporary file in its folder; Commit gives it the permission bits of
+// the file it replaces and puts it in place, so the file the links lead to is replaced and the
+// links stay. Anything else (a device such as /dev/null, a pipe, a FIFO, a socket) cannot be
+// replaced and is written directly.
 //
 // Limits: the folder must let us create files (a writable file in a read-only folder cannot be
 // saved); the replacing file is a new file, so hard links to the old one keep the old contents
 // and its owner becomes the writing process's; nothing is synced to the disk.
 class FileReplacement {
   public:
-    FileReplacement() = default;
+    explicit FileReplacement(TemporaryFile kind = TemporaryFile::Unnamed) : Kind(kind) {}
     FileReplacement(const FileReplacement&) = delete;
     FileReplacement& operator=(const FileReplacement&) = delete;
     // Abandons a replacement that was not committed.
@@ -40,16 +47,34 @@ class FileReplacement {
     bool Commit();
     // Closes the stream and removes the temporary file, if any.
     void Abandon();
+    // Records that a write into Stream() failed with errno error, unless a failure is recorded.
+    void WriteFailed(int error);
 
-    // The temporary file being written; empty when the destination is written directly.
+    // Why Open or Commit failed, or the write failure recorded.
+    const FileFailure& Failure() const { return Why; }
+    // The named temporary file being written; empty when there is none.
     const std::filesystem::path& TemporaryPath() const { return Temporary; }
 
   private:
+    bool Fail(FailureKind step, int error);
+    bool OpenTemporary(const std::filesystem::path& folder);
+    bool PutInPlace();
+
+    TemporaryFile Kind;
     FileStream File;
     std::filesystem::path Destination;
     std::filesystem::path Temporary;
+    bool Unnamed = false;
+    bool Replaces = false; // whether the destination is a regular file that exists
     bool KeepPermissions = false;
     std::filesystem::perms Permissions = std::filesystem::perms::none;
+    int Slot = -1; // of the temporary name, for RemoveUnfinishedFiles
+    FileFailure Why;
 };
+
+// Removes the named temporary files of the replacements under way in this process. Safe to call
+// from a signal handler: a program that ends on SIGINT, SIGTERM or SIGHUP calls it first, so that
+// no temporary file is left behind.
+void RemoveUnfinishedFiles() noexcept;
 
 } // namespace dorvane

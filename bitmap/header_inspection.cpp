@@ -1,7 +1,9 @@
 #include "header_inspection.hpp"
 #include "file_stream.hpp"
+#include "platform.hpp"
 
 #include <array>
+#include <cerrno>
 #include <cstdio>
 #include <type_traits>
 
@@ -10,19 +12,36 @@ namespace {
 
 constexpr std::size_t FileHeaderBytes = 14;
 
+// The little-endian value of the sizeof(Field) bytes at bytes, whatever the host's order.
+template <typename Field> Field LittleEndianAt(const std::uint8_t* bytes) {
+    std::make_unsigned_t<Field> value = 0;
+    for (std::size_t i = sizeof(Field); i-- > 0;) {
+        value = static_cast<decltype(value)>((value << 8) | bytes[i]);
+    }
+    return static_cast<Field>(value);
+}
+
 // Reads one little-endian field. A field the file does not hold completely is left as it was,
 // so a short file never leaves part of a field overwritten.
 template <typename Field> void ReadField(std::FILE* stream, Field& field) {
     std::array<std::uint8_t, sizeof(Field)> bytes{};
-    if (!ReadItems(bytes.data(), bytes.size(), 1, stream)) {
-        return;
+    if (ReadItems(bytes.data(), bytes.size(), 1, stream)) {
+        field = LittleEndianAt<Field>(bytes.data());
     }
-    std::make_unsigned_t<Field> value = 0;
-    for (auto byte = bytes.rbegin(); byte != bytes.rend(); ++byte) {
-        value = static_cast<decltype(value)>((value << 8) | *byte);
-    }
-    field = static_cast<Field>(value);
 }
+
+// Takes the fields from bytes in memory, one after another.
+class FieldCursor {
+  public:
+    explicit FieldCursor(const std::uint8_t* bytes) : Next(bytes) {}
+    template <typename Field> void operator()(Field& field) {
+        field = LittleEndianAt<Field>(Next);
+        Next += sizeof(Field);
+    }
+
+  private:
+    const std::uint8_t* Next;
+};
 
 } // namespace
 
@@ -73,6 +92,45 @@ void InspectBmpFile(const char* path) {
     }
     static_cast<void>(ReadFileHeaderOf(path));
     static_cast<void>(ReadInfoHeaderOf(path));
+}
+
+bool ReadBmpHeaders(const char* path, FileHeader& file, InfoHeader& info, FileFailure& failure) {
+    failure = {};
+    int error = 0;
+    const FileStream stream = platform::OpenForReading(path, error);
+    if (!stream) {
+        failure = SystemFailure(FailedFile::Source, FailureKind::Open, error);
+        return false;
+    }
+    std::array<std::uint8_t, HeadersSize> bytes{};
+    if (std::fread(bytes.data(), 1, bytes.size(), stream.get()) != bytes.size()) {
+        failure = std::ferror(stream.get()) != 0
+                      ? SystemFailure(FailedFile::Source, FailureKind::Read, errno)
+                      : FormatFailure(FailureKind::NotBmp);
+        return false;
+    }
+    FieldCursor field(bytes.data());
+    field(file.bfType);
+    field(file.bfSize);
+    field(file.bfReserved1);
+    field(file.bfReserved2);
+    field(file.bfOffBits);
+    field(info.biSize);
+    field(info.biWidth);
+    field(info.biHeight);
+    field(info.biPlanes);
+    field(info.biBitCount);
+    field(info.biCompression);
+    field(info.biSizeImage);
+    field(info.biXPelsPerMeter);
+    field(info.biYPelsPerMeter);
+    field(info.biClrUsed);
+    field(info.biClrImportant);
+    if (file.bfType != BmpSignature) {
+        failure = FormatFailure(FailureKind::NotBmp);
+        return false;
+    }
+    return true;
 }
 
 } // namespace dorvane

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "bmp_headers.hpp"
+#include "file_failure.hpp"
 
 #include <cstdint>
 
@@ -18,5 +19,10 @@ namespace dorvane {
 [[nodiscard]] std::int32_t BitDepthOfFile(const char* path);
 // Opens the file and reads both headers, reporting nothing.
 void InspectBmpFile(const char* path);
+
+// Both headers in one reading of the file, so that a pipe serves too. Unlike the functions above it
+// checks what it reads: false, with failure saying why, when the file cannot be opened or read,
+// when it is shorter than the two headers, or when it does not begin with "BM".
+bool ReadBmpHeaders(const char* path, FileHeader& file, InfoHeader& info, FileFailure& failure);
 
 } // namespace dorvane

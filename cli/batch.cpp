@@ -1,5 +1,6 @@
 #include "batch.hpp"
 
+#include "platform.hpp"
 #include "report.hpp"
 
 #include <algorithm>
@@ -86,20 +87,31 @@ bool StartWorker(FileJob job, const std::string& source, const std::string& outp
     return true;
 }
 
+// Creates folder and its parents where missing, as mkdir -p does; false, reported, when it fails.
+bool MakeFolder(const std::string& folder) {
+    std::error_code error;
+    fs::create_directories(folder, error);
+    if (error) {
+        Report(folder, error.message());
+        return false;
+    }
+    return true;
+}
+
 } // namespace
 
-ExitCode RunBatch(FileJob job, const std::string& folder, const std::vector<std::string>& sources) {
-    std::error_code error;
-    if (!fs::is_directory(folder, error)) {
-        Report(folder, "not a folder");
+ExitCode RunBatch(FileJob job, const std::string& folder, const std::vector<std::string>& sources,
+                  std::uint32_t workerCount) {
+    if (!MakeFolder(folder)) {
         return ExitOutputUnwritable;
     }
     std::vector<ExitCode> results(sources.size(), ExitOk);
     std::set<std::string> names;
-    const std::size_t slots = std::max(1U, std::thread::hardware_concurrency());
-    // Workers that fill the cores each keep to one thread, so that workers x threads never
-    // exceed the cores.
-    const std::uint32_t threads = sources.size() >= slots ? 1 : 0;
+    const std::uint32_t cores = platform::AvailableCores();
+    const std::size_t slots = workerCount == 0 ? cores : workerCount;
+    // Workers x threads never exceed the cores: workers that fill them keep to one thread each.
+    const auto busy = static_cast<std::uint32_t>(std::min(slots, sources.size()));
+    const std::uint32_t threads = std::max(1U, cores / std::max(1U, busy));
     std::map<pid_t, Worker> workers;
     const Progress progress(sources.size());
     std::size_t next = 0;

@@ -1,10 +1,9 @@
 #include "info_command.hpp"
 
 #include "bmp_headers.hpp"
-#include "failure_reasons.hpp"
-#include "file_stream.hpp"
 #include "header_inspection.hpp"
 #include "report.hpp"
+#include "stream_operands.hpp"
 
 #include <iostream>
 #include <string_view>
@@ -39,17 +38,14 @@ std::string_view CompressionName(std::uint32_t compression) {
 } // namespace
 
 ExitCode PrintHeaders(const std::string& path) {
-    if (!OpenFile(path.c_str(), "rb")) {
-        Report(path, SourceFailureReason(path));
+    FileHeader file;
+    InfoHeader info;
+    FileFailure failure;
+    if (!ReadBmpHeaders(SourcePath(path).c_str(), file, info, failure)) {
+        Report(OperandName(path, true), failure.Reason());
         return ExitSourceUnreadable;
     }
-    const FileHeader file = ReadFileHeaderOf(path.c_str());
-    if (file.bfType != BmpSignature) {
-        Report(path, "not a BMP file");
-        return ExitSourceUnreadable;
-    }
-    const InfoHeader info = ReadInfoHeaderOf(path.c_str());
-    std::cout << "File: " << path << '\n' << "  FileHeader:\n";
+    std::cout << "File: " << OperandName(path, true) << '\n' << "  FileHeader:\n";
     Field("bfType", file.bfType, "BM");
     Field("bfSize", file.bfSize, "bytes");
     Field("bfReserved1", file.bfReserved1);

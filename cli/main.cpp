@@ -1,13 +1,18 @@
 // bmpblur: the command-line face of the library.
 #include "batch.hpp"
-#include "blur_command.hpp"
-#include "edges_command.hpp"
 #include "exit_codes.hpp"
+#include "file_replacement.hpp"
 #include "info_command.hpp"
+#include "pipeline_commands.hpp"
 #include "scale_command.hpp"
 
 #include <algorithm>
+#include <charconv>
+#include <csignal>
+#include <cstddef>
+#include <cstdint>
 #include <iostream>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -27,24 +32,26 @@ struct Command {
 };
 
 const Command Commands[] = {
-    {"blur", "blur SOURCE OUTPUT\n       bmpblur blur -o FOLDER SOURCE...",
+    {"blur", "blur [-j N] SOURCE OUTPUT\n       bmpblur blur [-j N] -o FOLDER SOURCE...",
      "Turn SOURCE gray, smooth it with a 5 x 5 Gaussian and write it to OUTPUT at the source's "
-     "size and bit depth (1, 4, 8, 16, 24 or 32 bits per pixel). With -o, every SOURCE is "
-     "written to FOLDER under its own file name, one worker per core.",
+     "size and bit depth (1, 4, 8, 16, 24 or 32 bits per pixel). A SOURCE or OUTPUT of - is "
+     "standard input or output. With -o, every SOURCE is written to FOLDER (created when "
+     "missing) under its own file name, by N workers (-j N or --jobs N; one per core by "
+     "default); without -o, -j N limits the job to N threads.",
      2, nullptr, BlurFile},
-    {"edges", "edges SOURCE OUTPUT\n       bmpblur edges -o FOLDER SOURCE...",
+    {"edges", "edges [-j N] SOURCE OUTPUT\n       bmpblur edges [-j N] -o FOLDER SOURCE...",
      "Find the edges of SOURCE (blur, gradient, non-maximum suppression, hysteresis at 65 and "
      "80) and write the edge map to OUTPUT at the source's size and bit depth: edges black, "
-     "background white. With -o, as for blur.",
+     "everything else white. - and the options as for blur.",
      2, nullptr, DetectEdges},
     {"info", "info FILE",
-     "Print the file header and the info header of a BMP file, one field a line, with the "
-     "format's published field names.",
+     "Print the file header and the info header of a BMP file (- for standard input), one "
+     "field a line, with the format's published field names.",
      1, [](const Arguments& operands) { return PrintHeaders(operands[0]); }, nullptr},
     {"scale", "scale SOURCE OUTPUT MODE VALUE",
      "Resize SOURCE by bilinear sampling and write it to OUTPUT at 24 bits per pixel. MODE is P "
      "(VALUE is a percentage), W (the new width), H (the new height) or F (the new length of "
-     "the longer side); the other side keeps the aspect ratio.",
+     "the longer side); the other side keeps the aspect ratio. - as for blur.",
      4,
      [](const Arguments& operands) {
          return ScaleFile(operands[0], operands[1], operands[2], operands[3]);
@@ -110,32 +117,91 @@ const Command* FindCommand(const std::string& name) {
     return nullptr;
 }
 
-ExitCode RunCommand(const Command& command, const Arguments& operands) {
-    if (operands.size() == 1 && IsHelp(operands[0])) {
+bool IsJobsOption(const std::string& argument) {
+    return argument == "-j" || argument == "--jobs";
+}
+
+// A count of 1 or more.
+std::optional<std::uint32_t> ParseCount(const std::string& text) {
+    std::uint32_t value = 0;
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (error != std::errc() || end != text.data() + text.size() || value == 0) {
+        return std::nullopt;
+    }
+    return value;
+}
+
+ExitCode RunCommand(const Command& command, const Arguments& arguments) {
+    if (arguments.size() == 1 && IsHelp(arguments[0])) {
         std::cout << "Usage: bmpblur " << command.Usage << "\n\n"
                   << Wrapped(command.Summary, "") << '\n'
                   << ExitCodeHelp;
         return ExitOk;
     }
-    if (command.PerFile != nullptr && !operands.empty() && operands[0] == "-o") {
-        if (operands.size() < 3) {
+    std::optional<std::string> folder;
+    std::uint32_t jobs = 0;
+    std::size_t first = 0;
+    while (command.PerFile != nullptr && first < arguments.size() &&
+           (arguments[first] == "-o" || IsJobsOption(arguments[first]))) {
+        const std::string& option = arguments[first];
+        if (first + 1 == arguments.size()) {
+            return UsageError(std::string(command.Name) + ": " + option + " needs a value");
+        }
+        const std::string& value = arguments[first + 1];
+        if (option == "-o") {
+            folder = value;
+        } else if (const std::optional<std::uint32_t> count = ParseCount(value)) {
+            jobs = *count;
+        } else {
+            return UsageError(std::string(command.Name) + ": " + option +
+                              " needs a whole number of 1 or more, not " + value);
+        }
+        first += 2;
+    }
+    const Arguments operands(arguments.begin() + static_cast<std::ptrdiff_t>(first),
+                             arguments.end());
+    if (folder) {
+        if (operands.empty()) {
             return UsageError(std::string(command.Name) + ": -o needs a FOLDER and a SOURCE");
         }
-        return RunBatch(command.PerFile, operands[1],
-                        Arguments(operands.begin() + 2, operands.end()));
+        return RunBatch(command.PerFile, *folder, operands, jobs);
     }
     if (operands.size() != command.Operands) {
         return UsageError(std::string(command.Name) + ": expected " +
                           std::to_string(command.Operands) + " operands, got " +
                           std::to_string(operands.size()));
     }
-    return command.PerFile != nullptr ? command.PerFile(operands[0], operands[1], 0)
+    return command.PerFile != nullptr ? command.PerFile(operands[0], operands[1], jobs)
                                       : command.Run(operands);
+}
+
+// A save under way leaves no temporary file behind when the tool is stopped.
+extern "C" void StopOnSignal(int signal) {
+    dorvane::RemoveUnfinishedFiles();
+    std::signal(signal, SIG_DFL);
+    std::raise(signal);
+}
+
+void HandleSignals() {
+    for (const int signal : {
+             SIGINT, SIGTERM
+#if defined(SIGHUP)
+                 ,
+                 SIGHUP
+#endif
+         }) {
+        std::signal(signal, StopOnSignal);
+    }
+#if defined(SIGXFSZ)
+    // A file-size limit then fails the write, which is reported, instead of killing the tool.
+    std::signal(SIGXFSZ, SIG_IGN);
+#endif
 }
 
 } // namespace
 
 int main(int argc, char** argv) {
+    HandleSignals();
     const Arguments arguments(argv + 1, argv + argc);
     if (arguments.empty()) {
         return UsageError("missing operands");
@@ -152,10 +218,11 @@ int main(int argc, char** argv) {
     if (const Command* command = FindCommand(first)) {
         return RunCommand(*command, Arguments(arguments.begin() + 1, arguments.end()));
     }
-    if (first.starts_with("-") && first != "-" && first != "-o") {
+    const bool blurOption = first == "-o" || IsJobsOption(first);
+    if (first.starts_with("-") && first != "-" && !blurOption) {
         return UsageError("unknown option " + first);
     }
-    if (first == "-o" || arguments.size() == 2) {
+    if (blurOption || arguments.size() == 2) {
         return RunCommand(Commands[0], arguments);
     }
     if (arguments.size() == 1) {

@@ -1,9 +1,9 @@
 #include "scale_command.hpp"
 
 #include "bitmap_image.hpp"
-#include "failure_reasons.hpp"
 #include "report.hpp"
 #include "scaling.hpp"
+#include "stream_operands.hpp"
 
 #include <cctype>
 #include <charconv>
@@ -42,16 +42,17 @@ ExitCode ScaleFile(const std::string& source, const std::string& output, const s
         return ExitInvalidArgument;
     }
     BitmapImage image;
-    if (!image.LoadBmp(source.c_str())) {
-        Report(source, SourceFailureReason(source));
+    FileFailure failure;
+    if (!image.LoadBmp(SourcePath(source).c_str(), failure)) {
+        Report(OperandName(source, true), failure.Reason());
         return ExitSourceUnreadable;
     }
     if (!ScaleImage(image, mode[0], *number)) {
         Report(value, "the scaled image would be too large");
         return ExitInvalidArgument;
     }
-    if (!image.SaveBmp(output.c_str())) {
-        Report(output, OutputFailureReason(output));
+    if (!image.SaveBmp(OutputPath(output).c_str(), failure)) {
+        Report(OperandName(output, false), failure.Reason());
         return ExitOutputUnwritable;
     }
     return ExitOk;

@@ -6,7 +6,7 @@
 #include "DorvaneBMPBlur.h"
 
 #include "bitmap_image.hpp"
-#include "blur_entry.hpp"
+#include "file_jobs.hpp"
 #include "fuzz_support.hpp"
 #include "gray_planes.hpp"
 #include "literal_blur.hpp"

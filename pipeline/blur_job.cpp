@@ -5,7 +5,6 @@
 // out of it in groups, transposed sixteen by sixteen.
 #include "blur_job.hpp"
 
-#include "available_cores.hpp"
 #include "bitmap_image.hpp"
 #include "block_handoff.hpp"
 #include "bmp_headers.hpp"
@@ -18,10 +17,12 @@
 #include "gray_row_encoding.hpp"
 #include "large_block.hpp"
 #include "pipeline_state.hpp"
+#include "platform.hpp"
 #include "row_blocks.hpp"
 
 #include <algorithm>
 #include <array>
+#include <cerrno>
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
@@ -109,10 +110,11 @@ class GrayPicture {
     LargeBlock Pixels;
 };
 
-// The source's luma into the picture. False when the file cannot be read or memory runs out.
-// When helped, a helper thread moves each group of rows into the columns while the next is read;
-// helped turns false when the helper could not keep up.
-bool Load(const char* source, GrayPicture& picture, BitmapImage& format, bool& helped) {
+// The source's luma into the picture. False when the file cannot be read or memory runs out;
+// failure then says why. When helped, a helper thread moves each group of rows into the columns
+// while the next is read; helped turns false when the helper could not keep up.
+bool Load(const char* source, GrayPicture& picture, BitmapImage& format, bool& helped,
+          FileFailure& failure) {
     std::uint32_t width = 0;
     std::optional<BlockHandoff> groups;
     std::uint8_t* group = nullptr; // the buffer of the group being read
@@ -180,19 +182,24 @@ bool Load(const char* source, GrayPicture& picture, BitmapImage& format, bool& h
         }
     };
     const PixelBlockSink sink{start, take, takeFileRows};
-    if (!ReadBmpPixels(format, source, sink) || !groups->Finish()) {
+    if (!ReadBmpPixels(format, source, sink, failure)) {
         return false;
     }
+    // Storing a group cannot fail: this only waits for the helper's last one.
+    static_cast<void>(groups->Finish());
     helped = helped && !groups->GaveUpHelper();
     return true;
 }
 
 // The picture to output, at depth with the standard palette and the resolution of a new image,
 // replacing the file only when all of it was written. Rows are encoded bottom-up in blocks while
-// a helper thread, when helped, writes the block before.
-bool Store(const char* output, GrayPicture& picture, std::int32_t depth, bool helped) {
+// a helper thread, when helped, writes the block before. False when the file was not written;
+// failure then says why.
+bool Store(const char* output, GrayPicture& picture, std::int32_t depth, bool helped,
+           FileFailure& failure) {
     BitmapImage format;
     if (!VerifyTypeSizes() || !format.ChangeBitDepth(depth)) {
+        failure = SystemFailure(FailedFile::Output, FailureKind::Write, ENOMEM);
         return false;
     }
     const FastGrayRowEncoder encode(format);
@@ -203,15 +210,23 @@ bool Store(const char* output, GrayPicture& picture, std::int32_t depth, bool he
     const std::int32_t blockRows = std::min(RowsPerBlock(rowLength), height);
     FileReplacement file;
     if (!file.Open(output)) {
+        failure = file.Failure();
         return false;
     }
+    int writeError = 0; // written by whichever thread writes, read after the writer finished
     bool written = WriteBmpHeaders(format, width, height, file.Stream());
-    if (written) {
+    if (!written) {
+        writeError = errno;
+    } else {
         std::FILE* const stream = file.Stream();
         BlockHandoff writer(
             rowLength * static_cast<std::size_t>(blockRows),
-            [stream](std::uint8_t* block, std::size_t bytes, std::uint32_t) {
-                return std::fwrite(block, 1, bytes, stream) == bytes;
+            [stream, &writeError](std::uint8_t* block, std::size_t bytes, std::uint32_t) {
+                if (std::fwrite(block, 1, bytes, stream) == bytes) {
+                    return true;
+                }
+                writeError = errno;
+                return false;
             },
             helped && height > blockRows);
         std::vector<std::uint8_t> group(picture.GroupBytes());
@@ -232,26 +247,30 @@ bool Store(const char* output, GrayPicture& picture, std::int32_t depth, bool he
         written = writer.Finish();
     }
     if (!written) {
-        file.Abandon();
-        return false;
+        file.WriteFailed(writeError);
     }
-    return file.Commit();
+    const bool committed = file.Commit();
+    failure = file.Failure();
+    return committed;
 }
 
 } // namespace
 
-JobResult RunBlurJob(const char* source, const char* output, std::uint32_t threads) {
-    bool helped = threads == 0 ? AvailableCores() > 1 : threads > 1;
+JobResult RunBlurJob(const char* source, const char* output, std::uint32_t threads,
+                     FileFailure& failure) {
+    failure = {};
+    bool helped = threads == 0 ? platform::AvailableCores() > 1 : threads > 1;
     GrayPicture picture;
     std::int32_t depth = 0;
     try {
         BitmapImage format;
-        if (!Load(source, picture, format, helped)) {
+        if (!Load(source, picture, format, helped, failure)) {
             return JobResult::SourceFailed;
         }
         depth = format.GetBitDepth();
     } catch (const std::bad_alloc&) {
-        return JobResult::SourceFailed; // setting up the sink, before anything was read
+        failure = FormatFailure(FailureKind::OutOfMemory); // setting up the sink, before reading
+        return JobResult::SourceFailed;
     }
     // As after a load and the release at the end of a call.
     ReleasePlanes();
@@ -264,9 +283,10 @@ JobResult RunBlurJob(const char* source, const char* output, std::uint32_t threa
     const bool keptPace = BlurGrayColumns(columns, BlurCode::Fastest, helped ? threads : 1);
     helped = helped && keptPace;
     try {
-        return Store(output, picture, SourceBitDepth, helped) ? JobResult::Done
-                                                              : JobResult::OutputFailed;
+        return Store(output, picture, SourceBitDepth, helped, failure) ? JobResult::Done
+                                                                       : JobResult::OutputFailed;
     } catch (const std::bad_alloc&) {
+        failure = SystemFailure(FailedFile::Output, FailureKind::Write, ENOMEM);
         return JobResult::OutputFailed;
     }
 }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "file_failure.hpp"
+
 #include <cstdint>
 
 namespace dorvane {
@@ -12,7 +14,9 @@ enum class JobResult { Done, SourceFailed, OutputFailed };
 // Once the source is read it releases any planes, and sets PlaneWidth, PlaneHeight and
 // SourceBitDepth as the load would; when the source cannot be read, no global changes. Not
 // thread-safe, like the stages. threads: how many threads the job may use at most; 0 chooses
-// from the cores and the picture's size, 1 keeps everything on the calling thread.
-JobResult RunBlurJob(const char* source, const char* output, std::uint32_t threads = 0);
+// from the cores and the picture's size, 1 keeps everything on the calling thread. Unless Done,
+// failure says why.
+JobResult RunBlurJob(const char* source, const char* output, std::uint32_t threads,
+                     FileFailure& failure);
 
 } // namespace dorvane

@@ -14,10 +14,10 @@
 // bench/blur_rounding_check.cpp); then, for 0 < S / 159 < 255, the chain itself decides.
 #include "byte_blur.hpp"
 
-#include "available_cores.hpp"
 #include "avx2_clones.hpp"
 #include "byte_transpose.hpp"
 #include "gaussian_blur.hpp"
+#include "platform.hpp"
 
 #include <algorithm>
 #include <array>
@@ -678,9 +678,10 @@ bool BlurGrayColumns(const GrayColumns& picture, BlurCode code, std::uint32_t th
     const std::size_t strips = (std::size_t{picture.Width} - 2 + Lanes - 1) / Lanes;
     const std::uint64_t cells = std::uint64_t{picture.Width} * picture.Height;
     const std::uint64_t wanted =
-        threads != 0 ? threads
-                     : std::min<std::uint64_t>(
-                           AvailableCores(), std::max<std::uint64_t>(1, cells / MinCellsPerThread));
+        threads != 0
+            ? threads
+            : std::min<std::uint64_t>(platform::AvailableCores(),
+                                      std::max<std::uint64_t>(1, cells / MinCellsPerThread));
     const auto used =
         static_cast<std::uint32_t>(std::min<std::uint64_t>({wanted, strips, MaxThreads}));
     if (used > 1) {

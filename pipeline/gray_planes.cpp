@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <atomic>
 #include <bit>
+#include <cerrno>
 #include <cmath>
 #include <cstddef>
 #include <cstring>
@@ -57,7 +58,7 @@ constexpr std::uint32_t TileColumns = 64;
 class GrayLoad {
   public:
     // The whole load; format as ReadBmpPixels leaves it. False, with nothing installed, when
-    // reading or allocation failed.
+    // reading or allocation failed; Failure() then says why.
     bool Run(const char* path, BitmapImage& format) {
         const PixelBlockSink sink{[this](std::int32_t width, std::int32_t height) {
                                       return Start(static_cast<std::uint32_t>(width),
@@ -87,12 +88,18 @@ class GrayLoad {
         if (reader.joinable()) {
             reader.join();
         }
-        if (Reading.load() != Outcome::Succeeded || Allocated.load() != Outcome::Succeeded) {
+        if (Reading.load() != Outcome::Succeeded) {
+            return false;
+        }
+        if (Allocated.load() != Outcome::Succeeded) {
+            Why = FormatFailure(FailureKind::OutOfMemory, Width, Height);
             return false;
         }
         Planes->Install();
         return true;
     }
+
+    const FileFailure& Failure() const { return Why; }
 
   private:
     enum class Outcome : std::uint8_t { Pending, Succeeded, Failed };
@@ -114,7 +121,7 @@ class GrayLoad {
 
     // ReadBmpPixels, telling the other thread how it went, and then helping with the copy.
     void Read(BitmapImage& format, const char* path, const PixelBlockSink& sink) {
-        const bool read = ReadBmpPixels(format, path, sink);
+        const bool read = ReadBmpPixels(format, path, sink, Why);
         Outcome pending = Outcome::Pending;
         if (Started.compare_exchange_strong(pending, Outcome::Failed)) {
             Started.notify_all(); // the headers were refused
@@ -189,12 +196,14 @@ class GrayLoad {
     std::atomic<Outcome> Allocated{Outcome::Pending}; // the three planes
     std::atomic<Outcome> Reading{Outcome::Pending};   // the whole gray picture filled in
     std::atomic<std::uint32_t> NextTile{0};
+    FileFailure Why; // the reader's, written before Reading is announced
 };
 
-std::int32_t LoadPlanesFrom(const char* path) {
+std::int32_t LoadPlanesFrom(const char* path, FileFailure& failure) {
     GrayLoad load;
     BitmapImage format;
     if (!load.Run(path, format)) {
+        failure = load.Failure();
         return LoadFailed;
     }
     SourceBitDepth = static_cast<std::int8_t>(format.GetBitDepth());
@@ -333,15 +342,24 @@ std::int32_t Luma(std::uint8_t red, std::uint8_t green, std::uint8_t blue) {
     return static_cast<std::int32_t>(std::floor(sum));
 }
 
-std::int32_t LoadGrayPlanes(const char* path) {
+std::int32_t LoadGrayPlanes(const char* path, FileFailure& failure) {
+    failure = {};
     try {
-        return LoadPlanesFrom(path);
+        return LoadPlanesFrom(path, failure);
     } catch (const std::bad_alloc&) {
-        return LoadFailed; // only setting up the sink can throw, before anything is allocated
+        // Only setting up the sink can throw, before anything is allocated.
+        failure = FormatFailure(FailureKind::OutOfMemory);
+        return LoadFailed;
     }
 }
 
-bool StoreGrayImage() {
+std::int32_t LoadGrayPlanes(const char* path) {
+    FileFailure ignored;
+    return LoadGrayPlanes(path, ignored);
+}
+
+bool StoreGrayImage(FileFailure& failure) {
+    failure = SystemFailure(FailedFile::Output, FailureKind::Write, ENOMEM);
     try {
         // The image gives the depth, the standard palette and the resolution of a new image;
         // the gray pixels go from ImagePlane straight into the file's rows.
@@ -350,10 +368,17 @@ bool StoreGrayImage() {
             return false;
         }
         const std::span<const std::int32_t* const> columns(ImagePlane, PlaneWidth);
-        return SaveGrayBmp(format, columns, static_cast<std::int32_t>(PlaneHeight), OutputPath);
+        return SaveGrayBmp(format, columns, static_cast<std::int32_t>(PlaneHeight), OutputPath,
+                           failure);
     } catch (const std::bad_alloc&) {
+        failure = SystemFailure(FailedFile::Output, FailureKind::Write, ENOMEM);
         return false;
     }
+}
+
+bool StoreGrayImage() {
+    FileFailure ignored;
+    return StoreGrayImage(ignored);
 }
 
 } // namespace dorvane

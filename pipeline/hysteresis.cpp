@@ -6,9 +6,6 @@ namespace dorvane {
 
 namespace {
 
-constexpr std::int32_t EdgeCell = 0;
-constexpr std::int32_t BackgroundCell = 255;
-
 // True when a magnitude in the square of the given radius around (x, y) exceeds the high
 // threshold.
 bool StrongCellWithin(std::int64_t x, std::int64_t y, std::int64_t radius) {
@@ -47,8 +44,9 @@ void HysteresisStage() {
     if (ImagePlane == nullptr) {
         return;
     }
-    for (std::int64_t y = 2; y + 2 < std::int64_t{PlaneHeight}; ++y) {
-        for (std::int64_t x = 2; x + 2 < std::int64_t{PlaneWidth}; ++x) {
+    for (std::int64_t y = HysteresisFrame; y + HysteresisFrame < std::int64_t{PlaneHeight}; ++y) {
+        for (std::int64_t x = HysteresisFrame; x + HysteresisFrame < std::int64_t{PlaneWidth};
+             ++x) {
             ImagePlane[x][y] = Classify(x, y);
         }
     }

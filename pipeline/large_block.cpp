@@ -1,10 +1,8 @@
 #include "large_block.hpp"
 
-#include <new>
+#include "platform.hpp"
 
-#if defined(__linux__)
-#include <sys/mman.h>
-#endif
+#include <new>
 
 namespace dorvane {
 namespace {
@@ -22,12 +20,9 @@ void LargeBlockRelease::operator()(std::uint8_t* block) const {
 LargeBlock AllocateLargeBlock(std::size_t size) {
     LargeBlock block(static_cast<std::uint8_t*>(
         ::operator new[](size, std::align_val_t{LargePage}, std::nothrow)));
-#if defined(__linux__) && defined(MADV_HUGEPAGE)
     if (block && size >= LargePage) {
-        // Advice only: where it is refused the block simply has small pages.
-        static_cast<void>(::madvise(block.get(), size, MADV_HUGEPAGE));
+        platform::AdviseLargePages(block.get(), size);
     }
-#endif
     return block;
 }
 

@@ -2,6 +2,7 @@
 #include "bmp_file_builder.hpp"
 #include "bmp_writer.hpp"
 #include "file_replacement.hpp"
+#include "platform.hpp"
 
 #include <gtest/gtest.h>
 
@@ -712,38 +713,51 @@ TEST_F(BmpWriter, ExclusiveCreationNeverFollowsOrReplacesAnExistingName) {
     const fs::path victim = Folder.Path / "victim";
     WriteFileBytes(victim, Bytes{7, 7});
     fs::create_symlink(victim, Folder.Path / "planted");
-    EXPECT_EQ(CreateExclusive(Folder.Path / "planted"), nullptr);
-    EXPECT_EQ(CreateExclusive(victim), nullptr);
+    int error = 0;
+    EXPECT_EQ(platform::CreateExclusive(Folder.Path / "planted", error), nullptr);
+    EXPECT_EQ(error, EEXIST);
+    EXPECT_EQ(platform::CreateExclusive(victim, error), nullptr);
     EXPECT_EQ(ReadFileBytes(victim), (Bytes{7, 7}));
-    EXPECT_NE(CreateExclusive(Folder.Path / "fresh"), nullptr);
+    EXPECT_NE(platform::CreateExclusive(Folder.Path / "fresh", error), nullptr);
     EXPECT_TRUE(fs::exists(Folder.Path / "fresh"));
 }
 
 TEST_F(BmpWriter, AnAbandonedReplacementRemovesItsTemporaryFile) {
     const std::string path = Folder.File("out.bmp");
     WriteFileBytes(path, Bytes{1, 2, 3});
-    {
-        FileReplacement replacement;
-        ASSERT_TRUE(replacement.Open(path.c_str()));
-        ASSERT_FALSE(replacement.TemporaryPath().empty());
-        EXPECT_EQ(replacement.TemporaryPath().parent_path(), Folder.Path);
-        std::fputs("partial", replacement.Stream());
-        EXPECT_EQ(Folder.Entries().size(), 2U);
-    } // destroyed without Commit
-    EXPECT_EQ(Folder.Entries(), std::vector<std::string>{"out.bmp"});
-    EXPECT_EQ(ReadFileBytes(path), (Bytes{1, 2, 3}));
+    for (const TemporaryFile kind : {TemporaryFile::Named, TemporaryFile::Unnamed}) {
+        {
+            FileReplacement replacement(kind);
+            ASSERT_TRUE(replacement.Open(path.c_str()));
+            std::fputs("partial", replacement.Stream());
+            if (kind == TemporaryFile::Named) {
+                EXPECT_EQ(replacement.TemporaryPath().parent_path(), Folder.Path);
+                EXPECT_EQ(Folder.Entries().size(), 2U);
+            } else {
+                // Nothing in the folder to be left behind, however the process ends.
+                EXPECT_TRUE(replacement.TemporaryPath().empty());
+                EXPECT_EQ(Folder.Entries(), std::vector<std::string>{"out.bmp"});
+            }
+        } // destroyed without Commit
+        EXPECT_EQ(Folder.Entries(), std::vector<std::string>{"out.bmp"});
+        EXPECT_EQ(ReadFileBytes(path), (Bytes{1, 2, 3}));
+    }
 }
 
 TEST_F(BmpWriter, TheTemporaryFileIsNeverMoreOpenThanTheFileItReplaces) {
     const std::string path = Folder.File("secret.bmp");
-    WriteFileBytes(path, Bytes{1, 2, 3});
-    fs::permissions(path, fs::perms{0600}, fs::perm_options::replace);
-    FileReplacement replacement;
-    ASSERT_TRUE(replacement.Open(path.c_str()));
-    EXPECT_EQ(fs::status(replacement.TemporaryPath()).permissions(), fs::perms{0600});
-    std::fputs("new", replacement.Stream());
-    ASSERT_TRUE(replacement.Commit());
-    EXPECT_EQ(ReadFileBytes(path), (Bytes{'n', 'e', 'w'}));
-    EXPECT_EQ(fs::status(path).permissions(), fs::perms{0600});
-    EXPECT_EQ(Folder.Entries(), std::vector<std::string>{"secret.bmp"});
+    for (const TemporaryFile kind : {TemporaryFile::Named, TemporaryFile::Unnamed}) {
+        WriteFileBytes(path, Bytes{1, 2, 3});
+        fs::permissions(path, fs::perms{0600}, fs::perm_options::replace);
+        FileReplacement replacement(kind);
+        ASSERT_TRUE(replacement.Open(path.c_str()));
+        struct stat written {};
+        ASSERT_EQ(fstat(fileno(replacement.Stream()), &written), 0);
+        EXPECT_EQ(written.st_mode & 07777, 0600U);
+        std::fputs("new", replacement.Stream());
+        ASSERT_TRUE(replacement.Commit());
+        EXPECT_EQ(ReadFileBytes(path), (Bytes{'n', 'e', 'w'}));
+        EXPECT_EQ(fs::status(path).permissions(), fs::perms{0600});
+        EXPECT_EQ(Folder.Entries(), std::vector<std::string>{"secret.bmp"});
+    }
 }

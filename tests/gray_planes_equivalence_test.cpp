@@ -100,14 +100,18 @@ ReferenceLoad LoadThroughImage(const std::string& path) {
 }
 
 // BMPBlur's job reads the file its own way: it must write the bytes of the stages run one after
-// another, and fail where they fail.
+// another, and fail where they fail, for the same reason.
 void ExpectJobMatchesStages(const std::string& path, const std::string& what) {
     const std::string jobOutput = path + ".job.bmp";
     const std::string stagesOutput = path + ".stages.bmp";
-    const bool blurred = RunBlurJob(path.c_str(), jobOutput.c_str()) == JobResult::Done;
+    FileFailure jobFailure;
+    const bool blurred =
+        RunBlurJob(path.c_str(), jobOutput.c_str(), 0, jobFailure) == JobResult::Done;
     std::fill(std::begin(OutputPath), std::end(OutputPath), '\0');
     std::copy(stagesOutput.begin(), stagesOutput.end(), std::begin(OutputPath));
-    const bool loaded = LoadGrayPlanes(path.c_str()) != LoadFailed;
+    FileFailure loadFailure;
+    const bool loaded = LoadGrayPlanes(path.c_str(), loadFailure) != LoadFailed;
+    EXPECT_EQ(jobFailure.Reason(), loadFailure.Reason()) << what;
     if (loaded) {
         GaussianBlurStage();
         ASSERT_TRUE(StoreGrayImage()) << what;

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <fstream>
 
 using namespace dorvane;
 using namespace dorvane::testing;
@@ -32,39 +33,132 @@ TEST(ToolBlur, BlursQuietlyWithOrWithoutTheCommandName) {
     EXPECT_EQ(result.GetBitDepth(), 24);
 }
 
+// Every failure the tool can meet, with the exact reason that the library gives for it.
 TEST(ToolBlur, FailuresNameTheFileAndTheReason) {
     TempDirectory folder;
-    std::ofstream(folder.File("text.bmp")) << "hello";
+    // The tool runs without root's privileges, so the folder is everyone's.
+    std::filesystem::permissions(folder.Path, std::filesystem::perms::all);
+    const std::string suite = std::string(DORVANE_BMPSUITE_DIR) + "/";
+    const std::string missing = folder.File("missing.bmp");
+    const std::string text = folder.File("text.bmp");
+    std::ofstream(text) << "hello";
+    const std::string empty = folder.File("empty.bmp");
+    std::ofstream(empty).flush();
+    const std::string shortHeader = folder.File("short.bmp");
+    std::ofstream(shortHeader) << "BM0123456789abcdef";
+    const std::string locked = folder.File("locked.bmp");
+    std::filesystem::copy_file(Sample, locked);
+    std::filesystem::permissions(locked, std::filesystem::perms::none);
+    const std::string readOnly = folder.File("read-only");
+    std::filesystem::create_directory(readOnly);
+    std::filesystem::permissions(readOnly, std::filesystem::perms{0555});
+    const std::string loop = folder.File("loop.bmp");
+    std::filesystem::create_symlink("loop.bmp", loop);
+    const std::string out = folder.File("o.bmp");
+    const std::string limit = "ulimit -f 8; ";
     struct Case {
         std::vector<std::string> Arguments;
         int Status;
-        std::string Message;
+        std::string Subject;
+        std::string Reason;
+        std::string Prefix = "";
     };
-    const std::string missing = folder.File("missing.bmp");
-    const std::string text = folder.File("text.bmp");
-    const std::string rle = std::string(DORVANE_BMPSUITE_DIR) + "/g/pal8rle.bmp";
-    const std::string nowhere = folder.File("no/such/out.bmp");
     for (const Case& c : {
-             Case{{missing, folder.File("o.bmp")},
+             Case{{missing, out}, 1, missing, "No such file or directory"},
+             Case{{folder.Path.string(), out}, 1, folder.Path.string(), "Is a directory"},
+             Case{{locked, out}, 1, locked, "Permission denied"},
+             Case{{text, out}, 1, text, "not a BMP file"},
+             Case{{empty, out}, 1, empty, "not a BMP file"},
+             Case{{shortHeader, out}, 1, shortHeader, "truncated BMP header"},
+             Case{{suite + "g/pal8rle.bmp", out},
                   1,
-                  "bmpblur: " + missing + ": No such file or directory\n"},
-             Case{{text, folder.File("o.bmp")}, 1, "bmpblur: " + text + ": not a BMP file\n"},
-             Case{{rle, folder.File("o.bmp")},
+                  suite + "g/pal8rle.bmp",
+                  "RLE-compressed BMP files are not supported"},
+             Case{{suite + "g/rgb32bf.bmp", out},
                   1,
-                  "bmpblur: " + rle + ": RLE-compressed BMP files are not supported\n"},
-             Case{{Sample, nowhere}, 2, "bmpblur: " + nowhere + ": No such file or directory\n"},
-             Case{{Sample, "/dev/full"},
+                  suite + "g/rgb32bf.bmp",
+                  "unsupported compression 3 at 32 bits per pixel"},
+             Case{{suite + "q/pal2.bmp", out}, 1, suite + "q/pal2.bmp", "unsupported bit depth 2"},
+             Case{{suite + "g/pal8topdown.bmp", out},
+                  1,
+                  suite + "g/pal8topdown.bmp",
+                  "top-down BMP files are not supported"},
+             Case{{suite + "b/badwidth.bmp", out},
+                  1,
+                  suite + "b/badwidth.bmp",
+                  "invalid image size -127 x 64"},
+             Case{{suite + "b/reallybig.bmp", out},
+                  1,
+                  suite + "b/reallybig.bmp",
+                  "image too large (3000000 x 2000000 pixels; the limit is 16777216 on a side and "
+                  "268435456 in all)"},
+             Case{{Sample, folder.File("no/such/out.bmp")},
                   2,
-                  "bmpblur: /dev/full: write failed (is the disk full?)\n"},
-             Case{{Sample, folder.File(std::string(210, 'x'))}, 3, "path too long"},
-             Case{{Sample, folder.File("\xff.bmp")}, 3, "path is not valid UTF-8"},
+                  folder.File("no/such/out.bmp"),
+                  "No such file or directory"},
+             Case{{Sample, folder.Path.string()}, 2, folder.Path.string(), "Is a directory"},
+             Case{{Sample, readOnly + "/o.bmp"}, 2, readOnly + "/o.bmp", "Permission denied"},
+             Case{{Sample, loop}, 2, loop, "Too many levels of symbolic links"},
+             Case{{Sample, "/dev/full"}, 2, "/dev/full", "write failed: No space left on device"},
+             Case{{Sample, out}, 2, out, "write failed: File too large", limit},
+             Case{{Sample, folder.File(std::string(210, 'x'))},
+                  3,
+                  folder.File(std::string(210, 'x')),
+                  "path too long (at most 207 bytes for an output)"},
+             Case{{folder.File(std::string(200, 'x')), out},
+                  3,
+                  folder.File(std::string(200, 'x')),
+                  "path too long (at most 199 bytes for a source)"},
+             Case{{Sample, folder.File("\xff.bmp")},
+                  3,
+                  folder.File("\xff.bmp"),
+                  "path is not valid UTF-8"},
          }) {
-        const ToolRun run = RunTool(c.Arguments);
+        const ToolRun run = RunTool(c.Arguments, c.Prefix + Unprivileged());
         EXPECT_EQ(run.Status, c.Status) << run.Err;
-        EXPECT_NE(run.Err.find(c.Message), std::string::npos) << run.Err;
-        EXPECT_EQ(std::count(run.Err.begin(), run.Err.end(), '\n'), 1) << run.Err;
+        EXPECT_EQ(run.Err, "bmpblur: " + c.Subject + ": " + c.Reason + "\n");
+        EXPECT_FALSE(std::filesystem::exists(out));
     }
-    EXPECT_FALSE(std::filesystem::exists(folder.File("o.bmp")));
+    // Nothing was left behind anywhere.
+    EXPECT_EQ(folder.Entries(), (std::vector<std::string>{"empty.bmp", "locked.bmp", "loop.bmp",
+                                                          "read-only", "short.bmp", "text.bmp"}));
+}
+
+// Whatever OUTPUT leads to, the bytes that arrive are those of a blur into a file.
+TEST(ToolBlur, WritesPipesFifosAndStandardStreams) {
+    TempDirectory folder;
+    const std::string tool = Quote(DORVANE_BMPBLUR_TOOL);
+    const std::string sample = Quote(Sample);
+    const std::string fifo = Quote(folder.File("fifo"));
+    ASSERT_EQ(RunTool({Sample, folder.File("blurred.bmp")}).Status, 0);
+    ASSERT_EQ(RunTool({"edges", Sample, folder.File("edges.bmp")}).Status, 0);
+    const std::string blurred = ReadText(folder.File("blurred.bmp"));
+    const std::string edges = ReadText(folder.File("edges.bmp"));
+    struct Case {
+        std::string Command;
+        const std::string& Expected;
+    };
+    for (const Case& c : {
+             Case{tool + " " + sample + " /dev/stdout | cat", blurred},
+             Case{tool + " " + sample + " /proc/self/fd/1 | cat", blurred},
+             Case{"cat " + sample + " | " + tool + " - - | cat", blurred},
+             Case{"cat " + sample + " | " + tool + " /dev/stdin /dev/stdout", blurred},
+             Case{tool + " " + sample + " -", blurred}, // standard output is a file
+             Case{"cat " + sample + " | " + tool + " edges - - | cat", edges},
+             Case{"mkfifo " + fifo + " && { cat " + fifo + " & " + tool + " " + sample + " " +
+                      fifo + "; wait; }",
+                  blurred},
+         }) {
+        const ToolRun run = RunShell(c.Command);
+        EXPECT_EQ(run.Status, 0) << c.Command << "\n" << run.Err;
+        EXPECT_TRUE(run.Out == c.Expected) << c.Command << ": " << run.Out.size() << " bytes";
+        std::filesystem::remove(folder.File("fifo"));
+    }
+    const ToolRun info = RunShell("cat " + sample + " | " + tool + " info -");
+    EXPECT_EQ(info.Status, 0);
+    EXPECT_NE(info.Out.find("File: standard input\n"), std::string::npos) << info.Out;
+    EXPECT_NE(info.Out.find("biWidth: 384"), std::string::npos) << info.Out;
+    EXPECT_EQ(folder.Entries(), (std::vector<std::string>{"blurred.bmp", "edges.bmp"}));
 }
 
 TEST(ToolBlur, HelpVersionAndUsageErrors) {
@@ -75,7 +169,7 @@ TEST(ToolBlur, HelpVersionAndUsageErrors) {
 
     const ToolRun blurHelp = RunTool({"blur", "--help"});
     EXPECT_EQ(blurHelp.Status, 0);
-    EXPECT_NE(blurHelp.Out.find("Usage: bmpblur blur SOURCE OUTPUT"), std::string::npos);
+    EXPECT_NE(blurHelp.Out.find("Usage: bmpblur blur [-j N] SOURCE OUTPUT"), std::string::npos);
 
     const ToolRun version = RunTool({"--version"});
     EXPECT_EQ(version.Status, 0);
@@ -84,7 +178,8 @@ TEST(ToolBlur, HelpVersionAndUsageErrors) {
     for (const std::vector<std::string>& wrong :
          {std::vector<std::string>{}, std::vector<std::string>{"only-one.bmp"},
           std::vector<std::string>{"--frobnicate"}, std::vector<std::string>{"a", "b", "c"},
-          std::vector<std::string>{"blur", "a"}}) {
+          std::vector<std::string>{"blur", "a"}, std::vector<std::string>{"-j", "0", "a", "b"},
+          std::vector<std::string>{"blur", "-o", "out", "-j"}}) {
         const ToolRun run = RunTool(wrong);
         EXPECT_EQ(run.Status, 64);
         EXPECT_EQ(run.Err.rfind("bmpblur: ", 0), 0U) << run.Err;

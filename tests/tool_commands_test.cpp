@@ -1,10 +1,12 @@
 #include "bitmap_image.hpp"
+#include "platform.hpp"
 #include "tool_runner.hpp"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <filesystem>
+#include <fstream>
 #include <set>
 
 using namespace dorvane;
@@ -31,9 +33,9 @@ TEST(ToolCommands, EdgesWritesABlackAndWhiteMapOfTheSourceSize) {
     EXPECT_EQ(edges.GetHeight(), 256);
     std::set<int> values;
     std::size_t edgeCells = 0;
-    // Inside the two-cell frame that hysteresis leaves alone, every cell is edge or background.
-    for (std::int32_t x = 2; x < 382; ++x) {
-        for (std::int32_t y = 2; y < 254; ++y) {
+    // Every cell is edge or background, the frame that hysteresis leaves alone included.
+    for (std::int32_t x = 0; x < 384; ++x) {
+        for (std::int32_t y = 0; y < 256; ++y) {
             values.insert(edges.PixelAt(x, y).Red);
             edgeCells += edges.PixelAt(x, y).Red == 0 ? 1 : 0;
         }
@@ -112,7 +114,61 @@ TEST(ToolCommands, BatchRefusesTwoSourcesOfTheSameNameAndAMissingFolder) {
     EXPECT_NE(run.Err.find("same file name"), std::string::npos) << run.Err;
     EXPECT_EQ(out.Entries(), std::vector<std::string>{"pic.bmp"});
 
-    const ToolRun nowhere = RunTool({"blur", "-o", out.File("missing"), in.File("pic.bmp")});
-    EXPECT_EQ(nowhere.Status, 2);
+    // A missing folder is made, parents and all; a file in the way is not a folder.
+    const ToolRun made = RunTool({"blur", "-o", out.File("new/deeper"), in.File("pic.bmp")});
+    EXPECT_EQ(made.Status, 0) << made.Err;
+    EXPECT_TRUE(std::filesystem::is_regular_file(out.File("new/deeper/pic.bmp")));
+    const ToolRun blocked = RunTool({"blur", "-o", in.File("pic.bmp"), in.File("a/pic.bmp")});
+    EXPECT_EQ(blocked.Status, 2);
+    EXPECT_EQ(blocked.Err, "bmpblur: " + in.File("pic.bmp") + ": Not a directory\n");
     EXPECT_EQ(RunTool({"blur", "-o", out.Path.string()}).Status, 64);
+}
+
+// The processes and threads the tool starts, as the system saw them: -j 1 never has two workers
+// at once, and workers that fill the cores start no thread.
+TEST(ToolCommands, WorkersAndTheirThreadsNeverExceedWhatWasAskedFor) {
+    if (std::system("strace -V >/dev/null 2>&1") != 0) {
+        GTEST_SKIP() << "strace is not installed";
+    }
+    TempDirectory in;
+    TempDirectory out;
+    std::vector<std::string> sources;
+    for (const char* name : {"a.bmp", "b.bmp", "c.bmp", "d.bmp"}) {
+        std::filesystem::copy_file(Sample, in.File(name));
+        sources.push_back(in.File(name));
+    }
+    const std::string cores = std::to_string(platform::AvailableCores());
+    for (const std::string& jobs : {std::string("1"), cores}) {
+        const std::string log = out.File("trace-" + jobs);
+        std::vector<std::string> arguments{"blur", "-j", jobs, "-o", out.File("j" + jobs)};
+        arguments.insert(arguments.end(), sources.begin(), sources.end());
+        const ToolRun run = RunShell("strace -f -qq -e trace=clone,clone3,fork,vfork,wait4 -o " +
+                                     Quote(log) + " " + ToolCommand(arguments));
+        ASSERT_EQ(run.Status, 0) << run.Err;
+        std::ifstream trace(log);
+        int alive = 0;
+        int mostAlive = 0;
+        int workers = 0;
+        int threads = 0;
+        for (std::string line; std::getline(trace, line);) {
+            const bool creates =
+                line.find(" clone") != std::string::npos || line.find(" fork") != std::string::npos;
+            if (creates && line.find("CLONE_THREAD") != std::string::npos) {
+                ++threads;
+            } else if (creates && line.find("= ") != std::string::npos) {
+                ++workers;
+                mostAlive = std::max(mostAlive, ++alive);
+            } else if (line.find(" wait4(") != std::string::npos &&
+                       line.find("= -1") == std::string::npos) {
+                --alive;
+            }
+        }
+        EXPECT_EQ(workers, 4) << jobs;
+        if (jobs == cores) {
+            EXPECT_EQ(threads, 0);
+        }
+        if (jobs == "1") {
+            EXPECT_EQ(mostAlive, 1);
+        }
+    }
 }

@@ -208,7 +208,7 @@ TEST(WriteFaults, ATemporaryFileSwappedForALinkPassesItsModeToNothing) {
     WriteFileBytes(path, Bytes{'o'});
     fs::permissions(path, fs::perms{0664}, fs::perm_options::replace);
 
-    FileReplacement replacement;
+    FileReplacement replacement(TemporaryFile::Named);
     ASSERT_TRUE(replacement.Open(path.c_str()));
     ASSERT_GE(std::fputs("new", replacement.Stream()), 0);
     // Anyone who may write the folder can put a link where the temporary file is: the mode of

@@ -1,0 +1,65 @@
+#include "file_failure.hpp"
+
+#include "bmp_reader.hpp"
+
+#include <system_error>
+
+namespace dorvane {
+namespace {
+
+std::string SystemReason(int error) {
+    // 0 would read "Success": a step that failed without an errno still failed.
+    return error == 0 ? std::string("unknown system error")
+                      : std::generic_category().message(error);
+}
+
+std::string Size(const std::int64_t (&values)[2]) {
+    return std::to_string(values[0]) + " x " + std::to_string(values[1]);
+}
+
+} // namespace
+
+std::string FileFailure::Reason() const {
+    switch (Kind) {
+    case FailureKind::None:
+        return "no failure";
+    case FailureKind::Open:
+        return SystemReason(SystemError);
+    case FailureKind::Read:
+        return "read failed: " + SystemReason(SystemError);
+    case FailureKind::Write:
+        return "write failed: " + SystemReason(SystemError);
+    case FailureKind::Replace:
+        return "cannot put the file in place: " + SystemReason(SystemError);
+    case FailureKind::NotBmp:
+        return "not a BMP file";
+    case FailureKind::TruncatedHeader:
+        return "truncated BMP header";
+    case FailureKind::RleCompressed:
+        return "RLE-compressed BMP files are not supported";
+    case FailureKind::UnsupportedCompression:
+        return "unsupported compression " + std::to_string(Values[0]) + " at " +
+               std::to_string(Values[1]) + " bits per pixel";
+    case FailureKind::UnsupportedBitDepth:
+        return "unsupported bit depth " + std::to_string(Values[0]);
+    case FailureKind::TopDown:
+        return "top-down BMP files are not supported";
+    case FailureKind::InvalidSize:
+        return "invalid image size " + Size(Values);
+    case FailureKind::TooLarge:
+        return "image too large (" + Size(Values) + " pixels; the limit is " +
+               std::to_string(MaxBmpDimension) + " on a side and " +
+               std::to_string(MaxBmpPixelCount) + " in all)";
+    case FailureKind::OutOfMemory:
+        return Values[0] > 0 ? "not enough memory for a " + Size(Values) + " image"
+                             : std::string("not enough memory");
+    case FailureKind::PathInvalid:
+        return "path is missing or not valid UTF-16";
+    case FailureKind::PathTooLong:
+        return "path too long (at most " + std::to_string(Values[0]) + " bytes for " +
+               (File == FailedFile::Source ? "a source)" : "an output)");
+    }
+    return "unknown failure";
+}
+
+} // namespace dorvane

@@ -1,0 +1,56 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace dorvane {
+
+// The file that an operation could not read or write.
+enum class FailedFile : std::uint8_t { None, Source, Output };
+
+enum class FailureKind : std::uint8_t {
+    None,
+    // A system call failed at this step; FileFailure::SystemError holds its errno.
+    Open,
+    Read,
+    Write,
+    Replace,
+    // The source is not a BMP file that the reader takes.
+    NotBmp,
+    TruncatedHeader,
+    RleCompressed,
+    UnsupportedCompression, // Values: the compression and the bit count
+    UnsupportedBitDepth,    // Values: the bit count
+    TopDown,
+    InvalidSize, // Values: width and height
+    TooLarge,    // Values: width and height
+    OutOfMemory, // Values: width and height, when known
+    // A path that the caller gave cannot be used.
+    PathInvalid,
+    PathTooLong, // Values: the longest path allowed, in bytes
+};
+
+// Why reading or writing a file failed, recorded where it happened: the failing step and the
+// system's errno, or the rule of the format that the file breaks.
+struct FileFailure {
+    FailedFile File = FailedFile::None;
+    FailureKind Kind = FailureKind::None;
+    int SystemError = 0;
+    std::int64_t Values[2] = {0, 0};
+
+    explicit operator bool() const { return Kind != FailureKind::None; }
+    // In words for a user, without the file's name: "No such file or directory", "not a BMP
+    // file", "write failed: No space left on device".
+    std::string Reason() const;
+};
+
+inline FileFailure SystemFailure(FailedFile file, FailureKind step, int error) {
+    return {file, step, error, {0, 0}};
+}
+
+inline FileFailure FormatFailure(FailureKind kind, std::int64_t first = 0,
+                                 std::int64_t second = 0) {
+    return {FailedFile::Source, kind, 0, {first, second}};
+}
+
+} // namespace dorvane

@@ -1,0 +1,160 @@
+// The POSIX side of the platform layer, with Linux's extras where the system has them.
+#include "platform.hpp"
+
+#include <algorithm>
+#include <cerrno>
+#include <string>
+#include <thread>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#if defined(__linux__)
+#include <sched.h>
+#include <sys/mman.h>
+#endif
+
+namespace dorvane::platform {
+namespace {
+
+// Wraps a descriptor in a stream, closing it when no stream can be had.
+FileStream StreamOf(int descriptor, const char* mode, int& error) {
+    if (descriptor < 0) {
+        error = errno;
+        return {};
+    }
+    FileStream stream(::fdopen(descriptor, mode));
+    if (!stream) {
+        error = errno;
+        ::close(descriptor);
+    }
+    return stream;
+}
+
+PathKind KindOf(const struct ::stat& status) {
+    if (S_ISREG(status.st_mode)) {
+        return PathKind::RegularFile;
+    }
+    return S_ISDIR(status.st_mode) ? PathKind::Folder : PathKind::Other;
+}
+
+// A socket cannot be opened by name, even through /proc/self/fd: when the process holds it, a
+// copy of its own descriptor serves.
+int DuplicateHeldSocket(const struct ::stat& socket) {
+    const long limit = std::min(::sysconf(_SC_OPEN_MAX), 65536L);
+    for (int descriptor = 0; descriptor < limit; ++descriptor) {
+        struct ::stat status {};
+        if (::fstat(descriptor, &status) == 0 && S_ISSOCK(status.st_mode) &&
+            status.st_dev == socket.st_dev && status.st_ino == socket.st_ino) {
+            return ::fcntl(descriptor, F_DUPFD_CLOEXEC, 0);
+        }
+    }
+    errno = ENXIO;
+    return -1;
+}
+
+} // namespace
+
+FileStream OpenForReading(const char* path, int& error) {
+    const int descriptor = ::open(path, O_RDONLY | O_CLOEXEC | O_NOCTTY);
+    if (descriptor >= 0) {
+        struct ::stat status {};
+        if (::fstat(descriptor, &status) == 0 && S_ISDIR(status.st_mode)) {
+            ::close(descriptor);
+            error = EISDIR;
+            return {};
+        }
+    }
+    return StreamOf(descriptor, "rb", error);
+}
+
+ReachedPath Reach(const char* path) {
+    ReachedPath reached;
+    struct ::stat status {};
+    if (::stat(path, &status) != 0) {
+        reached.Error = errno == ENOENT ? 0 : errno;
+        return reached;
+    }
+    reached.Kind = KindOf(status);
+    reached.Permissions = static_cast<std::filesystem::perms>(status.st_mode & 07777);
+    return reached;
+}
+
+FileStream OpenDirect(const char* path, int& error) {
+    int descriptor = ::open(path, O_WRONLY | O_CLOEXEC | O_NOCTTY);
+    struct ::stat status {};
+    if (descriptor < 0 && errno == ENXIO && ::stat(path, &status) == 0 &&
+        S_ISSOCK(status.st_mode)) {
+        descriptor = DuplicateHeldSocket(status);
+    }
+    return StreamOf(descriptor, "wb", error);
+}
+
+FileStream CreateUnnamed(const std::filesystem::path& folder, int& error) {
+#if defined(O_TMPFILE)
+    const std::filesystem::path where = folder.empty() ? std::filesystem::path(".") : folder;
+    const int descriptor = ::open(where.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
+    // Kernels and file systems without unnamed files answer with one of these.
+    if (descriptor < 0 && (errno == EOPNOTSUPP || errno == EISDIR || errno == EINVAL)) {
+        error = ENOTSUP;
+        return {};
+    }
+    return StreamOf(descriptor, "wb", error);
+#else
+    static_cast<void>(folder);
+    error = ENOTSUP;
+    return {};
+#endif
+}
+
+bool LinkUnnamed(std::FILE* stream, const std::filesystem::path& path, int& error) {
+    // Linking a descriptor by itself needs a privilege; its name under /proc does not.
+    const std::string self = "/proc/self/fd/" + std::to_string(::fileno(stream));
+    if (::linkat(AT_FDCWD, self.c_str(), AT_FDCWD, path.c_str(), AT_SYMLINK_FOLLOW) != 0) {
+        error = errno;
+        return false;
+    }
+    return true;
+}
+
+FileStream CreateExclusive(const std::filesystem::path& path, int& error) {
+    const int descriptor = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    return StreamOf(descriptor, "wb", error);
+}
+
+bool SetPermissions(std::FILE* stream, std::filesystem::perms permissions, int& error) {
+    if (::fchmod(::fileno(stream), static_cast<::mode_t>(permissions)) != 0) {
+        error = errno;
+        return false;
+    }
+    return true;
+}
+
+void RemoveNow(const char* path) {
+    ::unlink(path);
+}
+
+std::uint32_t AvailableCores() {
+#if defined(__linux__)
+    // The cores of the machine count those this process is barred from too.
+    cpu_set_t allowed;
+    CPU_ZERO(&allowed);
+    if (::sched_getaffinity(0, sizeof allowed, &allowed) == 0) {
+        return static_cast<std::uint32_t>(std::max(1, CPU_COUNT(&allowed)));
+    }
+#endif
+    return std::max(1U, std::thread::hardware_concurrency());
+}
+
+void AdviseLargePages(void* block, std::size_t size) {
+#if defined(__linux__) && defined(MADV_HUGEPAGE)
+    // Where it is refused the block simply has small pages.
+    static_cast<void>(::madvise(block, size, MADV_HUGEPAGE));
+#else
+    static_cast<void>(block);
+    static_cast<void>(size);
+#endif
+}
+
+} // namespace dorvane::platform

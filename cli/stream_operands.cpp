@@ -1,0 +1,22 @@
+#include "stream_operands.hpp"
+
+namespace dorvane::cli {
+
+std::string SourcePath(const std::string& operand) {
+    return operand == "-" ? "/dev/stdin" : operand;
+}
+
+std::string OutputPath(const std::string& operand) {
+    // Whatever standard output is, the library decides by what the path reaches: a pipe or a
+    // terminal is written directly, a file replaced whole.
+    return operand == "-" ? "/dev/stdout" : operand;
+}
+
+std::string OperandName(const std::string& operand, bool isSource) {
+    if (operand != "-") {
+        return operand;
+    }
+    return isSource ? "standard input" : "standard output";
+}
+
+} // namespace dorvane::cli

@@ -1,0 +1,59 @@
+#include "edge_job.hpp"
+
+#include "gaussian_blur.hpp"
+#include "gradient_stage.hpp"
+#include "gray_planes.hpp"
+#include "hysteresis.hpp"
+#include "non_maximum_suppression.hpp"
+#include "pipeline_state.hpp"
+
+#include <algorithm>
+
+namespace dorvane {
+namespace {
+
+// The cells within HysteresisFrame of an edge keep gray values and suppression marks after the
+// stages; a map is two-valued, so they become background.
+void ClearUndecidedFrame() {
+    const std::uint32_t frame = HysteresisFrame;
+    for (std::uint32_t x = 0; x < PlaneWidth; ++x) {
+        std::int32_t* const column = ImagePlane[x];
+        if (x < frame || x + frame >= PlaneWidth) {
+            std::fill(column, column + PlaneHeight, BackgroundCell);
+            continue;
+        }
+        const std::uint32_t top = std::min(frame, PlaneHeight);
+        std::fill(column, column + top, BackgroundCell);
+        std::fill(column + std::max(top, PlaneHeight - std::min(frame, PlaneHeight)),
+                  column + PlaneHeight, BackgroundCell);
+    }
+}
+
+struct ReleaseAtEnd {
+    ReleaseAtEnd() = default;
+    ReleaseAtEnd(const ReleaseAtEnd&) = delete;
+    ReleaseAtEnd& operator=(const ReleaseAtEnd&) = delete;
+    ~ReleaseAtEnd() { ReleasePlanes(); }
+};
+
+} // namespace
+
+JobResult RunEdgeJob(const char* source, std::uint32_t threads, FileFailure& failure) {
+    failure = {};
+    if (LoadGrayPlanes(source, failure) == LoadFailed) {
+        return JobResult::SourceFailed;
+    }
+    const ReleaseAtEnd release;
+    if (threads == 0) {
+        GaussianBlurStage();
+    } else {
+        GaussianBlurStage(threads);
+    }
+    GradientStage();
+    NonMaximumSuppressionStage();
+    HysteresisStage();
+    ClearUndecidedFrame();
+    return StoreGrayImage(failure) ? JobResult::Done : JobResult::OutputFailed;
+}
+
+} // namespace dorvane
