@@ -41,7 +41,7 @@ ExitCode PrintHeaders(const std::string& path) {
     FileHeader file;
     InfoHeader info;
     FileFailure failure;
-    if (!ReadBmpHeaders(SourcePath(path).c_str(), file, info, failure)) {
+    if (!ReadBmpHeaders(PathOfSource(path).c_str(), file, info, failure)) {
         Report(OperandName(path, true), failure.Reason());
         return ExitSourceUnreadable;
     }

@@ -14,8 +14,8 @@ using Entry = std::int32_t (*)(const char16_t* source, const char16_t* output,
 
 ExitCode RunEntry(Entry entry, const std::string& source, const std::string& output,
                   std::uint32_t threads) {
-    const auto wideSource = Utf8ToUtf16(SourcePath(source));
-    const auto wideOutput = Utf8ToUtf16(OutputPath(output));
+    const auto wideSource = Utf8ToUtf16(PathOfSource(source));
+    const auto wideOutput = Utf8ToUtf16(PathOfOutput(output));
     if (!wideSource || !wideOutput) {
         Report(wideSource ? output : source, "path is not valid UTF-8");
         return ExitInvalidArgument;

@@ -43,7 +43,7 @@ ExitCode ScaleFile(const std::string& source, const std::string& output, const s
     }
     BitmapImage image;
     FileFailure failure;
-    if (!image.LoadBmp(SourcePath(source).c_str(), failure)) {
+    if (!image.LoadBmp(PathOfSource(source).c_str(), failure)) {
         Report(OperandName(source, true), failure.Reason());
         return ExitSourceUnreadable;
     }
@@ -51,7 +51,7 @@ ExitCode ScaleFile(const std::string& source, const std::string& output, const s
         Report(value, "the scaled image would be too large");
         return ExitInvalidArgument;
     }
-    if (!image.SaveBmp(OutputPath(output).c_str(), failure)) {
+    if (!image.SaveBmp(PathOfOutput(output).c_str(), failure)) {
         Report(OperandName(output, false), failure.Reason());
         return ExitOutputUnwritable;
     }

@@ -2,11 +2,11 @@
 
 namespace dorvane::cli {
 
-std::string SourcePath(const std::string& operand) {
+std::string PathOfSource(const std::string& operand) {
     return operand == "-" ? "/dev/stdin" : operand;
 }
 
-std::string OutputPath(const std::string& operand) {
+std::string PathOfOutput(const std::string& operand) {
     // Whatever standard output is, the library decides by what the path reaches: a pipe or a
     // terminal is written directly, a file replaced whole.
     return operand == "-" ? "/dev/stdout" : operand;

@@ -6,8 +6,8 @@ namespace dorvane::cli {
 
 // "-" as a SOURCE is standard input and as an OUTPUT standard output: the paths under which the
 // library reaches them. Any other operand is a path as it stands.
-std::string SourcePath(const std::string& operand);
-std::string OutputPath(const std::string& operand);
+std::string PathOfSource(const std::string& operand);
+std::string PathOfOutput(const std::string& operand);
 
 // How an operand is named in messages.
 std::string OperandName(const std::string& operand, bool isSource);

@@ -105,13 +105,17 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     // with two threads asked for, so that the strips of the blur run on both.
     const std::u16string wideSource = Wide(sourcePath);
     const std::u16string wideOutput = Wide(outputPath);
-    const std::int32_t result = size % 2 == 0
-                                    ? BMPBlur(wideSource.c_str(), wideOutput.c_str())
-                                    : BlurFiles(wideSource.c_str(), wideOutput.c_str(), 2);
+    FileFailure jobFailure;
+    const std::int32_t result =
+        size % 2 == 0 ? BMPBlur(wideSource.c_str(), wideOutput.c_str())
+                      : BlurFiles(wideSource.c_str(), wideOutput.c_str(), 2, jobFailure);
     CheckAgainstStages(result, sourcePath, outputPath);
     BitmapImage source;
-    if (!source.LoadBmp(sourcePath.c_str())) {
+    FileFailure loadFailure;
+    if (!source.LoadBmp(sourcePath.c_str(), loadFailure)) {
         Check(result == BMPBLUR_SOURCE_UNREADABLE, "a rejected source did not give result 1");
+        Check(size % 2 == 0 || jobFailure.Reason() == loadFailure.Reason(),
+              "the job and the reader give other reasons");
         Check(!std::filesystem::exists(outputPath), "a rejected source left an output file");
         return 0;
     }

@@ -1,6 +1,7 @@
 #include "DorvaneBMPBlur.h"
 
 #include "bitmap_image.hpp"
+#include "file_jobs.hpp"
 #include "gray_planes.hpp"
 #include "literal_blur.hpp"
 #include "pipeline_state.hpp"
@@ -26,6 +27,15 @@ std::u16string Wide(const std::string& ascii) {
 std::int32_t Blur(const std::string& source, const std::string& output) {
     return BMPBlur(Wide(source).c_str(), Wide(output).c_str());
 }
+
+std::int32_t Edges(const std::string& source, const std::string& output) {
+    FileFailure failure;
+    return DetectEdgesInFiles(Wide(source).c_str(), Wide(output).c_str(), 0, failure);
+}
+
+// The pipeline's two entries take the same paths and fail the same ways.
+using Entry = std::int32_t (*)(const std::string& source, const std::string& output);
+constexpr Entry Entries[] = {Blur, Edges};
 
 // A W x H picture with colours that vary in every channel, saved at the given depth.
 void WritePattern(const std::string& path, std::int32_t depth, std::int32_t width,
@@ -143,21 +153,27 @@ TEST(BmpBlur, UnreadableSourcesCreateNoOutput) {
     TempDirectory folder;
     std::ofstream(folder.File("text.bmp")) << "not a picture";
     const std::string rle = std::string(DORVANE_BMPSUITE_DIR) + "/g/pal8rle.bmp";
-    for (const std::string& source :
-         {folder.File("missing.bmp"), folder.File("text.bmp"), rle, folder.Path.string()}) {
-        EXPECT_EQ(Blur(source, folder.File("out.bmp")), BMPBLUR_SOURCE_UNREADABLE) << source;
-        EXPECT_FALSE(std::filesystem::exists(folder.File("out.bmp"))) << source;
+    for (const Entry entry : Entries) {
+        for (const std::string& source :
+             {folder.File("missing.bmp"), folder.File("text.bmp"), rle, folder.Path.string()}) {
+            EXPECT_EQ(entry(source, folder.File("out.bmp")), BMPBLUR_SOURCE_UNREADABLE) << source;
+            EXPECT_FALSE(std::filesystem::exists(folder.File("out.bmp"))) << source;
+        }
     }
 }
 
 TEST(BmpBlur, UnwritableOutputsAreReported) {
     TempDirectory folder;
     WritePattern(folder.File("in.bmp"), 24, 5, 5);
-    EXPECT_EQ(Blur(folder.File("in.bmp"), folder.File("no/such/folder/out.bmp")),
-              BMPBLUR_OUTPUT_UNWRITABLE);
-    EXPECT_EQ(Blur(folder.File("in.bmp"), "/dev/full"), BMPBLUR_OUTPUT_UNWRITABLE);
-    EXPECT_EQ(Blur(folder.File("in.bmp"), folder.Path.string()), BMPBLUR_OUTPUT_UNWRITABLE);
-    EXPECT_EQ(Blur(folder.File("in.bmp"), ""), BMPBLUR_OUTPUT_UNWRITABLE);
+    for (const Entry entry : Entries) {
+        EXPECT_EQ(entry(folder.File("in.bmp"), folder.File("no/such/folder/out.bmp")),
+                  BMPBLUR_OUTPUT_UNWRITABLE);
+        EXPECT_EQ(entry(folder.File("in.bmp"), "/dev/full"), BMPBLUR_OUTPUT_UNWRITABLE);
+        EXPECT_EQ(entry(folder.File("in.bmp"), folder.Path.string()), BMPBLUR_OUTPUT_UNWRITABLE);
+        EXPECT_EQ(entry(folder.File("in.bmp"), ""), BMPBLUR_OUTPUT_UNWRITABLE);
+        // Planes are released whatever happened.
+        EXPECT_EQ(ImagePlane, nullptr);
+    }
 }
 
 TEST(BmpBlur, UnusableArgumentsAreRejectedBeforeAnythingRuns) {
@@ -182,8 +198,10 @@ TEST(BmpBlur, SourcePathOf199BytesIsAcceptedAnd200IsNot) {
     const std::string tooLong = fits + "s";
     WritePattern(fits, 24, 5, 5);
     WritePattern(tooLong, 24, 5, 5);
-    EXPECT_EQ(Blur(fits, folder.File("out.bmp")), BMPBLUR_OK);
-    EXPECT_EQ(Blur(tooLong, folder.File("out2.bmp")), BMPBLUR_INVALID_ARGUMENT);
+    for (const Entry entry : Entries) {
+        EXPECT_EQ(entry(fits, folder.File("out.bmp")), BMPBLUR_OK);
+        EXPECT_EQ(entry(tooLong, folder.File("out2.bmp")), BMPBLUR_INVALID_ARGUMENT);
+    }
 }
 
 TEST(BmpBlur, NonAsciiPathsArriveAsUtf8) {

@@ -733,6 +733,9 @@ TEST_F(BmpWriter, AnAbandonedReplacementRemovesItsTemporaryFile) {
             if (kind == TemporaryFile::Named) {
                 EXPECT_EQ(replacement.TemporaryPath().parent_path(), Folder.Path);
                 EXPECT_EQ(Folder.Entries().size(), 2U);
+                // What a signal handler does before the process ends.
+                RemoveUnfinishedFiles();
+                EXPECT_EQ(Folder.Entries(), std::vector<std::string>{"out.bmp"});
             } else {
                 // Nothing in the folder to be left behind, however the process ends.
                 EXPECT_TRUE(replacement.TemporaryPath().empty());

@@ -3,8 +3,14 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <csignal>
 #include <filesystem>
 #include <fstream>
+#include <thread>
 
 using namespace dorvane;
 using namespace dorvane::testing;
@@ -159,6 +165,46 @@ TEST(ToolBlur, WritesPipesFifosAndStandardStreams) {
     EXPECT_NE(info.Out.find("File: standard input\n"), std::string::npos) << info.Out;
     EXPECT_NE(info.Out.find("biWidth: 384"), std::string::npos) << info.Out;
     EXPECT_EQ(folder.Entries(), (std::vector<std::string>{"blurred.bmp", "edges.bmp"}));
+}
+
+// A save stopped by a signal at any point leaves the destination as it was or complete, and no
+// other file beside it.
+TEST(ToolBlur, AStoppedSaveLeavesTheDestinationWholeAndNothingElse) {
+    TempDirectory in;
+    TempDirectory out;
+    const std::string source = in.File("large.bmp");
+    BitmapImage large;
+    ASSERT_TRUE(large.SetDimensions(2400, 1600));
+    for (std::int32_t x = 0; x < 2400; ++x) {
+        for (PixelRgba& pixel : large.Column(x)) {
+            pixel = PixelRgba{static_cast<std::uint8_t>(x), static_cast<std::uint8_t>(x / 7),
+                              static_cast<std::uint8_t>(x / 13), 0};
+        }
+    }
+    ASSERT_TRUE(large.SaveBmp(source.c_str()));
+    ASSERT_EQ(RunTool({source, in.File("complete.bmp")}).Status, 0);
+    const std::string complete = ReadText(in.File("complete.bmp"));
+    const std::string destination = out.File("out.bmp");
+    const std::string old = "the file as it was";
+    for (const int signal : {SIGTERM, SIGKILL}) {
+        for (const int delay : {0, 1, 2, 4, 8, 12, 16, 24, 32, 48, 64, 96}) {
+            std::ofstream(destination, std::ios::binary | std::ios::trunc) << old;
+            const pid_t child = ::fork();
+            if (child == 0) {
+                ::execl(DORVANE_BMPBLUR_TOOL, DORVANE_BMPBLUR_TOOL, source.c_str(),
+                        destination.c_str(), static_cast<char*>(nullptr));
+                ::_exit(127);
+            }
+            ASSERT_GT(child, 0);
+            std::this_thread::sleep_for(std::chrono::milliseconds(delay));
+            ::kill(child, signal);
+            int status = 0;
+            ASSERT_EQ(::waitpid(child, &status, 0), child);
+            const std::string now = ReadText(destination);
+            EXPECT_TRUE(now == old || now == complete) << signal << " after " << delay << " ms";
+            EXPECT_EQ(out.Entries(), std::vector<std::string>{"out.bmp"});
+        }
+    }
 }
 
 TEST(ToolBlur, HelpVersionAndUsageErrors) {
