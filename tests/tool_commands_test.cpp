@@ -54,9 +54,22 @@ TEST(ToolCommands, InfoListsEveryHeaderFieldByItsPublishedName) {
                              "biClrUsed: 0", "biClrImportant: 0", "bfReserved1: 0"}) {
         EXPECT_NE(run.Out.find(line), std::string::npos) << line << "\n" << run.Out;
     }
-    const ToolRun missing = RunTool({"info", "/no/such.bmp"});
-    EXPECT_EQ(missing.Status, 1);
-    EXPECT_EQ(missing.Err, "bmpblur: /no/such.bmp: No such file or directory\n");
+    TempDirectory folder;
+    const std::string empty = folder.File("empty");
+    const std::string oneByte = folder.File("one-byte");
+    const std::string headerless = folder.File("headerless");
+    std::ofstream(empty).flush();
+    std::ofstream(oneByte) << "B";
+    std::ofstream(headerless) << "BM" << std::string(51, '\0'); // one byte short of both headers
+    for (const auto& [path, reason] :
+         {std::pair{std::string("/no/such.bmp"), "No such file or directory"},
+          std::pair{empty, "not a BMP file"}, std::pair{oneByte, "not a BMP file"},
+          std::pair{headerless, "not a BMP file"}}) {
+        const ToolRun refused = RunTool({"info", path});
+        EXPECT_EQ(refused.Status, 1);
+        EXPECT_EQ(refused.Out, "");
+        EXPECT_EQ(refused.Err, "bmpblur: " + path + ": " + reason + "\n");
+    }
 }
 
 TEST(ToolCommands, ScaleWritesTwentyFourBitsAtTheNewSize) {
