@@ -18,6 +18,7 @@
 #include "file_failure.hpp"
 #include "file_stream.hpp"
 #include "int_power.hpp"
+#include "little_endian.hpp"
 #include "platform.hpp"
 #include "row_blocks.hpp"
 
@@ -39,13 +40,14 @@ PixelRgba PaletteColour(std::span<const PixelRgba> palette, std::uint32_t index)
     return index < palette.size() ? palette[index] : DefaultColour;
 }
 
-// Reads one header field with ReadItems; the field changes only when all its bytes arrived.
+// Reads one little-endian header field with ReadItems; the field changes only when all its bytes
+// arrived.
 template <class Field> bool ReadField(Field& field, std::FILE* stream) {
-    Field value{};
-    if (!ReadItems(&value, sizeof value, 1, stream)) {
+    std::array<std::uint8_t, sizeof(Field)> bytes{};
+    if (!ReadItems(bytes.data(), bytes.size(), 1, stream)) {
         return false;
     }
-    field = value;
+    field = LoadLittleEndian<Field>(bytes);
     return true;
 }
 

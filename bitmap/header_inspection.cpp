@@ -1,32 +1,24 @@
 #include "header_inspection.hpp"
 #include "file_stream.hpp"
+#include "little_endian.hpp"
 #include "platform.hpp"
 
+#include <algorithm>
 #include <array>
 #include <cerrno>
 #include <cstdio>
-#include <type_traits>
 
 namespace dorvane {
 namespace {
 
 constexpr std::size_t FileHeaderBytes = 14;
 
-// The little-endian value of the sizeof(Field) bytes at bytes, whatever the host's order.
-template <typename Field> Field LittleEndianAt(const std::uint8_t* bytes) {
-    std::make_unsigned_t<Field> value = 0;
-    for (std::size_t i = sizeof(Field); i-- > 0;) {
-        value = static_cast<decltype(value)>((value << 8) | bytes[i]);
-    }
-    return static_cast<Field>(value);
-}
-
 // Reads one little-endian field. A field the file does not hold completely is left as it was,
 // so a short file never leaves part of a field overwritten.
 template <typename Field> void ReadField(std::FILE* stream, Field& field) {
     std::array<std::uint8_t, sizeof(Field)> bytes{};
     if (ReadItems(bytes.data(), bytes.size(), 1, stream)) {
-        field = LittleEndianAt<Field>(bytes.data());
+        field = LoadLittleEndian<Field>(bytes);
     }
 }
 
@@ -35,7 +27,9 @@ class FieldCursor {
   public:
     explicit FieldCursor(const std::uint8_t* bytes) : Next(bytes) {}
     template <typename Field> void operator()(Field& field) {
-        field = LittleEndianAt<Field>(Next);
+        std::array<std::uint8_t, sizeof(Field)> bytes{};
+        std::copy_n(Next, bytes.size(), bytes.begin());
+        field = LoadLittleEndian<Field>(bytes);
         Next += sizeof(Field);
     }
 

@@ -753,6 +753,15 @@ struct LiteralStream {
     bool ReadItems(void* out, std::size_t size, std::size_t count) {
         return !AtEnd && Read(out, size, count) >= count;
     }
+    // One 16-bit item, least significant byte first; value changes only when both bytes arrived.
+    bool ReadU16(std::uint16_t& value) {
+        std::uint8_t bytes[2] = {0, 0};
+        if (!ReadItems(bytes, 2, 1)) {
+            return false;
+        }
+        value = static_cast<std::uint16_t>(bytes[0] | bytes[1] << 8);
+        return true;
+    }
 };
 
 struct LiteralImage {
@@ -834,11 +843,9 @@ LiteralImage LiteralLoad(const Bytes& bytes) {
     std::uint16_t masks[3] = {0x7C00, 0x03E0, 0x001F};
     if (compression != 0) {
         for (std::uint16_t& mask : masks) {
-            std::uint16_t value = 0;
-            if (stream.ReadItems(&value, 2, 1)) {
-                mask = value;
-            }
-            stream.ReadItems(&value, 2, 1);
+            std::uint16_t highHalf = 0;
+            stream.ReadU16(mask);
+            stream.ReadU16(highHalf);
         }
     }
     if (gap > 0) {
@@ -856,9 +863,7 @@ LiteralImage LiteralLoad(const Bytes& bytes) {
     std::uint16_t value = 0;
     for (std::int32_t y = height - 1; y >= 0; --y) {
         for (std::int32_t x = 0; x < width; ++x) {
-            std::uint16_t read = 0;
-            if (stream.ReadItems(&read, 2, 1)) {
-                value = read;
+            if (stream.ReadU16(value)) {
                 haveValue = true;
             }
             if (haveValue) {

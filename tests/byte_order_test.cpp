@@ -1,5 +1,6 @@
 #include "bmp_headers.hpp"
 #include "byte_order.hpp"
+#include "little_endian.hpp"
 
 #include <gtest/gtest.h>
 
@@ -13,6 +14,12 @@ static_assert(ByteSwap16(0x00FF) == 0xFF00);
 static_assert(ByteSwap32(0x11223344) == 0x44332211);
 static_assert(ByteSwap32(1) == 16777216);
 static_assert(ByteSwap32(0xFF000080) == 0x800000FF);
+// File fields are decoded by value, whatever the host's order: "BM", a 5-6-5 mask, a width of
+// 258, a resolution of -3780.
+static_assert(LoadLittleEndian<std::uint16_t>({0x42, 0x4D}) == BmpSignature);
+static_assert(LoadLittleEndian<std::uint16_t>({0xE0, 0x07}) == 0x07E0);
+static_assert(LoadLittleEndian<std::int32_t>({0x02, 0x01, 0x00, 0x00}) == 258);
+static_assert(LoadLittleEndian<std::int32_t>({0x3C, 0xF1, 0xFF, 0xFF}) == -3780);
 
 namespace {
 

@@ -10,6 +10,7 @@
 #include <csignal>
 #include <filesystem>
 #include <fstream>
+#include <iostream>
 #include <thread>
 
 using namespace dorvane;
@@ -42,7 +43,7 @@ TEST(ToolBlur, BlursQuietlyWithOrWithoutTheCommandName) {
 // Every failure the tool can meet, with the exact reason that the library gives for it.
 TEST(ToolBlur, FailuresNameTheFileAndTheReason) {
     TempDirectory folder;
-    // The tool runs without root's privileges, so the folder is everyone's.
+    // Some cases run the tool without root's privileges, so the folder is everyone's.
     std::filesystem::permissions(folder.Path, std::filesystem::perms::all);
     const std::string suite = std::string(DORVANE_BMPSUITE_DIR) + "/";
     const std::string missing = folder.File("missing.bmp");
@@ -72,7 +73,7 @@ TEST(ToolBlur, FailuresNameTheFileAndTheReason) {
     for (const Case& c : {
              Case{{missing, out}, 1, missing, "No such file or directory"},
              Case{{folder.Path.string(), out}, 1, folder.Path.string(), "Is a directory"},
-             Case{{locked, out}, 1, locked, "Permission denied"},
+             Case{{locked, out}, 1, locked, "Permission denied", Unprivileged()},
              Case{{text, out}, 1, text, "not a BMP file"},
              Case{{empty, out}, 1, empty, "not a BMP file"},
              Case{{shortHeader, out}, 1, shortHeader, "truncated BMP header"},
@@ -103,7 +104,11 @@ TEST(ToolBlur, FailuresNameTheFileAndTheReason) {
                   folder.File("no/such/out.bmp"),
                   "No such file or directory"},
              Case{{Sample, folder.Path.string()}, 2, folder.Path.string(), "Is a directory"},
-             Case{{Sample, readOnly + "/o.bmp"}, 2, readOnly + "/o.bmp", "Permission denied"},
+             Case{{Sample, readOnly + "/o.bmp"},
+                  2,
+                  readOnly + "/o.bmp",
+                  "Permission denied",
+                  Unprivileged()},
              Case{{Sample, loop}, 2, loop, "Too many levels of symbolic links"},
              Case{{Sample, "/dev/full"}, 2, "/dev/full", "write failed: No space left on device"},
              Case{{Sample, out}, 2, out, "write failed: File too large", limit},
@@ -120,7 +125,15 @@ TEST(ToolBlur, FailuresNameTheFileAndTheReason) {
                   folder.File("\xff.bmp"),
                   "path is not valid UTF-8"},
          }) {
-        const ToolRun run = RunTool(c.Arguments, c.Prefix + Unprivileged());
+        if (c.Prefix == Unprivileged() && !c.Prefix.empty() &&
+            RunShell(c.Prefix + "test -x " + Quote(DORVANE_BMPBLUR_TOOL) + " -a -r " +
+                     Quote(Sample))
+                    .Status != 0) {
+            std::cerr << "without root's privileges the tool cannot be run here: " << c.Reason
+                      << " not checked\n";
+            continue;
+        }
+        const ToolRun run = RunTool(c.Arguments, c.Prefix);
         EXPECT_EQ(run.Status, c.Status) << run.Err;
         EXPECT_EQ(run.Err, "bmpblur: " + c.Subject + ": " + c.Reason + "\n");
         EXPECT_FALSE(std::filesystem::exists(out));
