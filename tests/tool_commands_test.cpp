@@ -7,6 +7,8 @@
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
+#include <map>
+#include <regex>
 #include <set>
 
 using namespace dorvane;
@@ -160,21 +162,34 @@ TEST(ToolCommands, WorkersAndTheirThreadsNeverExceedWhatWasAskedFor) {
                                      "trace=clone,clone3,fork,vfork,wait4 -o " +
                                      Quote(log) + " " + ToolCommand(arguments));
         ASSERT_EQ(run.Status, 0) << run.Err;
+        // Lines are "PID call(...) = RESULT"; a call another one interrupts comes in two lines,
+        // "<unfinished ...>" and "<... call resumed>".
+        static const std::regex created(R"(= [1-9][0-9]*$)");
+        std::map<std::string, bool> pendingIsThread;
         std::ifstream trace(log);
         int alive = 0;
         int mostAlive = 0;
         int workers = 0;
         int threads = 0;
         for (std::string line; std::getline(trace, line);) {
-            const bool creates =
-                line.find(" clone") != std::string::npos || line.find(" fork") != std::string::npos;
-            if (creates && line.find("CLONE_THREAD") != std::string::npos) {
-                ++threads;
-            } else if (creates && line.find("= ") != std::string::npos) {
-                ++workers;
-                mostAlive = std::max(mostAlive, ++alive);
-            } else if (line.find(" wait4(") != std::string::npos &&
-                       line.find("= -1") == std::string::npos) {
+            const std::string pid = line.substr(0, line.find(' '));
+            const bool succeeded = std::regex_search(line, created);
+            if (line.find("clone") != std::string::npos || line.find("fork") != std::string::npos) {
+                bool isThread = line.find("CLONE_THREAD") != std::string::npos;
+                if (line.find("<unfinished") != std::string::npos) {
+                    pendingIsThread[pid] = isThread;
+                    continue;
+                }
+                if (line.find("resumed>") != std::string::npos) {
+                    isThread = pendingIsThread[pid];
+                }
+                if (succeeded && isThread) {
+                    ++threads;
+                } else if (succeeded) {
+                    ++workers;
+                    mostAlive = std::max(mostAlive, ++alive);
+                }
+            } else if (line.find("wait4") != std::string::npos && succeeded) {
                 --alive;
             }
         }
