@@ -2,12 +2,12 @@
 
 #include "platform.hpp"
 
+#include <algorithm>
 #include <array>
 #include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <cstdint>
-#include <cstring>
 #include <string>
 #include <system_error>
 #include <utility>
@@ -26,21 +26,21 @@ enum SlotState : int { Free, Taken, Live };
 constexpr std::size_t UnfinishedNameSize = 4096;
 struct UnfinishedSlot {
     std::atomic<int> State{Free};
-    std::array<char, UnfinishedNameSize> Path{};
+    std::array<fs::path::value_type, UnfinishedNameSize> Path{};
 };
 std::array<UnfinishedSlot, 16> Unfinished;
 
 // The slot that now holds path; -1 when every slot is taken or the name is too long, and the
 // file is then only removed by the replacement itself.
 int Remember(const fs::path& path) {
-    const std::string& name = path.native();
+    const fs::path::string_type& name = path.native();
     if (name.size() >= UnfinishedNameSize) {
         return -1;
     }
     for (std::size_t slot = 0; slot < Unfinished.size(); ++slot) {
         int expected = Free;
         if (Unfinished[slot].State.compare_exchange_strong(expected, Taken)) {
-            std::memcpy(Unfinished[slot].Path.data(), name.c_str(), name.size() + 1);
+            std::copy_n(name.c_str(), name.size() + 1, Unfinished[slot].Path.begin());
             Unfinished[slot].State.store(Live);
             return static_cast<int>(slot);
         }
@@ -145,7 +145,7 @@ bool FileReplacement::Open(const char* destination) {
         break;
     }
     std::error_code resolveError;
-    Destination = ResolveLinks(destination, resolveError);
+    Destination = ResolveLinks(platform::PathOf(destination), resolveError);
     if (resolveError) {
         return Fail(FailureKind::Open, resolveError.value());
     }
@@ -237,10 +237,8 @@ bool FileReplacement::Commit() {
         return Fail(FailureKind::Write, error);
     }
     if (!Temporary.empty()) {
-        std::error_code renameError;
-        fs::rename(Temporary, Destination, renameError);
-        if (renameError) {
-            return Fail(FailureKind::Replace, renameError.value());
+        if (!platform::Rename(Temporary, Destination, error)) {
+            return Fail(FailureKind::Replace, error);
         }
         Forget(Slot);
         Temporary.clear();

@@ -25,7 +25,7 @@ enum class TemporaryFile {
 // /proc/self/fd and /dev/stdout links included). A regular file, or a path that does not exist
 // yet, is written into a temporary file in its folder; Commit gives it the permission bits of
 // the file it replaces and puts it in place, so the file the links lead to is replaced and the
-// links stay. Anything else (a device such as /dev/null, a pipe, a FIFO, a socket) cannot be
+// links stay. Anything else (a device such as /dev/null or NUL, a pipe, a FIFO, a socket) cannot be
 // replaced and is written directly.
 //
 // Limits: the folder must let us create files (a writable file in a read-only folder cannot be

@@ -13,8 +13,7 @@ struct FileCloser {
 // succeeded release() it and call std::fclose themselves.
 using FileStream = std::unique_ptr<std::FILE, FileCloser>;
 
-inline FileStream OpenFile(const char* path, const char* mode) {
-    return FileStream(std::fopen(path, mode));
-}
+// std::fopen of the UTF-8 path, by the platform layer, which knows what the system takes.
+FileStream OpenFile(const char* path, const char* mode);
 
 } // namespace dorvane

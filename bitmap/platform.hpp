@@ -6,11 +6,17 @@
 
 #include "file_stream.hpp"
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <filesystem>
 
 namespace dorvane::platform {
+
+// Paths are UTF-8 text. The path that std::filesystem takes for path: the same bytes on POSIX; on
+// Windows their UTF-16 form (std::filesystem::path would read them in the ANSI code page), empty
+// when they are not valid UTF-8.
+std::filesystem::path PathOf(const char* path);
 
 // Opens path for reading in binary mode. Empty on failure, error then holding the errno; a folder
 // is refused with EISDIR.
@@ -45,8 +51,11 @@ FileStream CreateExclusive(const std::filesystem::path& path, int& error);
 // Sets the permission bits of the open file of stream.
 bool SetPermissions(std::FILE* stream, std::filesystem::perms permissions, int& error);
 
-// Removes path at once; safe to call from a signal handler.
-void RemoveNow(const char* path);
+// Renames from to to, replacing the file that to names in one step.
+bool Rename(const std::filesystem::path& from, const std::filesystem::path& to, int& error);
+
+// Removes path (in the system's own encoding) at once; safe to call from a signal handler.
+void RemoveNow(const std::filesystem::path::value_type* path);
 
 // How many processors this process may run on: the cores, or fewer when the process is bound to
 // some of them (taskset, a container's share). At least 1.
@@ -54,5 +63,34 @@ std::uint32_t AvailableCores();
 
 // Asks the system to back the size bytes at block, aligned to 2 MiB, with large pages. Advice only.
 void AdviseLargePages(void* block, std::size_t size);
+
+#if defined(_WIN32)
+// One sleep of the system's WaitOnAddress: until WakeAddress, unless the size bytes at address
+// differ from old; it may also end for no reason.
+void SleepOnAddress(const volatile void* address, const void* old, std::size_t size);
+void WakeAddress(const volatile void* address);
+#endif
+
+// Blocks while value holds old, as value.wait(old) does. On Windows the system waits instead: the
+// C++ library of MinGW-w64's GCC 12 can miss the wake-up there (its bug 106183).
+template <typename T> void Wait(const std::atomic<T>& value, T old) {
+#if defined(_WIN32)
+    static_assert(sizeof value == sizeof old);
+    while (value.load() == old) {
+        SleepOnAddress(&value, &old, sizeof old);
+    }
+#else
+    value.wait(old);
+#endif
+}
+
+// Wakes every thread that Wait blocks on value, as value.notify_all() does.
+template <typename T> void WakeAll(std::atomic<T>& value) {
+#if defined(_WIN32)
+    WakeAddress(&value);
+#else
+    value.notify_all();
+#endif
+}
 
 } // namespace dorvane::platform

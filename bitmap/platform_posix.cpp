@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <string>
 #include <thread>
 
@@ -55,6 +56,10 @@ int DuplicateHeldSocket(const struct ::stat& socket) {
 }
 
 } // namespace
+
+std::filesystem::path PathOf(const char* path) {
+    return path;
+}
 
 FileStream OpenForReading(const char* path, int& error) {
     const int descriptor = ::open(path, O_RDONLY | O_CLOEXEC | O_NOCTTY);
@@ -131,6 +136,14 @@ bool SetPermissions(std::FILE* stream, std::filesystem::perms permissions, int& 
     return true;
 }
 
+bool Rename(const std::filesystem::path& from, const std::filesystem::path& to, int& error) {
+    if (std::rename(from.c_str(), to.c_str()) != 0) {
+        error = errno;
+        return false;
+    }
+    return true;
+}
+
 void RemoveNow(const char* path) {
     ::unlink(path);
 }
@@ -158,3 +171,11 @@ void AdviseLargePages(void* block, std::size_t size) {
 }
 
 } // namespace dorvane::platform
+
+namespace dorvane {
+
+FileStream OpenFile(const char* path, const char* mode) {
+    return FileStream(std::fopen(path, mode));
+}
+
+} // namespace dorvane

@@ -38,6 +38,9 @@ std::string_view CompressionName(std::uint32_t compression) {
 } // namespace
 
 ExitCode PrintHeaders(const std::string& path) {
+    if (RefuseStreamOperand(path)) {
+        return ExitInvalidArgument;
+    }
     FileHeader file;
     InfoHeader info;
     FileFailure failure;

@@ -3,6 +3,7 @@
 #include "exit_codes.hpp"
 #include "file_replacement.hpp"
 #include "info_command.hpp"
+#include "path_conversion.hpp"
 #include "pipeline_commands.hpp"
 #include "scale_command.hpp"
 
@@ -14,6 +15,8 @@
 #include <iostream>
 #include <optional>
 #include <string>
+#include <string_view>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -198,11 +201,8 @@ void HandleSignals() {
 #endif
 }
 
-} // namespace
-
-int main(int argc, char** argv) {
+int Run(const Arguments& arguments) {
     HandleSignals();
-    const Arguments arguments(argv + 1, argv + argc);
     if (arguments.empty()) {
         return UsageError("missing operands");
     }
@@ -230,3 +230,29 @@ int main(int argc, char** argv) {
     }
     return UsageError("unknown command " + first);
 }
+
+} // namespace
+
+#if defined(_WIN32)
+// Windows hands the arguments over as UTF-16, which is what its file names are; the tool works in
+// UTF-8, as the library's paths are.
+extern "C" int wmain(int argc, wchar_t** argv) {
+    Arguments arguments;
+    for (int index = 1; index < argc; ++index) {
+        const std::wstring_view wide(argv[index]);
+        const std::u16string units(wide.begin(), wide.end());
+        // At most three bytes for each UTF-16 unit, and the terminator.
+        std::string argument(3 * units.size() + 1, '\0');
+        if (dorvane::ConvertPath(units.c_str(), argument) != dorvane::PathConversion::Converted) {
+            return UsageError("argument " + std::to_string(index) + " is not valid UTF-16");
+        }
+        argument.resize(argument.find('\0'));
+        arguments.push_back(std::move(argument));
+    }
+    return Run(arguments);
+}
+#else
+int main(int argc, char** argv) {
+    return Run(Arguments(argv + 1, argv + argc));
+}
+#endif

@@ -14,6 +14,9 @@ using Entry = std::int32_t (*)(const char16_t* source, const char16_t* output,
 
 ExitCode RunEntry(Entry entry, const std::string& source, const std::string& output,
                   std::uint32_t threads) {
+    if (RefuseStreamOperand(source) || RefuseStreamOperand(output)) {
+        return ExitInvalidArgument;
+    }
     const auto wideSource = Utf8ToUtf16(PathOfSource(source));
     const auto wideOutput = Utf8ToUtf16(PathOfOutput(output));
     if (!wideSource || !wideOutput) {

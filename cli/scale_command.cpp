@@ -41,6 +41,9 @@ ExitCode ScaleFile(const std::string& source, const std::string& output, const s
         Report(value, "not a whole number");
         return ExitInvalidArgument;
     }
+    if (RefuseStreamOperand(source) || RefuseStreamOperand(output)) {
+        return ExitInvalidArgument;
+    }
     BitmapImage image;
     FileFailure failure;
     if (!image.LoadBmp(PathOfSource(source).c_str(), failure)) {

@@ -1,5 +1,7 @@
 #include "stream_operands.hpp"
 
+#include "report.hpp"
+
 namespace dorvane::cli {
 
 std::string PathOfSource(const std::string& operand) {
@@ -11,6 +13,20 @@ std::string PathOfOutput(const std::string& operand) {
     // terminal is written directly, a file replaced whole.
     return operand == "-" ? "/dev/stdout" : operand;
 }
+
+#if defined(_WIN32)
+bool RefuseStreamOperand(const std::string& operand) {
+    if (operand != "-") {
+        return false;
+    }
+    Report(operand, "standard input and output cannot be used on Windows; name a file");
+    return true;
+}
+#else
+bool RefuseStreamOperand(const std::string&) {
+    return false;
+}
+#endif
 
 std::string OperandName(const std::string& operand, bool isSource) {
     if (operand != "-") {

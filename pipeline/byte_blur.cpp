@@ -121,7 +121,7 @@ class StripProgress {
     void Publish(std::size_t s, std::int64_t row) {
         Stored[s].Value.store(row);
         if (Waiting.load() != 0) {
-            Stored[s].Value.notify_all();
+            platform::WakeAll(Stored[s].Value);
         }
     }
 
@@ -140,7 +140,7 @@ class StripProgress {
         }
         Waiting.fetch_add(1);
         for (std::int64_t seen = stored.load(); seen < row; seen = stored.load()) {
-            stored.wait(seen);
+            platform::Wait(stored, seen);
         }
         Waiting.fetch_sub(1);
         return Clock::now() - start;

@@ -2,6 +2,7 @@
 
 #include "avx2_clones.hpp"
 #include "pipeline_state.hpp"
+#include "platform.hpp"
 
 #include <algorithm>
 #include <array>
@@ -356,7 +357,7 @@ void GaussianBlurStage(std::uint32_t threads) {
                 // for a moment, and two threads that never sleep can stay there together for
                 // the whole blur. Sleeping once lets the wake-up put this one on a free processor.
                 std::this_thread::sleep_for(std::chrono::microseconds(1));
-                laneCount.wait(0);
+                platform::Wait(laneCount, 0U);
                 BlurLane(laneCount.load(), claims, slots);
             });
         }
@@ -364,7 +365,7 @@ void GaussianBlurStage(std::uint32_t threads) {
         // A helper that cannot start only means fewer lanes.
     }
     laneCount.store(started);
-    laneCount.notify_all();
+    platform::WakeAll(laneCount);
     BlurLane(started, claims, slots);
 }
 

@@ -5,6 +5,7 @@
 #include "bmp_pixel_blocks.hpp"
 #include "bmp_writer.hpp"
 #include "pipeline_state.hpp"
+#include "platform.hpp"
 
 #include <algorithm>
 #include <atomic>
@@ -68,7 +69,8 @@ class GrayLoad {
                                   {}};
         std::jthread reader; // after sink, so that it is joined first
         std::error_code error;
-        if (std::filesystem::file_size(path, error) >= MinFileBytesToShare && !error) {
+        if (std::filesystem::file_size(platform::PathOf(path), error) >= MinFileBytesToShare &&
+            !error) {
             try {
                 reader = std::jthread([&] { Read(format, path, sink); });
             } catch (const std::system_error&) {
@@ -106,10 +108,10 @@ class GrayLoad {
 
     static void Announce(std::atomic<Outcome>& step, Outcome outcome) {
         step.store(outcome);
-        step.notify_all();
+        platform::WakeAll(step);
     }
     static Outcome Await(const std::atomic<Outcome>& step) {
-        step.wait(Outcome::Pending);
+        platform::Wait(step, Outcome::Pending);
         return step.load();
     }
 
@@ -124,7 +126,7 @@ class GrayLoad {
         const bool read = ReadBmpPixels(format, path, sink, Why);
         Outcome pending = Outcome::Pending;
         if (Started.compare_exchange_strong(pending, Outcome::Failed)) {
-            Started.notify_all(); // the headers were refused
+            platform::WakeAll(Started); // the headers were refused
         }
         Announce(Reading, read ? Outcome::Succeeded : Outcome::Failed);
         if (!Alone && read && Await(Allocated) == Outcome::Succeeded) {

@@ -208,9 +208,10 @@ TEST(BmpBlur, NonAsciiPathsArriveAsUtf8) {
     TempDirectory folder;
     WritePattern(folder.File("caf\xc3\xa9.bmp"), 24, 5, 5);
     const std::u16string source = Wide(folder.File("caf")) + u"\u00e9.bmp";
-    const std::u16string wideOutput = Wide(folder.File("")) + u"\u6f22.bmp";
+    // A character beyond the first 65536, a surrogate pair in UTF-16.
+    const std::u16string wideOutput = Wide(folder.File("")) + u"\u6f22\U0001F600.bmp";
     EXPECT_EQ(BMPBlur(source.c_str(), wideOutput.c_str()), BMPBLUR_OK);
-    EXPECT_TRUE(std::filesystem::exists(folder.File("\xe6\xbc\xa2.bmp")));
+    EXPECT_TRUE(std::filesystem::exists(folder.Path / u8"\u6f22\U0001F600.bmp"));
 }
 
 TEST(BmpBlur, SavingOverTheSourceReplacesItWhole) {

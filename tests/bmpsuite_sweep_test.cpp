@@ -166,7 +166,7 @@ TEST(BmpSuiteSweep, EveryFileLoadsOrIsRejectedAsTheTableSays) {
             continue; // reported by the test above
         }
         BitmapImage image;
-        const bool loaded = image.LoadBmp(path.c_str());
+        const bool loaded = image.LoadBmp(path.string().c_str());
         switch (expected.Result) {
         case Outcome::Loads:
             EXPECT_TRUE(loaded) << name;
@@ -197,9 +197,9 @@ TEST(BmpSuiteSweep, TheShortFileKeepsTheRowsThatArrived) {
     }
     // 273 bytes: 62 of headers and palette, then 13 whole rows of 16 bytes (and 3 more bytes).
     BitmapImage image;
-    ASSERT_TRUE(image.LoadBmp(path.c_str()));
+    ASSERT_TRUE(image.LoadBmp(path.string().c_str()));
     BitmapImage full;
-    ASSERT_TRUE(full.LoadBmp((SuiteDir / "g/pal1.bmp").c_str()));
+    ASSERT_TRUE(full.LoadBmp((SuiteDir / "g/pal1.bmp").string().c_str()));
     for (std::int32_t y = 0; y < 64; ++y) {
         for (std::int32_t x = 0; x < 127; ++x) {
             if (y >= 64 - 13) {

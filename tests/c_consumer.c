@@ -6,6 +6,18 @@
 #include <stdlib.h>
 #include <string.h>
 
+#if defined(_WIN32)
+#include <wchar.h>
+
+/* Windows hands the arguments over as UTF-16, the form that BMPBlur takes. */
+int wmain(int argc, wchar_t** argv) {
+    if (argc != 3) {
+        fputs("usage: c_consumer SOURCE OUTPUT\n", stderr);
+        return 64;
+    }
+    return (int)BMPBlur((const DorvaneChar16*)argv[1], (const DorvaneChar16*)argv[2]);
+}
+#else
 /* ASCII paths only: each byte becomes one UTF-16 unit. */
 static DorvaneChar16* Widen(const char* text) {
     size_t length = strlen(text);
@@ -31,3 +43,4 @@ int main(int argc, char** argv) {
     free(output);
     return (int)result;
 }
+#endif

@@ -1,5 +1,7 @@
 #include "counting_allocator.hpp"
 
+#include <algorithm>
+#include <cstddef>
 #include <cstdlib>
 #include <mutex>
 #include <new>
@@ -21,10 +23,16 @@ void* Allocate(std::size_t size, std::size_t alignment = 0) noexcept {
     if (FailAt != 0 && SinceArmed == FailAt) {
         return nullptr;
     }
+#if defined(_WIN32)
+    // The C library of Windows has no aligned_alloc; its aligned blocks need their own free.
+    void* block =
+        ::_aligned_malloc(size == 0 ? 1 : size, std::max(alignment, alignof(std::max_align_t)));
+#else
     void* block =
         alignment == 0
             ? std::malloc(size == 0 ? 1 : size)
             : std::aligned_alloc(alignment, (size + alignment - 1) / alignment * alignment);
+#endif
     if (Recording && block != nullptr) {
         if (TheLog.AllocatedCount < MaxRecords) {
             TheLog.Allocated[TheLog.AllocatedCount++] = {block, size};
@@ -47,7 +55,11 @@ void Release(void* block) noexcept {
             TheLog.Overflowed = true;
         }
     }
+#if defined(_WIN32)
+    ::_aligned_free(block);
+#else
     std::free(block);
+#endif
 }
 
 void* AllocateOrThrow(std::size_t size) {

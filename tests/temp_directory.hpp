@@ -11,6 +11,16 @@
 
 namespace dorvane::testing {
 
+// The tests' paths are UTF-8 text, as the library's are; std::filesystem would read and write
+// narrow paths in the ANSI code page on Windows.
+inline std::filesystem::path PathOf(const std::string& utf8) {
+    return std::u8string(utf8.begin(), utf8.end());
+}
+inline std::string Utf8(const std::filesystem::path& path) {
+    const std::u8string text = path.u8string();
+    return {text.begin(), text.end()};
+}
+
 // A fresh folder under the system's temporary directory, removed with everything in it.
 class TempDirectory {
   public:
@@ -31,7 +41,7 @@ class TempDirectory {
         std::filesystem::remove_all(Path, ignored);
     }
 
-    std::string File(const std::string& name) const { return (Path / name).string(); }
+    std::string File(const std::string& name) const { return Utf8(Path / PathOf(name)); }
 
     // Writes bytes to a file of the folder and returns its path.
     std::string Write(const std::string& name, std::span<const std::uint8_t> bytes) const {

@@ -11,8 +11,10 @@ typedef char16_t DorvaneChar16;
 typedef char16_t DorvaneChar16;
 #endif
 
-#if defined(_WIN32)
+#if defined(_WIN32) && defined(DORVANE_BMPBLUR_BUILDING)
 #define DORVANE_BMPBLUR_API __declspec(dllexport)
+#elif defined(_WIN32)
+#define DORVANE_BMPBLUR_API __declspec(dllimport)
 #else
 #define DORVANE_BMPBLUR_API __attribute__((visibility("default")))
 #endif
