@@ -741,7 +741,7 @@ TEST(BmpRowDecoders, RowsTooShortForTheWidthDecodeNothing) {
     }
 }
 
-// --- Every cut of a file against the Part's reader, read literally
+// --- Every cut of a file against a literal, step-by-step model of the reader
 
 namespace {
 
