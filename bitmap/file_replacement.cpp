@@ -150,7 +150,6 @@ bool FileReplacement::Open(const char* destination) {
         return Fail(FailureKind::Open, resolveError.value());
     }
     Replaces = reached.Kind == platform::PathKind::RegularFile;
-    KeepPermissions = Replaces;
     Permissions = reached.Permissions;
     return OpenTemporary(Destination.parent_path());
 }
@@ -180,8 +179,7 @@ bool FileReplacement::OpenTemporary(const fs::path& folder) {
     }
     // Never readable by more than the file it replaces, not even while it is written; the
     // special bits follow in Commit, as writing might clear them.
-    if (KeepPermissions &&
-        !platform::SetPermissions(File.get(), Permissions & fs::perms::all, error)) {
+    if (Replaces && !platform::SetPermissions(File.get(), Permissions & fs::perms::all, error)) {
         return Fail(FailureKind::Open, error);
     }
     return true;
@@ -222,7 +220,7 @@ bool FileReplacement::Commit() {
     if (std::fflush(File.get()) != 0 || std::ferror(File.get()) != 0) {
         return Fail(FailureKind::Write, errno);
     }
-    if (KeepPermissions && !platform::SetPermissions(File.get(), Permissions, error)) {
+    if (Replaces && !platform::SetPermissions(File.get(), Permissions, error)) {
         return Fail(FailureKind::Replace, error);
     }
     if (Unnamed && !PutInPlace()) {
@@ -258,7 +256,6 @@ void FileReplacement::Abandon() {
     Destination.clear();
     Unnamed = false;
     Replaces = false;
-    KeepPermissions = false;
 }
 
 } // namespace dorvane

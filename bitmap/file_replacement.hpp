@@ -65,8 +65,9 @@ class FileReplacement {
     std::filesystem::path Destination;
     std::filesystem::path Temporary;
     bool Unnamed = false;
-    bool Replaces = false; // whether the destination is a regular file that exists
-    bool KeepPermissions = false;
+    // Whether the destination is a regular file that exists, whose permission bits the new one
+    // takes.
+    bool Replaces = false;
     std::filesystem::perms Permissions = std::filesystem::perms::none;
     int Slot = -1; // of the temporary name, for RemoveUnfinishedFiles
     FileFailure Why;

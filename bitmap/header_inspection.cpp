@@ -7,20 +7,50 @@
 #include <array>
 #include <cerrno>
 #include <cstdio>
+#include <functional>
 
 namespace dorvane {
 namespace {
 
 constexpr std::size_t FileHeaderBytes = 14;
 
-// Reads one little-endian field. A field the file does not hold completely is left as it was,
-// so a short file never leaves part of a field overwritten.
-template <typename Field> void ReadField(std::FILE* stream, Field& field) {
-    std::array<std::uint8_t, sizeof(Field)> bytes{};
-    if (ReadItems(bytes.data(), bytes.size(), 1, stream)) {
-        field = LoadLittleEndian<Field>(bytes);
-    }
+// Calls field on each field of a header, in file order.
+template <class Field> void ForEachField(FileHeader& header, Field field) {
+    field(header.bfType);
+    field(header.bfSize);
+    field(header.bfReserved1);
+    field(header.bfReserved2);
+    field(header.bfOffBits);
 }
+template <class Field> void ForEachField(InfoHeader& header, Field field) {
+    field(header.biSize);
+    field(header.biWidth);
+    field(header.biHeight);
+    field(header.biPlanes);
+    field(header.biBitCount);
+    field(header.biCompression);
+    field(header.biSizeImage);
+    field(header.biXPelsPerMeter);
+    field(header.biYPelsPerMeter);
+    field(header.biClrUsed);
+    field(header.biClrImportant);
+}
+
+// Reads little-endian fields from a stream. A field the file does not hold completely is left as
+// it was, so a short file never leaves part of a field overwritten.
+class FieldReader {
+  public:
+    explicit FieldReader(std::FILE* stream) : Stream(stream) {}
+    template <typename Field> void operator()(Field& field) const {
+        std::array<std::uint8_t, sizeof(Field)> bytes{};
+        if (ReadItems(bytes.data(), bytes.size(), 1, Stream)) {
+            field = LoadLittleEndian<Field>(bytes);
+        }
+    }
+
+  private:
+    std::FILE* Stream;
+};
 
 // Takes the fields from bytes in memory, one after another.
 class FieldCursor {
@@ -46,11 +76,7 @@ FileHeader ReadFileHeaderOf(const char* path) {
         header.bfType = 0;
         return header;
     }
-    ReadField(file.get(), header.bfType);
-    ReadField(file.get(), header.bfSize);
-    ReadField(file.get(), header.bfReserved1);
-    ReadField(file.get(), header.bfReserved2);
-    ReadField(file.get(), header.bfOffBits);
+    ForEachField(header, FieldReader(file.get()));
     return header;
 }
 
@@ -62,17 +88,7 @@ InfoHeader ReadInfoHeaderOf(const char* path) {
     }
     std::array<std::uint8_t, FileHeaderBytes> fileHeader{};
     ReadItems(fileHeader.data(), fileHeader.size(), 1, file.get());
-    ReadField(file.get(), header.biSize);
-    ReadField(file.get(), header.biWidth);
-    ReadField(file.get(), header.biHeight);
-    ReadField(file.get(), header.biPlanes);
-    ReadField(file.get(), header.biBitCount);
-    ReadField(file.get(), header.biCompression);
-    ReadField(file.get(), header.biSizeImage);
-    ReadField(file.get(), header.biXPelsPerMeter);
-    ReadField(file.get(), header.biYPelsPerMeter);
-    ReadField(file.get(), header.biClrUsed);
-    ReadField(file.get(), header.biClrImportant);
+    ForEachField(header, FieldReader(file.get()));
     return header;
 }
 
@@ -104,22 +120,8 @@ bool ReadBmpHeaders(const char* path, FileHeader& file, InfoHeader& info, FileFa
         return false;
     }
     FieldCursor field(bytes.data());
-    field(file.bfType);
-    field(file.bfSize);
-    field(file.bfReserved1);
-    field(file.bfReserved2);
-    field(file.bfOffBits);
-    field(info.biSize);
-    field(info.biWidth);
-    field(info.biHeight);
-    field(info.biPlanes);
-    field(info.biBitCount);
-    field(info.biCompression);
-    field(info.biSizeImage);
-    field(info.biXPelsPerMeter);
-    field(info.biYPelsPerMeter);
-    field(info.biClrUsed);
-    field(info.biClrImportant);
+    ForEachField(file, std::ref(field));
+    ForEachField(info, std::ref(field));
     if (file.bfType != BmpSignature) {
         failure = FormatFailure(FailureKind::NotBmp);
         return false;

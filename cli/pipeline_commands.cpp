@@ -41,15 +41,11 @@ ExitCode RunEntry(Entry entry, const std::string& source, const std::string& out
     }
 }
 
-std::int32_t Blur(const char16_t* source, const char16_t* output, std::uint32_t threads,
-                  FileFailure& failure) noexcept {
-    return BlurFiles(source, output, threads, failure);
-}
-
 } // namespace
 
 ExitCode BlurFile(const std::string& source, const std::string& output, std::uint32_t threads) {
-    return RunEntry(Blur, source, output, threads);
+    // The overload that says why a call failed.
+    return RunEntry(static_cast<Entry>(BlurFiles), source, output, threads);
 }
 
 ExitCode DetectEdges(const std::string& source, const std::string& output, std::uint32_t threads) {
