@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
 #include <functional>
 #include <span>
 
@@ -26,13 +27,12 @@ struct PixelBlock {
 struct PixelBlockSink {
     std::function<bool(std::int32_t width, std::int32_t height)> Start;
     std::function<void(const PixelBlock& block)> Take;
-    // Optional. At 8, 24 and 32 bpp the rows that arrive whole come here as they are in the file
-    // instead of to Take: count rows from yFirst down, each rowLength bytes, pixel x at byte x
-    // (an index into format's palette, all 256 of whose entries are set by then), 3x or 4x (in
-    // the order blue, green, red, and alpha). Rows that do not arrive still come to Take, white.
-    std::function<void(const std::uint8_t* rows, std::size_t rowLength, std::int32_t count,
-                       std::int32_t yFirst)>
-        TakeFileRows;
+    // Optional. At 8, 24 and 32 bpp the sink reads the rows itself, and Take receives nothing:
+    // stream stands at the bottom row, each row rowLength bytes with pixel x at byte x (an index
+    // into format's palette, all 256 of whose entries are set by then) or 3x or 4x (blue, green,
+    // red, and alpha). The file may end anywhere: the first row that does not arrive whole, and
+    // every row above it, is white.
+    std::function<void(std::FILE* stream, std::size_t rowLength)> ReadFileRows;
 };
 
 // LoadBmp without the pixel storage: the same checks, and every pixel as LoadBmp would leave it

@@ -139,8 +139,8 @@ class ImageTarget {
         return Image.SetDimensions(width, height);
     }
     void Reserve(std::int32_t) {}
-    bool TakesFileRows(std::int32_t) const { return false; }
-    void TakeFileRows(const std::uint8_t*, std::size_t, std::int32_t, std::int32_t) const {}
+    bool ReadsFileRows(std::int32_t) const { return false; }
+    void ReadFileRows(std::FILE*, std::size_t) const {}
     std::int32_t Width() const { return Image.GetWidth(); }
     std::int32_t Height() const { return Image.GetHeight(); }
     void Begin(std::int32_t, std::int32_t) {}
@@ -162,15 +162,12 @@ class BandTarget {
     static constexpr bool RowMajor = true;
 
     explicit BandTarget(const PixelBlockSink& sink) : Sink(sink) {}
-    // Whether whole file rows at depth go to the sink as they are.
-    bool TakesFileRows(std::int32_t depth) const {
-        return Sink.TakeFileRows && (depth == 8 || depth == 24 || depth == 32);
+    // Whether the sink reads the rows of a file at depth itself.
+    bool ReadsFileRows(std::int32_t depth) const {
+        return Sink.ReadFileRows && (depth == 8 || depth == 24 || depth == 32);
     }
-    void TakeFileRows(const std::uint8_t* rows, std::size_t rowLength, std::int32_t count,
-                      std::int32_t yFirst) const {
-        if (count > 0) {
-            Sink.TakeFileRows(rows, rowLength, count, yFirst);
-        }
+    void ReadFileRows(std::FILE* stream, std::size_t rowLength) const {
+        Sink.ReadFileRows(stream, rowLength);
     }
     bool Prepare(std::int32_t width, std::int32_t height) {
         PictureWidth = width;
@@ -390,24 +387,19 @@ bool ReadPaletteOrRgbRows(Target& target, const BitmapImage& image, std::FILE* s
         decode = Decode32<Target>;
         break;
     }
+    if (target.ReadsFileRows(depth)) {
+        target.ReadFileRows(stream, rowLength);
+        return true;
+    }
     const std::span<const PixelRgba> palette = image.PaletteEntries();
     const std::int32_t blockRows = RowsPerBlock(rowLength);
     target.Reserve(blockRows);
     std::vector<std::uint8_t> block(rowLength * static_cast<std::size_t>(blockRows));
-    const bool fileRows = target.TakesFileRows(depth);
     for (std::int32_t y = target.Height() - 1; y >= 0; y -= blockRows) {
         const std::int32_t count = std::min(blockRows, y + 1);
         const std::size_t wanted = rowLength * static_cast<std::size_t>(count);
         const std::size_t got = std::fread(block.data(), 1, wanted, stream);
         const auto complete = static_cast<std::int32_t>(got / rowLength);
-        if (fileRows) {
-            target.TakeFileRows(block.data(), rowLength, complete, y);
-            if (got < wanted) {
-                FillRemainingRows(target, y - complete, blockRows, DefaultColour);
-                break;
-            }
-            continue;
-        }
         target.Begin(y, count);
         decode(target, palette, block.data(), rowLength, complete, y);
         if (got < wanted) {

@@ -51,6 +51,21 @@ FileStream CreateExclusive(const std::filesystem::path& path, int& error);
 // Sets the permission bits of the open file of stream.
 bool SetPermissions(std::FILE* stream, std::filesystem::perms permissions, int& error);
 
+// Whether the file of stream is a regular file, which ReadAt and WriteAt can reach anywhere.
+bool IsRegularFile(std::FILE* stream);
+
+// Reads up to size bytes at offset of the file of stream, past the stream's buffer, which must
+// not be read from afterwards (its position may move); several threads may read at once. Returns
+// how many bytes it read: fewer only at the end of the file or when reading failed.
+std::size_t ReadAt(std::FILE* stream, std::uint8_t* bytes, std::size_t size, std::uint64_t offset);
+
+// Writes size bytes at offset of the file of stream, whose buffer must be empty and which must
+// not be written to afterwards (its position may move); several threads may write different
+// parts of the file at once.
+// Fails for what cannot be written at a place (a pipe, a device), error then saying why.
+bool WriteAt(std::FILE* stream, const std::uint8_t* bytes, std::size_t size, std::uint64_t offset,
+             int& error);
+
 // Renames from to to, replacing the file that to names in one step.
 bool Rename(const std::filesystem::path& from, const std::filesystem::path& to, int& error);
 

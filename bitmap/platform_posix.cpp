@@ -136,6 +136,46 @@ bool SetPermissions(std::FILE* stream, std::filesystem::perms permissions, int& 
     return true;
 }
 
+bool IsRegularFile(std::FILE* stream) {
+    struct ::stat status {};
+    return ::fstat(::fileno(stream), &status) == 0 && S_ISREG(status.st_mode);
+}
+
+std::size_t ReadAt(std::FILE* stream, std::uint8_t* bytes, std::size_t size, std::uint64_t offset) {
+    std::size_t got = 0;
+    while (got < size) {
+        const ::ssize_t read =
+            ::pread(::fileno(stream), bytes + got, size - got, static_cast<::off_t>(offset + got));
+        if (read < 0 && errno == EINTR) {
+            continue;
+        }
+        if (read <= 0) {
+            break;
+        }
+        got += static_cast<std::size_t>(read);
+    }
+    return got;
+}
+
+bool WriteAt(std::FILE* stream, const std::uint8_t* bytes, std::size_t size, std::uint64_t offset,
+             int& error) {
+    while (size > 0) {
+        const ::ssize_t written =
+            ::pwrite(::fileno(stream), bytes, size, static_cast<::off_t>(offset));
+        if (written < 0 && errno == EINTR) {
+            continue;
+        }
+        if (written <= 0) {
+            error = written == 0 ? EIO : errno;
+            return false;
+        }
+        bytes += written;
+        size -= static_cast<std::size_t>(written);
+        offset += static_cast<std::uint64_t>(written);
+    }
+    return true;
+}
+
 bool Rename(const std::filesystem::path& from, const std::filesystem::path& to, int& error) {
     if (std::rename(from.c_str(), to.c_str()) != 0) {
         error = errno;

@@ -199,6 +199,48 @@ bool SetPermissions(std::FILE*, std::filesystem::perms permissions, int& error) 
     return true;
 }
 
+bool IsRegularFile(std::FILE* stream) {
+    return ::GetFileType(reinterpret_cast<HANDLE>(::_get_osfhandle(::_fileno(stream)))) ==
+           FILE_TYPE_DISK;
+}
+
+std::size_t ReadAt(std::FILE* stream, std::uint8_t* bytes, std::size_t size, std::uint64_t offset) {
+    const auto handle = reinterpret_cast<HANDLE>(::_get_osfhandle(::_fileno(stream)));
+    std::size_t got = 0;
+    while (got < size) {
+        OVERLAPPED at{};
+        at.Offset = static_cast<DWORD>(offset + got);
+        at.OffsetHigh = static_cast<DWORD>((offset + got) >> 32);
+        const auto piece = static_cast<DWORD>(std::min<std::size_t>(size - got, DWORD{1} << 30));
+        DWORD read = 0;
+        if (::ReadFile(handle, bytes + got, piece, &read, &at) == 0 || read == 0) {
+            break;
+        }
+        got += read;
+    }
+    return got;
+}
+
+bool WriteAt(std::FILE* stream, const std::uint8_t* bytes, std::size_t size, std::uint64_t offset,
+             int& error) {
+    const auto handle = reinterpret_cast<HANDLE>(::_get_osfhandle(::_fileno(stream)));
+    while (size > 0) {
+        OVERLAPPED at{};
+        at.Offset = static_cast<DWORD>(offset);
+        at.OffsetHigh = static_cast<DWORD>(offset >> 32);
+        const auto piece = static_cast<DWORD>(std::min<std::size_t>(size, DWORD{1} << 30));
+        DWORD written = 0;
+        if (::WriteFile(handle, bytes, piece, &written, &at) == 0 || written == 0) {
+            error = written == 0 ? EIO : LastErrno();
+            return false;
+        }
+        bytes += written;
+        size -= written;
+        offset += written;
+    }
+    return true;
+}
+
 bool Rename(const std::filesystem::path& from, const std::filesystem::path& to, int& error) {
     if (::MoveFileExW(from.c_str(), to.c_str(),
                       MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) == 0) {

@@ -6,7 +6,6 @@
 #include "blur_job.hpp"
 
 #include "bitmap_image.hpp"
-#include "block_handoff.hpp"
 #include "bmp_headers.hpp"
 #include "bmp_pixel_blocks.hpp"
 #include "bmp_writer.hpp"
@@ -22,14 +21,16 @@
 
 #include <algorithm>
 #include <array>
+#include <atomic>
 #include <cerrno>
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
 #include <memory>
 #include <new>
-#include <optional>
 #include <span>
+#include <system_error>
+#include <thread>
 #include <vector>
 
 namespace dorvane {
@@ -57,6 +58,17 @@ class GrayPicture {
     // Row y in the buffer of its group.
     std::uint8_t* Row(std::uint8_t* group, std::uint32_t y) const {
         return group + std::size_t{y % GroupRows} * Width;
+    }
+
+    // Groups in the file's order, which starts at the bottom of the picture: how many there are,
+    // the first row of the i-th and its rows, and the file row (0 at the bottom) it starts at.
+    std::uint32_t Groups() const { return (Height + GroupRows - 1) / GroupRows; }
+    std::uint32_t GroupTop(std::uint32_t i) const { return (Groups() - 1 - i) * GroupRows; }
+    std::uint32_t GroupHeight(std::uint32_t i) const {
+        return std::min(GroupRows, Height - GroupTop(i));
+    }
+    std::uint64_t GroupFileRow(std::uint32_t i) const {
+        return Height - GroupTop(i) - GroupHeight(i);
     }
 
     // The group of row y from its buffer into the columns, or back.
@@ -110,141 +122,260 @@ class GrayPicture {
     LargeBlock Pixels;
 };
 
-// The source's luma into the picture. False when the file cannot be read or memory runs out;
-// failure then says why. When helped, a helper thread moves each group of rows into the columns
-// while the next is read; helped turns false when the helper could not keep up.
-bool Load(const char* source, GrayPicture& picture, BitmapImage& format, bool& helped,
-          FileFailure& failure) {
-    std::uint32_t width = 0;
-    std::optional<BlockHandoff> groups;
-    std::uint8_t* group = nullptr; // the buffer of the group being read
-    const auto start = [&](std::int32_t w, std::int32_t h) {
-        width = static_cast<std::uint32_t>(w);
-        if (!picture.Allocate(width, static_cast<std::uint32_t>(h))) {
-            return false;
-        }
-        groups.emplace(
-            picture.GroupBytes(),
-            [&picture](std::uint8_t* rows, std::size_t, std::uint32_t y) {
-                picture.StoreGroup(rows, y);
-                return true;
-            },
-            helped && static_cast<std::uint32_t>(h) > GroupRows);
-        return true;
-    };
-    // Rows come bottom block first, each block from its last row up: a group is complete once
-    // its first row arrives.
-    const auto rowOf = [&](std::uint32_t y) {
-        if (group == nullptr) {
-            group = groups->Next();
-        }
-        return picture.Row(group, y);
-    };
-    const auto taken = [&](std::uint32_t y) {
-        if (y % GroupRows == 0) {
-            groups->HandOver(picture.GroupBytes(), y);
-            group = nullptr;
-        }
-    };
-    const auto take = [&](const PixelBlock& block) {
-        for (std::int32_t r = block.Rows - 1; r >= 0; --r) {
-            const auto y = static_cast<std::uint32_t>(block.YLow + r);
-            LumaRow(block.Pixels.data() + static_cast<std::size_t>(r) * block.Stride, rowOf(y),
-                    width);
-            taken(y);
-        }
-    };
-    // 8, 24 and 32 bpp rows straight from the file's bytes; at 8 bpp each index gives the luma
-    // of its palette entry.
-    std::array<std::uint8_t, 256> paletteLuma{};
-    bool paletteKnown = false;
-    const auto takeFileRows = [&](const std::uint8_t* rows, std::size_t rowLength,
-                                  std::int32_t count, std::int32_t yFirst) {
-        const std::int32_t depth = format.GetBitDepth();
-        if (depth == 8 && !paletteKnown) {
-            const std::span<const PixelRgba> palette = format.PaletteEntries();
-            for (std::size_t i = 0; i < paletteLuma.size(); ++i) {
-                paletteLuma[i] = static_cast<std::uint8_t>(
-                    Luma(palette[i].Red, palette[i].Green, palette[i].Blue));
+// Calls work(i, buffers) for i = 0 .. count - 1 on up to threads threads, each taking the next i
+// as it gets free and using buffers of its own (from make), so that no bytes pass between
+// processors; stops early once work returns false. A thread that cannot be started, or cannot
+// get its buffers, leaves its share to the others.
+template <class Make, class Work>
+void ShareGroups(std::uint32_t count, std::uint32_t threads, Make make, Work work) {
+    std::atomic<std::uint32_t> next{0};
+    std::atomic<bool> stopped{false};
+    const auto take = [&](auto& buffers) {
+        for (std::uint32_t i = next++; i < count && !stopped.load(); i = next++) {
+            if (!work(i, buffers)) {
+                stopped = true;
             }
-            paletteKnown = true;
-        }
-        for (std::int32_t r = 0; r < count; ++r) {
-            const auto y = static_cast<std::uint32_t>(yFirst - r);
-            const std::uint8_t* row = rows + static_cast<std::size_t>(r) * rowLength;
-            if (depth == 8) {
-                std::transform(row, row + width, rowOf(y),
-                               [&](std::uint8_t index) { return paletteLuma[index]; });
-            } else {
-                LumaRowOfFile(row, depth, rowOf(y), width);
-            }
-            taken(y);
         }
     };
-    const PixelBlockSink sink{start, take, takeFileRows};
-    if (!ReadBmpPixels(format, source, sink, failure)) {
-        return false;
+    auto own = make();
+    std::vector<std::jthread> helpers;
+    for (std::uint32_t t = 1; t < std::min(threads, count); ++t) {
+        try {
+            helpers.emplace_back([&] {
+                try {
+                    auto buffers = make();
+                    take(buffers);
+                } catch (const std::bad_alloc&) {
+                    // The other threads take its share.
+                }
+            });
+        } catch (const std::exception&) {
+            break; // fewer threads take the groups all the same
+        }
     }
-    // Storing a group cannot fail: this only waits for the helper's last one.
-    static_cast<void>(groups->Finish());
-    helped = helped && !groups->GaveUpHelper();
-    return true;
+    take(own);
 }
 
+// A group's rows as the file holds them, and as gray rows.
+struct GroupBuffers {
+    GroupBuffers(const GrayPicture& picture, std::size_t rowLength)
+        : Rows(picture.GroupBytes()), Bytes(rowLength * GroupRows) {}
+    std::vector<std::uint8_t> Rows;
+    std::vector<std::uint8_t> Bytes;
+};
+
+// Reads the rows of an 8, 24 or 32 bpp file into the picture, a group at a time, as the luma of
+// their pixels: at 8 bpp each index gives the luma of its palette entry.
+class RowReader {
+  public:
+    RowReader(GrayPicture& picture, const BitmapImage& format, std::size_t rowLength)
+        : Picture(picture), Depth(format.GetBitDepth()), RowLength(rowLength) {
+        const std::span<const PixelRgba> palette = format.PaletteEntries();
+        for (std::size_t i = 0; i < PaletteLuma.size() && i < palette.size(); ++i) {
+            PaletteLuma[i] =
+                static_cast<std::uint8_t>(Luma(palette[i].Red, palette[i].Green, palette[i].Blue));
+        }
+    }
+
+    // From the stream's position on, in the file's order; the first group cut short ends the
+    // reading, and every row from the first that did not arrive whole is white.
+    void ReadInOrder(std::FILE* stream) const {
+        GroupBuffers buffers(Picture, RowLength);
+        bool cut = false;
+        for (std::uint32_t i = 0; i < Picture.Groups(); ++i) {
+            const std::size_t wanted = Wanted(i);
+            const std::size_t got = cut ? 0 : std::fread(buffers.Bytes.data(), 1, wanted, stream);
+            cut = got < wanted;
+            Take(i, got, buffers);
+        }
+    }
+
+    // Each group from its place in the file of stream, whose rows start at rowsStart, on up to
+    // threads threads. Of a file that does not change meanwhile, the same rows as in order.
+    void ReadInPlace(std::FILE* stream, std::uint64_t rowsStart, std::uint32_t threads) const {
+        ShareGroups(
+            Picture.Groups(), threads, [this] { return GroupBuffers(Picture, RowLength); },
+            [&](std::uint32_t i, GroupBuffers& buffers) {
+                const std::uint64_t at = rowsStart + Picture.GroupFileRow(i) * RowLength;
+                Take(i, platform::ReadAt(stream, buffers.Bytes.data(), Wanted(i), at), buffers);
+                return true;
+            });
+    }
+
+  private:
+    std::size_t Wanted(std::uint32_t i) const { return Picture.GroupHeight(i) * RowLength; }
+
+    // The i-th group from the got bytes read of it: its whole rows, then white.
+    void Take(std::uint32_t i, std::size_t got, GroupBuffers& buffers) const {
+        const std::uint32_t top = Picture.GroupTop(i);
+        const std::uint32_t height = Picture.GroupHeight(i);
+        const std::uint32_t width = Picture.Columns().Width;
+        const auto whole = static_cast<std::uint32_t>(got / RowLength);
+        // The luma of white, as the pixels of rows that never arrived are.
+        static const auto white = static_cast<std::uint8_t>(Luma(255, 255, 255));
+        for (std::uint32_t r = 0; r < height; ++r) {
+            std::uint8_t* gray = Picture.Row(buffers.Rows.data(), top + height - 1 - r);
+            const std::uint8_t* row = buffers.Bytes.data() + r * RowLength;
+            if (r >= whole) {
+                std::fill_n(gray, width, white);
+            } else if (Depth == 8) {
+                std::transform(row, row + width, gray,
+                               [this](std::uint8_t index) { return PaletteLuma[index]; });
+            } else {
+                LumaRowOfFile(row, Depth, gray, width);
+            }
+        }
+        Picture.StoreGroup(buffers.Rows.data(), top);
+    }
+
+    GrayPicture& Picture;
+    std::int32_t Depth;
+    std::size_t RowLength;
+    std::array<std::uint8_t, 256> PaletteLuma{};
+};
+
+// How many threads a pass over the picture uses, when asked for threads (0: as many as pay).
+std::uint32_t ThreadsFor(std::uint32_t threads, const GrayPicture& picture) {
+    const GrayColumns columns = picture.Columns();
+    return threads != 0 ? threads : ThreadsWorthFor(std::uint64_t{columns.Width} * columns.Height);
+}
+
+// The source's luma into the picture, on up to threads threads (0: as many as pay). False when
+// the file cannot be read or memory runs out; failure then says why.
+bool Load(const char* source, GrayPicture& picture, BitmapImage& format, std::uint32_t threads,
+          FileFailure& failure) {
+    std::vector<std::uint8_t> group; // 1, 4 and 16 bpp: the rows of the group being read
+    const auto start = [&](std::int32_t width, std::int32_t height) {
+        return picture.Allocate(static_cast<std::uint32_t>(width),
+                                static_cast<std::uint32_t>(height));
+    };
+    // Blocks come bottom block first, each block from its last row up: a group is complete once
+    // its first row arrives.
+    const auto take = [&](const PixelBlock& block) {
+        group.resize(picture.GroupBytes());
+        for (std::int32_t r = block.Rows - 1; r >= 0; --r) {
+            const auto y = static_cast<std::uint32_t>(block.YLow + r);
+            LumaRow(block.Pixels.data() + static_cast<std::size_t>(r) * block.Stride,
+                    picture.Row(group.data(), y), picture.Columns().Width);
+            if (y % GroupRows == 0) {
+                picture.StoreGroup(group.data(), y);
+            }
+        }
+    };
+    const auto readFileRows = [&](std::FILE* stream, std::size_t rowLength) {
+        const RowReader rows(picture, format, rowLength);
+        const std::uint32_t used = ThreadsFor(threads, picture);
+        const long rowsStart =
+            used > 1 && platform::IsRegularFile(stream) ? std::ftell(stream) : -1;
+        if (rowsStart >= 0) {
+            rows.ReadInPlace(stream, static_cast<std::uint64_t>(rowsStart), used);
+        } else {
+            rows.ReadInOrder(stream);
+        }
+    };
+    const PixelBlockSink sink{start, take, readFileRows};
+    return ReadBmpPixels(format, source, sink, failure);
+}
+
+// Writes the picture's rows to a file in the file's order, a group at a time: its rows out of the
+// columns, then each row into its bytes.
+class RowWriter {
+  public:
+    RowWriter(GrayPicture& picture, const BitmapImage& format)
+        : Picture(picture), Encode(format),
+          RowLength(static_cast<std::size_t>(BmpRowLength(
+              static_cast<std::int32_t>(picture.Columns().Width), format.GetBitDepth()))) {}
+
+    // Every group into stream after what it holds. False when a write failed; error then says
+    // why.
+    bool WriteInOrder(std::FILE* stream, int& error) const {
+        GroupBuffers buffers(Picture, RowLength);
+        for (std::uint32_t i = 0; i < Picture.Groups(); ++i) {
+            const std::size_t bytes = EncodeGroup(i, buffers);
+            if (std::fwrite(buffers.Bytes.data(), 1, bytes, stream) != bytes) {
+                error = errno;
+                return false;
+            }
+        }
+        return true;
+    }
+
+    // Every group at its place in the file of stream, whose rows start at rowsStart, on up to
+    // threads threads. False when a write failed; error then says why.
+    bool WriteInPlace(std::FILE* stream, std::uint64_t rowsStart, std::uint32_t threads,
+                      int& error) const {
+        std::atomic<int> failed{0};
+        ShareGroups(
+            Picture.Groups(), threads, [this] { return GroupBuffers(Picture, RowLength); },
+            [&](std::uint32_t i, GroupBuffers& buffers) {
+                const std::size_t bytes = EncodeGroup(i, buffers);
+                const std::uint64_t at = rowsStart + Picture.GroupFileRow(i) * RowLength;
+                int why = 0;
+                if (platform::WriteAt(stream, buffers.Bytes.data(), bytes, at, why)) {
+                    return true;
+                }
+                int none = 0;
+                failed.compare_exchange_strong(none, why);
+                return false;
+            });
+        error = failed.load();
+        return error == 0;
+    }
+
+  private:
+    // The i-th group into buffers.Bytes, in the file's order; returns its length in bytes.
+    std::size_t EncodeGroup(std::uint32_t i, GroupBuffers& buffers) const {
+        const std::uint32_t top = Picture.GroupTop(i);
+        const std::uint32_t height = Picture.GroupHeight(i);
+        const auto width = static_cast<std::int32_t>(Picture.Columns().Width);
+        Picture.LoadGroup(buffers.Rows.data(), top);
+        for (std::uint32_t r = 0; r < height; ++r) {
+            Encode(Picture.Row(buffers.Rows.data(), top + height - 1 - r), width,
+                   buffers.Bytes.data() + r * RowLength);
+        }
+        return height * RowLength;
+    }
+
+    GrayPicture& Picture;
+    FastGrayRowEncoder Encode;
+    std::size_t RowLength;
+};
+
 // The picture to output, at depth with the standard palette and the resolution of a new image,
-// replacing the file only when all of it was written. Rows are encoded bottom-up in blocks while
-// a helper thread, when helped, writes the block before. False when the file was not written;
-// failure then says why.
-bool Store(const char* output, GrayPicture& picture, std::int32_t depth, bool helped,
+// replacing the file only when all of it was written. With more than one thread, a file that
+// takes positioned writes gets its groups of rows from every thread at once. False when the file
+// was not written; failure then says why.
+bool Store(const char* output, GrayPicture& picture, std::int32_t depth, std::uint32_t threads,
            FileFailure& failure) {
     BitmapImage format;
     if (!VerifyTypeSizes() || !format.ChangeBitDepth(depth)) {
         failure = SystemFailure(FailedFile::Output, FailureKind::Write, ENOMEM);
         return false;
     }
-    const FastGrayRowEncoder encode(format);
     const GrayColumns columns = picture.Columns();
-    const auto width = static_cast<std::int32_t>(columns.Width);
-    const auto height = static_cast<std::int32_t>(columns.Height);
-    const auto rowLength = static_cast<std::size_t>(BmpRowLength(width, depth));
-    const std::int32_t blockRows = std::min(RowsPerBlock(rowLength), height);
+    const RowWriter rows(picture, format);
     FileReplacement file;
     if (!file.Open(output)) {
         failure = file.Failure();
         return false;
     }
-    int writeError = 0; // written by whichever thread writes, read after the writer finished
-    bool written = WriteBmpHeaders(format, width, height, file.Stream());
+    std::FILE* const stream = file.Stream();
+    int writeError = 0;
+    bool written = WriteBmpHeaders(format, static_cast<std::int32_t>(columns.Width),
+                                   static_cast<std::int32_t>(columns.Height), stream);
     if (!written) {
         writeError = errno;
-    } else {
-        std::FILE* const stream = file.Stream();
-        BlockHandoff writer(
-            rowLength * static_cast<std::size_t>(blockRows),
-            [stream, &writeError](std::uint8_t* block, std::size_t bytes, std::uint32_t) {
-                if (std::fwrite(block, 1, bytes, stream) == bytes) {
-                    return true;
-                }
-                writeError = errno;
-                return false;
-            },
-            helped && height > blockRows);
-        std::vector<std::uint8_t> group(picture.GroupBytes());
-        for (std::int32_t y = height - 1; y >= 0; y -= blockRows) {
-            const std::int32_t count = std::min(blockRows, y + 1);
-            std::uint8_t* rows = writer.Next();
-            for (std::int32_t r = 0; r < count; ++r) {
-                // Bottom-up, the first row asked for of a group is its last.
-                const auto row = static_cast<std::uint32_t>(y - r);
-                if (row + 1 == columns.Height || (row + 1) % GroupRows == 0) {
-                    picture.LoadGroup(group.data(), row);
-                }
-                encode(picture.Row(group.data(), row), width,
-                       rows + static_cast<std::size_t>(r) * rowLength);
-            }
-            writer.HandOver(rowLength * static_cast<std::size_t>(count));
+    } else if (threads > 1 && platform::IsRegularFile(stream)) {
+        const long rowsStart = std::ftell(stream);
+        written = rowsStart >= 0 && std::fflush(stream) == 0;
+        if (!written) {
+            writeError = errno;
+        } else {
+            written = rows.WriteInPlace(stream, static_cast<std::uint64_t>(rowsStart), threads,
+                                        writeError);
         }
-        written = writer.Finish();
+    } else {
+        written = rows.WriteInOrder(stream, writeError);
     }
     if (!written) {
         file.WriteFailed(writeError);
@@ -259,12 +390,11 @@ bool Store(const char* output, GrayPicture& picture, std::int32_t depth, bool he
 JobResult RunBlurJob(const char* source, const char* output, std::uint32_t threads,
                      FileFailure& failure) {
     failure = {};
-    bool helped = threads == 0 ? platform::AvailableCores() > 1 : threads > 1;
     GrayPicture picture;
     std::int32_t depth = 0;
     try {
         BitmapImage format;
-        if (!Load(source, picture, format, helped, failure)) {
+        if (!Load(source, picture, format, threads, failure)) {
             return JobResult::SourceFailed;
         }
         depth = format.GetBitDepth();
@@ -278,13 +408,15 @@ JobResult RunBlurJob(const char* source, const char* output, std::uint32_t threa
     PlaneWidth = columns.Width;
     PlaneHeight = columns.Height;
     SourceBitDepth = static_cast<std::int8_t>(depth);
+    threads = ThreadsFor(threads, picture);
 
-    // Once a helper thread was found without a processor of its own, the job stays on one.
-    const bool keptPace = BlurGrayColumns(columns, BlurCode::Fastest, helped ? threads : 1);
-    helped = helped && keptPace;
+    // Once a thread was found without a processor of its own, the job stays on one.
+    if (!BlurGrayColumns(columns, BlurCode::Fastest, threads)) {
+        threads = 1;
+    }
     try {
-        return Store(output, picture, SourceBitDepth, helped, failure) ? JobResult::Done
-                                                                       : JobResult::OutputFailed;
+        return Store(output, picture, SourceBitDepth, threads, failure) ? JobResult::Done
+                                                                        : JobResult::OutputFailed;
     } catch (const std::bad_alloc&) {
         failure = SystemFailure(FailedFile::Output, FailureKind::Write, ENOMEM);
         return JobResult::OutputFailed;

@@ -624,8 +624,6 @@ void Smooth(Strip& strip, BlurCode code) {
 constexpr std::uint32_t MaxThreads = 8;
 // Waits for a thread that keeps its processor are far shorter.
 constexpr std::chrono::milliseconds LongWait{4};
-// Below this many cells per thread, starting a thread costs more than it saves.
-constexpr std::uint64_t MinCellsPerThread = std::uint64_t{1} << 20;
 
 // Threads take the strips in order as they get free. A thread that waited long for the strip to
 // its left has a processor to itself while another thread shares one (with another program,
@@ -671,17 +669,20 @@ bool BlurInStrips(const GrayColumns& picture, BlurCode code, std::size_t strips,
 
 } // namespace
 
+std::uint32_t ThreadsWorthFor(std::uint64_t cells) {
+    // Below this many cells per thread, starting a thread costs more than it saves.
+    constexpr std::uint64_t MinCellsPerThread = std::uint64_t{1} << 20;
+    return static_cast<std::uint32_t>(std::min<std::uint64_t>(
+        platform::AvailableCores(), std::max<std::uint64_t>(1, cells / MinCellsPerThread)));
+}
+
 bool BlurGrayColumns(const GrayColumns& picture, BlurCode code, std::uint32_t threads) {
     if (picture.Width < 5 || picture.Height < 5) {
         return true;
     }
     const std::size_t strips = (std::size_t{picture.Width} - 2 + Lanes - 1) / Lanes;
-    const std::uint64_t cells = std::uint64_t{picture.Width} * picture.Height;
     const std::uint64_t wanted =
-        threads != 0
-            ? threads
-            : std::min<std::uint64_t>(platform::AvailableCores(),
-                                      std::max<std::uint64_t>(1, cells / MinCellsPerThread));
+        threads != 0 ? threads : ThreadsWorthFor(std::uint64_t{picture.Width} * picture.Height);
     const auto used =
         static_cast<std::uint32_t>(std::min<std::uint64_t>({wanted, strips, MaxThreads}));
     if (used > 1) {

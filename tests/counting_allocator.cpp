@@ -14,7 +14,7 @@ bool Recording = false;
 std::size_t FailAt = 0;
 std::size_t SinceArmed = 0;
 
-// Large loads allocate on a helper thread while the caller's thread reads.
+// The job's threads allocate their buffers at once.
 std::mutex Lock;
 
 void* Allocate(std::size_t size, std::size_t alignment = 0) noexcept {

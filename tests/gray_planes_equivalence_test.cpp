@@ -99,29 +99,33 @@ ReferenceLoad LoadThroughImage(const std::string& path) {
     return reference;
 }
 
-// BMPBlur's job reads the file its own way: it must write the bytes of the stages run one after
-// another, and fail where they fail, for the same reason.
+// BMPBlur's job reads the file its own way, on one thread in the file's order or on several at
+// the rows' places: it must write the bytes of the stages run one after another, and fail where
+// they fail, for the same reason.
 void ExpectJobMatchesStages(const std::string& path, const std::string& what) {
     const std::string jobOutput = path + ".job.bmp";
     const std::string stagesOutput = path + ".stages.bmp";
-    FileFailure jobFailure;
-    const bool blurred =
-        RunBlurJob(path.c_str(), jobOutput.c_str(), 0, jobFailure) == JobResult::Done;
     std::fill(std::begin(OutputPath), std::end(OutputPath), '\0');
     std::copy(stagesOutput.begin(), stagesOutput.end(), std::begin(OutputPath));
     FileFailure loadFailure;
     const bool loaded = LoadGrayPlanes(path.c_str(), loadFailure) != LoadFailed;
-    EXPECT_EQ(jobFailure.Reason(), loadFailure.Reason()) << what;
     if (loaded) {
         GaussianBlurStage();
         ASSERT_TRUE(StoreGrayImage()) << what;
         ReleasePlanes();
     }
-    ASSERT_EQ(blurred, loaded) << what;
-    if (loaded) {
-        EXPECT_EQ(ReadFileBytes(jobOutput), ReadFileBytes(stagesOutput)) << what;
+    for (const std::uint32_t threads : {1U, 3U}) {
+        FileFailure jobFailure;
+        const bool blurred =
+            RunBlurJob(path.c_str(), jobOutput.c_str(), threads, jobFailure) == JobResult::Done;
+        EXPECT_EQ(jobFailure.Reason(), loadFailure.Reason()) << what << ", " << threads;
+        ASSERT_EQ(blurred, loaded) << what << ", " << threads;
+        if (loaded) {
+            EXPECT_EQ(ReadFileBytes(jobOutput), ReadFileBytes(stagesOutput))
+                << what << ", " << threads;
+        }
+        std::filesystem::remove(jobOutput);
     }
-    std::filesystem::remove(jobOutput);
     std::filesystem::remove(stagesOutput);
 }
 

@@ -8,6 +8,7 @@
 #include "bmp_file_builder.hpp"
 #include "bmp_headers.hpp"
 #include "bmp_writer.hpp"
+#include "file_jobs.hpp"
 #include "file_replacement.hpp"
 #include "temp_directory.hpp"
 
@@ -47,6 +48,13 @@ BitmapImage Picture(std::int32_t depth, std::int32_t width, std::int32_t height)
         }
     }
     return image;
+}
+
+// BMPBlur's job on up to threads threads; whether it reported success.
+bool BlurOn(std::uint32_t threads, const std::u16string& source, const char* output) {
+    const std::string name = output;
+    const std::u16string wideOutput(name.begin(), name.end());
+    return BlurFiles(source.c_str(), wideOutput.c_str(), threads) == BMPBLUR_OK;
 }
 
 // Runs body in a child whose files may not grow beyond limit bytes and returns its exit status.
@@ -98,8 +106,8 @@ TEST(WriteFaults, AFileSizeLimitAnywhereInTheFileLeavesTheOldFile) {
             grays[i] = static_cast<std::uint8_t>(i * 13);
         }
         const GrayRows picture{grays.data(), static_cast<std::size_t>(c.Width), c.Width, c.Height};
-        // And BMPBlur's job, which writes its own rows, on a helper thread when there are
-        // several blocks of them.
+        // And BMPBlur's job, which writes its own rows: in order on one thread, and at their
+        // places from several.
         const TempDirectory sources;
         const std::string source = sources.File("source.bmp");
         ASSERT_TRUE(image.SaveBmp(source.c_str()));
@@ -107,15 +115,13 @@ TEST(WriteFaults, AFileSizeLimitAnywhereInTheFileLeavesTheOldFile) {
         const std::function<bool(const char*)> saves[] = {
             [&](const char* name) { return image.SaveBmp(name); },
             [&](const char* name) { return SaveGrayBmp(image, picture, name); },
-            [&](const char* name) {
-                const std::string output = name;
-                const std::u16string wideOutput(output.begin(), output.end());
-                return BMPBlur(wideSource.c_str(), wideOutput.c_str()) == BMPBLUR_OK;
-            }};
+            [&](const char* name) { return BlurOn(1, wideSource, name); },
+            [&](const char* name) { return BlurOn(3, wideSource, name); }};
         for (const auto& save : saves) {
             const std::string which = &save == saves       ? "image"
                                       : &save == saves + 1 ? "gray rows"
-                                                           : "blur";
+                                      : &save == saves + 2 ? "blur on one thread"
+                                                           : "blur on three threads";
             ASSERT_TRUE(save(path.c_str()));
             const Bytes wanted = ReadFileBytes(path);
             const std::size_t size = wanted.size();
