@@ -156,10 +156,14 @@ void ShareGroups(std::uint32_t count, std::uint32_t threads, Make make, Work wor
     take(own);
 }
 
-// A group's rows as the file holds them, and as gray rows.
+// A group's rows move between file and columns PieceRows at a time, whose bytes stay in the
+// processor's cache between the file and the gray rows.
+constexpr std::uint32_t PieceRows = 16;
+
+// A group's gray rows, and a piece of its rows as the file holds them.
 struct GroupBuffers {
     GroupBuffers(const GrayPicture& picture, std::size_t rowLength)
-        : Rows(picture.GroupBytes()), Bytes(rowLength * GroupRows) {}
+        : Rows(picture.GroupBytes()), Bytes(rowLength * PieceRows) {}
     std::vector<std::uint8_t> Rows;
     std::vector<std::uint8_t> Bytes;
 };
@@ -177,16 +181,20 @@ class RowReader {
         }
     }
 
-    // From the stream's position on, in the file's order; the first group cut short ends the
-    // reading, and every row from the first that did not arrive whole is white.
+    // From the stream's position on, in the file's order; the first row that does not arrive
+    // whole ends the reading, and it and every row after it are white.
     void ReadInOrder(std::FILE* stream) const {
         GroupBuffers buffers(Picture, RowLength);
-        bool cut = false;
-        for (std::uint32_t i = 0; i < Picture.Groups(); ++i) {
-            const std::size_t wanted = Wanted(i);
-            const std::size_t got = cut ? 0 : std::fread(buffers.Bytes.data(), 1, wanted, stream);
-            cut = got < wanted;
-            Take(i, got, buffers);
+        std::uint32_t i = 0;
+        for (bool whole = true; i < Picture.Groups() && whole; ++i) {
+            whole = ReadGroup(i, buffers,
+                              [stream](std::uint8_t* bytes, std::size_t size, std::uint64_t) {
+                                  return std::fread(bytes, 1, size, stream);
+                              });
+        }
+        for (; i < Picture.Groups(); ++i) {
+            ReadGroup(i, buffers,
+                      [](std::uint8_t*, std::size_t, std::uint64_t) { return std::size_t{0}; });
         }
     }
 
@@ -196,36 +204,47 @@ class RowReader {
         ShareGroups(
             Picture.Groups(), threads, [this] { return GroupBuffers(Picture, RowLength); },
             [&](std::uint32_t i, GroupBuffers& buffers) {
-                const std::uint64_t at = rowsStart + Picture.GroupFileRow(i) * RowLength;
-                Take(i, platform::ReadAt(stream, buffers.Bytes.data(), Wanted(i), at), buffers);
+                const std::uint64_t start = rowsStart + Picture.GroupFileRow(i) * RowLength;
+                ReadGroup(i, buffers,
+                          [&](std::uint8_t* bytes, std::size_t size, std::uint64_t offset) {
+                              return platform::ReadAt(stream, bytes, size, start + offset);
+                          });
                 return true;
             });
     }
 
   private:
-    std::size_t Wanted(std::uint32_t i) const { return Picture.GroupHeight(i) * RowLength; }
-
-    // The i-th group from the got bytes read of it: its whole rows, then white.
-    void Take(std::uint32_t i, std::size_t got, GroupBuffers& buffers) const {
+    // The i-th group, its bytes from read(bytes, size, offset in the group) a piece at a time:
+    // its whole rows, then white from the first row that did not arrive whole. Returns whether
+    // every row arrived.
+    template <class Read>
+    bool ReadGroup(std::uint32_t i, GroupBuffers& buffers, const Read& read) const {
         const std::uint32_t top = Picture.GroupTop(i);
         const std::uint32_t height = Picture.GroupHeight(i);
         const std::uint32_t width = Picture.Columns().Width;
-        const auto whole = static_cast<std::uint32_t>(got / RowLength);
         // The luma of white, as the pixels of rows that never arrived are.
         static const auto white = static_cast<std::uint8_t>(Luma(255, 255, 255));
-        for (std::uint32_t r = 0; r < height; ++r) {
-            std::uint8_t* gray = Picture.Row(buffers.Rows.data(), top + height - 1 - r);
-            const std::uint8_t* row = buffers.Bytes.data() + r * RowLength;
-            if (r >= whole) {
-                std::fill_n(gray, width, white);
-            } else if (Depth == 8) {
-                std::transform(row, row + width, gray,
-                               [this](std::uint8_t index) { return PaletteLuma[index]; });
-            } else {
-                LumaRowOfFile(row, Depth, gray, width);
+        bool whole = true;
+        for (std::uint32_t r0 = 0; r0 < height; r0 += PieceRows) {
+            const std::uint32_t rows = std::min(PieceRows, height - r0);
+            const std::size_t size = rows * RowLength;
+            const std::size_t got = whole ? read(buffers.Bytes.data(), size, r0 * RowLength) : 0;
+            whole = got == size;
+            for (std::uint32_t r = 0; r < rows; ++r) {
+                std::uint8_t* gray = Picture.Row(buffers.Rows.data(), top + height - 1 - r0 - r);
+                const std::uint8_t* row = buffers.Bytes.data() + r * RowLength;
+                if ((r + 1) * RowLength > got) {
+                    std::fill_n(gray, width, white);
+                } else if (Depth == 8) {
+                    std::transform(row, row + width, gray,
+                                   [this](std::uint8_t index) { return PaletteLuma[index]; });
+                } else {
+                    LumaRowOfFile(row, Depth, gray, width);
+                }
             }
         }
         Picture.StoreGroup(buffers.Rows.data(), top);
+        return whole;
     }
 
     GrayPicture& Picture;
@@ -291,9 +310,15 @@ class RowWriter {
     bool WriteInOrder(std::FILE* stream, int& error) const {
         GroupBuffers buffers(Picture, RowLength);
         for (std::uint32_t i = 0; i < Picture.Groups(); ++i) {
-            const std::size_t bytes = EncodeGroup(i, buffers);
-            if (std::fwrite(buffers.Bytes.data(), 1, bytes, stream) != bytes) {
-                error = errno;
+            const bool written = WriteGroup(
+                i, buffers, [&](const std::uint8_t* bytes, std::size_t size, std::uint64_t) {
+                    if (std::fwrite(bytes, 1, size, stream) == size) {
+                        return true;
+                    }
+                    error = errno;
+                    return false;
+                });
+            if (!written) {
                 return false;
             }
         }
@@ -308,32 +333,44 @@ class RowWriter {
         ShareGroups(
             Picture.Groups(), threads, [this] { return GroupBuffers(Picture, RowLength); },
             [&](std::uint32_t i, GroupBuffers& buffers) {
-                const std::size_t bytes = EncodeGroup(i, buffers);
-                const std::uint64_t at = rowsStart + Picture.GroupFileRow(i) * RowLength;
-                int why = 0;
-                if (platform::WriteAt(stream, buffers.Bytes.data(), bytes, at, why)) {
-                    return true;
-                }
-                int none = 0;
-                failed.compare_exchange_strong(none, why);
-                return false;
+                const std::uint64_t start = rowsStart + Picture.GroupFileRow(i) * RowLength;
+                return WriteGroup(
+                    i, buffers,
+                    [&](const std::uint8_t* bytes, std::size_t size, std::uint64_t offset) {
+                        int why = 0;
+                        if (platform::WriteAt(stream, bytes, size, start + offset, why)) {
+                            return true;
+                        }
+                        int none = 0;
+                        failed.compare_exchange_strong(none, why);
+                        return false;
+                    });
             });
         error = failed.load();
         return error == 0;
     }
 
   private:
-    // The i-th group into buffers.Bytes, in the file's order; returns its length in bytes.
-    std::size_t EncodeGroup(std::uint32_t i, GroupBuffers& buffers) const {
+    // The i-th group out of the columns and encoded a piece at a time, each piece handed to
+    // write(bytes, size, offset in the group) in the file's order. Returns whether every write
+    // succeeded; stops at the first that did not.
+    template <class Write>
+    bool WriteGroup(std::uint32_t i, GroupBuffers& buffers, const Write& write) const {
         const std::uint32_t top = Picture.GroupTop(i);
         const std::uint32_t height = Picture.GroupHeight(i);
         const auto width = static_cast<std::int32_t>(Picture.Columns().Width);
         Picture.LoadGroup(buffers.Rows.data(), top);
-        for (std::uint32_t r = 0; r < height; ++r) {
-            Encode(Picture.Row(buffers.Rows.data(), top + height - 1 - r), width,
-                   buffers.Bytes.data() + r * RowLength);
+        for (std::uint32_t r0 = 0; r0 < height; r0 += PieceRows) {
+            const std::uint32_t rows = std::min(PieceRows, height - r0);
+            for (std::uint32_t r = 0; r < rows; ++r) {
+                Encode(Picture.Row(buffers.Rows.data(), top + height - 1 - r0 - r), width,
+                       buffers.Bytes.data() + r * RowLength);
+            }
+            if (!write(buffers.Bytes.data(), rows * RowLength, r0 * RowLength)) {
+                return false;
+            }
         }
-        return height * RowLength;
+        return true;
     }
 
     GrayPicture& Picture;

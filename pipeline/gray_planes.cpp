@@ -256,8 +256,12 @@ __attribute__((target("avx2"))) inline void LumaEight(__m256i value, std::uint8_
                                          _mm256_madd_epi16(ga, _mm256_set1_epi32(587)));
     __m256i luma =
         _mm256_cvttps_epi32(_mm256_mul_ps(_mm256_cvtepi32_ps(sum), _mm256_set1_ps(0.001F)));
-    if (_mm256_movemask_epi8(
-            _mm256_cmpeq_epi32(sum, _mm256_mullo_epi32(luma, _mm256_set1_epi32(1000)))) != 0) {
+    // Black (N = 0) and white (N = 255000), all that most of a page holds, come out right too.
+    const __m256i ends = _mm256_or_si256(_mm256_cmpeq_epi32(sum, _mm256_setzero_si256()),
+                                         _mm256_cmpeq_epi32(sum, _mm256_set1_epi32(255000)));
+    if (_mm256_movemask_epi8(_mm256_andnot_si256(
+            ends, _mm256_cmpeq_epi32(sum, _mm256_mullo_epi32(luma, _mm256_set1_epi32(1000))))) !=
+        0) {
         const __m256i blue = _mm256_and_si256(br, _mm256_set1_epi32(0xFF));
         const __m256i red = _mm256_srli_epi32(br, 16);
         const __m256i green = _mm256_and_si256(ga, _mm256_set1_epi32(0xFF));
