@@ -622,8 +622,10 @@ void Smooth(Strip& strip, BlurCode code) {
 }
 
 constexpr std::uint32_t MaxThreads = 8;
-// Waits for a thread that keeps its processor are far shorter.
-constexpr std::chrono::milliseconds LongWait{4};
+// About what a strip of a large picture takes to blur: a thread that keeps its processor stays
+// that close behind the one to its left, so a longer wait means the other lost its processor
+// (to another program, for a few milliseconds at a time), and going on alone pays.
+constexpr std::chrono::microseconds LongWait{300};
 
 // Threads take the strips in order as they get free. A thread that waited long for the strip to
 // its left has a processor to itself while another thread shares one (with another program,
