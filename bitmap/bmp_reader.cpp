@@ -368,6 +368,10 @@ bool ReadPaletteOrRgbRows(Target& target, const BitmapImage& image, std::FILE* s
     // the length that the literal "add 1 while short, then while not a multiple of 4" gives.
     const std::int64_t rowBits = std::int64_t{target.Width()} * depth;
     const auto rowLength = static_cast<std::size_t>((rowBits + 31) / 32 * 4);
+    if (target.ReadsFileRows(depth)) {
+        target.ReadFileRows(stream, rowLength);
+        return true;
+    }
     void (*decode)(Target&, std::span<const PixelRgba>, const std::uint8_t*, std::size_t,
                    std::int32_t, std::int32_t) = nullptr;
     switch (depth) {
@@ -386,10 +390,6 @@ bool ReadPaletteOrRgbRows(Target& target, const BitmapImage& image, std::FILE* s
     default:
         decode = Decode32<Target>;
         break;
-    }
-    if (target.ReadsFileRows(depth)) {
-        target.ReadFileRows(stream, rowLength);
-        return true;
     }
     const std::span<const PixelRgba> palette = image.PaletteEntries();
     const std::int32_t blockRows = RowsPerBlock(rowLength);

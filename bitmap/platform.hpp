@@ -61,8 +61,7 @@ std::size_t ReadAt(std::FILE* stream, std::uint8_t* bytes, std::size_t size, std
 
 // Writes size bytes at offset of the file of stream, whose buffer must be empty and which must
 // not be written to afterwards (its position may move); several threads may write different
-// parts of the file at once.
-// Fails for what cannot be written at a place (a pipe, a device), error then saying why.
+// parts of the file at once. False when writing failed, error then saying why.
 bool WriteAt(std::FILE* stream, const std::uint8_t* bytes, std::size_t size, std::uint64_t offset,
              int& error);
 
