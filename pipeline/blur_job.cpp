@@ -17,7 +17,6 @@
 #include "large_block.hpp"
 #include "pipeline_state.hpp"
 #include "platform.hpp"
-#include "row_blocks.hpp"
 
 #include <algorithm>
 #include <array>
@@ -26,10 +25,10 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
+#include <exception>
 #include <memory>
 #include <new>
 #include <span>
-#include <system_error>
 #include <thread>
 #include <vector>
 
@@ -185,16 +184,12 @@ class RowReader {
     // whole ends the reading, and it and every row after it are white.
     void ReadInOrder(std::FILE* stream) const {
         GroupBuffers buffers(Picture, RowLength);
-        std::uint32_t i = 0;
-        for (bool whole = true; i < Picture.Groups() && whole; ++i) {
-            whole = ReadGroup(i, buffers,
-                              [stream](std::uint8_t* bytes, std::size_t size, std::uint64_t) {
-                                  return std::fread(bytes, 1, size, stream);
-                              });
-        }
-        for (; i < Picture.Groups(); ++i) {
-            ReadGroup(i, buffers,
-                      [](std::uint8_t*, std::size_t, std::uint64_t) { return std::size_t{0}; });
+        bool whole = true;
+        for (std::uint32_t i = 0; i < Picture.Groups(); ++i) {
+            whole =
+                ReadGroup(i, buffers, [&](std::uint8_t* bytes, std::size_t size, std::uint64_t) {
+                    return whole ? std::fread(bytes, 1, size, stream) : std::size_t{0};
+                });
         }
     }
 
