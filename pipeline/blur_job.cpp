@@ -75,6 +75,8 @@ class GrayPicture {
     void LoadGroup(std::uint8_t* group, std::uint32_t y) { MoveGroup(group, y, false); }
 
   private:
+    static constexpr std::uint32_t Ahead = 4 * BlockSide;
+
     void MoveGroup(std::uint8_t* group, std::uint32_t y, bool intoColumns) {
         const std::uint32_t y0 = y / GroupRows * GroupRows;
         const std::uint32_t rows = std::min(GroupRows, Height - y0);
@@ -82,6 +84,12 @@ class GrayPicture {
         std::uint32_t x = 0;
         if (rows == GroupRows) {
             for (; x + BlockSide <= Width; x += BlockSide) {
+                // The group's lines in the columns of a block further on, which the processor
+                // does not fetch ahead by itself: they lie a column's length apart.
+                for (std::uint32_t i = x + Ahead; i < std::min(Width, x + Ahead + BlockSide); ++i) {
+                    __builtin_prefetch(columns.Column(i) + y0);
+                    __builtin_prefetch(columns.Column(i) + y0 + GroupRows - 1);
+                }
                 for (std::uint32_t y1 = y0; y1 < y0 + GroupRows; y1 += BlockSide) {
                     ByteRunsOut rowRuns;
                     ByteRunsOut columnRuns;
