@@ -8,6 +8,7 @@
 #include "platform.hpp"
 
 #include <algorithm>
+#include <array>
 #include <atomic>
 #include <bit>
 #include <cerrno>
@@ -246,6 +247,19 @@ __attribute__((target("avx2"))) __m128i LumaHalf(__m128i green, __m128i red, __m
     return _mm256_cvttpd_epi32(sum);
 }
 
+// Bit v % 32 of word v / 32 is set where the luma of the gray (v, v, v) is v - 1: its N is
+// 1000 v, so every gray pixel would otherwise take the double sum.
+std::array<std::uint32_t, 8> GrayDecrements() {
+    std::array<std::uint32_t, 8> words{};
+    for (std::uint32_t v = 0; v < 256; ++v) {
+        const auto byte = static_cast<std::uint8_t>(v);
+        if (Luma(byte, byte, byte) != static_cast<std::int32_t>(v)) {
+            words[v / 32] |= 1U << (v % 32);
+        }
+    }
+    return words;
+}
+
 // The luma of eight pixels, each four bytes (blue, green, red and a fourth that does not count)
 // of value from the low byte up, into the eight bytes at gray.
 __attribute__((target("avx2"))) inline void LumaEight(__m256i value, std::uint8_t* gray) {
@@ -259,17 +273,31 @@ __attribute__((target("avx2"))) inline void LumaEight(__m256i value, std::uint8_
     // Black (N = 0) and white (N = 255000), all that most of a page holds, come out right too.
     const __m256i ends = _mm256_or_si256(_mm256_cmpeq_epi32(sum, _mm256_setzero_si256()),
                                          _mm256_cmpeq_epi32(sum, _mm256_set1_epi32(255000)));
-    if (_mm256_movemask_epi8(_mm256_andnot_si256(
-            ends, _mm256_cmpeq_epi32(sum, _mm256_mullo_epi32(luma, _mm256_set1_epi32(1000))))) !=
-        0) {
+    const __m256i exact = _mm256_andnot_si256(
+        ends, _mm256_cmpeq_epi32(sum, _mm256_mullo_epi32(luma, _mm256_set1_epi32(1000))));
+    if (_mm256_movemask_epi8(exact) != 0) {
         const __m256i blue = _mm256_and_si256(br, _mm256_set1_epi32(0xFF));
         const __m256i red = _mm256_srli_epi32(br, 16);
         const __m256i green = _mm256_and_si256(ga, _mm256_set1_epi32(0xFF));
-        luma = _mm256_set_m128i(LumaHalf(_mm256_extracti128_si256(green, 1),
-                                         _mm256_extracti128_si256(red, 1),
-                                         _mm256_extracti128_si256(blue, 1)),
-                                LumaHalf(_mm256_castsi256_si128(green), _mm256_castsi256_si128(red),
-                                         _mm256_castsi256_si128(blue)));
+        const __m256i grays =
+            _mm256_and_si256(_mm256_cmpeq_epi32(red, green), _mm256_cmpeq_epi32(blue, green));
+        if (_mm256_movemask_epi8(_mm256_andnot_si256(grays, exact)) == 0) {
+            // Only grays, whose luma is green (the float quotient of N = 1000 green) or one less.
+            static const std::array<std::uint32_t, 8> decrements = GrayDecrements();
+            const __m256i word = _mm256_permutevar8x32_epi32(
+                _mm256_loadu_si256(reinterpret_cast<const __m256i*>(decrements.data())),
+                _mm256_srli_epi32(green, 5));
+            const __m256i bit = _mm256_and_si256(
+                _mm256_srlv_epi32(word, _mm256_and_si256(green, _mm256_set1_epi32(31))),
+                _mm256_set1_epi32(1));
+            luma = _mm256_sub_epi32(luma, _mm256_and_si256(bit, exact));
+        } else {
+            luma = _mm256_set_m128i(
+                LumaHalf(_mm256_extracti128_si256(green, 1), _mm256_extracti128_si256(red, 1),
+                         _mm256_extracti128_si256(blue, 1)),
+                LumaHalf(_mm256_castsi256_si128(green), _mm256_castsi256_si128(red),
+                         _mm256_castsi256_si128(blue)));
+        }
     }
     const __m256i words = _mm256_packus_epi32(luma, luma);
     const __m256i bytes = _mm256_packus_epi16(words, words);

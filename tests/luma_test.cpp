@@ -1,6 +1,10 @@
 #include "gray_planes.hpp"
+#include "pixel_rgba.hpp"
 
 #include <gtest/gtest.h>
+
+#include <cstdint>
+#include <vector>
 
 using namespace dorvane;
 
@@ -22,5 +26,60 @@ TEST(Luma, EveryGrayMapsToItselfOrOneBelow) {
         const auto v = static_cast<std::uint8_t>(value);
         const std::int32_t gray = Luma(v, v, v);
         EXPECT_TRUE(gray == value || gray == value - 1) << value;
+    }
+}
+
+// The rows' vector code against Luma: every colour once (4096 rows of 4096, blue varying along
+// the row), runs of each gray that cross the groups of eight, and grays beside a colour that is
+// not gray but whose weighted sum 1000 divides as well; as file rows of 24 and 32 bpp and as
+// pixels.
+TEST(Luma, RowsGiveTheLumaOfEachPixel) {
+    constexpr std::uint32_t side = 4096;
+    const auto weighted = [](const PixelRgba& p) {
+        return 587 * p.Green + 299 * p.Red + 114 * p.Blue;
+    };
+    PixelRgba awkward; // the first colour that is not gray and whose weighted sum 1000 divides
+    for (std::uint32_t c = 1; weighted(awkward) % 1000 != 0 || awkward.Red == awkward.Green; ++c) {
+        awkward = {static_cast<std::uint8_t>(c), static_cast<std::uint8_t>(c >> 8),
+                   static_cast<std::uint8_t>(c >> 16), 0};
+    }
+    std::vector<std::vector<PixelRgba>> rows(side, std::vector<PixelRgba>(side));
+    for (std::uint32_t c = 0; c < side * side; ++c) {
+        rows[c / side][c % side] = {static_cast<std::uint8_t>(c), static_cast<std::uint8_t>(c >> 8),
+                                    static_cast<std::uint8_t>(c >> 16), 0};
+    }
+    std::vector<PixelRgba>& grays = rows.emplace_back();
+    for (std::uint32_t v = 0; v < 256; ++v) {
+        const auto value = static_cast<std::uint8_t>(v);
+        grays.insert(grays.end(), 9, PixelRgba{value, value, value, 0});
+        grays.insert(grays.end(), 7, PixelRgba{value, value, value, 0});
+        grays.push_back(awkward);
+    }
+    std::vector<std::uint8_t> bytes;
+    std::vector<std::uint8_t> gray;
+    for (const std::vector<PixelRgba>& row : rows) {
+        const auto count = static_cast<std::uint32_t>(row.size());
+        gray.resize(count);
+        for (const std::int32_t depth : {0, 24, 32}) {
+            if (depth == 0) {
+                LumaRow(row.data(), gray.data(), count);
+            } else {
+                bytes.clear();
+                for (const PixelRgba& p : row) {
+                    bytes.insert(bytes.end(), {p.Blue, p.Green, p.Red});
+                    if (depth == 32) {
+                        bytes.push_back(0);
+                    }
+                }
+                LumaRowOfFile(bytes.data(), depth, gray.data(), count);
+            }
+            for (std::uint32_t i = 0; i < count; ++i) {
+                const PixelRgba& p = row[i];
+                if (gray[i] != Luma(p.Red, p.Green, p.Blue)) {
+                    FAIL() << "depth " << depth << ": " << int{p.Red} << "," << int{p.Green} << ","
+                           << int{p.Blue};
+                }
+            }
+        }
     }
 }
