@@ -260,14 +260,66 @@ std::array<std::uint32_t, 8> GrayDecrements() {
     return words;
 }
 
-// The luma of eight pixels, each four bytes (blue, green, red and a fourth that does not count)
-// of value from the low byte up, into the eight bytes at gray.
+// N of eight pixels, each four bytes (blue, green, red and a fourth that does not count) of value
+// from the low byte up.
+__attribute__((target("avx2"))) inline __m256i WeightedSums(__m256i value) {
+    const __m256i lowBytes = _mm256_set1_epi32(0x00FF00FF);
+    const __m256i br = _mm256_and_si256(value, lowBytes);
+    const __m256i ga = _mm256_and_si256(_mm256_srli_epi32(value, 8), lowBytes);
+    return _mm256_add_epi32(_mm256_madd_epi16(br, _mm256_set1_epi32(114 | 299 << 16)),
+                            _mm256_madd_epi16(ga, _mm256_set1_epi32(587)));
+}
+
+// N / 1000 is (N / 8) / 125, and x / 125 for every x = N / 8 is the high half of x times
+// Reciprocal125, shifted right by Shift125: sixteen pixels to a vector of 16-bit lanes.
+constexpr std::uint32_t Reciprocal125 = 33555;
+constexpr std::uint32_t Shift125 = 6;
+constexpr bool Reciprocal125DividesEveryEighth() {
+    for (std::uint32_t x = 0; x <= 255000 / 8; ++x) {
+        if ((x * Reciprocal125) >> (16 + Shift125) != x / 125) {
+            return false;
+        }
+    }
+    return Reciprocal125 < (1U << 16);
+}
+static_assert(Reciprocal125DividesEveryEighth());
+
+// The luma of sixteen pixels into the sixteen bytes at gray, from the N of the first eight and of
+// the next eight, in whole numbers; false, writing nothing, where 1000 divides an N other than
+// black's and white's, whose luma the double sum decides.
+__attribute__((target("avx2"))) inline bool LumaSixteen(__m256i first, __m256i second,
+                                                        std::uint8_t* gray) {
+    const __m256i quotient =
+        _mm256_srli_epi16(_mm256_mulhi_epu16(_mm256_packus_epi32(_mm256_srli_epi32(first, 3),
+                                                                 _mm256_srli_epi32(second, 3)),
+                                             _mm256_set1_epi16(static_cast<short>(Reciprocal125))),
+                          Shift125);
+    // N - 1000 (N / 1000) is below 1000: it is 0 exactly where its low sixteen bits are.
+    const __m256i low = _mm256_set1_epi32(0xFFFF);
+    const __m256i sumsLow =
+        _mm256_packus_epi32(_mm256_and_si256(first, low), _mm256_and_si256(second, low));
+    const __m256i exact =
+        _mm256_cmpeq_epi16(sumsLow, _mm256_mullo_epi16(quotient, _mm256_set1_epi16(1000)));
+    const __m256i ends = _mm256_or_si256(_mm256_cmpeq_epi16(quotient, _mm256_setzero_si256()),
+                                         _mm256_cmpeq_epi16(quotient, _mm256_set1_epi16(255)));
+    if (_mm256_movemask_epi8(_mm256_andnot_si256(ends, exact)) != 0) {
+        return false;
+    }
+    // The packing interleaved the two halves by fours: back into the pixels' order.
+    const __m256i ordered = _mm256_permute4x64_epi64(quotient, 0xD8);
+    _mm_storeu_si128(
+        reinterpret_cast<__m128i*>(gray),
+        _mm_packus_epi16(_mm256_castsi256_si128(ordered), _mm256_extracti128_si256(ordered, 1)));
+    return true;
+}
+
+// The luma of eight pixels of four bytes each, as WeightedSums takes them, into the eight bytes
+// at gray.
 __attribute__((target("avx2"))) inline void LumaEight(__m256i value, std::uint8_t* gray) {
     const __m256i lowBytes = _mm256_set1_epi32(0x00FF00FF);
     const __m256i br = _mm256_and_si256(value, lowBytes);
     const __m256i ga = _mm256_and_si256(_mm256_srli_epi32(value, 8), lowBytes);
-    const __m256i sum = _mm256_add_epi32(_mm256_madd_epi16(br, _mm256_set1_epi32(114 | 299 << 16)),
-                                         _mm256_madd_epi16(ga, _mm256_set1_epi32(587)));
+    const __m256i sum = WeightedSums(value);
     __m256i luma =
         _mm256_cvttps_epi32(_mm256_mul_ps(_mm256_cvtepi32_ps(sum), _mm256_set1_ps(0.001F)));
     // Black (N = 0) and white (N = 255000), all that most of a page holds, come out right too.
@@ -306,13 +358,35 @@ __attribute__((target("avx2"))) inline void LumaEight(__m256i value, std::uint8_
         _mm_unpacklo_epi32(_mm256_castsi256_si128(bytes), _mm256_extracti128_si256(bytes, 1)));
 }
 
+__attribute__((target("avx2"))) inline __m256i FourBytePixels(const std::uint8_t* bytes) {
+    return _mm256_loadu_si256(reinterpret_cast<const __m256i*>(bytes));
+}
+
+// Eight pixels of three bytes, widened to four; reads four bytes past them.
+__attribute__((target("avx2"))) inline __m256i ThreeBytePixels(const std::uint8_t* bytes) {
+    const __m256i widen = _mm256_setr_epi8(0, 1, 2, -1, 3, 4, 5, -1, 6, 7, 8, -1, 9, 10, 11, -1, 0,
+                                           1, 2, -1, 3, 4, 5, -1, 6, 7, 8, -1, 9, 10, 11, -1);
+    return _mm256_shuffle_epi8(
+        _mm256_set_m128i(_mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes + 12)),
+                         _mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes))),
+        widen);
+}
+
 // Pixels of four bytes, as PixelRgba and the file's 32 bpp rows hold them on a little-endian
 // machine. Returns how many were done, a multiple of eight.
 __attribute__((target("avx2"))) std::uint32_t
 LumaOfFourBytesAvx2(const std::uint8_t* pixels, std::uint8_t* gray, std::uint32_t count) {
     std::uint32_t i = 0;
+    for (; i + 16 <= count; i += 16) {
+        const __m256i first = FourBytePixels(pixels + 4 * i);
+        const __m256i second = FourBytePixels(pixels + 4 * (i + 8));
+        if (!LumaSixteen(WeightedSums(first), WeightedSums(second), gray + i)) {
+            LumaEight(first, gray + i);
+            LumaEight(second, gray + i + 8);
+        }
+    }
     for (; i + 8 <= count; i += 8) {
-        LumaEight(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(pixels + 4 * i)), gray + i);
+        LumaEight(FourBytePixels(pixels + 4 * i), gray + i);
     }
     return i;
 }
@@ -321,15 +395,17 @@ LumaOfFourBytesAvx2(const std::uint8_t* pixels, std::uint8_t* gray, std::uint32_
 // pixels, so the last ten pixels are left to the caller. Returns how many were done.
 __attribute__((target("avx2"))) std::uint32_t
 LumaOfThreeBytesAvx2(const std::uint8_t* pixels, std::uint8_t* gray, std::uint32_t count) {
-    const __m256i widen = _mm256_setr_epi8(0, 1, 2, -1, 3, 4, 5, -1, 6, 7, 8, -1, 9, 10, 11, -1, 0,
-                                           1, 2, -1, 3, 4, 5, -1, 6, 7, 8, -1, 9, 10, 11, -1);
     std::uint32_t i = 0;
+    for (; i + 18 <= count; i += 16) {
+        const __m256i first = ThreeBytePixels(pixels + 3 * i);
+        const __m256i second = ThreeBytePixels(pixels + 3 * (i + 8));
+        if (!LumaSixteen(WeightedSums(first), WeightedSums(second), gray + i)) {
+            LumaEight(first, gray + i);
+            LumaEight(second, gray + i + 8);
+        }
+    }
     for (; i + 10 <= count; i += 8) {
-        const std::uint8_t* bytes = pixels + 3 * i;
-        const __m256i value =
-            _mm256_set_m128i(_mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes + 12)),
-                             _mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes)));
-        LumaEight(_mm256_shuffle_epi8(value, widen), gray + i);
+        LumaEight(ThreeBytePixels(pixels + 3 * i), gray + i);
     }
     return i;
 }
