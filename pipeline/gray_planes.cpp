@@ -358,54 +358,41 @@ __attribute__((target("avx2"))) inline void LumaEight(__m256i value, std::uint8_
         _mm_unpacklo_epi32(_mm256_castsi256_si128(bytes), _mm256_extracti128_si256(bytes, 1)));
 }
 
-__attribute__((target("avx2"))) inline __m256i FourBytePixels(const std::uint8_t* bytes) {
-    return _mm256_loadu_si256(reinterpret_cast<const __m256i*>(bytes));
-}
-
-// Eight pixels of three bytes, widened to four; reads four bytes past them.
-__attribute__((target("avx2"))) inline __m256i ThreeBytePixels(const std::uint8_t* bytes) {
-    const __m256i widen = _mm256_setr_epi8(0, 1, 2, -1, 3, 4, 5, -1, 6, 7, 8, -1, 9, 10, 11, -1, 0,
-                                           1, 2, -1, 3, 4, 5, -1, 6, 7, 8, -1, 9, 10, 11, -1);
-    return _mm256_shuffle_epi8(
-        _mm256_set_m128i(_mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes + 12)),
-                         _mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes))),
-        widen);
+// Eight pixels of BytesPerPixel bytes each, widened to four bytes (blue, green, red and one that
+// does not count). Three-byte pixels are read as two runs of sixteen bytes, four past them.
+template <std::size_t BytesPerPixel>
+__attribute__((target("avx2"))) inline __m256i EightPixels(const std::uint8_t* bytes) {
+    if constexpr (BytesPerPixel == 4) {
+        return _mm256_loadu_si256(reinterpret_cast<const __m256i*>(bytes));
+    } else {
+        const __m256i widen =
+            _mm256_setr_epi8(0, 1, 2, -1, 3, 4, 5, -1, 6, 7, 8, -1, 9, 10, 11, -1, 0, 1, 2, -1, 3,
+                             4, 5, -1, 6, 7, 8, -1, 9, 10, 11, -1);
+        return _mm256_shuffle_epi8(
+            _mm256_set_m128i(_mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes + 12)),
+                             _mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes))),
+            widen);
+    }
 }
 
 // Pixels of four bytes, as PixelRgba and the file's 32 bpp rows hold them on a little-endian
-// machine. Returns how many were done, a multiple of eight.
+// machine, or of three, which stops two pixels early, as their runs are read four bytes beyond.
+// Returns how many were done, a multiple of eight; the caller does the rest.
+template <std::size_t BytesPerPixel>
 __attribute__((target("avx2"))) std::uint32_t
-LumaOfFourBytesAvx2(const std::uint8_t* pixels, std::uint8_t* gray, std::uint32_t count) {
+LumaOfPixelsAvx2(const std::uint8_t* pixels, std::uint8_t* gray, std::uint32_t count) {
+    constexpr std::uint32_t Beyond = BytesPerPixel == 4 ? 0 : 2;
     std::uint32_t i = 0;
-    for (; i + 16 <= count; i += 16) {
-        const __m256i first = FourBytePixels(pixels + 4 * i);
-        const __m256i second = FourBytePixels(pixels + 4 * (i + 8));
+    for (; i + 16 + Beyond <= count; i += 16) {
+        const __m256i first = EightPixels<BytesPerPixel>(pixels + BytesPerPixel * i);
+        const __m256i second = EightPixels<BytesPerPixel>(pixels + BytesPerPixel * (i + 8));
         if (!LumaSixteen(WeightedSums(first), WeightedSums(second), gray + i)) {
             LumaEight(first, gray + i);
             LumaEight(second, gray + i + 8);
         }
     }
-    for (; i + 8 <= count; i += 8) {
-        LumaEight(FourBytePixels(pixels + 4 * i), gray + i);
-    }
-    return i;
-}
-
-// Pixels of three bytes, widened to four by a shuffle; each half reads four bytes past its
-// pixels, so the last ten pixels are left to the caller. Returns how many were done.
-__attribute__((target("avx2"))) std::uint32_t
-LumaOfThreeBytesAvx2(const std::uint8_t* pixels, std::uint8_t* gray, std::uint32_t count) {
-    std::uint32_t i = 0;
-    for (; i + 18 <= count; i += 16) {
-        const __m256i first = ThreeBytePixels(pixels + 3 * i);
-        const __m256i second = ThreeBytePixels(pixels + 3 * (i + 8));
-        if (!LumaSixteen(WeightedSums(first), WeightedSums(second), gray + i)) {
-            LumaEight(first, gray + i);
-            LumaEight(second, gray + i + 8);
-        }
-    }
-    for (; i + 10 <= count; i += 8) {
-        LumaEight(ThreeBytePixels(pixels + 3 * i), gray + i);
+    for (; i + 8 + Beyond <= count; i += 8) {
+        LumaEight(EightPixels<BytesPerPixel>(pixels + BytesPerPixel * i), gray + i);
     }
     return i;
 }
@@ -422,7 +409,7 @@ void LumaRow(const PixelRgba* pixels, std::uint8_t* gray, std::uint32_t count) {
     std::uint32_t done = 0;
 #ifdef DORVANE_X86_VECTORS
     if (HasAvx2()) {
-        done = LumaOfFourBytesAvx2(reinterpret_cast<const std::uint8_t*>(pixels), gray, count);
+        done = LumaOfPixelsAvx2<4>(reinterpret_cast<const std::uint8_t*>(pixels), gray, count);
     }
 #endif
     LumaRowPlain(pixels + done, gray + done, count - done);
@@ -434,8 +421,8 @@ void LumaRowOfFile(const std::uint8_t* row, std::int32_t depth, std::uint8_t* gr
     std::uint32_t done = 0;
 #ifdef DORVANE_X86_VECTORS
     if (HasAvx2()) {
-        done = depth == 32 ? LumaOfFourBytesAvx2(row, gray, count)
-                           : LumaOfThreeBytesAvx2(row, gray, count);
+        done = depth == 32 ? LumaOfPixelsAvx2<4>(row, gray, count)
+                           : LumaOfPixelsAvx2<3>(row, gray, count);
     }
 #endif
     for (std::uint32_t i = done; i < count; ++i) {
