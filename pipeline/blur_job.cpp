@@ -82,26 +82,18 @@ class GrayPicture {
         const std::uint32_t rows = std::min(GroupRows, Height - y0);
         const GrayColumns columns = Columns();
         std::uint32_t x = 0;
-        if (rows == GroupRows) {
+        if (rows >= BlockSide) {
             for (; x + BlockSide <= Width; x += BlockSide) {
                 // The group's lines in the columns of a block further on, which the processor
                 // does not fetch ahead by itself: they lie a column's length apart.
                 for (std::uint32_t i = x + Ahead; i < std::min(Width, x + Ahead + BlockSide); ++i) {
                     __builtin_prefetch(columns.Column(i) + y0);
-                    __builtin_prefetch(columns.Column(i) + y0 + GroupRows - 1);
+                    __builtin_prefetch(columns.Column(i) + y0 + rows - 1);
                 }
-                for (std::uint32_t y1 = y0; y1 < y0 + GroupRows; y1 += BlockSide) {
-                    ByteRunsOut rowRuns;
-                    ByteRunsOut columnRuns;
-                    for (std::uint32_t i = 0; i < BlockSide; ++i) {
-                        rowRuns[i] = Row(group, y1 + i) + x;
-                        columnRuns[i] = columns.Column(x + i) + y1;
-                    }
-                    if (intoColumns) {
-                        TransposeBytes(Runs(rowRuns), columnRuns);
-                    } else {
-                        TransposeBytes(Runs(columnRuns), rowRuns);
-                    }
+                // A group of rows that is not a whole number of blocks ends with a block that
+                // overlaps the one before: its cells move twice, the same both times.
+                for (std::uint32_t y1 = y0; y1 < y0 + rows; y1 += BlockSide) {
+                    MoveBlock(group, x, std::min(y1, y0 + rows - BlockSide), intoColumns);
                 }
             }
         }
@@ -115,6 +107,22 @@ class GrayPicture {
                     cell = column[i];
                 }
             }
+        }
+    }
+
+    // The block of BlockSide rows from y1 and columns from x, between group and columns.
+    void MoveBlock(std::uint8_t* group, std::uint32_t x, std::uint32_t y1, bool intoColumns) {
+        const GrayColumns columns = Columns();
+        ByteRunsOut rowRuns;
+        ByteRunsOut columnRuns;
+        for (std::uint32_t i = 0; i < BlockSide; ++i) {
+            rowRuns[i] = Row(group, y1 + i) + x;
+            columnRuns[i] = columns.Column(x + i) + y1;
+        }
+        if (intoColumns) {
+            TransposeBytes(Runs(rowRuns), columnRuns);
+        } else {
+            TransposeBytes(Runs(columnRuns), rowRuns);
         }
     }
 
