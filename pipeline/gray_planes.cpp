@@ -313,13 +313,10 @@ __attribute__((target("avx2"))) inline bool LumaSixteen(__m256i first, __m256i s
     return true;
 }
 
-// The luma of eight pixels of four bytes each, as WeightedSums takes them, into the eight bytes
-// at gray.
-__attribute__((target("avx2"))) inline void LumaEight(__m256i value, std::uint8_t* gray) {
-    const __m256i lowBytes = _mm256_set1_epi32(0x00FF00FF);
-    const __m256i br = _mm256_and_si256(value, lowBytes);
-    const __m256i ga = _mm256_and_si256(_mm256_srli_epi32(value, 8), lowBytes);
-    const __m256i sum = WeightedSums(value);
+// The luma of eight pixels of four bytes each, as WeightedSums takes them, whose N are sum, into
+// the eight bytes at gray.
+__attribute__((target("avx2"))) inline void LumaEight(__m256i value, __m256i sum,
+                                                      std::uint8_t* gray) {
     __m256i luma =
         _mm256_cvttps_epi32(_mm256_mul_ps(_mm256_cvtepi32_ps(sum), _mm256_set1_ps(0.001F)));
     // Black (N = 0) and white (N = 255000), all that most of a page holds, come out right too.
@@ -328,9 +325,10 @@ __attribute__((target("avx2"))) inline void LumaEight(__m256i value, std::uint8_
     const __m256i exact = _mm256_andnot_si256(
         ends, _mm256_cmpeq_epi32(sum, _mm256_mullo_epi32(luma, _mm256_set1_epi32(1000))));
     if (_mm256_movemask_epi8(exact) != 0) {
-        const __m256i blue = _mm256_and_si256(br, _mm256_set1_epi32(0xFF));
-        const __m256i red = _mm256_srli_epi32(br, 16);
-        const __m256i green = _mm256_and_si256(ga, _mm256_set1_epi32(0xFF));
+        const __m256i channel = _mm256_set1_epi32(0xFF);
+        const __m256i blue = _mm256_and_si256(value, channel);
+        const __m256i green = _mm256_and_si256(_mm256_srli_epi32(value, 8), channel);
+        const __m256i red = _mm256_and_si256(_mm256_srli_epi32(value, 16), channel);
         const __m256i grays =
             _mm256_and_si256(_mm256_cmpeq_epi32(red, green), _mm256_cmpeq_epi32(blue, green));
         if (_mm256_movemask_epi8(_mm256_andnot_si256(grays, exact)) == 0) {
@@ -386,13 +384,16 @@ LumaOfPixelsAvx2(const std::uint8_t* pixels, std::uint8_t* gray, std::uint32_t c
     for (; i + 16 + Beyond <= count; i += 16) {
         const __m256i first = EightPixels<BytesPerPixel>(pixels + BytesPerPixel * i);
         const __m256i second = EightPixels<BytesPerPixel>(pixels + BytesPerPixel * (i + 8));
-        if (!LumaSixteen(WeightedSums(first), WeightedSums(second), gray + i)) {
-            LumaEight(first, gray + i);
-            LumaEight(second, gray + i + 8);
+        const __m256i firstSums = WeightedSums(first);
+        const __m256i secondSums = WeightedSums(second);
+        if (!LumaSixteen(firstSums, secondSums, gray + i)) {
+            LumaEight(first, firstSums, gray + i);
+            LumaEight(second, secondSums, gray + i + 8);
         }
     }
     for (; i + 8 + Beyond <= count; i += 8) {
-        LumaEight(EightPixels<BytesPerPixel>(pixels + BytesPerPixel * i), gray + i);
+        const __m256i value = EightPixels<BytesPerPixel>(pixels + BytesPerPixel * i);
+        LumaEight(value, WeightedSums(value), gray + i);
     }
     return i;
 }
