@@ -451,9 +451,27 @@ std::array<std::uint8_t, 32> UniformDecrements() {
     return bits;
 }
 
+// The chain, in fused multiply-adds, for the eight lanes from lane first of the windows whose
+// column a, row b cells(a, b) gives.
+template <class Cells>
+DORVANE_AVX2 inline __m256i ChainOfEight(const Cells& cells, std::int64_t first) {
+    const __m256 scale = _mm256_set1_ps(GaussianScale);
+    __m256 sum = _mm256_setzero_ps();
+    for (std::int64_t a = 0; a < 5; ++a) {
+        for (std::int64_t b = 0; b < 5; ++b) {
+            const __m256 weight = _mm256_set1_ps(static_cast<float>(Weight(a, b)));
+            const __m128i bytes =
+                _mm_loadl_epi64(reinterpret_cast<const __m128i*>(cells(a, b) + first));
+            const __m256 values = _mm256_cvtepi32_ps(_mm256_cvtepu8_epi32(bytes));
+            sum = _mm256_fmadd_ps(_mm256_mul_ps(values, weight), scale, sum);
+        }
+    }
+    return _mm256_cvttps_epi32(sum);
+}
+
 // The held lanes of vector j at step t, whose window sum 159 divides, set as the chain sets
 // them. A window of 25 equal cells v takes the chain's known result for v; any other, the chain
-// itself, for the sixteen lanes at once, with one fused multiply-add a tap, which rounds once as
+// itself, for eight lanes at once, with one fused multiply-add a tap, which rounds once as
 // each tap of the chain does: the product of a cell and a weight is a whole number below 2^12
 // and the scale has 24 significant bits, so the chain's double product is exact, and every
 // running sum is a multiple of 2^-31 below 2^9, so its double sum is exact as well.
@@ -492,23 +510,12 @@ DORVANE_AVX2 __attribute__((noinline)) __m256i Strip::ExactLanes(std::int64_t t,
             _mm256_add_epi16(centre, _mm256_andnot_si256(set, _mm256_set1_epi16(-1)));
         return _mm256_blendv_epi8(results, value, held);
     }
-    const __m256 scale = _mm256_set1_ps(GaussianScale);
-    __m256 low = _mm256_setzero_ps();
-    __m256 high = _mm256_setzero_ps();
-    for (std::int64_t a = 0; a < 5; ++a) {
-        for (std::int64_t b = 0; b < 5; ++b) {
-            const __m256 weight = _mm256_set1_ps(static_cast<float>(Weight(a, b)));
-            const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(cells(a, b)));
-            const __m256 lowCells = _mm256_cvtepi32_ps(_mm256_cvtepu8_epi32(bytes));
-            const __m256 highCells =
-                _mm256_cvtepi32_ps(_mm256_cvtepu8_epi32(_mm_srli_si128(bytes, 8)));
-            low = _mm256_fmadd_ps(_mm256_mul_ps(lowCells, weight), scale, low);
-            high = _mm256_fmadd_ps(_mm256_mul_ps(highCells, weight), scale, high);
-        }
-    }
+    // A vector usually holds one lane, so the chain runs on the half of it that holds lanes.
+    const auto heldBytes = static_cast<std::uint32_t>(_mm256_movemask_epi8(held));
+    const __m256i low = (heldBytes & 0xFFFF) != 0 ? ChainOfEight(cells, 0) : _mm256_setzero_si256();
+    const __m256i high = (heldBytes >> 16) != 0 ? ChainOfEight(cells, 8) : _mm256_setzero_si256();
     // Both halves are 0..255, so packing keeps every value.
-    const __m256i chain = _mm256_permute4x64_epi64(
-        _mm256_packs_epi32(_mm256_cvttps_epi32(low), _mm256_cvttps_epi32(high)), 0xD8);
+    const __m256i chain = _mm256_permute4x64_epi64(_mm256_packs_epi32(low, high), 0xD8);
     return _mm256_blendv_epi8(results, chain, held);
 }
 
