@@ -634,15 +634,18 @@ void Smooth(Strip& strip, BlurCode code) {
 
 constexpr std::uint32_t MaxThreads = 8;
 // About what a strip of a large picture takes to blur: a thread that keeps its processor stays
-// that close behind the one to its left, so a longer wait means the other lost its processor
-// (to another program, for a few milliseconds at a time), and going on alone pays.
+// that close behind the one to its left, so a longer wait means the other lost its processor.
 constexpr std::chrono::microseconds LongWait{300};
+// One long wait is as likely a hiccup of an idle machine (a virtual machine's host, say) as
+// another program; a thread that shares a processor with a busy program loses it strip after
+// strip, and makes the other wait long again at once.
+constexpr int LongWaitsToGoAlone = 2;
 
 // Threads take the strips in order as they get free. A thread that waited long for the strip to
-// its left has a processor to itself while another thread shares one (with another program,
-// say), which leaves it off for several milliseconds at a time: from then on it takes every
-// strip, and the others stop after the one they have, so that the blur is never much slower
-// than on the one thread.
+// its left LongWaitsToGoAlone times has a processor to itself while another thread shares one
+// (with another program, say), which leaves it off for several milliseconds at a time: from then
+// on it takes every strip, and the others stop after the one they have, so that the blur is
+// never much slower than on the one thread.
 // Returns whether the threads kept pace with one another.
 bool BlurInStrips(const GrayColumns& picture, BlurCode code, std::size_t strips,
                   std::uint32_t threads) {
@@ -650,6 +653,7 @@ bool BlurInStrips(const GrayColumns& picture, BlurCode code, std::size_t strips,
     std::atomic<std::size_t> next{0};
     std::atomic<int> alone{-1};
     const auto work = [&](int thread) {
+        int longWaits = 0;
         for (;;) {
             const int keeper = alone.load();
             const std::size_t s = keeper < 0 || keeper == thread ? next++ : strips;
@@ -658,7 +662,7 @@ bool BlurInStrips(const GrayColumns& picture, BlurCode code, std::size_t strips,
             }
             Strip strip(picture, s, &progress);
             Smooth(strip, code);
-            if (strip.Waited() > LongWait) {
+            if (strip.Waited() > LongWait && ++longWaits == LongWaitsToGoAlone) {
                 int none = -1;
                 alone.compare_exchange_strong(none, thread);
             }
