@@ -15,6 +15,7 @@
 #include "byte_blur.hpp"
 
 #include "avx2_clones.hpp"
+#include "byte_set.hpp"
 #include "byte_transpose.hpp"
 #include "gaussian_blur.hpp"
 #include "platform.hpp"
@@ -440,17 +441,6 @@ DORVANE_AVX2 inline __m256i Add(__m256i a, __m256i b) {
     return _mm256_add_epi16(a, b);
 }
 
-// 1 where 159 divides a uniform window of v and the chain gives v - 1, bit v % 8 of byte v / 8.
-std::array<std::uint8_t, 32> UniformDecrements() {
-    std::array<std::uint8_t, 32> bits{};
-    for (std::size_t v = 0; v < 256; ++v) {
-        if (UniformResults()[v] != v) {
-            bits[v / 8] = static_cast<std::uint8_t>(bits[v / 8] | 1U << (v % 8));
-        }
-    }
-    return bits;
-}
-
 // The chain, in fused multiply-adds, for the eight lanes from lane first of the windows whose
 // column a, row b cells(a, b) gives.
 template <class Cells>
@@ -488,26 +478,10 @@ DORVANE_AVX2 __attribute__((noinline)) __m256i Strip::ExactLanes(std::int64_t t,
         }
     }
     if (_mm256_movemask_epi8(_mm256_andnot_si256(uniform, held)) == 0) {
-        // v - 1 where bit v of the decrements is set: byte v / 8 by two table lookups, then
-        // bit v % 8 of it.
-        static const std::array<std::uint8_t, 32> decrements = UniformDecrements();
-        const __m128i low = _mm_loadu_si128(reinterpret_cast<const __m128i*>(decrements.data()));
-        const __m128i high =
-            _mm_loadu_si128(reinterpret_cast<const __m128i*>(decrements.data() + 16));
-        const __m256i index = _mm256_srli_epi16(centre, 3);
-        const __m256i bytes =
-            _mm256_blendv_epi8(_mm256_shuffle_epi8(_mm256_broadcastsi128_si256(low), index),
-                               _mm256_shuffle_epi8(_mm256_broadcastsi128_si256(high), index),
-                               _mm256_slli_epi16(index, 3)); // bit 4 of the index to the top
-        const __m256i bit = _mm256_shuffle_epi8(
-            _mm256_setr_epi8(1, 2, 4, 8, 16, 32, 64, -128, 0, 0, 0, 0, 0, 0, 0, 0, 1, 2, 4, 8, 16,
-                             32, 64, -128, 0, 0, 0, 0, 0, 0, 0, 0),
-            _mm256_and_si256(centre, _mm256_set1_epi16(7)));
-        const __m256i set = _mm256_cmpeq_epi16(
-            _mm256_and_si256(_mm256_and_si256(bytes, bit), _mm256_set1_epi16(0xFF)),
-            _mm256_setzero_si256());
-        const __m256i value =
-            _mm256_add_epi16(centre, _mm256_andnot_si256(set, _mm256_set1_epi16(-1)));
+        // v - 1 for the v where the chain gives that.
+        static const ByteSet decrements =
+            ByteSetOf([](std::uint8_t v) { return UniformResults()[v] != v; });
+        const __m256i value = _mm256_add_epi16(centre, LanesIn(decrements, centre));
         return _mm256_blendv_epi8(results, value, held);
     }
     // A vector usually holds one lane, so the chain runs on the half of it that holds lanes.

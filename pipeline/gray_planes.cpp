@@ -4,6 +4,7 @@
 #include "bitmap_image.hpp"
 #include "bmp_pixel_blocks.hpp"
 #include "bmp_writer.hpp"
+#include "byte_set.hpp"
 #include "pipeline_state.hpp"
 #include "platform.hpp"
 
@@ -247,17 +248,11 @@ __attribute__((target("avx2"))) __m128i LumaHalf(__m128i green, __m128i red, __m
     return _mm256_cvttpd_epi32(sum);
 }
 
-// Bit v % 32 of word v / 32 is set where the luma of the gray (v, v, v) is v - 1: its N is
-// 1000 v, so every gray pixel would otherwise take the double sum.
-std::array<std::uint32_t, 8> GrayDecrements() {
-    std::array<std::uint32_t, 8> words{};
-    for (std::uint32_t v = 0; v < 256; ++v) {
-        const auto byte = static_cast<std::uint8_t>(v);
-        if (Luma(byte, byte, byte) != static_cast<std::int32_t>(v)) {
-            words[v / 32] |= 1U << (v % 32);
-        }
-    }
-    return words;
+// The v where the luma of the gray (v, v, v) is v - 1: its N is 1000 v, so every gray pixel
+// would otherwise take the double sum.
+const ByteSet& GrayDecrements() {
+    static const ByteSet set = ByteSetOf([](std::uint8_t v) { return Luma(v, v, v) != v; });
+    return set;
 }
 
 // N of eight pixels, each four bytes (blue, green, red and a fourth that does not count) of value
@@ -284,26 +279,42 @@ constexpr bool Reciprocal125DividesEveryEighth() {
 }
 static_assert(Reciprocal125DividesEveryEighth());
 
-// The luma of sixteen pixels into the sixteen bytes at gray, from the N of the first eight and of
-// the next eight, in whole numbers; false, writing nothing, where 1000 divides an N other than
-// black's and white's, whose luma the double sum decides.
+// Where each of eight pixels, as WeightedSums takes them, is a gray: blue, green and red equal.
+__attribute__((target("avx2"))) inline __m256i Grays(__m256i pixels) {
+    const __m256i greens = _mm256_shuffle_epi8(
+        pixels, _mm256_setr_epi8(1, 1, 1, -1, 5, 5, 5, -1, 9, 9, 9, -1, 13, 13, 13, -1, 1, 1, 1, -1,
+                                 5, 5, 5, -1, 9, 9, 9, -1, 13, 13, 13, -1));
+    return _mm256_cmpeq_epi32(greens, _mm256_and_si256(pixels, _mm256_set1_epi32(0xFFFFFF)));
+}
+
+// The luma of sixteen pixels into the sixteen bytes at gray, from the first eight and the next
+// eight pixels and their N, in whole numbers; false, writing nothing, where 1000 divides an N
+// other than black's, white's and a gray's, whose luma the double sum decides.
 __attribute__((target("avx2"))) inline bool LumaSixteen(__m256i first, __m256i second,
+                                                        __m256i firstSums, __m256i secondSums,
                                                         std::uint8_t* gray) {
-    const __m256i quotient =
-        _mm256_srli_epi16(_mm256_mulhi_epu16(_mm256_packus_epi32(_mm256_srli_epi32(first, 3),
-                                                                 _mm256_srli_epi32(second, 3)),
+    __m256i quotient =
+        _mm256_srli_epi16(_mm256_mulhi_epu16(_mm256_packus_epi32(_mm256_srli_epi32(firstSums, 3),
+                                                                 _mm256_srli_epi32(secondSums, 3)),
                                              _mm256_set1_epi16(static_cast<short>(Reciprocal125))),
                           Shift125);
     // N - 1000 (N / 1000) is below 1000: it is 0 exactly where its low sixteen bits are.
     const __m256i low = _mm256_set1_epi32(0xFFFF);
     const __m256i sumsLow =
-        _mm256_packus_epi32(_mm256_and_si256(first, low), _mm256_and_si256(second, low));
+        _mm256_packus_epi32(_mm256_and_si256(firstSums, low), _mm256_and_si256(secondSums, low));
     const __m256i exact =
         _mm256_cmpeq_epi16(sumsLow, _mm256_mullo_epi16(quotient, _mm256_set1_epi16(1000)));
     const __m256i ends = _mm256_or_si256(_mm256_cmpeq_epi16(quotient, _mm256_setzero_si256()),
                                          _mm256_cmpeq_epi16(quotient, _mm256_set1_epi16(255)));
-    if (_mm256_movemask_epi8(_mm256_andnot_si256(ends, exact)) != 0) {
-        return false;
+    const __m256i held = _mm256_andnot_si256(ends, exact);
+    if (_mm256_movemask_epi8(held) != 0) {
+        // Grays, as scans and the light parts of pages are, have their luma from a table.
+        const __m256i grays = _mm256_packs_epi32(Grays(first), Grays(second));
+        if (_mm256_movemask_epi8(_mm256_andnot_si256(grays, held)) != 0) {
+            return false;
+        }
+        quotient =
+            _mm256_add_epi16(quotient, _mm256_and_si256(LanesIn(GrayDecrements(), quotient), held));
     }
     // The packing interleaved the two halves by fours: back into the pixels' order.
     const __m256i ordered = _mm256_permute4x64_epi64(quotient, 0xD8);
@@ -333,9 +344,9 @@ __attribute__((target("avx2"))) inline void LumaEight(__m256i value, __m256i sum
             _mm256_and_si256(_mm256_cmpeq_epi32(red, green), _mm256_cmpeq_epi32(blue, green));
         if (_mm256_movemask_epi8(_mm256_andnot_si256(grays, exact)) == 0) {
             // Only grays, whose luma is green (the float quotient of N = 1000 green) or one less.
-            static const std::array<std::uint32_t, 8> decrements = GrayDecrements();
+            // The set's bytes read as eight words: bit v % 32 of word v / 32, little-endian.
             const __m256i word = _mm256_permutevar8x32_epi32(
-                _mm256_loadu_si256(reinterpret_cast<const __m256i*>(decrements.data())),
+                _mm256_loadu_si256(reinterpret_cast<const __m256i*>(GrayDecrements().data())),
                 _mm256_srli_epi32(green, 5));
             const __m256i bit = _mm256_and_si256(
                 _mm256_srlv_epi32(word, _mm256_and_si256(green, _mm256_set1_epi32(31))),
@@ -386,7 +397,7 @@ LumaOfPixelsAvx2(const std::uint8_t* pixels, std::uint8_t* gray, std::uint32_t c
         const __m256i second = EightPixels<BytesPerPixel>(pixels + BytesPerPixel * (i + 8));
         const __m256i firstSums = WeightedSums(first);
         const __m256i secondSums = WeightedSums(second);
-        if (!LumaSixteen(firstSums, secondSums, gray + i)) {
+        if (!LumaSixteen(first, second, firstSums, secondSums, gray + i)) {
             LumaEight(first, firstSums, gray + i);
             LumaEight(second, secondSums, gray + i + 8);
         }
