@@ -325,7 +325,7 @@ __attribute__((target("avx2"))) inline bool LumaSixteen(__m256i first, __m256i s
 }
 
 // The luma of eight pixels of four bytes each, as WeightedSums takes them, whose N are sum, into
-// the eight bytes at gray.
+// the eight bytes at gray: the ends of a row, and groups of sixteen that LumaSixteen leaves.
 __attribute__((target("avx2"))) inline void LumaEight(__m256i value, __m256i sum,
                                                       std::uint8_t* gray) {
     __m256i luma =
@@ -340,25 +340,11 @@ __attribute__((target("avx2"))) inline void LumaEight(__m256i value, __m256i sum
         const __m256i blue = _mm256_and_si256(value, channel);
         const __m256i green = _mm256_and_si256(_mm256_srli_epi32(value, 8), channel);
         const __m256i red = _mm256_and_si256(_mm256_srli_epi32(value, 16), channel);
-        const __m256i grays =
-            _mm256_and_si256(_mm256_cmpeq_epi32(red, green), _mm256_cmpeq_epi32(blue, green));
-        if (_mm256_movemask_epi8(_mm256_andnot_si256(grays, exact)) == 0) {
-            // Only grays, whose luma is green (the float quotient of N = 1000 green) or one less.
-            // The set's bytes read as eight words: bit v % 32 of word v / 32, little-endian.
-            const __m256i word = _mm256_permutevar8x32_epi32(
-                _mm256_loadu_si256(reinterpret_cast<const __m256i*>(GrayDecrements().data())),
-                _mm256_srli_epi32(green, 5));
-            const __m256i bit = _mm256_and_si256(
-                _mm256_srlv_epi32(word, _mm256_and_si256(green, _mm256_set1_epi32(31))),
-                _mm256_set1_epi32(1));
-            luma = _mm256_sub_epi32(luma, _mm256_and_si256(bit, exact));
-        } else {
-            luma = _mm256_set_m128i(
-                LumaHalf(_mm256_extracti128_si256(green, 1), _mm256_extracti128_si256(red, 1),
-                         _mm256_extracti128_si256(blue, 1)),
-                LumaHalf(_mm256_castsi256_si128(green), _mm256_castsi256_si128(red),
-                         _mm256_castsi256_si128(blue)));
-        }
+        luma = _mm256_set_m128i(LumaHalf(_mm256_extracti128_si256(green, 1),
+                                         _mm256_extracti128_si256(red, 1),
+                                         _mm256_extracti128_si256(blue, 1)),
+                                LumaHalf(_mm256_castsi256_si128(green), _mm256_castsi256_si128(red),
+                                         _mm256_castsi256_si128(blue)));
     }
     const __m256i words = _mm256_packus_epi32(luma, luma);
     const __m256i bytes = _mm256_packus_epi16(words, words);
