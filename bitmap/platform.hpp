@@ -65,6 +65,13 @@ std::size_t ReadAt(std::FILE* stream, std::uint8_t* bytes, std::size_t size, std
 bool WriteAt(std::FILE* stream, const std::uint8_t* bytes, std::size_t size, std::uint64_t offset,
              int& error);
 
+// Asks the system to set aside bytes offset .. offset + size - 1 of the file of stream before
+// they are written, without changing the file's size; several threads may ask at once. Where the
+// file lives in memory, its pages are then allocated here rather than in the write, which holds
+// the file's lock. Advice only, taken on Linux; elsewhere, and where the file system cannot
+// reserve, nothing happens.
+void Reserve(std::FILE* stream, std::uint64_t offset, std::uint64_t size);
+
 // Renames from to to, replacing the file that to names in one step.
 bool Rename(const std::filesystem::path& from, const std::filesystem::path& to, int& error);
 

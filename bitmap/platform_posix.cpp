@@ -176,6 +176,18 @@ bool WriteAt(std::FILE* stream, const std::uint8_t* bytes, std::size_t size, std
     return true;
 }
 
+void Reserve(std::FILE* stream, std::uint64_t offset, std::uint64_t size) {
+#if defined(__linux__)
+    // Not posix_fallocate: where the file system cannot reserve, it writes zeros instead.
+    static_cast<void>(::fallocate(::fileno(stream), FALLOC_FL_KEEP_SIZE,
+                                  static_cast<::off_t>(offset), static_cast<::off_t>(size)));
+#else
+    static_cast<void>(stream);
+    static_cast<void>(offset);
+    static_cast<void>(size);
+#endif
+}
+
 bool Rename(const std::filesystem::path& from, const std::filesystem::path& to, int& error) {
     if (std::rename(from.c_str(), to.c_str()) != 0) {
         error = errno;

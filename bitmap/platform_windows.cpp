@@ -268,6 +268,8 @@ std::uint32_t AvailableCores() {
 // Large pages need a privilege and memory of their own on Windows; the block keeps small ones.
 void AdviseLargePages(void*, std::size_t) {}
 
+void Reserve(std::FILE*, std::uint64_t, std::uint64_t) {}
+
 void SleepOnAddress(const volatile void* address, const void* old, std::size_t size) {
     ::WaitOnAddress(const_cast<volatile void*>(address), const_cast<void*>(old), size, INFINITE);
 }

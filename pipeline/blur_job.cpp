@@ -183,6 +183,28 @@ struct GroupBuffers {
     std::vector<std::uint8_t> Bytes;
 };
 
+// The output's space, reserved while the source is read, a piece at a time between groups of
+// rows: the reading threads allocate what the write would otherwise allocate while it holds the
+// file's lock, one thread at a time.
+struct Reservation {
+    std::FILE* Output = nullptr; // none: nothing to reserve
+    std::uint64_t Size = 0;
+
+    // Every PieceSpacing-th item of the reading's work is a piece, while pieces are left: small
+    // enough that the threads rarely wait for each other at the file's lock.
+    static constexpr std::uint32_t MaxPieces = 12;
+    static constexpr std::uint32_t PieceSpacing = 4;
+
+    // How many pieces go between groups many groups: none for too few to go between.
+    static std::uint32_t PiecesAmong(std::uint32_t groups) {
+        return std::min(MaxPieces, groups / (PieceSpacing - 1));
+    }
+    void ReservePiece(std::uint32_t piece, std::uint32_t pieces) const {
+        const std::uint64_t from = Size * piece / pieces;
+        platform::Reserve(Output, from, Size * (piece + 1) / pieces - from);
+    }
+};
+
 // Reads the rows of an 8, 24 or 32 bpp file into the picture, a group at a time, as the luma of
 // their pixels: at 8 bpp each index gives the luma of its palette entry.
 class RowReader {
@@ -210,11 +232,21 @@ class RowReader {
     }
 
     // Each group from its place in the file of stream, whose rows start at rowsStart, on up to
-    // threads threads. Of a file that does not change meanwhile, the same rows as in order.
-    void ReadInPlace(std::FILE* stream, std::uint64_t rowsStart, std::uint32_t threads) const {
+    // threads threads, which reserve the output's pieces between groups. Of a file that does not
+    // change meanwhile, the same rows as in order.
+    void ReadInPlace(std::FILE* stream, std::uint64_t rowsStart, std::uint32_t threads,
+                     const Reservation& reservation) const {
+        constexpr std::uint32_t Spacing = Reservation::PieceSpacing;
+        const std::uint32_t pieces =
+            reservation.Output != nullptr ? Reservation::PiecesAmong(Picture.Groups()) : 0;
         ShareGroups(
-            Picture.Groups(), threads, [this] { return GroupBuffers(Picture, RowLength); },
-            [&](std::uint32_t i, GroupBuffers& buffers) {
+            Picture.Groups() + pieces, threads, [this] { return GroupBuffers(Picture, RowLength); },
+            [&](std::uint32_t item, GroupBuffers& buffers) {
+                if (item % Spacing == Spacing - 1 && item / Spacing < pieces) {
+                    reservation.ReservePiece(item / Spacing, pieces);
+                    return true;
+                }
+                const std::uint32_t i = item - std::min(pieces, item / Spacing);
                 const std::uint64_t start = rowsStart + Picture.GroupFileRow(i) * RowLength;
                 ReadGroup(i, buffers,
                           [&](std::uint8_t* bytes, std::size_t size, std::uint64_t offset) {
@@ -270,10 +302,35 @@ std::uint32_t ThreadsFor(std::uint32_t threads, const GrayPicture& picture) {
     return threads != 0 ? threads : ThreadsWorthFor(std::uint64_t{columns.Width} * columns.Height);
 }
 
-// The source's luma into the picture, on up to threads threads (0: as many as pay). False when
-// the file cannot be read or memory runs out; failure then says why.
+// Opens output in file, where a replacement is written (not a device, pipe or socket), to
+// reserve the space of the picture's rows at depth while the source is read. An output that
+// cannot be opened now is left to the store, which then says why, as is the output of a picture
+// too small to reserve for. No reservation when the output was not opened.
+Reservation OpenToReserve(const char* output, FileReplacement& file, const GrayPicture& picture,
+                          std::int32_t depth) {
+    if (output == nullptr || Reservation::PiecesAmong(picture.Groups()) == 0) {
+        return {};
+    }
+    const GrayColumns columns = picture.Columns();
+    const platform::PathKind kind = platform::Reach(output).Kind;
+    try {
+        if ((kind != platform::PathKind::RegularFile && kind != platform::PathKind::Missing) ||
+            !file.Open(output)) {
+            return {};
+        }
+    } catch (const std::bad_alloc&) {
+        file.Abandon();
+        return {};
+    }
+    return {file.Stream(),
+            BmpRowLength(static_cast<std::int32_t>(columns.Width), depth) * columns.Height};
+}
+
+// The source's luma into the picture, on up to threads threads (0: as many as pay). With more
+// than one, output is opened in file meanwhile, where that pays, and its space reserved. False
+// when the file cannot be read or memory runs out; failure then says why.
 bool Load(const char* source, GrayPicture& picture, BitmapImage& format, std::uint32_t threads,
-          FileFailure& failure) {
+          const char* output, FileReplacement& file, FileFailure& failure) {
     std::vector<std::uint8_t> group; // 1, 4 and 16 bpp: the rows of the group being read
     const auto start = [&](std::int32_t width, std::int32_t height) {
         return picture.Allocate(static_cast<std::uint32_t>(width),
@@ -298,7 +355,8 @@ bool Load(const char* source, GrayPicture& picture, BitmapImage& format, std::ui
         const long rowsStart =
             used > 1 && platform::IsRegularFile(stream) ? std::ftell(stream) : -1;
         if (rowsStart >= 0) {
-            rows.ReadInPlace(stream, static_cast<std::uint64_t>(rowsStart), used);
+            rows.ReadInPlace(stream, static_cast<std::uint64_t>(rowsStart), used,
+                             OpenToReserve(output, file, picture, format.GetBitDepth()));
         } else {
             rows.ReadInOrder(stream);
         }
@@ -390,11 +448,11 @@ class RowWriter {
 };
 
 // The picture to output, at depth with the standard palette and the resolution of a new image,
-// replacing the file only when all of it was written. With more than one thread, a file that
-// takes positioned writes gets its groups of rows from every thread at once. False when the file
-// was not written; failure then says why.
+// through file (opened here unless the load opened it), replacing the file only when all of it
+// was written. With more than one thread, a file that takes positioned writes gets its groups of
+// rows from every thread at once. False when the file was not written; failure then says why.
 bool Store(const char* output, GrayPicture& picture, std::int32_t depth, std::uint32_t threads,
-           FileFailure& failure) {
+           FileReplacement& file, FileFailure& failure) {
     BitmapImage format;
     if (!VerifyTypeSizes() || !format.ChangeBitDepth(depth)) {
         failure = SystemFailure(FailedFile::Output, FailureKind::Write, ENOMEM);
@@ -402,8 +460,7 @@ bool Store(const char* output, GrayPicture& picture, std::int32_t depth, std::ui
     }
     const GrayColumns columns = picture.Columns();
     const RowWriter rows(picture, format);
-    FileReplacement file;
-    if (!file.Open(output)) {
+    if (file.Stream() == nullptr && !file.Open(output)) {
         failure = file.Failure();
         return false;
     }
@@ -439,10 +496,11 @@ JobResult RunBlurJob(const char* source, const char* output, std::uint32_t threa
                      FileFailure& failure) {
     failure = {};
     GrayPicture picture;
+    FileReplacement file; // abandoned, leaving nothing, when the job fails before it is stored
     std::int32_t depth = 0;
     try {
         BitmapImage format;
-        if (!Load(source, picture, format, threads, failure)) {
+        if (!Load(source, picture, format, threads, output, file, failure)) {
             return JobResult::SourceFailed;
         }
         depth = format.GetBitDepth();
@@ -463,8 +521,9 @@ JobResult RunBlurJob(const char* source, const char* output, std::uint32_t threa
         threads = 1;
     }
     try {
-        return Store(output, picture, SourceBitDepth, threads, failure) ? JobResult::Done
-                                                                        : JobResult::OutputFailed;
+        return Store(output, picture, SourceBitDepth, threads, file, failure)
+                   ? JobResult::Done
+                   : JobResult::OutputFailed;
     } catch (const std::bad_alloc&) {
         failure = SystemFailure(FailedFile::Output, FailureKind::Write, ENOMEM);
         return JobResult::OutputFailed;
