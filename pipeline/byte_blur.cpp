@@ -25,6 +25,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstddef>
+#include <cstring>
 #include <exception>
 #include <limits>
 #include <thread>
@@ -76,6 +77,12 @@ constexpr std::int32_t Weight(std::int64_t a, std::int64_t b) {
     return GaussianKernel[static_cast<std::size_t>(5 * a + b)];
 }
 
+// Where a step's window column a, row b lies in the ring, from lane 0's element of the step's own
+// row: Skew rows further up a lane to the left.
+constexpr std::int64_t Tap(std::int64_t a, std::int64_t b) {
+    return ((b - 2) + Skew * (a - 2)) * RowBytes + a;
+}
+
 // ConvolveAt's chain over 25 cells in its order (window column outer, row inner).
 std::uint8_t Chain(const std::array<std::uint16_t, 25>& cells) {
     float acc = 0.0F;
@@ -104,11 +111,6 @@ const std::array<std::uint8_t, 256>& UniformResults() {
 #ifdef DORVANE_X86_VECTORS
 // Lanes of 16 bits, sixteen to a vector; a window sum is at most 255 x 159, below 2^16.
 constexpr std::size_t Vectors = Lanes / 16;
-// The strip's lanes in vectors (std::array drops the vector type's alignment attribute).
-struct StripVectors {
-    __m256i Part[Vectors];
-    __m256i& operator[](std::size_t j) { return Part[j]; }
-};
 
 #endif
 
@@ -159,14 +161,29 @@ class StripProgress {
     std::atomic<int> Waiting{0};
 };
 
+// The strip's live rows, in order in one buffer, so that a step reaches every row it reads at a
+// fixed distance from its own; once the buffer is full, the live rows move back to its start.
 class Ring {
   public:
+    static constexpr std::int64_t Capacity = 2 * RingRows;
+    static_assert(Capacity >= RingRows);
+
+    void Start(std::int64_t first) { Base = first; }
     std::uint8_t* Row(std::int64_t t) {
-        return Rows[static_cast<std::size_t>(t) % RingRows].data();
+        return Rows.data() + static_cast<std::size_t>((t - Base) * RowBytes);
+    }
+    // Makes room for rows up to end - 1, keeping rows live .. filled - 1.
+    void MakeRoom(std::int64_t live, std::int64_t filled, std::int64_t end) {
+        if (end - Base > Capacity) {
+            std::memmove(Rows.data(), Row(live),
+                         static_cast<std::size_t>((filled - live) * RowBytes));
+            Base = live;
+        }
     }
 
   private:
-    alignas(64) std::array<std::array<std::uint8_t, RowBytes>, RingRows> Rows{};
+    std::int64_t Base = 0;
+    alignas(64) std::array<std::uint8_t, Capacity * RowBytes> Rows{};
 };
 
 // One strip of columns X0 .. X0 + Lanes - 1 and its ring.
@@ -197,25 +214,23 @@ class Strip {
         return (~std::uint64_t{0} >> (63 - high)) & ~((std::uint64_t{1} << low) - 1);
     }
 
-    // Integer window sum of lane k at step t.
-    std::uint32_t WindowSum(std::int64_t t, std::int64_t k) {
+    // Integer window sum of lane k at the step of ring row row.
+    static std::uint32_t WindowSum(const std::uint8_t* row, std::int64_t k) {
         std::uint32_t sum = 0;
         for (std::int64_t a = 0; a < 5; ++a) {
             for (std::int64_t b = 0; b < 5; ++b) {
-                sum += static_cast<std::uint32_t>(Weight(a, b)) *
-                       Ring.Row(t + (b - 2) + Skew * (a - 2))[k + a];
+                sum += static_cast<std::uint32_t>(Weight(a, b)) * row[Tap(a, b) + k];
             }
         }
         return sum;
     }
 
-    // The chain's result for lane k at step t.
-    std::uint8_t Exact(std::int64_t t, std::int64_t k) {
+    // The chain's result for lane k at the step of ring row row.
+    static std::uint8_t Exact(const std::uint8_t* row, std::int64_t k) {
         std::array<std::uint16_t, 25> cells{};
         for (std::int64_t a = 0; a < 5; ++a) {
             for (std::int64_t b = 0; b < 5; ++b) {
-                cells[static_cast<std::size_t>(5 * a + b)] =
-                    Ring.Row(t + (b - 2) + Skew * (a - 2))[k + a];
+                cells[static_cast<std::size_t>(5 * a + b)] = row[Tap(a, b) + k];
             }
         }
         if (std::all_of(cells.begin(), cells.end(),
@@ -229,12 +244,14 @@ class Strip {
     void StartWalk() {
         NextFill = (FirstStep - Reach) / BlockRows * BlockRows - BlockRows;
         NextStore = NextFill;
+        Ring.Start(NextFill);
         for (; NextFill <= FirstStep + Reach; NextFill += BlockRows) {
             FillBlock(NextFill);
         }
     }
     void BeforeStep(std::int64_t t) {
         if (t + Reach >= NextFill) {
+            Ring.MakeRoom(NextStore, NextFill, NextFill + BlockRows);
             FillBlock(NextFill);
             NextFill += BlockRows;
         }
@@ -263,13 +280,14 @@ class Strip {
         for (std::int64_t t = FirstStep; t <= LastStep(); ++t) {
             BeforeStep(t);
             const std::uint64_t visited = Visited(t);
+            std::uint8_t* row = Ring.Row(t);
             for (std::int64_t k = 0; k < Lanes; ++k) {
                 if ((visited >> k) & 1U) {
-                    const std::uint32_t sum = WindowSum(t, k);
+                    const std::uint32_t sum = WindowSum(row, k);
                     const std::uint32_t quotient = sum / KernelSum;
-                    Ring.Row(t)[k + 2] = sum % KernelSum == 0 && quotient - 1 < MaxCell - 1
-                                             ? Exact(t, k)
-                                             : static_cast<std::uint8_t>(quotient);
+                    row[k + 2] = sum % KernelSum == 0 && quotient - 1 < MaxCell - 1
+                                     ? Exact(row, k)
+                                     : static_cast<std::uint8_t>(quotient);
                 }
             }
             AfterStep(t);
@@ -279,10 +297,7 @@ class Strip {
 
 #ifdef DORVANE_X86_VECTORS
     void SmoothAvx2();
-    __m256i ExactLanes(std::int64_t t, std::size_t j, __m256i held, __m256i results);
-    template <bool AllVisit>
-    void StepAvx2(std::int64_t t, std::uint64_t visited, StripVectors& above2,
-                  StripVectors& above1);
+    template <bool AllVisit> void StepAvx2(std::int64_t t, std::uint64_t visited);
 #endif
 
   private:
@@ -422,15 +437,9 @@ DORVANE_AVX2 inline __m256i Load(const std::uint8_t* cells) {
     return _mm256_cvtepu8_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(cells)));
 }
 
-// Element i of the result is element i - 1 of v; element 0 is first.
-DORVANE_AVX2 inline __m256i ShiftIn(__m256i v, std::uint8_t first) {
-    const __m256i lowToHigh = _mm256_permute2x128_si256(v, v, 0x08);
-    return _mm256_insert_epi16(_mm256_alignr_epi8(v, lowToHigh, 14), first, 0);
-}
-
-// Element i of the result is element i - 1 of v; element 0 is element 15 of before.
-DORVANE_AVX2 inline __m256i ShiftFrom(__m256i v, __m256i before) {
-    return _mm256_alignr_epi8(v, _mm256_permute2x128_si256(v, before, 0x03), 14);
+// Sixteen lanes' cells at window column a, row b, from lanes.
+DORVANE_AVX2 inline __m256i TapLoad(const std::uint8_t* lanes, std::int64_t a, std::int64_t b) {
+    return Load(lanes + Tap(a, b));
 }
 
 DORVANE_AVX2 inline __m256i Times(__m256i v, std::int32_t factor) {
@@ -459,17 +468,16 @@ DORVANE_AVX2 inline __m256i ChainOfEight(const Cells& cells, std::int64_t first)
     return _mm256_cvttps_epi32(sum);
 }
 
-// The held lanes of vector j at step t, whose window sum 159 divides, set as the chain sets
-// them. A window of 25 equal cells v takes the chain's known result for v; any other, the chain
-// itself, for eight lanes at once, with one fused multiply-add a tap, which rounds once as
-// each tap of the chain does: the product of a cell and a weight is a whole number below 2^12
-// and the scale has 24 significant bits, so the chain's double product is exact, and every
-// running sum is a multiple of 2^-31 below 2^9, so its double sum is exact as well.
-DORVANE_AVX2 __attribute__((noinline)) __m256i Strip::ExactLanes(std::int64_t t, std::size_t j,
-                                                                 __m256i held, __m256i results) {
-    const auto cells = [&](std::int64_t a, std::int64_t b) {
-        return Ring.Row(t + (b - 2) + Skew * (a - 2)) + 16 * j + a;
-    };
+// The held lanes of the sixteen from lanes (their place in a step's ring row), whose window sum
+// 159 divides, set as the chain sets them. A window of 25 equal cells v takes the chain's known
+// result for v; any other, the chain itself, for eight lanes at once, with one fused multiply-add a
+// tap, which rounds once as each tap of the chain does: the product of a cell and a weight is a
+// whole number below 2^12 and the scale has 24 significant bits, so the chain's double product is
+// exact, and every running sum is a multiple of 2^-31 below 2^9, so its double sum is exact as
+// well.
+DORVANE_AVX2 __attribute__((noinline)) __m256i ExactLanes(const std::uint8_t* lanes, __m256i held,
+                                                          __m256i results) {
+    const auto cells = [&](std::int64_t a, std::int64_t b) { return lanes + Tap(a, b); };
     const __m256i centre = Load(cells(2, 2));
     __m256i uniform = _mm256_set1_epi16(-1);
     for (std::int64_t a = 0; a < 5; ++a) {
@@ -493,42 +501,35 @@ DORVANE_AVX2 __attribute__((noinline)) __m256i Strip::ExactLanes(std::int64_t t,
     return _mm256_blendv_epi8(results, chain, held);
 }
 
-// Four vectors of lanes a step. The terms on the two cells above (just smoothed, kept in
-// registers) come last, so that the rest of the sums is ready before the step before ends.
-//
-// One step. Where every lane visits a cell, as in all but the first and last steps of a strip,
-// no lane needs masking.
+// One step: four vectors of lanes, whose window sums gather the 25 taps by weight, each tap a
+// read at its fixed place in the ring (the cells smoothed at the two steps before included),
+// then divide by 159. Where every lane visits a cell, as in all but the first and last steps of
+// a strip, no lane needs masking.
 template <bool AllVisit>
-DORVANE_AVX2 __attribute__((always_inline)) inline void
-Strip::StepAvx2(std::int64_t t, std::uint64_t visited, StripVectors& above2, StripVectors& above1) {
+DORVANE_AVX2 __attribute__((always_inline)) inline void Strip::StepAvx2(std::int64_t t,
+                                                                        std::uint64_t visited) {
     const __m256i reciprocal = _mm256_set1_epi16(static_cast<short>(Reciprocal));
     const __m256i zero = _mm256_setzero_si256();
-    StripVectors results;
+    std::uint8_t* const row = Ring.Row(t);
+    __m256i results[Vectors];
     for (std::size_t j = 0; j < Vectors; ++j) {
-        // Window column a is read at ring element offset a, rows t + b - 2 + Skew (a - 2).
-        const auto cells = [&](std::int64_t r, std::size_t a) {
-            return Ring.Row(t + r) + 16 * j + a;
-        };
-        const __m256i centre = Load(cells(0, 2));
-        const __m256i corners = Add(Add(Load(cells(-8, 0)), Load(cells(-4, 0))),
-                                    Add(Load(cells(4, 4)), Load(cells(8, 4))));
-        const __m256i fours =
-            Add(Add(Add(Load(cells(-7, 0)), Load(cells(-5, 0))),
-                    Add(Load(cells(5, 4)), Load(cells(7, 4)))),
-                Add(Add(Load(cells(-5, 1)), Load(cells(1, 3))), Load(cells(5, 3))));
-        const __m256i fives = Add(Add(Load(cells(-6, 0)), Load(cells(6, 4))), Load(cells(2, 2)));
-        const __m256i nines = Add(Add(Load(cells(-4, 1)), Load(cells(2, 3))), Load(cells(4, 3)));
-        const __m256i twelves = Add(Add(Load(cells(-3, 1)), Load(cells(3, 3))), Load(cells(1, 2)));
-        const __m256i known =
-            Add(Add(Add(Times(corners, 2), Times(fours, 4)), Add(Times(fives, 5), Times(nines, 9))),
+        const std::uint8_t* lanes = row + 16 * j;
+        const __m256i twos = Add(Add(TapLoad(lanes, 0, 0), TapLoad(lanes, 0, 4)),
+                                 Add(TapLoad(lanes, 4, 0), TapLoad(lanes, 4, 4)));
+        const __m256i fours = Add(Add(Add(TapLoad(lanes, 0, 1), TapLoad(lanes, 0, 3)),
+                                      Add(TapLoad(lanes, 1, 0), TapLoad(lanes, 1, 4))),
+                                  Add(Add(TapLoad(lanes, 3, 0), TapLoad(lanes, 3, 4)),
+                                      Add(TapLoad(lanes, 4, 1), TapLoad(lanes, 4, 3))));
+        const __m256i fives = Add(Add(TapLoad(lanes, 0, 2), TapLoad(lanes, 2, 0)),
+                                  Add(TapLoad(lanes, 2, 4), TapLoad(lanes, 4, 2)));
+        const __m256i nines = Add(Add(TapLoad(lanes, 1, 1), TapLoad(lanes, 1, 3)),
+                                  Add(TapLoad(lanes, 3, 1), TapLoad(lanes, 3, 3)));
+        const __m256i twelves = Add(Add(TapLoad(lanes, 1, 2), TapLoad(lanes, 2, 1)),
+                                    Add(TapLoad(lanes, 2, 3), TapLoad(lanes, 3, 2)));
+        const __m256i centre = TapLoad(lanes, 2, 2);
+        const __m256i sum =
+            Add(Add(Add(Times(twos, 2), Times(fours, 4)), Add(Times(fives, 5), Times(nines, 9))),
                 Add(Times(twelves, 12), Times(centre, 15)));
-        // Lane -1 of the rows just smoothed: the last lane of the vector before, or the halo.
-        const __m256i left2 =
-            j == 0 ? ShiftIn(above2[0], Ring.Row(t - 2)[1]) : ShiftFrom(above2[j], above2[j - 1]);
-        const __m256i left1 =
-            j == 0 ? ShiftIn(above1[0], Ring.Row(t - 1)[1]) : ShiftFrom(above1[j], above1[j - 1]);
-        const __m256i sum = Add(Add(known, Add(Times(above2[j], 5), Times(left2, 9))),
-                                Add(Times(above1[j], 12), Times(left1, 4)));
         const __m256i quotient =
             _mm256_srli_epi16(_mm256_mulhi_epu16(sum, reciprocal), QuotientShift - 16);
         // 159 divides the sum, and the quotient is neither 0 nor 255 (uniform windows of 0 and
@@ -551,34 +552,25 @@ Strip::StepAvx2(std::int64_t t, std::uint64_t visited, StripVectors& above2, Str
             results[j] = _mm256_blendv_epi8(centre, quotient, visit);
         }
         if (_mm256_movemask_epi8(held) != 0) {
-            results[j] = ExactLanes(t, j, held, results[j]);
+            results[j] = ExactLanes(lanes, held, results[j]);
         }
     }
-    std::uint8_t* row = Ring.Row(t) + 2;
     for (std::size_t j = 0; j < Vectors; j += 2) {
         const __m256i bytes =
             _mm256_permute4x64_epi64(_mm256_packus_epi16(results[j], results[j + 1]), 0xD8);
-        _mm256_storeu_si256(reinterpret_cast<__m256i*>(row + 16 * j), bytes);
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(row + 2 + 16 * j), bytes);
     }
-    above2 = above1;
-    above1 = results;
 }
 
 DORVANE_AVX2 void Strip::SmoothAvx2() {
     StartWalk();
-    StripVectors above2;
-    StripVectors above1;
-    for (std::size_t j = 0; j < Vectors; ++j) {
-        above2[j] = Load(Ring.Row(FirstStep - 2) + 2 + 16 * j);
-        above1[j] = Load(Ring.Row(FirstStep - 1) + 2 + 16 * j);
-    }
     for (std::int64_t t = FirstStep; t <= LastStep(); ++t) {
         BeforeStep(t);
         const std::uint64_t visited = Visited(t);
         if (visited == ~std::uint64_t{0}) {
-            StepAvx2<true>(t, visited, above2, above1);
+            StepAvx2<true>(t, visited);
         } else {
-            StepAvx2<false>(t, visited, above2, above1);
+            StepAvx2<false>(t, visited);
         }
         AfterStep(t);
     }
