@@ -8,6 +8,7 @@
 #include "bmp_writer.hpp"
 #include "bitmap_image.hpp"
 #include "bmp_headers.hpp"
+#include "byte_lookup.hpp"
 #include "file_replacement.hpp"
 #include "int_power.hpp"
 #include "row_blocks.hpp"
@@ -289,11 +290,6 @@ void GrayRow16(const std::uint8_t* gray, std::size_t width, std::uint8_t* out) {
 }
 
 using GrayIndexTable = std::array<std::uint8_t, 256>;
-
-void GrayRow8(const GrayIndexTable& indices, const std::uint8_t* gray, std::size_t width,
-              std::uint8_t* out) {
-    ForEachPixel(width, [&](std::size_t x) { out[x] = indices[gray[x]]; });
-}
 
 // The indices of count grays (at most PixelsPerByte) in one byte, weighted from the most
 // significant end in increasing x: bits without a pixel are 0.
@@ -610,7 +606,7 @@ void GrayRowEncoder::operator()(const std::uint8_t* gray, std::int32_t width,
         GrayRow16(gray, count, out);
         break;
     case 8:
-        GrayRow8(Indices, gray, count, out);
+        LookUpBytes(Indices, gray, count, out);
         break;
     case 4:
         GrayRowIndices<2>(Indices, gray, count, out);

@@ -10,6 +10,7 @@
 #include "bmp_pixel_blocks.hpp"
 #include "bmp_writer.hpp"
 #include "byte_blur.hpp"
+#include "byte_lookup.hpp"
 #include "byte_transpose.hpp"
 #include "file_replacement.hpp"
 #include "gray_planes.hpp"
@@ -279,8 +280,7 @@ class RowReader {
                 if ((r + 1) * RowLength > got) {
                     std::fill_n(gray, width, white);
                 } else if (Depth == 8) {
-                    std::transform(row, row + width, gray,
-                                   [this](std::uint8_t index) { return PaletteLuma[index]; });
+                    LookUpBytes(PaletteLuma, row, width, gray);
                 } else {
                     LumaRowOfFile(row, Depth, gray, width);
                 }
