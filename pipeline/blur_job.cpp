@@ -188,8 +188,9 @@ struct GroupBuffers {
 // rows: the reading threads allocate what the write would otherwise allocate while it holds the
 // file's lock, one thread at a time.
 struct Reservation {
-    std::FILE* Output = nullptr; // none: nothing to reserve
+    std::FILE* Output = nullptr;
     std::uint64_t Size = 0;
+    std::uint32_t Pieces = 0; // none: nothing to reserve
 
     // Every PieceSpacing-th item of the reading's work is a piece, while pieces are left: small
     // enough that the threads rarely wait for each other at the file's lock.
@@ -200,9 +201,9 @@ struct Reservation {
     static std::uint32_t PiecesAmong(std::uint32_t groups) {
         return std::min(MaxPieces, groups / (PieceSpacing - 1));
     }
-    void ReservePiece(std::uint32_t piece, std::uint32_t pieces) const {
-        const std::uint64_t from = Size * piece / pieces;
-        platform::Reserve(Output, from, Size * (piece + 1) / pieces - from);
+    void ReservePiece(std::uint32_t piece) const {
+        const std::uint64_t from = Size * piece / Pieces;
+        platform::Reserve(Output, from, Size * (piece + 1) / Pieces - from);
     }
 };
 
@@ -238,13 +239,12 @@ class RowReader {
     void ReadInPlace(std::FILE* stream, std::uint64_t rowsStart, std::uint32_t threads,
                      const Reservation& reservation) const {
         constexpr std::uint32_t Spacing = Reservation::PieceSpacing;
-        const std::uint32_t pieces =
-            reservation.Output != nullptr ? Reservation::PiecesAmong(Picture.Groups()) : 0;
+        const std::uint32_t pieces = reservation.Pieces;
         ShareGroups(
             Picture.Groups() + pieces, threads, [this] { return GroupBuffers(Picture, RowLength); },
             [&](std::uint32_t item, GroupBuffers& buffers) {
                 if (item % Spacing == Spacing - 1 && item / Spacing < pieces) {
-                    reservation.ReservePiece(item / Spacing, pieces);
+                    reservation.ReservePiece(item / Spacing);
                     return true;
                 }
                 const std::uint32_t i = item - std::min(pieces, item / Spacing);
@@ -308,7 +308,8 @@ std::uint32_t ThreadsFor(std::uint32_t threads, const GrayPicture& picture) {
 // too small to reserve for. No reservation when the output was not opened.
 Reservation OpenToReserve(const char* output, FileReplacement& file, const GrayPicture& picture,
                           std::int32_t depth) {
-    if (output == nullptr || Reservation::PiecesAmong(picture.Groups()) == 0) {
+    const std::uint32_t pieces = Reservation::PiecesAmong(picture.Groups());
+    if (output == nullptr || pieces == 0) {
         return {};
     }
     const GrayColumns columns = picture.Columns();
@@ -323,7 +324,7 @@ Reservation OpenToReserve(const char* output, FileReplacement& file, const GrayP
         return {};
     }
     return {file.Stream(),
-            BmpRowLength(static_cast<std::int32_t>(columns.Width), depth) * columns.Height};
+            BmpRowLength(static_cast<std::int32_t>(columns.Width), depth) * columns.Height, pieces};
 }
 
 // The source's luma into the picture, on up to threads threads (0: as many as pay). With more

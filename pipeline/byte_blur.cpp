@@ -111,7 +111,6 @@ const std::array<std::uint8_t, 256>& UniformResults() {
 #ifdef DORVANE_X86_VECTORS
 // Lanes of 16 bits, sixteen to a vector; a window sum is at most 255 x 159, below 2^16.
 constexpr std::size_t Vectors = Lanes / 16;
-
 #endif
 
 using Clock = std::chrono::steady_clock;
@@ -161,20 +160,20 @@ class StripProgress {
     std::atomic<int> Waiting{0};
 };
 
-// The strip's live rows, in order in one buffer, so that a step reaches every row it reads at a
-// fixed distance from its own; once the buffer is full, the live rows move back to its start.
+// The strip's live rows (at most RingRows), in order in one buffer, so that a step reaches every
+// row it reads at a fixed distance from its own; once the buffer is full, the live rows move back
+// to its start.
 class Ring {
   public:
     static constexpr std::int64_t Capacity = 2 * RingRows;
-    static_assert(Capacity >= RingRows);
 
     void Start(std::int64_t first) { Base = first; }
     std::uint8_t* Row(std::int64_t t) {
         return Rows.data() + static_cast<std::size_t>((t - Base) * RowBytes);
     }
-    // Makes room for rows up to end - 1, keeping rows live .. filled - 1.
-    void MakeRoom(std::int64_t live, std::int64_t filled, std::int64_t end) {
-        if (end - Base > Capacity) {
+    // Makes room for the block of rows from filled, keeping rows live .. filled - 1.
+    void MakeRoomForBlock(std::int64_t live, std::int64_t filled) {
+        if (filled + BlockRows - Base > Capacity) {
             std::memmove(Rows.data(), Row(live),
                          static_cast<std::size_t>((filled - live) * RowBytes));
             Base = live;
@@ -251,7 +250,7 @@ class Strip {
     }
     void BeforeStep(std::int64_t t) {
         if (t + Reach >= NextFill) {
-            Ring.MakeRoom(NextStore, NextFill, NextFill + BlockRows);
+            Ring.MakeRoomForBlock(NextStore, NextFill);
             FillBlock(NextFill);
             NextFill += BlockRows;
         }
