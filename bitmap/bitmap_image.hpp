@@ -64,7 +64,8 @@ class BitmapImage {
     std::int32_t VerticalDpi();
 
     // Reads a BMP file; see bmp_reader.cpp for what each rejection leaves behind. On failure,
-    // failure says why: the system's error, or the rule of the format that the file breaks.
+    // failure says why: the system's error, or the rule of the format that the file breaks. On
+    // success, whether rows were missing (failure.Truncated()).
     bool LoadBmp(const char* path);
     bool LoadBmp(const char* path, FileFailure& failure);
     // Writes the image as a BMP file of its own bit depth. The destination is either replaced

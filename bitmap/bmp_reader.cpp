@@ -10,7 +10,8 @@
 //   that runs out while loading: false; 1 x 1 at 1 bpp as above. Once the headers were read the
 //   image keeps their resolution.
 // - failed palette, mask or gap reads are ignored; rows that do not arrive stay white; a 16 bpp
-//   pixel whose read fails repeats the last complete value read.
+//   pixel whose read fails repeats the last complete value read. The load succeeds, and its
+//   FileFailure records the rows expected and the rows that arrived whole.
 #include "bmp_reader.hpp"
 #include "bitmap_image.hpp"
 #include "bmp_headers.hpp"
@@ -125,8 +126,9 @@ void ReadPalette(BitmapImage& image, std::int32_t offsetPastHeaders, std::FILE* 
     }
 }
 
-// Where the rows go. A target is told the rows of each block (Begin, End) and gives the address
-// of pixel (x, y) of the current block (At).
+// Where the rows go. A target chooses how many rows a block holds and how many columns of them go
+// at once (all, unless a row is too long for one block), is told each such part of a block
+// (Begin, End), and gives the address of pixel (x, y) of the current part (At).
 
 // Straight into the image's columns, which SetDimensions made white with alpha 0.
 class ImageTarget {
@@ -138,12 +140,16 @@ class ImageTarget {
     bool Prepare(std::int32_t width, std::int32_t height) {
         return Image.SetDimensions(width, height);
     }
+    std::int32_t BlockRows(std::size_t rowLength) const {
+        return std::min(RowsPerBlock(rowLength), Height());
+    }
+    std::int32_t SpanColumns() const { return Width(); }
     void Reserve(std::int32_t) {}
     bool ReadsFileRows(std::int32_t) const { return false; }
-    void ReadFileRows(std::FILE*, std::size_t) const {}
+    std::int32_t ReadFileRows(std::FILE*, std::size_t) const { return 0; }
     std::int32_t Width() const { return Image.GetWidth(); }
     std::int32_t Height() const { return Image.GetHeight(); }
-    void Begin(std::int32_t, std::int32_t) {}
+    void Begin(std::int32_t, std::int32_t, std::int32_t, std::int32_t) {}
     PixelRgba* At(std::int32_t x, std::int32_t y) {
         return Image.Column(x).data() + static_cast<std::ptrdiff_t>(y);
     }
@@ -154,8 +160,9 @@ class ImageTarget {
 };
 
 // Into a band of one block's rows, row after row, handed to the sink as soon as the block is
-// done. The band starts with alpha 0 everywhere and the decoders of 16 and 24 bpp never write
-// alpha, so its pixels equal those an image would hold.
+// done: at most BlockBytes of pixels, so that a very long row goes a span of columns at a time.
+// The band starts with alpha 0 everywhere and the decoders of 16 and 24 bpp never write alpha,
+// so its pixels equal those an image would hold.
 class BandTarget {
   public:
     static constexpr bool StartsWhite = false;
@@ -166,60 +173,74 @@ class BandTarget {
     bool ReadsFileRows(std::int32_t depth) const {
         return Sink.ReadFileRows && (depth == 8 || depth == 24 || depth == 32);
     }
-    void ReadFileRows(std::FILE* stream, std::size_t rowLength) const {
-        Sink.ReadFileRows(stream, rowLength);
+    std::int32_t ReadFileRows(std::FILE* stream, std::size_t rowLength) const {
+        return Sink.ReadFileRows(stream, rowLength);
     }
     bool Prepare(std::int32_t width, std::int32_t height) {
         PictureWidth = width;
         PictureHeight = height;
         return Sink.Start(width, height);
     }
+    // The band's rows are longer than the file's: whole rows fill a block only while its rows fit
+    // in it, so that a row is split only in a block of its own.
+    std::int32_t BlockRows(std::size_t) const {
+        return std::min(RowsPerBlock(sizeof(PixelRgba) * Stride()), PictureHeight);
+    }
+    std::int32_t SpanColumns() const { return static_cast<std::int32_t>(Stride()); }
     void Reserve(std::int32_t rows) {
         Pixels.assign(static_cast<std::size_t>(rows) * Stride(), PixelRgba{});
     }
     std::int32_t Width() const { return PictureWidth; }
     std::int32_t Height() const { return PictureHeight; }
-    void Begin(std::int32_t yFirst, std::int32_t count) {
+    void Begin(std::int32_t yFirst, std::int32_t count, std::int32_t x0, std::int32_t columns) {
         YLow = yFirst - count + 1;
         Rows = count;
+        XLow = x0;
+        Columns = columns;
     }
     PixelRgba* At(std::int32_t x, std::int32_t y) {
         return Pixels.data() + static_cast<std::size_t>(y - YLow) * Stride() +
-               static_cast<std::size_t>(x);
+               static_cast<std::size_t>(x - XLow);
     }
     void End() {
         const auto cells = static_cast<std::size_t>(Rows) * Stride();
-        Sink.Take(
-            PixelBlock{YLow, Rows, Stride(), std::span<const PixelRgba>(Pixels).first(cells)});
+        Sink.Take(PixelBlock{YLow, Rows, XLow, Columns, Stride(),
+                             std::span<const PixelRgba>(Pixels).first(cells)});
     }
 
   private:
-    std::size_t Stride() const { return static_cast<std::size_t>(PictureWidth); }
+    std::size_t Stride() const {
+        return std::min(static_cast<std::size_t>(PictureWidth), BlockBytes / sizeof(PixelRgba));
+    }
 
     const PixelBlockSink& Sink;
     std::int32_t PictureWidth = 0;
     std::int32_t PictureHeight = 0;
     std::int32_t YLow = 0;
     std::int32_t Rows = 0;
+    std::int32_t XLow = 0;
+    std::int32_t Columns = 0;
     std::vector<PixelRgba> Pixels;
 };
 
-// Calls decode(pixel, row, x) for every pixel of count rows, in the order of the target's storage.
+// Calls decode(pixel, row, x) for columns x0 .. x0 + columns - 1 of count rows, in the order of
+// the target's storage. rows holds the bytes of the rows from column x0 on, and x counts from
+// there.
 template <class Target, class Decode>
 void DecodeBlock(Target& target, const std::uint8_t* rows, std::size_t rowLength,
-                 std::int32_t count, std::int32_t yFirst, Decode decode) {
-    const std::int32_t width = target.Width();
+                 std::int32_t count, std::int32_t yFirst, std::int32_t x0, std::int32_t columns,
+                 Decode decode) {
     if constexpr (Target::RowMajor) {
         const std::uint8_t* row = rows;
         for (std::int32_t r = 0; r < count; ++r, row += rowLength) {
-            PixelRgba* const pixels = target.At(0, yFirst - r);
-            for (std::int32_t x = 0; x < width; ++x) {
+            PixelRgba* const pixels = target.At(x0, yFirst - r);
+            for (std::int32_t x = 0; x < columns; ++x) {
                 decode(pixels[x], row, static_cast<std::size_t>(x));
             }
         }
     } else {
-        for (std::int32_t x = 0; x < width; ++x) {
-            PixelRgba* const column = target.At(x, yFirst);
+        for (std::int32_t x = 0; x < columns; ++x) {
+            PixelRgba* const column = target.At(x0 + x, yFirst);
             const std::uint8_t* row = rows;
             for (std::int32_t r = 0; r < count; ++r, row += rowLength) {
                 decode(*(column - r), row, static_cast<std::size_t>(x));
@@ -227,7 +248,6 @@ void DecodeBlock(Target& target, const std::uint8_t* rows, std::size_t rowLength
         }
     }
 }
-
 // Whole rows into a band, whose rows are runs of PixelRgba: the file's bytes come in the order of
 // its fields (blue, green, red, alpha).
 void DecodeRow32(const std::uint8_t* row, PixelRgba* pixels, std::size_t width) {
@@ -263,23 +283,25 @@ void DecodeRow24(const std::uint8_t* row, PixelRgba* pixels, std::size_t width) 
     }
 }
 
-// Calls decodeRow(row, pixels, width) for each of count rows of a row-major target.
+// Calls decodeRow(row, pixels, columns) for each of count rows of a row-major target.
 template <class Target, class DecodeRow>
 void DecodeRows(Target& target, const std::uint8_t* rows, std::size_t rowLength, std::int32_t count,
-                std::int32_t yFirst, DecodeRow decodeRow) {
-    const auto width = static_cast<std::size_t>(target.Width());
+                std::int32_t yFirst, std::int32_t x0, std::int32_t columns, DecodeRow decodeRow) {
     for (std::int32_t r = 0; r < count; ++r, rows += rowLength) {
-        decodeRow(rows, target.At(0, yFirst - r), width);
+        decodeRow(rows, target.At(x0, yFirst - r), static_cast<std::size_t>(columns));
     }
 }
 
+// The decoders of each depth, as DecodeBlock takes its arguments.
+
 template <class Target>
 void Decode32(Target& target, std::span<const PixelRgba>, const std::uint8_t* rows,
-              std::size_t rowLength, std::int32_t count, std::int32_t yFirst) {
+              std::size_t rowLength, std::int32_t count, std::int32_t yFirst, std::int32_t x0,
+              std::int32_t columns) {
     if constexpr (Target::RowMajor) {
-        DecodeRows(target, rows, rowLength, count, yFirst, DecodeRow32);
+        DecodeRows(target, rows, rowLength, count, yFirst, x0, columns, DecodeRow32);
     } else {
-        DecodeBlock(target, rows, rowLength, count, yFirst,
+        DecodeBlock(target, rows, rowLength, count, yFirst, x0, columns,
                     [](PixelRgba& pixel, const std::uint8_t* row, std::size_t x) {
                         const std::uint8_t* bytes = row + 4 * x;
                         pixel = PixelRgba{bytes[0], bytes[1], bytes[2], bytes[3]};
@@ -289,11 +311,12 @@ void Decode32(Target& target, std::span<const PixelRgba>, const std::uint8_t* ro
 
 template <class Target>
 void Decode24(Target& target, std::span<const PixelRgba>, const std::uint8_t* rows,
-              std::size_t rowLength, std::int32_t count, std::int32_t yFirst) {
+              std::size_t rowLength, std::int32_t count, std::int32_t yFirst, std::int32_t x0,
+              std::int32_t columns) {
     if constexpr (Target::RowMajor) {
-        DecodeRows(target, rows, rowLength, count, yFirst, DecodeRow24);
+        DecodeRows(target, rows, rowLength, count, yFirst, x0, columns, DecodeRow24);
     } else {
-        DecodeBlock(target, rows, rowLength, count, yFirst,
+        DecodeBlock(target, rows, rowLength, count, yFirst, x0, columns,
                     [](PixelRgba& pixel, const std::uint8_t* row, std::size_t x) {
                         const std::uint8_t* bytes = row + 3 * x;
                         pixel.Blue = bytes[0]; // alpha stays as it is
@@ -305,8 +328,9 @@ void Decode24(Target& target, std::span<const PixelRgba>, const std::uint8_t* ro
 
 template <class Target>
 void Decode8(Target& target, std::span<const PixelRgba> palette, const std::uint8_t* rows,
-             std::size_t rowLength, std::int32_t count, std::int32_t yFirst) {
-    DecodeBlock(target, rows, rowLength, count, yFirst,
+             std::size_t rowLength, std::int32_t count, std::int32_t yFirst, std::int32_t x0,
+             std::int32_t columns) {
+    DecodeBlock(target, rows, rowLength, count, yFirst, x0, columns,
                 [palette](PixelRgba& pixel, const std::uint8_t* row, std::size_t x) {
                     pixel = PaletteColour(palette, row[x]);
                 });
@@ -314,8 +338,9 @@ void Decode8(Target& target, std::span<const PixelRgba> palette, const std::uint
 
 template <class Target>
 void Decode4(Target& target, std::span<const PixelRgba> palette, const std::uint8_t* rows,
-             std::size_t rowLength, std::int32_t count, std::int32_t yFirst) {
-    DecodeBlock(target, rows, rowLength, count, yFirst,
+             std::size_t rowLength, std::int32_t count, std::int32_t yFirst, std::int32_t x0,
+             std::int32_t columns) {
+    DecodeBlock(target, rows, rowLength, count, yFirst, x0, columns,
                 [palette](PixelRgba& pixel, const std::uint8_t* row, std::size_t x) {
                     const std::uint32_t byte = row[x / 2];
                     pixel = PaletteColour(palette, x % 2 == 0 ? byte >> 4 : byte & 0x0F);
@@ -324,25 +349,39 @@ void Decode4(Target& target, std::span<const PixelRgba> palette, const std::uint
 
 template <class Target>
 void Decode1(Target& target, std::span<const PixelRgba> palette, const std::uint8_t* rows,
-             std::size_t rowLength, std::int32_t count, std::int32_t yFirst) {
-    DecodeBlock(target, rows, rowLength, count, yFirst,
+             std::size_t rowLength, std::int32_t count, std::int32_t yFirst, std::int32_t x0,
+             std::int32_t columns) {
+    DecodeBlock(target, rows, rowLength, count, yFirst, x0, columns,
                 [palette](PixelRgba& pixel, const std::uint8_t* row, std::size_t x) {
                     pixel = PaletteColour(palette, (std::uint32_t{row[x / 8]} >> (7 - x % 8)) & 1);
                 });
 }
 
-// Sets pixels x >= first of rows yHigh down to yLow of the current block to colour.
+// Sets columns first .. end - 1 of rows yHigh down to yLow of the current part to colour.
 template <class Target>
-void FillBlock(Target& target, std::int32_t first, std::int32_t yHigh, std::int32_t yLow,
-               const PixelRgba& colour) {
+void FillBlock(Target& target, std::int32_t first, std::int32_t end, std::int32_t yHigh,
+               std::int32_t yLow, const PixelRgba& colour) {
     if constexpr (Target::RowMajor) {
         for (std::int32_t y = yLow; y <= yHigh; ++y) {
-            std::fill(target.At(first, y), target.At(0, y) + target.Width(), colour);
+            std::fill_n(target.At(first, y), end - first, colour);
         }
     } else {
-        for (std::int32_t x = first; x < target.Width(); ++x) {
-            std::fill(target.At(x, yLow), target.At(x, yLow) + (yHigh - yLow + 1), colour);
+        for (std::int32_t x = first; x < end; ++x) {
+            std::fill_n(target.At(x, yLow), yHigh - yLow + 1, colour);
         }
+    }
+}
+
+// Rows yFirst down to yFirst - count + 1 from column x0 (where a part starts) on, all of colour.
+template <class Target>
+void FillRows(Target& target, std::int32_t yFirst, std::int32_t count, std::int32_t x0,
+              const PixelRgba& colour) {
+    const std::int32_t span = target.SpanColumns();
+    for (std::int32_t x = x0; x < target.Width(); x += span) {
+        const std::int32_t columns = std::min(span, target.Width() - x);
+        target.Begin(yFirst, count, x, columns);
+        FillBlock(target, x, x + columns, yFirst, yFirst - count + 1, colour);
+        target.End();
     }
 }
 
@@ -351,29 +390,25 @@ template <class Target>
 void FillRemainingRows(Target& target, std::int32_t yHigh, std::int32_t blockRows,
                        const PixelRgba& colour) {
     for (std::int32_t y = yHigh; y >= 0; y -= blockRows) {
-        const std::int32_t count = std::min(blockRows, y + 1);
-        target.Begin(y, count);
-        FillBlock(target, 0, y, y - count + 1, colour);
-        target.End();
+        FillRows(target, y, std::min(blockRows, y + 1), 0, colour);
     }
 }
 
 // Step 14, depths 1, 4, 8, 24 and 32: whole rows, bottom-up, until one does not arrive; the
 // rest stay white. Reading a block at once decodes exactly the rows that reading row by row
-// would: the complete ones before the first that is cut short.
+// would: the complete ones before the first that is cut short. Returns how many arrived whole.
 template <class Target>
-bool ReadPaletteOrRgbRows(Target& target, const BitmapImage& image, std::FILE* stream) {
+std::int32_t ReadPaletteOrRgbRows(Target& target, const BitmapImage& image, std::FILE* stream) {
     const std::int32_t depth = image.GetBitDepth();
     // Width x depth is at most 2^24 x 32; the padded row is 4 x ceil(width x depth / 32) bytes,
     // the length that the literal "add 1 while short, then while not a multiple of 4" gives.
     const std::int64_t rowBits = std::int64_t{target.Width()} * depth;
     const auto rowLength = static_cast<std::size_t>((rowBits + 31) / 32 * 4);
     if (target.ReadsFileRows(depth)) {
-        target.ReadFileRows(stream, rowLength);
-        return true;
+        return target.ReadFileRows(stream, rowLength);
     }
     void (*decode)(Target&, std::span<const PixelRgba>, const std::uint8_t*, std::size_t,
-                   std::int32_t, std::int32_t) = nullptr;
+                   std::int32_t, std::int32_t, std::int32_t, std::int32_t) = nullptr;
     switch (depth) {
     case 1:
         decode = Decode1<Target>;
@@ -392,27 +427,35 @@ bool ReadPaletteOrRgbRows(Target& target, const BitmapImage& image, std::FILE* s
         break;
     }
     const std::span<const PixelRgba> palette = image.PaletteEntries();
-    const std::int32_t blockRows = RowsPerBlock(rowLength);
+    const std::int32_t blockRows = target.BlockRows(rowLength);
+    const std::int32_t span = target.SpanColumns();
     target.Reserve(blockRows);
+    // Whole rows, as a row is decoded only once all of it arrived.
     std::vector<std::uint8_t> block(rowLength * static_cast<std::size_t>(blockRows));
     for (std::int32_t y = target.Height() - 1; y >= 0; y -= blockRows) {
         const std::int32_t count = std::min(blockRows, y + 1);
         const std::size_t wanted = rowLength * static_cast<std::size_t>(count);
         const std::size_t got = std::fread(block.data(), 1, wanted, stream);
         const auto complete = static_cast<std::int32_t>(got / rowLength);
-        target.Begin(y, count);
-        decode(target, palette, block.data(), rowLength, complete, y);
+        for (std::int32_t x0 = 0; x0 < target.Width(); x0 += span) {
+            const std::int32_t columns = std::min(span, target.Width() - x0);
+            target.Begin(y, count, x0, columns);
+            // A part of a row starts at a whole byte: parts are a multiple of 8 columns wide.
+            decode(target, palette, block.data() + static_cast<std::size_t>(x0) * depth / 8,
+                   rowLength, complete, y, x0, columns);
+            if (!Target::StartsWhite && complete < count) {
+                FillBlock(target, x0, x0 + columns, y - complete, y - count + 1, DefaultColour);
+            }
+            target.End();
+        }
         if (got < wanted) {
             if constexpr (!Target::StartsWhite) {
-                FillBlock(target, 0, y - complete, y - count + 1, DefaultColour);
-                target.End();
                 FillRemainingRows(target, y - count, blockRows, DefaultColour);
             }
-            break;
+            return target.Height() - 1 - y + complete;
         }
-        target.End();
     }
-    return true;
+    return target.Height();
 }
 
 struct ChannelMask {
@@ -431,11 +474,13 @@ struct ChannelMask {
 };
 
 // 16 bpp: optional masks, the gap, then pixel values of 2 bytes, each row followed by 0 or 2
-// padding bytes. Rows are read in blocks; the pixels whose 2 bytes did not all arrive repeat the
-// last complete value, exactly as reading pixel by pixel with ReadItems would give, since once
-// a read comes up short every later read fails at the end of the file.
+// padding bytes. Rows are read in blocks, or a long row a part at a time; the pixels whose 2
+// bytes did not all arrive repeat the last complete value, exactly as reading pixel by pixel with
+// ReadItems would give, since once a read comes up short every later read fails at the end of
+// the file. Returns how many rows arrived whole, padding included.
 template <class Target>
-bool Read16BitRows(Target& target, std::uint32_t compression, std::int64_t gap, std::FILE* stream) {
+std::int32_t Read16BitRows(Target& target, std::uint32_t compression, std::int64_t gap,
+                           std::FILE* stream) {
     std::array<std::uint16_t, 3> masks{0x7C00, 0x03E0, 0x001F};
     if (compression != BiRgb) {
         for (std::uint16_t& mask : masks) {
@@ -458,53 +503,62 @@ bool Read16BitRows(Target& target, std::uint32_t compression, std::int64_t gap, 
     const std::int32_t width = target.Width();
     const std::size_t padding = (width % 2 == 0) ? 0 : 2;
     const std::size_t rowLength = 2 * static_cast<std::size_t>(width) + padding;
-    const std::int32_t blockRows = RowsPerBlock(rowLength);
+    const std::int32_t blockRows = target.BlockRows(rowLength);
+    const std::int32_t span = target.SpanColumns();
     target.Reserve(blockRows);
-    std::vector<std::uint8_t> block(rowLength * static_cast<std::size_t>(blockRows));
+    std::vector<std::uint8_t> block((2 * static_cast<std::size_t>(span) + padding) *
+                                    static_cast<std::size_t>(blockRows));
     // Before any value was read completely a pixel keeps its colour: white, as a row that never
     // arrived stays white at the other depths. Alpha is 0 throughout.
     bool haveValue = false;
     PixelRgba last = DefaultColour;
     for (std::int32_t y = target.Height() - 1; y >= 0; y -= blockRows) {
         const std::int32_t count = std::min(blockRows, y + 1);
-        target.Begin(y, count);
-        const std::size_t wanted = rowLength * static_cast<std::size_t>(count);
-        const std::size_t got =
-            std::feof(stream) == 0 ? std::fread(block.data(), 1, wanted, stream) : 0;
-        const auto completeRows = static_cast<std::int32_t>(got / rowLength);
-        DecodeBlock(target, block.data(), rowLength, completeRows, y, decode);
-        if (completeRows > 0) {
-            last = *target.At(width - 1, y - completeRows + 1);
-            haveValue = true;
-        }
-        if (got == wanted) {
-            target.End();
-            continue;
-        }
-        // The row cut short: its complete values, then the last value everywhere after it.
-        const std::int32_t yCut = y - completeRows;
-        const std::uint8_t* cutRow =
-            block.data() + rowLength * static_cast<std::size_t>(completeRows);
-        const auto completeValues = static_cast<std::int32_t>(
-            std::min((got % rowLength) / 2, static_cast<std::size_t>(width)));
-        for (std::int32_t x = 0; x < completeValues; ++x) {
-            decode(*target.At(x, yCut), cutRow, static_cast<std::size_t>(x));
-        }
-        if (completeValues > 0) {
-            last = *target.At(completeValues - 1, yCut);
-            haveValue = true;
-        }
-        if (haveValue || !Target::StartsWhite) {
-            FillBlock(target, completeValues, yCut, yCut, last);
-            if (yCut > y - count + 1) {
-                FillBlock(target, 0, yCut - 1, y - count + 1, last);
+        for (std::int32_t x0 = 0; x0 < width; x0 += span) {
+            const std::int32_t columns = std::min(span, width - x0);
+            // Each row's bytes of the part: its values and, where the row ends, the padding.
+            const std::size_t length =
+                2 * static_cast<std::size_t>(columns) + (x0 + columns == width ? padding : 0);
+            target.Begin(y, count, x0, columns);
+            const std::size_t wanted = length * static_cast<std::size_t>(count);
+            const std::size_t got =
+                std::feof(stream) == 0 ? std::fread(block.data(), 1, wanted, stream) : 0;
+            const auto completeRows = static_cast<std::int32_t>(got / length);
+            DecodeBlock(target, block.data(), length, completeRows, y, x0, columns, decode);
+            if (completeRows > 0) {
+                last = *target.At(x0 + columns - 1, y - completeRows + 1);
+                haveValue = true;
             }
-            target.End();
-            FillRemainingRows(target, y - count, blockRows, last);
+            if (got == wanted) {
+                target.End();
+                continue;
+            }
+            // The row cut short: its complete values, then the last value everywhere after it.
+            const std::int32_t yCut = y - completeRows;
+            const std::uint8_t* cutRow =
+                block.data() + length * static_cast<std::size_t>(completeRows);
+            const auto completeValues = static_cast<std::int32_t>(
+                std::min((got % length) / 2, static_cast<std::size_t>(columns)));
+            for (std::int32_t x = 0; x < completeValues; ++x) {
+                decode(*target.At(x0 + x, yCut), cutRow, static_cast<std::size_t>(x));
+            }
+            if (completeValues > 0) {
+                last = *target.At(x0 + completeValues - 1, yCut);
+                haveValue = true;
+            }
+            if (haveValue || !Target::StartsWhite) {
+                FillBlock(target, x0 + completeValues, x0 + columns, yCut, yCut, last);
+                if (yCut > y - count + 1) {
+                    FillBlock(target, x0, x0 + columns, yCut - 1, y - count + 1, last);
+                }
+                target.End();
+                FillRows(target, y, count, x0 + columns, last);
+                FillRemainingRows(target, y - count, blockRows, last);
+            }
+            return target.Height() - 1 - y + completeRows;
         }
-        break;
     }
-    return true;
+    return target.Height();
 }
 
 // Why the headers were not read whole: the system's error when reading failed, else the file
@@ -602,11 +656,18 @@ bool LoadBmpFile(BitmapImage& image, const char* path, Target& target, FileFailu
     }
     gap = std::max<std::int64_t>(gap, 0);
 
+    std::int32_t rowsRead = 0;
     if (depth == 16) {
-        return Read16BitRows(target, compression, gap, stream);
+        rowsRead = Read16BitRows(target, compression, gap, stream);
+    } else {
+        SkipBytes(stream, gap);
+        rowsRead = ReadPaletteOrRgbRows(target, image, stream);
     }
-    SkipBytes(stream, gap);
-    return ReadPaletteOrRgbRows(target, image, stream);
+    if (rowsRead < info.biHeight) {
+        why.RowsExpected = info.biHeight;
+        why.RowsRead = rowsRead;
+    }
+    return true;
 }
 
 } // namespace
@@ -646,7 +707,7 @@ bool UnpackRow32(BitmapImage& image, std::span<const std::uint8_t> row, std::int
         return false;
     }
     ImageTarget target(image);
-    Decode32(target, image.PaletteEntries(), row.data(), row.size(), 1, y);
+    Decode32(target, image.PaletteEntries(), row.data(), row.size(), 1, y, 0, image.GetWidth());
     return true;
 }
 
@@ -655,7 +716,7 @@ bool UnpackRow24(BitmapImage& image, std::span<const std::uint8_t> row, std::int
         return false;
     }
     ImageTarget target(image);
-    Decode24(target, image.PaletteEntries(), row.data(), row.size(), 1, y);
+    Decode24(target, image.PaletteEntries(), row.data(), row.size(), 1, y, 0, image.GetWidth());
     return true;
 }
 
@@ -664,7 +725,7 @@ bool UnpackRow8(BitmapImage& image, std::span<const std::uint8_t> row, std::int3
         return false;
     }
     ImageTarget target(image);
-    Decode8(target, image.PaletteEntries(), row.data(), row.size(), 1, y);
+    Decode8(target, image.PaletteEntries(), row.data(), row.size(), 1, y, 0, image.GetWidth());
     return true;
 }
 
@@ -673,7 +734,7 @@ bool UnpackRow4(BitmapImage& image, std::span<const std::uint8_t> row, std::int3
         return false;
     }
     ImageTarget target(image);
-    Decode4(target, image.PaletteEntries(), row.data(), row.size(), 1, y);
+    Decode4(target, image.PaletteEntries(), row.data(), row.size(), 1, y, 0, image.GetWidth());
     return true;
 }
 
@@ -682,7 +743,7 @@ bool UnpackRow1(BitmapImage& image, std::span<const std::uint8_t> row, std::int3
         return false;
     }
     ImageTarget target(image);
-    Decode1(target, image.PaletteEntries(), row.data(), row.size(), 1, y);
+    Decode1(target, image.PaletteEntries(), row.data(), row.size(), 1, y, 0, image.GetWidth());
     return true;
 }
 

@@ -496,7 +496,8 @@ bool WriteBmp(const BitmapImage& format, std::int32_t width, std::int32_t height
 // Saves a width x height picture, whose rows Encoder(format, source) encodes, in place of path.
 template <class Encoder, class Source>
 bool SaveFile(const BitmapImage& format, const Source& source, std::int32_t width,
-              std::int32_t height, const char* path, FileFailure& why) {
+              std::int32_t height, const char* path, FileFailure& why,
+              Durability durability = Durability::Process) {
     why = {};
     if (!VerifyTypeSizes()) {
         why = SystemFailure(FailedFile::Output, FailureKind::Open, ENOTSUP);
@@ -504,7 +505,7 @@ bool SaveFile(const BitmapImage& format, const Source& source, std::int32_t widt
     }
     try {
         Encoder encode(format, source);
-        FileReplacement output;
+        FileReplacement output(TemporaryFile::Unnamed, durability);
         if (!output.Open(path)) {
             why = output.Failure();
             return false;
@@ -541,13 +542,14 @@ bool BitmapImage::SaveBmp(const char* path) const {
 }
 
 bool SaveGrayBmp(const BitmapImage& format, std::span<const std::int32_t* const> columns,
-                 std::int32_t height, const char* path, FileFailure& failure) {
+                 std::int32_t height, const char* path, FileFailure& failure,
+                 Durability durability) {
     if (columns.empty() || height < 1) {
         return RefuseGraySave(failure);
     }
     const GrayColumns source(columns);
     return SaveFile<ColumnBlockEncoder<GrayColumns>>(format, source, source.Width(), height, path,
-                                                     failure);
+                                                     failure, durability);
 }
 
 bool SaveGrayBmp(const BitmapImage& format, const GrayRows& picture, const char* path,

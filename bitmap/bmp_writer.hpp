@@ -1,6 +1,7 @@
 #pragma once
 
 #include "bitmap_image.hpp"
+#include "durability.hpp"
 #include "file_failure.hpp"
 
 #include <array>
@@ -15,9 +16,10 @@ namespace dorvane {
 // height and pixel (x, y) set to Red = Green = Blue = the low byte of columns[x][y], alpha 0:
 // format gives the bit depth, the palette and the resolution. The gray image is never built, so
 // saving a gray picture costs no image-sized memory. False for an empty size, else as SaveBmp;
-// failure then says why.
+// failure then says why. durability: how far the new file is made sure of.
 bool SaveGrayBmp(const BitmapImage& format, std::span<const std::int32_t* const> columns,
-                 std::int32_t height, const char* path, FileFailure& failure);
+                 std::int32_t height, const char* path, FileFailure& failure,
+                 Durability durability = Durability::Process);
 bool SaveGrayBmp(const BitmapImage& format, std::span<const std::int32_t* const> columns,
                  std::int32_t height, const char* path);
 

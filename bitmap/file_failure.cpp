@@ -2,6 +2,7 @@
 
 #include "bmp_reader.hpp"
 
+#include <cerrno>
 #include <system_error>
 
 namespace dorvane {
@@ -30,7 +31,9 @@ std::string FileFailure::Reason() const {
     case FailureKind::Write:
         return "write failed: " + SystemReason(SystemError);
     case FailureKind::Replace:
-        return "cannot put the file in place: " + SystemReason(SystemError);
+        // A file mounted over its name (a container's bind mount) cannot be renamed over.
+        return "cannot put the file in place: " + SystemReason(SystemError) +
+               (SystemError == EBUSY ? " (the destination is a mount point)" : "");
     case FailureKind::NotBmp:
         return "not a BMP file";
     case FailureKind::TruncatedHeader:
@@ -55,9 +58,6 @@ std::string FileFailure::Reason() const {
                              : std::string("not enough memory");
     case FailureKind::PathInvalid:
         return "path is missing or not valid UTF-16";
-    case FailureKind::PathTooLong:
-        return "path too long (at most " + std::to_string(Values[0]) + " bytes for " +
-               (File == FailedFile::Source ? "a source)" : "an output)");
     }
     return "unknown failure";
 }

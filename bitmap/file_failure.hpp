@@ -27,7 +27,6 @@ enum class FailureKind : std::uint8_t {
     OutOfMemory, // Values: width and height, when known
     // A path that the caller gave cannot be used.
     PathInvalid,
-    PathTooLong, // Values: the longest path allowed, in bytes
 };
 
 // Why reading or writing a file failed, recorded where it happened: the failing step and the
@@ -37,8 +36,14 @@ struct FileFailure {
     FailureKind Kind = FailureKind::None;
     int SystemError = 0;
     std::int64_t Values[2] = {0, 0};
+    // Set by a read that succeeded on a source cut short: the rows its header promised and the
+    // rows that arrived whole; the others were filled as the format's rules say. Both 0 for a
+    // whole source.
+    std::int64_t RowsExpected = 0;
+    std::int64_t RowsRead = 0;
 
     explicit operator bool() const { return Kind != FailureKind::None; }
+    bool Truncated() const { return RowsRead < RowsExpected; }
     // In words for a user, without the file's name: "No such file or directory", "not a BMP
     // file", "write failed: No space left on device".
     std::string Reason() const;

@@ -56,11 +56,14 @@ void Forget(int& slot) {
 }
 
 // The path that the links of destination lead to (destination itself when it is no link), to
-// be replaced by name; error set when a link cannot be read or the chain is too long.
-fs::path ResolveLinks(const fs::path& destination, std::error_code& error) {
+// be replaced by name; error set when a link cannot be read or the chain is too long. A name of
+// one of the process's descriptors ends the walk, held then saying which: its link reads as the
+// file's path, which may be gone or another file by now, or as no path at all for a pipe.
+fs::path ResolveLinks(const fs::path& destination, int& held, std::error_code& error) {
     fs::path current = destination;
     for (int hop = 0; hop < MaxSymbolicLinkHops; ++hop) {
-        if (!fs::is_symlink(fs::symlink_status(current, error))) {
+        held = platform::HeldDescriptor(current);
+        if (held >= 0 || !fs::is_symlink(fs::symlink_status(current, error))) {
             error.clear();
             return current;
         }
@@ -126,31 +129,46 @@ bool FileReplacement::Open(const char* destination) {
     if (destination == nullptr || *destination == '\0') {
         return Fail(FailureKind::Open, ENOENT);
     }
+    int error = 0;
+    int held = -1;
+    std::error_code resolveError;
+    fs::path resolved = ResolveLinks(platform::PathOf(destination), held, resolveError);
+    if (held >= 0) {
+        File = platform::OpenHeldDescriptor(held, error);
+        Direct = File != nullptr;
+        return Direct || Fail(FailureKind::Open, error);
+    }
     // The kind of what the path reaches decides, not the text of its links: the link of a pipe
-    // under /proc/self/fd reads "pipe:[N]", which is no path.
+    // of another process under /proc/PID/fd reads "pipe:[N]", which is no path.
     const platform::ReachedPath reached = platform::Reach(destination);
     if (reached.Error != 0) {
         return Fail(FailureKind::Open, reached.Error);
     }
-    int error = 0;
     switch (reached.Kind) {
     case platform::PathKind::Folder:
         return Fail(FailureKind::Open, EISDIR);
     case platform::PathKind::Other:
         // Devices, pipes and sockets cannot be replaced by renaming; they are written as they are.
         File = platform::OpenDirect(destination, error);
-        return File ? true : Fail(FailureKind::Open, error);
+        Direct = File != nullptr;
+        return Direct || Fail(FailureKind::Open, error);
     case platform::PathKind::RegularFile:
+        // Refused as opening it would be: a read-only file is not replaced behind its back.
+        error = platform::WriteAccess(destination);
+        if (error != 0) {
+            return Fail(FailureKind::Open, error);
+        }
+        break;
     case platform::PathKind::Missing:
         break;
     }
-    std::error_code resolveError;
-    Destination = ResolveLinks(platform::PathOf(destination), resolveError);
     if (resolveError) {
         return Fail(FailureKind::Open, resolveError.value());
     }
+    Destination = std::move(resolved);
     Replaces = reached.Kind == platform::PathKind::RegularFile;
     Permissions = reached.Permissions;
+    Group = reached.Group;
     return OpenTemporary(Destination.parent_path());
 }
 
@@ -163,41 +181,41 @@ bool FileReplacement::OpenTemporary(const fs::path& folder) {
             return Fail(FailureKind::Open, error);
         }
     }
-    for (int attempt = 0; !File && attempt < MaxNameAttempts; ++attempt) {
+    if (!File && !CreateNamed(folder)) {
+        return false;
+    }
+    if (Replaces) {
+        // The group first: giving a file to a group clears its set-group-ID bit.
+        platform::SetGroup(File.get(), Group);
+        // Never readable by more than the file it replaces, not even while it is written; the
+        // special bits follow in Commit, as writing might clear them.
+        if (!platform::SetPermissions(File.get(), Permissions & fs::perms::all, error)) {
+            return Fail(FailureKind::Open, error);
+        }
+    }
+    return true;
+}
+
+// Creates the file under a temporary name of its own in folder.
+bool FileReplacement::CreateNamed(const fs::path& folder) {
+    int error = EEXIST;
+    for (int attempt = 0; attempt < MaxNameAttempts && error == EEXIST; ++attempt) {
         fs::path candidate = folder / TemporaryName();
         File = platform::CreateExclusive(candidate, error);
         if (File) {
             // A move cannot throw: once the file exists, Abandon must know its name.
             Temporary = std::move(candidate);
             Slot = Remember(Temporary);
-        } else if (error != EEXIST) {
-            return Fail(FailureKind::Open, error);
-        }
-    }
-    if (!File) {
-        return Fail(FailureKind::Open, EEXIST);
-    }
-    // Never readable by more than the file it replaces, not even while it is written; the
-    // special bits follow in Commit, as writing might clear them.
-    if (Replaces && !platform::SetPermissions(File.get(), Permissions & fs::perms::all, error)) {
-        return Fail(FailureKind::Open, error);
-    }
-    return true;
-}
-
-// Gives the unnamed file its name: the destination itself when there was none there, else a
-// temporary name that Commit renames over the destination.
-bool FileReplacement::PutInPlace() {
-    int error = 0;
-    if (!Replaces) {
-        if (platform::LinkUnnamed(File.get(), Destination, error)) {
             return true;
         }
-        if (error != EEXIST) {
-            return Fail(FailureKind::Replace, error);
-        }
-        // Someone created the destination meanwhile: it is replaced, as if it had been there.
     }
+    return Fail(FailureKind::Open, error);
+}
+
+// Gives the complete unnamed file a temporary name, which Commit renames over the destination
+// once the file is closed; where the system refuses to link it, a named copy takes its place.
+bool FileReplacement::NameUnnamed() {
+    int error = 0;
     for (int attempt = 0; attempt < MaxNameAttempts; ++attempt) {
         fs::path candidate = Destination.parent_path() / TemporaryName();
         if (platform::LinkUnnamed(File.get(), candidate, error)) {
@@ -206,10 +224,40 @@ bool FileReplacement::PutInPlace() {
             return true;
         }
         if (error != EEXIST) {
-            return Fail(FailureKind::Replace, error);
+            return CopyToNamed();
         }
     }
     return Fail(FailureKind::Replace, EEXIST);
+}
+
+bool FileReplacement::CopyToNamed() {
+    const FileStream unnamed = std::move(File);
+    Unnamed = false;
+    if (std::fseek(unnamed.get(), 0, SEEK_END) != 0) {
+        return Fail(FailureKind::Replace, errno);
+    }
+    const long size = std::ftell(unnamed.get());
+    if (size < 0 || !CreateNamed(Destination.parent_path())) {
+        return size < 0 ? Fail(FailureKind::Replace, errno) : false;
+    }
+    std::array<std::uint8_t, 64 * 1024> buffer;
+    for (std::uint64_t offset = 0; offset < static_cast<std::uint64_t>(size);) {
+        const std::size_t got =
+            platform::ReadAt(unnamed.get(), buffer.data(), buffer.size(), offset);
+        if (got == 0) {
+            return Fail(FailureKind::Replace, EIO);
+        }
+        if (std::fwrite(buffer.data(), 1, got, File.get()) != got) {
+            return Fail(FailureKind::Write, errno);
+        }
+        offset += got;
+    }
+    int error = 0;
+    if (std::fflush(File.get()) != 0 || (Durable && !platform::FlushToDisk(File.get(), error))) {
+        return Fail(FailureKind::Write, error != 0 ? error : errno);
+    }
+    return !Replaces || platform::SetPermissions(File.get(), Permissions, error) ||
+           Fail(FailureKind::Replace, error);
 }
 
 bool FileReplacement::Commit() {
@@ -223,16 +271,17 @@ bool FileReplacement::Commit() {
     if (Replaces && !platform::SetPermissions(File.get(), Permissions, error)) {
         return Fail(FailureKind::Replace, error);
     }
-    if (Unnamed && !PutInPlace()) {
+    // A pipe, a socket or a device has nothing to flush to a disk.
+    const bool flush = Durable && (!Direct || platform::IsRegularFile(File.get()));
+    if (flush && !platform::FlushToDisk(File.get(), error)) {
+        return Fail(FailureKind::Write, error);
+    }
+    if (Unnamed && !NameUnnamed()) {
         return false;
     }
-    const bool linkedNew = Unnamed && Temporary.empty();
+    // Closed under a temporary name, if at all: a failure here leaves the destination alone.
     if (std::fclose(File.release()) != 0) {
-        error = errno;
-        if (linkedNew) {
-            platform::RemoveNow(Destination.c_str()); // it did not exist before
-        }
-        return Fail(FailureKind::Write, error);
+        return Fail(FailureKind::Write, errno);
     }
     if (!Temporary.empty()) {
         if (!platform::Rename(Temporary, Destination, error)) {
@@ -240,6 +289,10 @@ bool FileReplacement::Commit() {
         }
         Forget(Slot);
         Temporary.clear();
+        // The new file is in place: a failure now only says that it may not survive a power loss.
+        if (Durable && !platform::FlushFolder(Destination.parent_path(), error)) {
+            return Fail(FailureKind::Replace, error);
+        }
     }
     Abandon();
     return true;
@@ -255,6 +308,7 @@ void FileReplacement::Abandon() {
     Forget(Slot);
     Destination.clear();
     Unnamed = false;
+    Direct = false;
     Replaces = false;
 }
 

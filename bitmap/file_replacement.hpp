@@ -1,8 +1,10 @@
 #pragma once
 
+#include "durability.hpp"
 #include "file_failure.hpp"
 #include "file_stream.hpp"
 
+#include <cstdint>
 #include <cstdio>
 #include <filesystem>
 
@@ -21,19 +23,26 @@ enum class TemporaryFile {
 // Writes a file so that a failure never leaves its destination half written: after Commit the
 // destination is complete, after a failure it is as it was before.
 //
-// What the destination path leads to decides, through any number of links (the system's own
-// /proc/self/fd and /dev/stdout links included). A regular file, or a path that does not exist
-// yet, is written into a temporary file in its folder; Commit gives it the permission bits of
-// the file it replaces and puts it in place, so the file the links lead to is replaced and the
-// links stay. Anything else (a device such as /dev/null or NUL, a pipe, a FIFO, a socket) cannot be
+// What the destination path leads to decides, through any number of links. A name of one of the
+// process's own descriptors (/dev/stdout, /dev/fd/N, /proc/self/fd/N, directly or through links)
+// is written through that descriptor, whatever it leads to, as a shell's redirection is: at its
+// offset, appending if it was opened to append, into the same file; that is not atomic, as
+// writing through a shell's > is not. Otherwise, a regular file, or a path that does not exist
+// yet, is written into a temporary file in its folder; Commit gives it the permission bits and
+// the group of the file it replaces and puts it in place, so the file the links lead to is
+// replaced and the links stay. A file the caller may not write is refused, as opening it would
+// be. Anything else (a device such as /dev/null or NUL, a pipe, a FIFO, a socket) cannot be
 // replaced and is written directly.
 //
 // Limits: the folder must let us create files (a writable file in a read-only folder cannot be
-// saved); the replacing file is a new file, so hard links to the old one keep the old contents
-// and its owner becomes the writing process's; nothing is synced to the disk.
+// saved); the replacing file is a new file, so hard links to the old one keep the old contents,
+// its owner becomes the writing process's, and access lists and extended attributes are not
+// carried over.
 class FileReplacement {
   public:
-    explicit FileReplacement(TemporaryFile kind = TemporaryFile::Unnamed) : Kind(kind) {}
+    explicit FileReplacement(TemporaryFile kind = TemporaryFile::Unnamed,
+                             Durability durability = Durability::Process)
+        : Kind(kind), Durable(durability == Durability::Disk) {}
     FileReplacement(const FileReplacement&) = delete;
     FileReplacement& operator=(const FileReplacement&) = delete;
     // Abandons a replacement that was not committed.
@@ -42,6 +51,9 @@ class FileReplacement {
     // Opens the stream to write into. False when no stream could be had; nothing was created.
     bool Open(const char* destination);
     std::FILE* Stream() const { return File.get(); }
+    // Whether Stream() is a new file of the replacement's own, which positioned writes may fill
+    // in any order; not a descriptor, device, pipe or socket written as it is.
+    bool WritesNewFile() const { return File && !Direct; }
     // Flushes and closes the stream and puts the file in place. False when any of these steps
     // failed; the temporary file is then removed and the destination left as it was.
     bool Commit();
@@ -58,17 +70,22 @@ class FileReplacement {
   private:
     bool Fail(FailureKind step, int error);
     bool OpenTemporary(const std::filesystem::path& folder);
-    bool PutInPlace();
+    bool CreateNamed(const std::filesystem::path& folder);
+    bool NameUnnamed();
+    bool CopyToNamed();
 
     TemporaryFile Kind;
+    bool Durable;
     FileStream File;
     std::filesystem::path Destination;
     std::filesystem::path Temporary;
     bool Unnamed = false;
-    // Whether the destination is a regular file that exists, whose permission bits the new one
-    // takes.
+    bool Direct = false; // written as it is, not replaced
+    // Whether the destination is a regular file that exists, whose permission bits and group the
+    // new one takes.
     bool Replaces = false;
     std::filesystem::perms Permissions = std::filesystem::perms::none;
+    std::uint32_t Group = 0;
     int Slot = -1; // of the temporary name, for RemoveUnfinishedFiles
     FileFailure Why;
 };

@@ -27,6 +27,7 @@ enum class PathKind { Missing, RegularFile, Folder, Other };
 struct ReachedPath {
     PathKind Kind = PathKind::Missing;
     std::filesystem::perms Permissions = std::filesystem::perms::none;
+    std::uint32_t Group = 0; // the owning group, where the system has one
     int Error = 0; // set when the path could not be looked at for a reason other than ENOENT
 };
 
@@ -34,14 +35,29 @@ struct ReachedPath {
 // pipes and sockets included), without opening it for reading or writing.
 ReachedPath Reach(const char* path);
 
+// 0 when the caller may open the file at path for writing, as the system would decide it for an
+// open; else the errno that such an open would fail with (EACCES for a read-only file).
+int WriteAccess(const char* path);
+
 // Opens what path reaches for writing as it is: a device, a pipe, a FIFO or a socket.
 FileStream OpenDirect(const char* path, int& error);
+
+// The descriptor of this process that path names by itself (/dev/stdout, /dev/stderr, /dev/fd/N,
+// /proc/self/fd/N, /proc/PID/fd/N of this process), without following any link; -1 for any other
+// path and on systems without such names.
+int HeldDescriptor(const std::filesystem::path& path);
+
+// A stream that writes through a copy of the process's descriptor, whatever it leads to: at its
+// offset, in append mode if it was opened so, into the same file. Fails with EBADF for a closed
+// descriptor, EISDIR for a folder.
+FileStream OpenHeldDescriptor(int descriptor, int& error);
 
 // A file in folder that has no name until LinkUnnamed gives it one, so that nothing is left behind
 // however the process ends. Empty when the system or the folder's file system offers none, error
 // then ENOTSUP, or when creating it failed for another reason (error says which).
 FileStream CreateUnnamed(const std::filesystem::path& folder, int& error);
-// Gives the unnamed file of stream the name path; fails with EEXIST when path exists.
+// Gives the unnamed file of stream the name path; fails with EEXIST when path exists, and with
+// another error where the system refuses (no /proc, say).
 bool LinkUnnamed(std::FILE* stream, const std::filesystem::path& path, int& error);
 
 // Creates path for writing; fails (EEXIST) when anything already has that name, a symbolic link
@@ -50,6 +66,15 @@ FileStream CreateExclusive(const std::filesystem::path& path, int& error);
 
 // Sets the permission bits of the open file of stream.
 bool SetPermissions(std::FILE* stream, std::filesystem::perms permissions, int& error);
+// Gives the open file of stream the owning group group, where the caller may; otherwise, and on
+// systems without groups, leaves it as it is.
+void SetGroup(std::FILE* stream, std::uint32_t group);
+
+// Makes the system write the data of the file of stream, and what is needed to read it back, to
+// the disk before returning.
+bool FlushToDisk(std::FILE* stream, int& error);
+// The same for the entries of folder (a name just given to a file), where the system can.
+bool FlushFolder(const std::filesystem::path& folder, int& error);
 
 // Whether the file of stream is a regular file, which ReadAt and WriteAt can reach anywhere.
 bool IsRegularFile(std::FILE* stream);
@@ -72,7 +97,8 @@ bool WriteAt(std::FILE* stream, const std::uint8_t* bytes, std::size_t size, std
 // reserve, nothing happens.
 void Reserve(std::FILE* stream, std::uint64_t offset, std::uint64_t size);
 
-// Renames from to to, replacing the file that to names in one step.
+// Renames from to to, replacing the file that to names in one step (on Windows, written through
+// to the disk).
 bool Rename(const std::filesystem::path& from, const std::filesystem::path& to, int& error);
 
 // Removes path (in the system's own encoding) at once; safe to call from a signal handler.

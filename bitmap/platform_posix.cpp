@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <charconv>
 #include <cstdio>
 #include <string>
 #include <thread>
@@ -83,7 +84,13 @@ ReachedPath Reach(const char* path) {
     }
     reached.Kind = KindOf(status);
     reached.Permissions = static_cast<std::filesystem::perms>(status.st_mode & 07777);
+    reached.Group = status.st_gid;
     return reached;
+}
+
+int WriteAccess(const char* path) {
+    // The effective ids decide, as they do for an open.
+    return ::faccessat(AT_FDCWD, path, W_OK, AT_EACCESS) == 0 ? 0 : errno;
 }
 
 FileStream OpenDirect(const char* path, int& error) {
@@ -96,10 +103,44 @@ FileStream OpenDirect(const char* path, int& error) {
     return StreamOf(descriptor, "wb", error);
 }
 
+int HeldDescriptor(const std::filesystem::path& path) {
+    const std::string text = path.lexically_normal().string();
+    if (text == "/dev/stdin" || text == "/dev/stdout" || text == "/dev/stderr") {
+        return text == "/dev/stdin" ? 0 : text == "/dev/stdout" ? 1 : 2;
+    }
+    const std::string self = "/proc/" + std::to_string(::getpid()) + "/fd/";
+    for (const std::string& folder :
+         {std::string("/dev/fd/"), std::string("/proc/self/fd/"), self}) {
+        if (text.size() > folder.size() && text.starts_with(folder)) {
+            const char* const digits = text.c_str() + folder.size();
+            int descriptor = 0;
+            const auto [end, error] =
+                std::from_chars(digits, text.c_str() + text.size(), descriptor);
+            return error == std::errc() && *end == '\0' && descriptor >= 0 ? descriptor : -1;
+        }
+    }
+    return -1;
+}
+
+FileStream OpenHeldDescriptor(int descriptor, int& error) {
+    struct ::stat status {};
+    if (::fstat(descriptor, &status) != 0) {
+        error = errno;
+        return {};
+    }
+    if (S_ISDIR(status.st_mode)) {
+        error = EISDIR;
+        return {};
+    }
+    // "w" truncates nothing here: the copy shares the descriptor's offset and append mode.
+    return StreamOf(::fcntl(descriptor, F_DUPFD_CLOEXEC, 0), "wb", error);
+}
+
 FileStream CreateUnnamed(const std::filesystem::path& folder, int& error) {
 #if defined(O_TMPFILE)
     const std::filesystem::path where = folder.empty() ? std::filesystem::path(".") : folder;
-    const int descriptor = ::open(where.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
+    // Readable too, so that it can be copied under a name where it cannot be linked.
+    const int descriptor = ::open(where.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0666);
     // Kernels and file systems without unnamed files answer with one of these.
     if (descriptor < 0 && (errno == EOPNOTSUPP || errno == EISDIR || errno == EINVAL)) {
         error = ENOTSUP;
@@ -133,6 +174,33 @@ bool SetPermissions(std::FILE* stream, std::filesystem::perms permissions, int& 
         error = errno;
         return false;
     }
+    return true;
+}
+
+void SetGroup(std::FILE* stream, std::uint32_t group) {
+    // A group the caller is not in cannot be given; the file then keeps the caller's.
+    static_cast<void>(::fchown(::fileno(stream), static_cast<::uid_t>(-1), group));
+}
+
+bool FlushToDisk(std::FILE* stream, int& error) {
+    if (::fdatasync(::fileno(stream)) != 0) {
+        error = errno;
+        return false;
+    }
+    return true;
+}
+
+bool FlushFolder(const std::filesystem::path& folder, int& error) {
+    const std::filesystem::path where = folder.empty() ? std::filesystem::path(".") : folder;
+    const int descriptor = ::open(where.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (descriptor < 0 || ::fsync(descriptor) != 0) {
+        error = errno;
+        if (descriptor >= 0) {
+            ::close(descriptor);
+        }
+        return false;
+    }
+    ::close(descriptor);
     return true;
 }
 

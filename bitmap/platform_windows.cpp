@@ -160,6 +160,22 @@ ReachedPath Reach(const char* path) {
     return reached;
 }
 
+// The read-only attribute, which is what a Windows file has of permission bits, is refused where
+// the permissions are set (SetPermissions).
+int WriteAccess(const char*) {
+    return 0;
+}
+
+// Windows names no descriptors of a process by path.
+int HeldDescriptor(const std::filesystem::path&) {
+    return -1;
+}
+
+FileStream OpenHeldDescriptor(int, int& error) {
+    error = EBADF;
+    return {};
+}
+
 FileStream OpenDirect(const char* path, int& error) {
     const HANDLE handle =
         Open(path, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, OPEN_EXISTING, 0, error);
@@ -196,6 +212,22 @@ bool SetPermissions(std::FILE*, std::filesystem::perms permissions, int& error) 
         error = EACCES;
         return false;
     }
+    return true;
+}
+
+// A new file takes its folder's access list; there are no groups to keep.
+void SetGroup(std::FILE*, std::uint32_t) {}
+
+bool FlushToDisk(std::FILE* stream, int& error) {
+    if (::FlushFileBuffers(reinterpret_cast<HANDLE>(::_get_osfhandle(::_fileno(stream)))) == 0) {
+        error = LastErrno();
+        return false;
+    }
+    return true;
+}
+
+// Rename writes the folder's entry through to the disk itself.
+bool FlushFolder(const std::filesystem::path&, int&) {
     return true;
 }
 

@@ -8,15 +8,23 @@ namespace dorvane {
 
 enum class JobResult { Done, SourceFailed, OutputFailed };
 
+struct JobOptions {
+    // How many threads the job may use at most; 0 chooses from the cores and the picture's size,
+    // 1 keeps the call on the calling thread.
+    std::uint32_t Threads = 0;
+    // Whether the new output reaches the disk before it is put in place, and its folder's entry
+    // after, so that a power loss leaves the old file or the new one; slower.
+    bool Sync = false;
+};
+
 // The job of BMPBlur: reads the BMP file at source, blurs its gray picture and writes it to
 // output at the source's bit depth, byte for byte as LoadGrayPlanes, GaussianBlurStage and
 // StoreGrayImage would, through one gray picture of a byte per pixel instead of the work planes.
 // Once the source is read it releases any planes, and sets PlaneWidth, PlaneHeight and
 // SourceBitDepth as the load would; when the source cannot be read, no global changes. Not
-// thread-safe, like the stages. threads: how many threads the job may use at most; 0 chooses
-// from the cores and the picture's size, 1 keeps everything on the calling thread. Unless Done,
-// failure says why.
-JobResult RunBlurJob(const char* source, const char* output, std::uint32_t threads,
+// thread-safe, like the stages. Unless Done, failure says why; after Done, whether the source
+// was cut short.
+JobResult RunBlurJob(const char* source, const char* output, const JobOptions& options,
                      FileFailure& failure);
 
 } // namespace dorvane

@@ -27,7 +27,6 @@
 #include <cstddef>
 #include <cstring>
 #include <exception>
-#include <limits>
 #include <thread>
 #include <vector>
 
@@ -115,35 +114,43 @@ constexpr std::size_t Vectors = Lanes / 16;
 
 using Clock = std::chrono::steady_clock;
 
+// Threads that blur one picture at most.
+constexpr std::uint32_t MaxThreads = 8;
+
 // How far each strip has stored its smoothed rows, for the strip to its right, which reads the
-// strip's last two columns: strips run on several threads, each a strip behind the other.
+// strip's last two columns: strips run on several threads, each a strip behind the other. Strips
+// finish in order, so at most as many as there are threads are under way: each strip has a slot
+// of a few, whose value (the strip, then its row) only grows, so that a strip's waiter never
+// takes the progress of the strip that had the slot before for its own.
 class StripProgress {
   public:
-    explicit StripProgress(std::size_t strips) : Stored(strips) {}
-
     // Strip s has stored every ring row below row.
     void Publish(std::size_t s, std::int64_t row) {
-        Stored[s].Value.store(row);
+        std::atomic<std::int64_t>& slot = Slots[s % Slots.size()].Value;
+        slot.store(Mark(s, row));
         if (Waiting.load() != 0) {
-            platform::WakeAll(Stored[s].Value);
+            platform::WakeAll(slot);
         }
     }
+    // Strip s has stored every row it will.
+    void Finish(std::size_t s) { Publish(s, RowLimit - 1); }
 
     // Waits until strip s has stored every ring row below row: a short spin, as the strips
     // usually keep their distance, then asleep, as the thread ahead may have lost its processor.
     Clock::duration Await(std::size_t s, std::int64_t row) {
-        std::atomic<std::int64_t>& stored = Stored[s].Value;
-        if (stored.load(std::memory_order_acquire) >= row) {
+        std::atomic<std::int64_t>& stored = Slots[s % Slots.size()].Value;
+        const std::int64_t wanted = Mark(s, row);
+        if (stored.load(std::memory_order_acquire) >= wanted) {
             return {};
         }
         const Clock::time_point start = Clock::now();
         for (int spin = 0; spin < SpinLimit; ++spin) {
-            if (stored.load(std::memory_order_acquire) >= row) {
+            if (stored.load(std::memory_order_acquire) >= wanted) {
                 return Clock::now() - start;
             }
         }
         Waiting.fetch_add(1);
-        for (std::int64_t seen = stored.load(); seen < row; seen = stored.load()) {
+        for (std::int64_t seen = stored.load(); seen < wanted; seen = stored.load()) {
             platform::Wait(stored, seen);
         }
         Waiting.fetch_sub(1);
@@ -152,11 +159,16 @@ class StripProgress {
 
   private:
     static constexpr int SpinLimit = 4096;
+    // Rows of a picture, and of its ring, stay below 2^32.
+    static constexpr std::int64_t RowLimit = std::int64_t{1} << 32;
+    static std::int64_t Mark(std::size_t s, std::int64_t row) {
+        return static_cast<std::int64_t>(s) * RowLimit + row;
+    }
     // A cache line each, as neighbouring strips run on different processors.
     struct alignas(64) Row {
         std::atomic<std::int64_t> Value{0};
     };
-    std::vector<Row> Stored;
+    std::array<Row, 2 * MaxThreads> Slots{};
     std::atomic<int> Waiting{0};
 };
 
@@ -269,7 +281,7 @@ class Strip {
             StoreBlock(NextStore);
         }
         if (Progress != nullptr) {
-            Progress->Publish(Index, std::numeric_limits<std::int64_t>::max());
+            Progress->Finish(Index);
         }
     }
 
@@ -597,7 +609,6 @@ void Smooth(Strip& strip, BlurCode code) {
     strip.SmoothPlain();
 }
 
-constexpr std::uint32_t MaxThreads = 8;
 // About what a strip of a large picture takes to blur: a thread that keeps its processor stays
 // that close behind the one to its left, so a longer wait means the other lost its processor.
 constexpr std::chrono::microseconds LongWait{300};
@@ -614,7 +625,7 @@ constexpr int LongWaitsToGoAlone = 2;
 // Returns whether the threads kept pace with one another.
 bool BlurInStrips(const GrayColumns& picture, BlurCode code, std::size_t strips,
                   std::uint32_t threads) {
-    StripProgress progress(strips);
+    StripProgress progress;
     std::atomic<std::size_t> next{0};
     std::atomic<int> alone{-1};
     const auto work = [&](int thread) {
@@ -668,11 +679,7 @@ bool BlurGrayColumns(const GrayColumns& picture, BlurCode code, std::uint32_t th
     const auto used =
         static_cast<std::uint32_t>(std::min<std::uint64_t>({wanted, strips, MaxThreads}));
     if (used > 1) {
-        try {
-            return BlurInStrips(picture, code, strips, used);
-        } catch (const std::bad_alloc&) {
-            // No memory for the strips' progress: one thread, which needs none.
-        }
+        return BlurInStrips(picture, code, strips, used);
     }
     for (std::size_t s = 0; s < strips; ++s) {
         Strip strip(picture, s, nullptr);

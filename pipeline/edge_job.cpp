@@ -38,22 +38,30 @@ struct ReleaseAtEnd {
 
 } // namespace
 
-JobResult RunEdgeJob(const char* source, std::uint32_t threads, FileFailure& failure) {
+JobResult RunEdgeJob(const char* source, const char* output, const JobOptions& options,
+                     FileFailure& failure) {
     failure = {};
     if (LoadGrayPlanes(source, failure) == LoadFailed) {
         return JobResult::SourceFailed;
     }
     const ReleaseAtEnd release;
-    if (threads == 0) {
+    if (options.Threads == 0) {
         GaussianBlurStage();
     } else {
-        GaussianBlurStage(threads);
+        GaussianBlurStage(options.Threads);
     }
     GradientStage();
     NonMaximumSuppressionStage();
     HysteresisStage();
     ClearUndecidedFrame();
-    return StoreGrayImage(failure) ? JobResult::Done : JobResult::OutputFailed;
+    // The store starts a failure of its own; what the load found of the source stays.
+    const FileFailure loaded = failure;
+    const Durability durability = options.Sync ? Durability::Disk : Durability::Process;
+    if (!StoreGrayImage(output, durability, failure)) {
+        return JobResult::OutputFailed;
+    }
+    failure = loaded;
+    return JobResult::Done;
 }
 
 } // namespace dorvane

@@ -9,8 +9,10 @@ namespace dorvane {
 
 // The edge job: LoadGrayPlanes, GaussianBlurStage, GradientStage, NonMaximumSuppressionStage and
 // HysteresisStage on source, then the frame that hysteresis leaves undecided set to
-// BackgroundCell, and StoreGrayImage to OutputPath. The planes are released at the end, whatever
-// happened. threads as for RunBlurJob. Unless Done, failure says why.
-JobResult RunEdgeJob(const char* source, std::uint32_t threads, FileFailure& failure);
+// BackgroundCell, and StoreGrayImage to output. The planes are released at the end, whatever
+// happened. options as for RunBlurJob. Unless Done, failure says why; after Done, whether the
+// source was cut short.
+JobResult RunEdgeJob(const char* source, const char* output, const JobOptions& options,
+                     FileFailure& failure);
 
 } // namespace dorvane

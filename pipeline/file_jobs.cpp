@@ -1,16 +1,14 @@
 #include "file_jobs.hpp"
 
 #include "DorvaneBMPBlur.h"
-#include "blur_job.hpp"
 #include "edge_job.hpp"
 #include "path_conversion.hpp"
-#include "pipeline_state.hpp"
 
-#include <algorithm>
 #include <cerrno>
-#include <iterator>
 #include <mutex>
-#include <span>
+#include <new>
+#include <optional>
+#include <string>
 
 namespace dorvane {
 namespace {
@@ -18,37 +16,11 @@ namespace {
 // The pipeline state is process-wide, so calls take turns.
 std::mutex CallMutex;
 
-using Job = JobResult (*)(const char* source, const char* output, std::uint32_t threads,
+using Job = JobResult (*)(const char* source, const char* output, const JobOptions& options,
                           FileFailure& failure);
 
-// False, failure set, when path cannot be converted into destination.
-bool Convert(const char16_t* path, std::span<char> destination, FailedFile file,
-             FileFailure& failure) {
-    switch (ConvertPath(path, destination)) {
-    case PathConversion::Converted:
-        return true;
-    case PathConversion::Invalid:
-        failure = {file, FailureKind::PathInvalid, 0, {0, 0}};
-        return false;
-    case PathConversion::TooLong:
-        break;
-    }
-    // The longest path that fits, its terminator aside.
-    failure = {file, FailureKind::PathTooLong, 0, {std::ssize(destination) - 1, 0}};
-    return false;
-}
-
-std::int32_t RunJob(Job job, const char16_t* source, const char16_t* output, std::uint32_t threads,
-                    FileFailure& failure) {
-    char outputPath[OutputPathSize];
-    char sourcePath[SourcePathSize];
-    if (!Convert(output, outputPath, FailedFile::Output, failure) ||
-        !Convert(source, sourcePath, FailedFile::Source, failure)) {
-        return BMPBLUR_INVALID_ARGUMENT;
-    }
-    std::copy(std::begin(outputPath), std::end(outputPath), std::begin(OutputPath));
-
-    switch (job(sourcePath, OutputPath, threads, failure)) {
+std::int32_t ResultOf(JobResult result) {
+    switch (result) {
     case JobResult::Done:
         return BMPBLUR_OK;
     case JobResult::SourceFailed:
@@ -59,12 +31,17 @@ std::int32_t RunJob(Job job, const char16_t* source, const char16_t* output, std
     return BMPBLUR_OUTPUT_UNWRITABLE;
 }
 
-std::int32_t RunInTurn(Job job, const char16_t* source, const char16_t* output,
-                       std::uint32_t threads, FileFailure& failure) noexcept {
+std::int32_t RunInTurn(Job job, const char* source, const char* output, const JobOptions& options,
+                       FileFailure& failure) noexcept {
     failure = {};
+    if (source == nullptr || output == nullptr) {
+        failure = {source == nullptr ? FailedFile::Source : FailedFile::Output,
+                   FailureKind::PathInvalid};
+        return BMPBLUR_INVALID_ARGUMENT;
+    }
     try {
         const std::lock_guard lock(CallMutex);
-        return RunJob(job, source, output, threads, failure);
+        return ResultOf(job(source, output, options, failure));
     } catch (...) {
         // Only taking the lock can throw (a system error): nothing was read.
         failure = SystemFailure(FailedFile::Source, FailureKind::Open, EAGAIN);
@@ -72,15 +49,57 @@ std::int32_t RunInTurn(Job job, const char16_t* source, const char16_t* output,
     }
 }
 
-JobResult Edges(const char* source, const char*, std::uint32_t threads, FileFailure& failure) {
-    return RunEdgeJob(source, threads, failure); // the output is OutputPath
+// The UTF-8 form of a UTF-16 path, whatever its length; nothing when it is null or not valid
+// UTF-16.
+std::optional<std::string> Utf8Path(const char16_t* path) {
+    if (path == nullptr) {
+        return std::nullopt;
+    }
+    std::size_t units = 0;
+    while (path[units] != 0) {
+        ++units;
+    }
+    // At most three bytes for each UTF-16 unit, and the terminator.
+    std::string converted(3 * units + 1, '\0');
+    if (ConvertPath(path, converted) != PathConversion::Converted) {
+        return std::nullopt;
+    }
+    converted.resize(converted.find('\0'));
+    return converted;
+}
+
+std::int32_t RunWide(Job job, const char16_t* source, const char16_t* output, std::uint32_t threads,
+                     FileFailure& failure) noexcept {
+    try {
+        const std::optional<std::string> narrowSource = Utf8Path(source);
+        const std::optional<std::string> narrowOutput = Utf8Path(output);
+        if (!narrowSource || !narrowOutput) {
+            failure = {narrowSource ? FailedFile::Output : FailedFile::Source,
+                       FailureKind::PathInvalid};
+            return BMPBLUR_INVALID_ARGUMENT;
+        }
+        return RunInTurn(job, narrowSource->c_str(), narrowOutput->c_str(), {threads}, failure);
+    } catch (const std::bad_alloc&) {
+        failure = {FailedFile::Source, FailureKind::OutOfMemory};
+        return BMPBLUR_SOURCE_UNREADABLE;
+    }
 }
 
 } // namespace
 
+std::int32_t BlurFiles(const char* source, const char* output, const JobOptions& options,
+                       FileFailure& failure) noexcept {
+    return RunInTurn(RunBlurJob, source, output, options, failure);
+}
+
+std::int32_t DetectEdgesInFiles(const char* source, const char* output, const JobOptions& options,
+                                FileFailure& failure) noexcept {
+    return RunInTurn(RunEdgeJob, source, output, options, failure);
+}
+
 std::int32_t BlurFiles(const char16_t* source, const char16_t* output, std::uint32_t threads,
                        FileFailure& failure) noexcept {
-    return RunInTurn(RunBlurJob, source, output, threads, failure);
+    return RunWide(RunBlurJob, source, output, threads, failure);
 }
 
 std::int32_t BlurFiles(const char16_t* source, const char16_t* output,
@@ -91,7 +110,7 @@ std::int32_t BlurFiles(const char16_t* source, const char16_t* output,
 
 std::int32_t DetectEdgesInFiles(const char16_t* source, const char16_t* output,
                                 std::uint32_t threads, FileFailure& failure) noexcept {
-    return RunInTurn(Edges, source, output, threads, failure);
+    return RunWide(RunEdgeJob, source, output, threads, failure);
 }
 
 } // namespace dorvane

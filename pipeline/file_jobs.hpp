@@ -1,16 +1,23 @@
 #pragma once
 
+#include "blur_job.hpp"
 #include "file_failure.hpp"
 
 #include <cstdint>
 
 namespace dorvane {
 
-// The pipeline's jobs from file to file, for C++ callers. Each converts the zero-terminated UTF-16
-// paths, records the output path in OutputPath and runs its job, one call at a time in the
-// process, and returns one of BMPBlur's results; unless BMPBLUR_OK, failure says why and about
-// which file. threads: how many threads the job may use at most; 0 chooses from the cores and the
-// picture's size, 1 keeps the call on the calling thread.
+// The pipeline's jobs from file to file, for C++ callers. Each runs its job, one call at a time in
+// the process, and returns one of BMPBlur's results; unless BMPBLUR_OK, failure says why and about
+// which file, and after BMPBLUR_OK, whether the source was cut short (failure.Truncated()). Paths
+// are zero-terminated UTF-8, or UTF-16, of any length the system takes.
+
+std::int32_t BlurFiles(const char* source, const char* output, const JobOptions& options,
+                       FileFailure& failure) noexcept;
+std::int32_t DetectEdgesInFiles(const char* source, const char* output, const JobOptions& options,
+                                FileFailure& failure) noexcept;
+
+// The same with UTF-16 paths and threads as JobOptions::Threads.
 
 // BMPBlur's job: the gray picture of source, smoothed, at the source's bit depth.
 std::int32_t BlurFiles(const char16_t* source, const char16_t* output,

@@ -61,7 +61,8 @@ constexpr std::uint32_t TileColumns = 64;
 class GrayLoad {
   public:
     // The whole load; format as ReadBmpPixels leaves it. False, with nothing installed, when
-    // reading or allocation failed; Failure() then says why.
+    // reading or allocation failed; Failure() then says why, and otherwise whether the source
+    // was cut short.
     bool Run(const char* path, BitmapImage& format) {
         const PixelBlockSink sink{[this](std::int32_t width, std::int32_t height) {
                                       return Start(static_cast<std::uint32_t>(width),
@@ -154,10 +155,15 @@ class GrayLoad {
 
     void Take(const PixelBlock& block) {
         const PixelRgba* pixels = block.Pixels.data();
+        const auto left = static_cast<std::uint32_t>(block.XLow);
+        const auto end = left + static_cast<std::uint32_t>(block.Columns);
         for (std::int32_t r = 0; r < block.Rows; ++r, pixels += block.Stride) {
             const auto y = static_cast<std::uint32_t>(block.YLow + r);
-            for (std::uint32_t x0 = 0; x0 < Width; x0 += TileColumns) {
-                LumaRow(pixels + x0, Line(x0, y), std::min(TileColumns, Width - x0));
+            for (std::uint32_t x = left; x < end;) {
+                const std::uint32_t x0 = x / TileColumns * TileColumns;
+                const std::uint32_t count = std::min(x0 + TileColumns, end) - x;
+                LumaRow(pixels + (x - left), Line(x0, y) + (x - x0), count);
+                x += count;
             }
         }
     }
@@ -206,8 +212,9 @@ class GrayLoad {
 std::int32_t LoadPlanesFrom(const char* path, FileFailure& failure) {
     GrayLoad load;
     BitmapImage format;
-    if (!load.Run(path, format)) {
-        failure = load.Failure();
+    const bool loaded = load.Run(path, format);
+    failure = load.Failure(); // after a load, whether the source was cut short
+    if (!loaded) {
         return LoadFailed;
     }
     SourceBitDepth = static_cast<std::int8_t>(format.GetBitDepth());
@@ -453,7 +460,7 @@ std::int32_t LoadGrayPlanes(const char* path) {
     return LoadGrayPlanes(path, ignored);
 }
 
-bool StoreGrayImage(FileFailure& failure) {
+bool StoreGrayImage(const char* output, Durability durability, FileFailure& failure) {
     failure = SystemFailure(FailedFile::Output, FailureKind::Write, ENOMEM);
     try {
         // The image gives the depth, the standard palette and the resolution of a new image;
@@ -463,12 +470,16 @@ bool StoreGrayImage(FileFailure& failure) {
             return false;
         }
         const std::span<const std::int32_t* const> columns(ImagePlane, PlaneWidth);
-        return SaveGrayBmp(format, columns, static_cast<std::int32_t>(PlaneHeight), OutputPath,
-                           failure);
+        return SaveGrayBmp(format, columns, static_cast<std::int32_t>(PlaneHeight), output, failure,
+                           durability);
     } catch (const std::bad_alloc&) {
         failure = SystemFailure(FailedFile::Output, FailureKind::Write, ENOMEM);
         return false;
     }
+}
+
+bool StoreGrayImage(FileFailure& failure) {
+    return StoreGrayImage(OutputPath, Durability::Process, failure);
 }
 
 bool StoreGrayImage() {

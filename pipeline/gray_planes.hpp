@@ -1,5 +1,6 @@
 #pragma once
 
+#include "durability.hpp"
 #include "file_failure.hpp"
 #include "pixel_rgba.hpp"
 
@@ -12,14 +13,16 @@ inline constexpr std::int32_t LoadFailed = 1;
 // Reads the BMP file at path, records its size and bit depth, allocates the three work planes
 // and fills ImagePlane with the floored luma of every pixel. Returns LoadFailed, with nothing
 // allocated and no global changed, when the file cannot be read or memory runs out (failure then
-// says why); 0 otherwise.
+// says why); 0 otherwise, with failure saying whether the file was cut short.
 std::int32_t LoadGrayPlanes(const char* path);
 std::int32_t LoadGrayPlanes(const char* path, FileFailure& failure);
 
-// Writes ImagePlane as a gray image of the planes' size at SourceBitDepth to OutputPath, with the
-// standard palette of that depth. Returns whether the file was written; failure says why not.
+// Writes ImagePlane as a gray image of the planes' size at SourceBitDepth to OutputPath, or to
+// output, with the standard palette of that depth. Returns whether the file was written; failure
+// says why not.
 bool StoreGrayImage();
 bool StoreGrayImage(FileFailure& failure);
+bool StoreGrayImage(const char* output, Durability durability, FileFailure& failure);
 
 // Floored 0.587 G + 0.299 R + 0.114 B, in double and in that order.
 std::int32_t Luma(std::uint8_t red, std::uint8_t green, std::uint8_t blue);

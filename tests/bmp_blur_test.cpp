@@ -191,7 +191,8 @@ TEST(BmpBlur, UnusableArgumentsAreRejectedBeforeAnythingRuns) {
     EXPECT_FALSE(std::filesystem::exists(folder.File("out.bmp")));
 }
 
-TEST(BmpBlur, SourcePathOf199BytesIsAcceptedAnd200IsNot) {
+// The exported entry keeps its buffers of fixed size; the C++ entries take any path.
+TEST(BmpBlur, SourcePathOf199BytesIsAcceptedAnd200OnlyByTheCppEntries) {
     TempDirectory folder;
     const std::string prefix = folder.File("");
     const std::string fits = prefix + std::string(199 - prefix.size(), 's');
@@ -200,7 +201,8 @@ TEST(BmpBlur, SourcePathOf199BytesIsAcceptedAnd200IsNot) {
     WritePattern(tooLong, 24, 5, 5);
     for (const Entry entry : Entries) {
         EXPECT_EQ(entry(fits, folder.File("out.bmp")), BMPBLUR_OK);
-        EXPECT_EQ(entry(tooLong, folder.File("out2.bmp")), BMPBLUR_INVALID_ARGUMENT);
+        EXPECT_EQ(entry(tooLong, folder.File("out2.bmp")),
+                  entry == Blur ? BMPBLUR_INVALID_ARGUMENT : BMPBLUR_OK);
     }
 }
 

@@ -632,18 +632,29 @@ TEST_F(BmpWriter, ANewFileGetsTheModeThatCreatingItWouldGive) {
     EXPECT_EQ(fs::status(path).permissions(), fs::status(reference).permissions());
 }
 
-TEST_F(BmpWriter, AReplacedFileKeepsItsPermissionBits) {
+// The mode and the group of a replaced file stay (a group only root can give: any, for the test);
+// a file that the caller may not write is refused, as opening it would be, and stays as it was.
+TEST_F(BmpWriter, AReplacedFileKeepsItsPermissionBitsAndGroup) {
 #if defined(_WIN32)
     GTEST_SKIP() << "Windows files have access lists instead of permission bits";
 #else
     const std::string path = Folder.File("out.bmp");
+    const bool root = ::geteuid() == 0;
+    const ::gid_t group = root ? 4321 : ::getegid();
     for (const fs::perms mode :
-         {fs::perms{0640}, fs::perms{0600}, fs::perms{0755}, fs::perms{0444}}) {
+         {fs::perms{0640}, fs::perms{0660}, fs::perms{0755}, fs::perms{02775}, fs::perms{0444}}) {
         WriteFileBytes(path, Bytes{1, 2, 3});
+        ASSERT_EQ(::chown(path.c_str(), static_cast<::uid_t>(-1), group), 0);
         fs::permissions(path, mode, fs::perm_options::replace);
-        ASSERT_TRUE(Pattern(24, 2, 2).SaveBmp(path.c_str()));
-        EXPECT_EQ(fs::status(path).permissions(), mode);
-        EXPECT_EQ(ReadFileBytes(path).size(), 70U);
+        FileFailure failure;
+        const bool writable = root || (mode & fs::perms::owner_write) != fs::perms::none;
+        ASSERT_EQ(Pattern(24, 2, 2).SaveBmp(path.c_str(), failure), writable);
+        EXPECT_EQ(failure.Reason(), writable ? "no failure" : "Permission denied");
+        struct ::stat status {};
+        ASSERT_EQ(::stat(path.c_str(), &status), 0);
+        EXPECT_EQ(status.st_mode & 07777, static_cast<::mode_t>(mode));
+        EXPECT_EQ(status.st_gid, group);
+        EXPECT_EQ(ReadFileBytes(path).size(), writable ? 70U : 3U);
     }
 #endif
 }

@@ -11,6 +11,7 @@ namespace {
 
 AllocationLog TheLog{};
 bool Recording = false;
+std::size_t LiveBytes = 0; // of blocks allocated while recording
 std::size_t FailAt = 0;
 std::size_t SinceArmed = 0;
 
@@ -39,8 +40,20 @@ void* Allocate(std::size_t size, std::size_t alignment = 0) noexcept {
         } else {
             TheLog.Overflowed = true;
         }
+        LiveBytes += size;
+        TheLog.PeakBytes = std::max(TheLog.PeakBytes, LiveBytes);
     }
     return block;
+}
+
+// A block's latest allocation while recording is the one that is live.
+void Forget(const void* block) {
+    for (std::size_t i = TheLog.AllocatedCount; i > 0; --i) {
+        if (TheLog.Allocated[i - 1].Block == block) {
+            LiveBytes -= TheLog.Allocated[i - 1].Size;
+            return;
+        }
+    }
 }
 
 void Release(void* block) noexcept {
@@ -54,6 +67,7 @@ void Release(void* block) noexcept {
         } else {
             TheLog.Overflowed = true;
         }
+        Forget(block);
     }
 #if defined(_WIN32)
     ::_aligned_free(block);
@@ -76,6 +90,8 @@ void StartRecording() {
     TheLog.AllocatedCount = 0;
     TheLog.ReleasedCount = 0;
     TheLog.Overflowed = false;
+    TheLog.PeakBytes = 0;
+    LiveBytes = 0;
     Recording = true;
 }
 

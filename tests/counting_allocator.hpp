@@ -21,6 +21,8 @@ struct AllocationLog {
     const void* Released[MaxRecords];
     std::size_t ReleasedCount;
     bool Overflowed;
+    // The most bytes that blocks allocated while recording held at once.
+    std::size_t PeakBytes;
 };
 
 // Starts a fresh log; allocations and releases are recorded until StopRecording.

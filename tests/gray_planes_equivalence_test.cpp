@@ -116,9 +116,11 @@ void ExpectJobMatchesStages(const std::string& path, const std::string& what) {
     }
     for (const std::uint32_t threads : {1U, 3U}) {
         FileFailure jobFailure;
-        const bool blurred =
-            RunBlurJob(path.c_str(), jobOutput.c_str(), threads, jobFailure) == JobResult::Done;
+        const bool blurred = RunBlurJob(path.c_str(), jobOutput.c_str(), JobOptions{threads},
+                                        jobFailure) == JobResult::Done;
         EXPECT_EQ(jobFailure.Reason(), loadFailure.Reason()) << what << ", " << threads;
+        EXPECT_EQ(jobFailure.RowsExpected, loadFailure.RowsExpected) << what << ", " << threads;
+        EXPECT_EQ(jobFailure.RowsRead, loadFailure.RowsRead) << what << ", " << threads;
         ASSERT_EQ(blurred, loaded) << what << ", " << threads;
         if (loaded) {
             EXPECT_EQ(ReadFileBytes(jobOutput), ReadFileBytes(stagesOutput))
@@ -179,20 +181,30 @@ TEST_F(GrayPlanesEquivalence, LoadMatchesTheImagePathOnFilesCutShort) {
 }
 
 // Large files are loaded by two threads: the planes are allocated while the file is read, and
-// the columns filled by both. Cut ones too, and ones whose headers are refused, at a width that
-// leaves a remainder in every grouping of pixels and a height that ends in part of a group; every
-// file is large enough at every depth.
+// the columns filled by both. Cut ones too, in half and in the last row, and ones whose headers
+// are refused, at a width that leaves a remainder in every grouping of pixels and a height that
+// ends in part of a group; every file is large enough at every depth. Rows too long to move whole
+// move in spans of columns, the last of them narrower.
 TEST_F(GrayPlanesEquivalence, LoadMatchesTheImagePathOnLargeFiles) {
     std::mt19937 random(17);
-    for (const std::uint16_t depth : AllDepths) {
-        Bytes bytes = RandomFile(random, depth, 1201, 941);
-        const std::string what = "depth " + std::to_string(depth);
-        ExpectSameLoad(Folder.Write("large.bmp", bytes), what);
-        const Bytes part(bytes.begin(),
-                         bytes.begin() + static_cast<std::ptrdiff_t>(bytes.size() / 2));
-        ExpectSameLoad(Folder.Write("large-cut.bmp", part), what + " cut in half");
-        bytes[30] = 1; // biCompression: run-length encoding, which is refused
-        ExpectSameLoad(Folder.Write("large-refused.bmp", bytes), what + " refused");
+    struct Size {
+        std::int32_t Width, Height;
+    };
+    for (const Size size : {Size{1201, 941}, Size{(1 << 18) + 1201, 3}}) {
+        for (const std::uint16_t depth : AllDepths) {
+            Bytes bytes = RandomFile(random, depth, size.Width, size.Height);
+            const std::string what =
+                "depth " + std::to_string(depth) + ", width " + std::to_string(size.Width);
+            ExpectSameLoad(Folder.Write("large.bmp", bytes), what);
+            for (const std::size_t length : {bytes.size() / 2, bytes.size() - 7}) {
+                const Bytes part(bytes.begin(),
+                                 bytes.begin() + static_cast<std::ptrdiff_t>(length));
+                ExpectSameLoad(Folder.Write("large-cut.bmp", part),
+                               what + " cut at " + std::to_string(length));
+            }
+            bytes[30] = 1; // biCompression: run-length encoding, which is refused
+            ExpectSameLoad(Folder.Write("large-refused.bmp", bytes), what + " refused");
+        }
     }
 }
 

@@ -2,10 +2,16 @@
 // load fails and resets the image to 1 x 1 at 1 bpp. From 54 bytes on it succeeds: palette bytes
 // that arrived replace those of the standard palette, complete rows (or, at 16 bpp, complete
 // pixel values) hold the picture counted from the bottom, and the rest is white, or at 16 bpp
-// repeats the last value that arrived.
+// repeats the last value that arrived. Every reader of the file (the codec, the stages' load and
+// BMPBlur's job) records the rows it expected and the complete rows it read, unless all arrived.
+#include "DorvaneBMPBlur.h"
+
 #include "bitmap_image.hpp"
 #include "bmp_file_builder.hpp"
 #include "bmp_headers.hpp"
+#include "file_jobs.hpp"
+#include "gray_planes.hpp"
+#include "pipeline_state.hpp"
 #include "temp_directory.hpp"
 
 #include <gtest/gtest.h>
@@ -109,6 +115,26 @@ Expectation Expect(const Bytes& file, std::size_t length, const BitmapImage& who
     return expected;
 }
 
+// The rows that a read of the first `length` bytes records: those the header promised and those
+// that arrived whole, padding included, or none of either when every row arrived.
+struct RowCount {
+    std::int64_t Expected;
+    std::int64_t Read;
+};
+
+RowCount ExpectRows(const Bytes& file, std::size_t length, std::int32_t depth) {
+    const std::size_t rowStart = GetU32(file, 10);
+    const auto rowBytes = static_cast<std::size_t>((Width * depth + 31) / 32 * 4);
+    const auto whole =
+        static_cast<std::int64_t>(length < rowStart ? 0 : (length - rowStart) / rowBytes);
+    return whole >= Height ? RowCount{0, 0} : RowCount{Height, whole};
+}
+
+void ExpectRecorded(const FileFailure& failure, const RowCount& rows, const std::string& context) {
+    EXPECT_EQ(failure.RowsExpected, rows.Expected) << context;
+    EXPECT_EQ(failure.RowsRead, rows.Read) << context;
+}
+
 bool HasColour(const BitmapImage& image) {
     for (std::int32_t x = 0; x < image.GetWidth(); ++x) {
         for (std::int32_t y = 0; y < image.GetHeight(); ++y) {
@@ -147,6 +173,7 @@ void ExpectLoaded(const BitmapImage& image, const Expectation& expected,
 TEST(TruncationSweep, EveryCutOfEveryDepthLoadsWhatArrived) {
     const TempDirectory folder;
     const std::string path = folder.File("cut.bmp");
+    const std::string output = folder.File("out.bmp");
     for (const Sample& sample : Samples(folder)) {
         WriteFileBytes(path, sample.File);
         BitmapImage whole;
@@ -158,7 +185,8 @@ TEST(TruncationSweep, EveryCutOfEveryDepthLoadsWhatArrived) {
                                        sample.File.begin() + static_cast<std::ptrdiff_t>(length)));
             BitmapImage image;
             image.SetDimensions(2, 2);
-            const bool loaded = image.LoadBmp(path.c_str());
+            FileFailure failure;
+            const bool loaded = image.LoadBmp(path.c_str(), failure);
             if (length < HeadersSize) {
                 EXPECT_FALSE(loaded) << context;
                 ExpectReset(image, context);
@@ -167,6 +195,20 @@ TEST(TruncationSweep, EveryCutOfEveryDepthLoadsWhatArrived) {
             ASSERT_TRUE(loaded) << context;
             ASSERT_EQ(image.GetBitDepth(), whole.GetBitDepth()) << context;
             ExpectLoaded(image, Expect(sample.File, length, whole), context);
+            const RowCount rows = ExpectRows(sample.File, length, whole.GetBitDepth());
+            ExpectRecorded(failure, rows, context);
+
+            ASSERT_EQ(LoadGrayPlanes(path.c_str(), failure), 0) << context;
+            ReleasePlanes();
+            ExpectRecorded(failure, rows, context + ", stages");
+            // The job reads in the file's order on one thread, at the rows' places on several.
+            for (const std::uint32_t threads : {1U, 3U}) {
+                const std::string job = context + ", job on " + std::to_string(threads);
+                ASSERT_EQ(BlurFiles(path.c_str(), output.c_str(), JobOptions{threads}, failure),
+                          BMPBLUR_OK)
+                    << job;
+                ExpectRecorded(failure, rows, job);
+            }
         }
     }
 }
