@@ -1,29 +1,29 @@
 #include "batch.hpp"
 
+#include "batch_plan.hpp"
 #include "platform.hpp"
 #include "report.hpp"
 
 #include <algorithm>
 #include <cerrno>
-#include <cstdio>
-#include <filesystem>
+#include <csignal>
+#include <cstring>
 #include <iostream>
-#include <map>
-#include <set>
 #include <string>
-#include <thread>
 
+#include <poll.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 namespace dorvane::cli {
 namespace {
 
-namespace fs = std::filesystem;
-
 struct Worker {
+    pid_t Process;
     std::size_t Index; // of the source it works on
     int Messages;      // read end of the pipe that carries its standard error
+    std::string Text;  // what came through it so far
 };
 
 class Progress {
@@ -47,22 +47,9 @@ class Progress {
     bool Shown;
 };
 
-std::string DrainPipe(int descriptor) {
-    std::string text;
-    char buffer[512];
-    for (ssize_t count; (count = ::read(descriptor, buffer, sizeof buffer)) != 0;) {
-        if (count < 0 && errno != EINTR) {
-            break;
-        }
-        text.append(buffer, static_cast<std::size_t>(std::max<ssize_t>(count, 0)));
-    }
-    ::close(descriptor);
-    return text;
-}
-
 // Starts a child that runs job with its standard error sent into a pipe; false if none started.
 bool StartWorker(FileJob job, const std::string& source, const std::string& output,
-                 std::uint32_t threads, std::size_t index, std::map<pid_t, Worker>& workers) {
+                 const JobOptions& options, std::size_t index, std::vector<Worker>& workers) {
     int channel[2];
     if (::pipe(channel) != 0) {
         return false;
@@ -71,10 +58,14 @@ bool StartWorker(FileJob job, const std::string& source, const std::string& outp
     std::cerr.flush();
     const pid_t child = ::fork();
     if (child == 0) {
+        // The other workers' pipes stay the parent's, so that they see no reader but it.
+        for (const Worker& other : workers) {
+            ::close(other.Messages);
+        }
         ::close(channel[0]);
         ::dup2(channel[1], STDERR_FILENO);
         ::close(channel[1]);
-        const ExitCode status = job(source, output, threads);
+        const ExitCode status = job(source, output, options);
         std::cerr.flush();
         ::_exit(status);
     }
@@ -83,36 +74,68 @@ bool StartWorker(FileJob job, const std::string& source, const std::string& outp
         ::close(channel[0]);
         return false;
     }
-    workers.emplace(child, Worker{index, channel[0]});
+    workers.push_back({child, index, channel[0], ""});
     return true;
 }
 
-// Creates folder and its parents where missing, as mkdir -p does; false, reported, when it fails.
-bool MakeFolder(const std::string& folder) {
-    std::error_code error;
-    fs::create_directories(folder, error);
-    if (error) {
-        Report(folder, error.message());
-        return false;
+// Reads what the worker wrote since the last call, waiting for it if there is nothing yet; false
+// once the pipe is at its end, the worker having exited.
+bool ReadMessages(Worker& worker) {
+    char buffer[4096];
+    const ssize_t count = ::read(worker.Messages, buffer, sizeof buffer);
+    if (count > 0) {
+        worker.Text.append(buffer, static_cast<std::size_t>(count));
     }
-    return true;
+    return count > 0 || (count < 0 && errno == EINTR);
+}
+
+std::string SignalName(int signal) {
+    const char* abbreviation = ::sigabbrev_np(signal);
+    return abbreviation != nullptr ? std::string("SIG") + abbreviation : std::to_string(signal);
+}
+
+// The status of a worker whose pipe is at its end, its messages completed with why it ended when
+// that was a signal.
+ExitCode Reap(Worker& worker, const std::string& source) {
+    ::close(worker.Messages);
+    int raw = 0;
+    while (::waitpid(worker.Process, &raw, 0) < 0 && errno == EINTR) {
+    }
+    if (WIFEXITED(raw)) {
+        return static_cast<ExitCode>(WEXITSTATUS(raw));
+    }
+    worker.Text += ReportLine(source, "worker killed by signal " + SignalName(WTERMSIG(raw)));
+    return ExitWorkerKilled;
 }
 
 } // namespace
 
+FileLookup LookUp(const std::string& path) {
+    struct stat status {};
+    if (::stat(path.c_str(), &status) != 0) {
+        return {false, std::nullopt, std::error_code(errno, std::generic_category())};
+    }
+    return {S_ISDIR(status.st_mode),
+            std::pair{std::uint64_t{status.st_dev}, std::uint64_t{status.st_ino}},
+            {}};
+}
+
 ExitCode RunBatch(FileJob job, const std::string& folder, const std::vector<std::string>& sources,
-                  std::uint32_t workerCount) {
+                  std::uint32_t workerCount, bool sync) {
     if (!MakeFolder(folder)) {
         return ExitOutputUnwritable;
     }
+    // The workers' statuses are waited for: with SIGCHLD ignored, as a parent may leave it, the
+    // system would take them away.
+    std::signal(SIGCHLD, SIG_DFL);
+    const std::vector<BatchTask> tasks = PlanBatch(folder, sources);
     std::vector<ExitCode> results(sources.size(), ExitOk);
-    std::set<std::string> names;
     const std::uint32_t cores = platform::AvailableCores();
     const std::size_t slots = workerCount == 0 ? cores : workerCount;
     // Workers x threads never exceed the cores: workers that fill them keep to one thread each.
     const auto busy = static_cast<std::uint32_t>(std::min(slots, sources.size()));
-    const std::uint32_t threads = std::max(1U, cores / std::max(1U, busy));
-    std::map<pid_t, Worker> workers;
+    const JobOptions options{std::max(1U, cores / std::max(1U, busy)), sync};
+    std::vector<Worker> workers;
     const Progress progress(sources.size());
     std::size_t next = 0;
     std::size_t done = 0;
@@ -126,34 +149,31 @@ ExitCode RunBatch(FileJob job, const std::string& folder, const std::vector<std:
     while (next < sources.size() || !workers.empty()) {
         while (next < sources.size() && workers.size() < slots) {
             const std::size_t index = next++;
-            const std::string name = fs::path(sources[index]).filename().string();
-            if (name.empty() || !names.insert(name).second) {
-                finish(index, ExitInvalidArgument,
-                       ReportLine(sources[index], "another source has the same file name"));
-            } else if (!StartWorker(job, sources[index], (fs::path(folder) / name).string(),
-                                    threads, index, workers)) {
+            const BatchTask& task = tasks[index];
+            if (task.Refusal != ExitOk) {
+                finish(index, task.Refusal, task.Message);
+            } else if (!StartWorker(job, sources[index], task.Output, options, index, workers)) {
                 // No process to spare: do it here.
-                finish(index, job(sources[index], (fs::path(folder) / name).string(), threads), "");
+                progress.Clear();
+                finish(index, job(sources[index], task.Output, options), "");
             }
         }
-        int raw = 0;
-        const pid_t child = ::waitpid(-1, &raw, 0);
-        if (child < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
-            break;
+        if (workers.empty()) {
+            continue;
         }
-        const auto worker = workers.find(child);
-        if (worker != workers.end()) {
-            const Worker finished = worker->second;
-            workers.erase(worker);
-            std::string messages = DrainPipe(finished.Messages);
-            if (WIFEXITED(raw)) {
-                finish(finished.Index, static_cast<ExitCode>(WEXITSTATUS(raw)), messages);
-            } else {
-                messages += ReportLine(sources[finished.Index], "worker stopped by a signal");
-                finish(finished.Index, ExitSourceUnreadable, messages);
+        // Every worker's messages are read as they come, so that none waits on a full pipe; when
+        // poll fails, a read that waits for each worker in turn is as safe, if slower.
+        std::vector<pollfd> pipes;
+        for (const Worker& worker : workers) {
+            pipes.push_back({worker.Messages, POLLIN, 0});
+        }
+        const bool polled = ::poll(pipes.data(), pipes.size(), -1) >= 0;
+        for (std::size_t slot = pipes.size(); slot-- > 0;) {
+            Worker& worker = workers[slot];
+            if ((!polled || pipes[slot].revents != 0) && !ReadMessages(worker)) {
+                const ExitCode status = Reap(worker, sources[worker.Index]);
+                finish(worker.Index, status, worker.Text);
+                workers.erase(workers.begin() + static_cast<std::ptrdiff_t>(slot));
             }
         }
     }

@@ -3,54 +3,58 @@
 // happen.
 #include "batch.hpp"
 
+#include "batch_plan.hpp"
 #include "platform.hpp"
-#include "report.hpp"
 
-#include <algorithm>
 #include <filesystem>
-#include <set>
-#include <string>
-#include <system_error>
+#include <iostream>
+
+#include <windows.h>
 
 namespace dorvane::cli {
 namespace {
 
-namespace fs = std::filesystem;
-
-std::string Utf8(const fs::path& path) {
-    const std::u8string text = path.u8string();
-    return {text.begin(), text.end()};
-}
-
-// Windows takes names that differ only in case for one; folding the ASCII letters catches the
-// usual case.
-std::string Folded(std::string name) {
-    std::transform(name.begin(), name.end(), name.begin(),
-                   [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c; });
-    return name;
+// The volume and the number of the file that path leads to, which all its names share.
+std::optional<std::pair<std::uint64_t, std::uint64_t>>
+IdentityOf(const std::filesystem::path& path) {
+    // No access asked for: the file's information only. Folders open only with backup semantics.
+    const HANDLE file =
+        ::CreateFileW(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                      nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        return std::nullopt;
+    }
+    BY_HANDLE_FILE_INFORMATION information{};
+    const bool known = ::GetFileInformationByHandle(file, &information) != 0;
+    ::CloseHandle(file);
+    if (!known) {
+        return std::nullopt;
+    }
+    return std::pair{std::uint64_t{information.dwVolumeSerialNumber},
+                     (std::uint64_t{information.nFileIndexHigh} << 32) | information.nFileIndexLow};
 }
 
 } // namespace
 
-ExitCode RunBatch(FileJob job, const std::string& folder, const std::vector<std::string>& sources,
-                  std::uint32_t) {
-    const fs::path target = platform::PathOf(folder.c_str());
+FileLookup LookUp(const std::string& utf8) {
+    const std::filesystem::path path = platform::PathOf(utf8.c_str());
     std::error_code error;
-    fs::create_directories(target, error);
-    if (error) {
-        Report(folder, error.message());
+    const std::filesystem::file_status status = std::filesystem::status(path, error);
+    return {std::filesystem::is_directory(status), IdentityOf(path), error};
+}
+
+ExitCode RunBatch(FileJob job, const std::string& folder, const std::vector<std::string>& sources,
+                  std::uint32_t, bool sync) {
+    if (!MakeFolder(folder)) {
         return ExitOutputUnwritable;
     }
-    std::set<std::string> names;
+    const std::vector<BatchTask> tasks = PlanBatch(folder, sources);
     ExitCode first = ExitOk;
-    for (const std::string& source : sources) {
-        const fs::path name = platform::PathOf(source.c_str()).filename();
-        ExitCode status = ExitInvalidArgument;
-        if (name.empty() || !names.insert(Folded(Utf8(name))).second) {
-            Report(source, "another source has the same file name");
-        } else {
-            status = job(source, Utf8(target / name), 0);
-        }
+    for (std::size_t index = 0; index < sources.size(); ++index) {
+        const BatchTask& task = tasks[index];
+        std::cerr << task.Message;
+        const ExitCode status =
+            task.Refusal != ExitOk ? task.Refusal : job(sources[index], task.Output, {0, sync});
         first = first == ExitOk ? status : first;
     }
     return first;

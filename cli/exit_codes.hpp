@@ -8,6 +8,8 @@ enum ExitCode : int {
     ExitSourceUnreadable = 1,
     ExitOutputUnwritable = 2,
     ExitInvalidArgument = 3,
+    // A batch's worker was killed by a signal before it could say how its file went.
+    ExitWorkerKilled = 4,
     ExitUsage = 64,
 };
 

@@ -35,14 +35,20 @@ struct Command {
 };
 
 const Command Commands[] = {
-    {"blur", "blur [-j N] SOURCE OUTPUT\n       bmpblur blur [-j N] -o FOLDER SOURCE...",
+    {"blur",
+     "blur [-j N] [--sync] SOURCE OUTPUT\n       bmpblur blur [-j N] [--sync] -o FOLDER SOURCE...",
      "Turn SOURCE gray, smooth it with a 5 x 5 Gaussian and write it to OUTPUT at the source's "
      "size and bit depth (1, 4, 8, 16, 24 or 32 bits per pixel). A SOURCE or OUTPUT of - is "
      "standard input or output. With -o, every SOURCE is written to FOLDER (created when "
      "missing) under its own file name, by N workers (-j N or --jobs N; one per core by "
-     "default); without -o, -j N limits the job to N threads.",
+     "default); an output that is the same file as a SOURCE is not written. Without -o, -j N "
+     "limits the job to N threads. With --sync, each new file reaches the disk before it "
+     "replaces the old one, and the replacement after; slower. Options may also follow the "
+     "operands; -- ends them.",
      2, nullptr, BlurFile},
-    {"edges", "edges [-j N] SOURCE OUTPUT\n       bmpblur edges [-j N] -o FOLDER SOURCE...",
+    {"edges",
+     "edges [-j N] [--sync] SOURCE OUTPUT\n       bmpblur edges [-j N] [--sync] -o FOLDER "
+     "SOURCE...",
      "Find the edges of SOURCE (blur, gradient, non-maximum suppression, hysteresis at 65 and "
      "80) and write the edge map to OUTPUT at the source's size and bit depth: edges black, "
      "everything else white. - and the options as for blur.",
@@ -124,6 +130,14 @@ bool IsJobsOption(const std::string& argument) {
     return argument == "-j" || argument == "--jobs";
 }
 
+bool TakesValue(const std::string& option) {
+    return option == "-o" || IsJobsOption(option);
+}
+
+bool IsFileJobOption(const std::string& argument) {
+    return TakesValue(argument) || argument == "--sync" || argument == "--" || IsHelp(argument);
+}
+
 // A count of 1 or more.
 std::optional<std::uint32_t> ParseCount(const std::string& text) {
     std::uint32_t value = 0;
@@ -134,48 +148,97 @@ std::optional<std::uint32_t> ParseCount(const std::string& text) {
     return value;
 }
 
-ExitCode RunCommand(const Command& command, const Arguments& arguments) {
-    if (arguments.size() == 1 && IsHelp(arguments[0])) {
-        std::cout << "Usage: bmpblur " << command.Usage << "\n\n"
-                  << Wrapped(command.Summary, "") << '\n'
-                  << ExitCodeHelp;
+// What the arguments of blur or edges ask for.
+struct FileJobArguments {
+    std::optional<std::string> Folder;
+    std::uint32_t Jobs = 0;
+    bool Sync = false;
+    bool Help = false;
+    Arguments Operands;
+    std::string Error; // why the arguments do not parse, if they do not
+};
+
+// Options come before, between or after the operands, as GNU tools take them; -- ends them, so
+// that an operand may start with -. A lone - is an operand.
+FileJobArguments ParseFileJobArguments(const Arguments& arguments) {
+    FileJobArguments parsed;
+    bool options = true;
+    for (std::size_t index = 0; index < arguments.size() && parsed.Error.empty(); ++index) {
+        const std::string& argument = arguments[index];
+        if (!options || argument == "-" || !argument.starts_with("-")) {
+            parsed.Operands.push_back(argument);
+        } else if (argument == "--") {
+            options = false;
+        } else if (IsHelp(argument)) {
+            parsed.Help = true;
+        } else if (argument == "--sync") {
+            parsed.Sync = true;
+        } else if (!TakesValue(argument)) {
+            parsed.Error = "unknown option " + argument;
+        } else if (index + 1 == arguments.size()) {
+            parsed.Error = argument + " needs a value";
+        } else {
+            const std::string& value = arguments[++index];
+            if (argument == "-o") {
+                parsed.Folder = value;
+            } else if (const std::optional<std::uint32_t> count = ParseCount(value)) {
+                parsed.Jobs = *count;
+            } else {
+                parsed.Error = argument + " needs a whole number of 1 or more, not " + value;
+            }
+        }
+    }
+    return parsed;
+}
+
+void PrintCommandHelp(const Command& command) {
+    std::cout << "Usage: bmpblur " << command.Usage << "\n\n"
+              << Wrapped(command.Summary, "") << '\n'
+              << ExitCodeHelp;
+}
+
+ExitCode RunFileJob(const Command& command, const FileJobArguments& parsed) {
+    const std::string name = command.Name;
+    if (!parsed.Error.empty()) {
+        return UsageError(name + ": " + parsed.Error);
+    }
+    if (parsed.Help) {
+        PrintCommandHelp(command);
         return ExitOk;
     }
-    std::optional<std::string> folder;
-    std::uint32_t jobs = 0;
-    std::size_t first = 0;
-    while (command.PerFile != nullptr && first < arguments.size() &&
-           (arguments[first] == "-o" || IsJobsOption(arguments[first]))) {
-        const std::string& option = arguments[first];
-        if (first + 1 == arguments.size()) {
-            return UsageError(std::string(command.Name) + ": " + option + " needs a value");
-        }
-        const std::string& value = arguments[first + 1];
-        if (option == "-o") {
-            folder = value;
-        } else if (const std::optional<std::uint32_t> count = ParseCount(value)) {
-            jobs = *count;
-        } else {
-            return UsageError(std::string(command.Name) + ": " + option +
-                              " needs a whole number of 1 or more, not " + value);
-        }
-        first += 2;
-    }
-    const Arguments operands(arguments.begin() + static_cast<std::ptrdiff_t>(first),
-                             arguments.end());
-    if (folder) {
+    const Arguments& operands = parsed.Operands;
+    if (parsed.Folder) {
         if (operands.empty()) {
-            return UsageError(std::string(command.Name) + ": -o needs a FOLDER and a SOURCE");
+            return UsageError(name + ": -o needs a FOLDER and a SOURCE");
         }
-        return RunBatch(command.PerFile, *folder, operands, jobs);
+        // Standard input has no file name to write under, and standard output is no folder.
+        if (*parsed.Folder == "-" ||
+            std::find(operands.begin(), operands.end(), "-") != operands.end()) {
+            return UsageError(name + ": - (standard input or output) cannot be used with -o");
+        }
+        return RunBatch(command.PerFile, *parsed.Folder, operands, parsed.Jobs, parsed.Sync);
     }
     if (operands.size() != command.Operands) {
+        return UsageError(name + ": expected " + std::to_string(command.Operands) +
+                          " operands, got " + std::to_string(operands.size()));
+    }
+    return command.PerFile(operands[0], operands[1], {parsed.Jobs, parsed.Sync});
+}
+
+ExitCode RunCommand(const Command& command, const Arguments& arguments) {
+    if (command.PerFile != nullptr) {
+        return RunFileJob(command, ParseFileJobArguments(arguments));
+    }
+    if (arguments.size() == 1 && IsHelp(arguments[0])) {
+        PrintCommandHelp(command);
+        return ExitOk;
+    }
+    if (arguments.size() != command.Operands) {
         return UsageError(std::string(command.Name) + ": expected " +
                           std::to_string(command.Operands) + " operands, got " +
-                          std::to_string(operands.size()));
+                          std::to_string(arguments.size()));
     }
-    return command.PerFile != nullptr ? command.PerFile(operands[0], operands[1], jobs)
-                                      : command.Run(operands);
+    return command.Run(arguments);
 }
 
 // A save under way leaves no temporary file behind when the tool is stopped.
@@ -186,16 +249,21 @@ extern "C" void StopOnSignal(int signal) {
 }
 
 void HandleSignals() {
-    for (const int signal : {
-             SIGINT, SIGTERM
-#if defined(SIGHUP)
-                 ,
-                 SIGHUP
-#endif
-         }) {
+#if defined(_WIN32)
+    for (const int signal : {SIGINT, SIGTERM}) {
         std::signal(signal, StopOnSignal);
     }
-#if defined(SIGXFSZ)
+#else
+    for (const int signal : {SIGINT, SIGTERM, SIGHUP}) {
+        // A signal that the caller ignores (nohup, trap '' HUP) stays ignored.
+        struct sigaction current {};
+        if (::sigaction(signal, nullptr, &current) == 0 && current.sa_handler != SIG_IGN) {
+            struct sigaction handler {};
+            handler.sa_handler = StopOnSignal;
+            sigemptyset(&handler.sa_mask);
+            ::sigaction(signal, &handler, nullptr);
+        }
+    }
     // A file-size limit then fails the write, which is reported, instead of killing the tool.
     std::signal(SIGXFSZ, SIG_IGN);
 #endif
@@ -218,17 +286,18 @@ int Run(const Arguments& arguments) {
     if (const Command* command = FindCommand(first)) {
         return RunCommand(*command, Arguments(arguments.begin() + 1, arguments.end()));
     }
-    const bool blurOption = first == "-o" || IsJobsOption(first);
-    if (first.starts_with("-") && first != "-" && !blurOption) {
+    // Without a command, the arguments are blur's.
+    const bool option = first.starts_with("-") && first != "-";
+    if (option && !IsFileJobOption(first)) {
         return UsageError("unknown option " + first);
     }
-    if (blurOption || arguments.size() == 2) {
-        return RunCommand(Commands[0], arguments);
+    const FileJobArguments parsed = ParseFileJobArguments(arguments);
+    if (!option && parsed.Error.empty() && !parsed.Help && !parsed.Folder &&
+        parsed.Operands.size() != 2) {
+        return UsageError(parsed.Operands.size() == 1 ? "missing OUTPUT operand after " + first
+                                                      : "unknown command " + first);
     }
-    if (arguments.size() == 1) {
-        return UsageError("missing OUTPUT operand after " + first);
-    }
-    return UsageError("unknown command " + first);
+    return RunFileJob(Commands[0], parsed);
 }
 
 } // namespace

@@ -1,7 +1,6 @@
 #include "pipeline_commands.hpp"
 
 #include "DorvaneBMPBlur.h"
-#include "file_jobs.hpp"
 #include "report.hpp"
 #include "stream_operands.hpp"
 #include "text_encoding.hpp"
@@ -9,28 +8,31 @@
 namespace dorvane::cli {
 namespace {
 
-using Entry = std::int32_t (*)(const char16_t* source, const char16_t* output,
-                               std::uint32_t threads, FileFailure& failure) noexcept;
+using Entry = std::int32_t (*)(const char* source, const char* output, const JobOptions& options,
+                               FileFailure& failure) noexcept;
 
 ExitCode RunEntry(Entry entry, const std::string& source, const std::string& output,
-                  std::uint32_t threads) {
+                  const JobOptions& options) {
     if (RefuseStreamOperand(source) || RefuseStreamOperand(output)) {
         return ExitInvalidArgument;
     }
-    const auto wideSource = Utf8ToUtf16(PathOfSource(source));
-    const auto wideOutput = Utf8ToUtf16(PathOfOutput(output));
-    if (!wideSource || !wideOutput) {
-        Report(wideSource ? output : source, "path is not valid UTF-8");
-        return ExitInvalidArgument;
+    // The library takes paths as UTF-8 text; other bytes are refused rather than passed on.
+    for (const std::string* path : {&source, &output}) {
+        if (!IsUtf8(*path)) {
+            Report(*path, "path is not valid UTF-8");
+            return ExitInvalidArgument;
+        }
     }
     FileFailure failure;
-    const std::int32_t result = entry(wideSource->c_str(), wideOutput->c_str(), threads, failure);
+    const std::int32_t result =
+        entry(PathOfSource(source).c_str(), PathOfOutput(output).c_str(), options, failure);
     if (result != BMPBLUR_OK) {
         const bool aboutSource = failure.File == FailedFile::Source;
         Report(OperandName(aboutSource ? source : output, aboutSource), failure.Reason());
     }
     switch (result) {
     case BMPBLUR_OK:
+        ReportTruncation(OperandName(source, true), failure);
         return ExitOk;
     case BMPBLUR_SOURCE_UNREADABLE:
         return ExitSourceUnreadable;
@@ -43,13 +45,14 @@ ExitCode RunEntry(Entry entry, const std::string& source, const std::string& out
 
 } // namespace
 
-ExitCode BlurFile(const std::string& source, const std::string& output, std::uint32_t threads) {
-    // The overload that says why a call failed.
-    return RunEntry(static_cast<Entry>(BlurFiles), source, output, threads);
+ExitCode BlurFile(const std::string& source, const std::string& output, const JobOptions& options) {
+    // The overload that takes UTF-8 paths.
+    return RunEntry(static_cast<Entry>(BlurFiles), source, output, options);
 }
 
-ExitCode DetectEdges(const std::string& source, const std::string& output, std::uint32_t threads) {
-    return RunEntry(DetectEdgesInFiles, source, output, threads);
+ExitCode DetectEdges(const std::string& source, const std::string& output,
+                     const JobOptions& options) {
+    return RunEntry(static_cast<Entry>(DetectEdgesInFiles), source, output, options);
 }
 
 } // namespace dorvane::cli

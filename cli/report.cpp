@@ -12,4 +12,11 @@ void Report(const std::string& subject, const std::string& reason) {
     std::cerr << ReportLine(subject, reason);
 }
 
+void ReportTruncation(const std::string& subject, const FileFailure& failure) {
+    if (failure.Truncated()) {
+        Report(subject, "warning: truncated, " + std::to_string(failure.RowsRead) + " of " +
+                            std::to_string(failure.RowsExpected) + " rows read");
+    }
+}
+
 } // namespace dorvane::cli

@@ -50,6 +50,7 @@ ExitCode ScaleFile(const std::string& source, const std::string& output, const s
         Report(OperandName(source, true), failure.Reason());
         return ExitSourceUnreadable;
     }
+    ReportTruncation(OperandName(source, true), failure);
     if (!ScaleImage(image, mode[0], *number)) {
         Report(value, "the scaled image would be too large");
         return ExitInvalidArgument;

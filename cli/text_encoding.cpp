@@ -1,6 +1,7 @@
 #include "text_encoding.hpp"
 
 #include <cstdint>
+#include <optional>
 
 namespace dorvane::cli {
 namespace {
@@ -42,21 +43,13 @@ std::optional<char32_t> DecodeUtf8(std::string_view text, std::size_t& index) {
 
 } // namespace
 
-std::optional<std::u16string> Utf8ToUtf16(std::string_view text) {
-    std::u16string result;
+bool IsUtf8(std::string_view text) {
     for (std::size_t index = 0; index < text.size();) {
-        const auto code = DecodeUtf8(text, index);
-        if (!code) {
-            return std::nullopt;
-        }
-        if (*code < 0x10000) {
-            result.push_back(static_cast<char16_t>(*code));
-        } else {
-            result.push_back(static_cast<char16_t>(0xD800 + ((*code - 0x10000) >> 10)));
-            result.push_back(static_cast<char16_t>(0xDC00 + ((*code - 0x10000) & 0x3FF)));
+        if (!DecodeUtf8(text, index)) {
+            return false;
         }
     }
-    return result;
+    return true;
 }
 
 } // namespace dorvane::cli

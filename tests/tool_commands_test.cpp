@@ -11,6 +11,10 @@
 #include <regex>
 #include <set>
 
+#if !defined(_WIN32)
+#include <sys/stat.h>
+#endif
+
 using namespace dorvane;
 using namespace dorvane::testing;
 
@@ -100,20 +104,86 @@ TEST(ToolCommands, ScaleWritesTwentyFourBitsAtTheNewSize) {
     }
 }
 
+// Each case is a batch of one odd source and two good ones, its options after the operands; the
+// good ones are written whatever becomes of the odd one.
 TEST(ToolCommands, BatchGoesOnPastABadFileAndReportsIt) {
     TempDirectory in;
-    TempDirectory out;
     std::filesystem::copy_file(Sample, in.File("one.bmp"));
     std::filesystem::copy_file(Sample, in.File("two.bmp"));
-    std::ofstream(in.File("broken.bmp")) << "no picture here";
-    const ToolRun run = RunTool({"blur", "-o", out.Path.string(), in.File("one.bmp"),
-                                 in.File("broken.bmp"), in.File("two.bmp")});
-    EXPECT_EQ(run.Status, 1);
-    EXPECT_EQ(run.Err, "bmpblur: " + in.File("broken.bmp") + ": not a BMP file\n");
-    EXPECT_EQ(out.Entries(), (std::vector<std::string>{"one.bmp", "two.bmp"}));
+    const std::string broken = in.File("broken.bmp");
+    std::ofstream(broken) << "no picture here";
+    // 100 of the sample's 256 rows of 1152 bytes, and part of the next.
+    const std::string cut = in.File("cut.bmp");
+    std::filesystem::copy_file(Sample, cut);
+    std::filesystem::resize_file(cut, 54 + 100 * 1152 + 600);
+    const std::string folder = in.File("folder");
+    std::filesystem::create_directory(folder);
+    struct Case {
+        std::string Source;
+        int Status;
+        std::string Err;
+        std::vector<std::string> Written;
+        // Shell commands around the tool's command line.
+        std::string Before = "";
+        std::string After = "";
+    };
+    const std::vector<std::string> good{"one.bmp", "two.bmp"};
+    std::vector<Case> cases{
+        Case{broken, 1, "bmpblur: " + broken + ": not a BMP file\n", good},
+        Case{folder + "/", 1, "bmpblur: " + folder + "/: Is a directory\n", good},
+        Case{cut,
+             0,
+             "bmpblur: " + cut + ": warning: truncated, 100 of 256 rows read\n",
+             {"cut.bmp", "one.bmp", "two.bmp"}},
+    };
+#if !defined(_WIN32)
+    // A worker's messages beyond what a pipe holds (64 KiB): a path of 100 KB, which the system
+    // refuses as a whole.
+    std::string deep = in.Path.string();
+    while (deep.size() < 100000) {
+        deep += "/a";
+    }
+    const std::string fifo = in.File("fifo");
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    cases.insert(
+        cases.end(),
+        {
+            Case{deep, 1, "bmpblur: " + deep + ": File name too long\n", good},
+            // A worker killed while it waits for its source; with -j 1 the tool's one child.
+            Case{fifo, 4, "bmpblur: " + fifo + ": worker killed by signal SIGKILL\n", good, "",
+                 " & tool=$!; until worker=$(grep -lx \"PPid:\t$tool\" /proc/[0-9]*/status "
+                 "2>/dev/null); do sleep 0.05; done; worker=${worker#/proc/}; kill -KILL "
+                 "${worker%/status}; wait $tool"},
+            // A hangup that the caller ignores, as nohup does, while the worker waits.
+            Case{fifo,
+                 0,
+                 "",
+                 {"fifo", "one.bmp", "two.bmp"},
+                 "trap '' HUP; (sleep 0.5; cat " + Quote(Sample) + " >" + Quote(fifo) + ") & ",
+                 " & sleep 0.2; kill -HUP $!; wait $!"},
+        });
+#endif
+    for (const Case& c : cases) {
+        TempDirectory out;
+        const std::vector<std::string> arguments{
+            "blur", c.Source, in.File("one.bmp"), in.File("two.bmp"), "-o", out.Path.string(),
+            "-j",   "1"};
+#if defined(_WIN32)
+        const ToolRun run = RunTool(arguments);
+#else
+        const ToolRun run = RunShell(c.Before + ToolCommand(arguments) + c.After);
+#endif
+        EXPECT_EQ(run.Status, c.Status) << c.Source.substr(0, 200);
+        EXPECT_EQ(run.Err, c.Err);
+        EXPECT_EQ(out.Entries(), c.Written);
+        EXPECT_EQ(ReadText(out.File("one.bmp")), ReadText(out.File("two.bmp")));
+    }
 
-    const ToolRun single = RunTool({Sample, out.File("single.bmp")});
-    ASSERT_EQ(single.Status, 0);
+    // Options after the operands, as GNU tools take them.
+    TempDirectory out;
+    ASSERT_EQ(RunTool({"blur", "-o", out.Path.string(), in.File("one.bmp")}).Status, 0);
+    const ToolRun single = RunTool({Sample, out.File("single.bmp"), "-j", "1", "--sync"});
+    ASSERT_EQ(single.Status, 0) << single.Err;
     EXPECT_EQ(ReadText(out.File("one.bmp")), ReadText(out.File("single.bmp")));
 }
 
@@ -128,6 +198,17 @@ TEST(ToolCommands, BatchRefusesTwoSourcesOfTheSameNameAndAMissingFolder) {
     EXPECT_EQ(run.Status, 3);
     EXPECT_NE(run.Err.find("same file name"), std::string::npos) << run.Err;
     EXPECT_EQ(out.Entries(), std::vector<std::string>{"pic.bmp"});
+
+    // Nor is a source replaced, whatever path leads to it (cp refuses the same); the others go on.
+    std::filesystem::copy_file(Sample, in.File("a/other.bmp"));
+    const std::string again = Utf8(PathOf(in.File("a/..")) / "pic.bmp");
+    const ToolRun own =
+        RunTool({"edges", "-o", in.File("a/.."), in.File("pic.bmp"), in.File("a/other.bmp")});
+    EXPECT_EQ(own.Status, 2);
+    EXPECT_EQ(own.Err, "bmpblur: " + again + ": the same file as the source " + in.File("pic.bmp") +
+                           "; not replaced\n");
+    EXPECT_TRUE(ReadText(in.File("pic.bmp")) == ReadText(Sample));
+    EXPECT_TRUE(ReadText(in.File("other.bmp")) == ReadText(out.File("pic.bmp")));
 
     // A missing folder is made, parents and all; a file in the way is not a folder.
     const ToolRun made = RunTool({"blur", "-o", out.File("new/deeper"), in.File("pic.bmp")});
