@@ -212,10 +212,20 @@ bool FileReplacement::CreateNamed(const fs::path& folder) {
     return Fail(FailureKind::Open, error);
 }
 
-// Gives the complete unnamed file a temporary name, which Commit renames over the destination
-// once the file is closed; where the system refuses to link it, a named copy takes its place.
+// Gives the complete unnamed file its name: the destination itself when nothing is there, else a
+// temporary name that Commit renames over the destination at once. Where the system refuses to
+// link it, a named copy takes its place.
 bool FileReplacement::NameUnnamed() {
     int error = 0;
+    if (!Replaces) {
+        if (platform::LinkUnnamed(File.get(), Destination, error)) {
+            return true;
+        }
+        if (error != EEXIST) {
+            return CopyToNamed();
+        }
+        // Someone created the destination meanwhile: it is replaced, as if it had been there.
+    }
     for (int attempt = 0; attempt < MaxNameAttempts; ++attempt) {
         fs::path candidate = Destination.parent_path() / TemporaryName();
         if (platform::LinkUnnamed(File.get(), candidate, error)) {
@@ -279,20 +289,21 @@ bool FileReplacement::Commit() {
     if (Unnamed && !NameUnnamed()) {
         return false;
     }
-    // Closed under a temporary name, if at all: a failure here leaves the destination alone.
-    if (std::fclose(File.release()) != 0) {
-        return Fail(FailureKind::Write, errno);
-    }
+    // Renamed as soon as it is linked, so that a process killed in between leaves no name behind.
     if (!Temporary.empty()) {
         if (!platform::Rename(Temporary, Destination, error)) {
             return Fail(FailureKind::Replace, error);
         }
         Forget(Slot);
         Temporary.clear();
-        // The new file is in place: a failure now only says that it may not survive a power loss.
-        if (Durable && !platform::FlushFolder(Destination.parent_path(), error)) {
-            return Fail(FailureKind::Replace, error);
-        }
+    }
+    // The file is in place now, every byte written: a failure from here on is reported, and the
+    // destination, which may already be another process's file, is left alone.
+    if (std::fclose(File.release()) != 0) {
+        return Fail(FailureKind::Write, errno);
+    }
+    if (Durable && !Direct && !platform::FlushFolder(Destination.parent_path(), error)) {
+        return Fail(FailureKind::Replace, error);
     }
     Abandon();
     return true;

@@ -338,25 +338,26 @@ TEST(ToolBlur, SyncFlushesTheFileBeforeTheRenameAndTheFolderAfter) {
     TempDirectory folder;
     const std::string log = folder.File("trace");
     for (const bool sync : {true, false}) {
+        std::ofstream(folder.File("out.bmp")) << "the old file";
         std::vector<std::string> arguments{Sample, folder.File("out.bmp")};
         if (sync) {
             arguments.insert(arguments.begin(), "--sync");
         }
         const ToolRun run = RunShell("ASAN_OPTIONS=detect_leaks=0 strace -f -qq -e "
-                                     "trace=fdatasync,fsync,rename,renameat,renameat2 -o " +
+                                     "trace=fdatasync,fsync,linkat,rename,renameat,renameat2 -o " +
                                      Quote(log) + " " + ToolCommand(arguments));
         ASSERT_EQ(run.Status, 0) << run.Err;
         std::string calls;
         std::ifstream trace(log);
         for (std::string line; std::getline(trace, line);) {
-            for (const char* call : {"fdatasync(", "fsync(", "rename"}) {
+            for (const char* call : {"fdatasync(", "fsync(", "linkat(", "rename"}) {
                 if (line.find(call) != std::string::npos) {
                     calls += std::string(call).substr(0, std::string(call).find('(')) + " ";
                     break;
                 }
             }
         }
-        EXPECT_EQ(calls, sync ? "fdatasync rename fsync " : "rename ") << sync;
+        EXPECT_EQ(calls, sync ? "fdatasync linkat rename fsync " : "linkat rename ") << sync;
     }
 #endif
 }
