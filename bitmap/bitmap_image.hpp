@@ -68,10 +68,15 @@ class BitmapImage {
     // success, whether rows were missing (failure.Truncated()).
     bool LoadBmp(const char* path);
     bool LoadBmp(const char* path, FileFailure& failure);
+    // The same from the bytes of a file in memory: the load of a file that holds exactly them.
+    bool LoadBmp(std::span<const std::uint8_t> bytes, FileFailure& failure);
     // Writes the image as a BMP file of its own bit depth. The destination is either replaced
     // whole or left as it was. On failure, failure says which step failed and the system's error.
     bool SaveBmp(const char* path) const;
     bool SaveBmp(const char* path, FileFailure& failure) const;
+    // The same file's bytes, appended to bytes; false only when memory runs out, bytes then as
+    // it was.
+    bool SaveBmp(std::vector<std::uint8_t>& bytes, FileFailure& failure) const;
 
     // Row encoders of the writer: fill buffer with file row y; false, buffer untouched, when the
     // row does not fit.

@@ -30,7 +30,8 @@ struct PixelBlock {
 struct PixelBlockSink {
     std::function<bool(std::int32_t width, std::int32_t height)> Start;
     std::function<void(const PixelBlock& block)> Take;
-    // Optional. At 8, 24 and 32 bpp the sink reads the rows itself, and Take receives nothing:
+    // Optional. At 8, 24 and 32 bpp of a file read by its path, the sink reads the rows itself,
+    // and Take receives nothing:
     // stream stands at the bottom row, each row rowLength bytes with pixel x at byte x (an index
     // into format's palette, all 256 of whose entries are set by then) or 3x or 4x (blue, green,
     // red, and alpha). The file may end anywhere: the first row that does not arrive whole, and
@@ -46,5 +47,8 @@ struct PixelBlockSink {
 // exhausted memory when Start refused), and after true whether the file was cut short.
 bool ReadBmpPixels(BitmapImage& format, const char* path, const PixelBlockSink& sink,
                    FileFailure& failure);
+// The same from the bytes of a file in memory; every pixel goes to Take.
+bool ReadBmpPixels(BitmapImage& format, std::span<const std::uint8_t> bytes,
+                   const PixelBlockSink& sink, FileFailure& failure);
 
 } // namespace dorvane

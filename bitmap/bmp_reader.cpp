@@ -16,6 +16,7 @@
 #include "bitmap_image.hpp"
 #include "bmp_headers.hpp"
 #include "bmp_pixel_blocks.hpp"
+#include "byte_source.hpp"
 #include "file_failure.hpp"
 #include "file_stream.hpp"
 #include "int_power.hpp"
@@ -41,11 +42,11 @@ PixelRgba PaletteColour(std::span<const PixelRgba> palette, std::uint32_t index)
     return index < palette.size() ? palette[index] : DefaultColour;
 }
 
-// Reads one little-endian header field with ReadItems; the field changes only when all its bytes
-// arrived.
-template <class Field> bool ReadField(Field& field, std::FILE* stream) {
+// Reads one little-endian header field as ReadItems would; the field changes only when all its
+// bytes arrived.
+template <class Field> bool ReadField(Field& field, ByteSource& source) {
     std::array<std::uint8_t, sizeof(Field)> bytes{};
-    if (!ReadItems(bytes.data(), bytes.size(), 1, stream)) {
+    if (source.AtEnd() || source.Read(bytes.data(), bytes.size()) < bytes.size()) {
         return false;
     }
     field = LoadLittleEndian<Field>(bytes);
@@ -55,12 +56,12 @@ template <class Field> bool ReadField(Field& field, std::FILE* stream) {
 // Reads and discards count bytes as ReadItems would read them as one item (nothing when the
 // stream is already at its end), in bounded pieces, so that a gap near 2^31 bytes allocates
 // nothing.
-void SkipBytes(std::FILE* stream, std::int64_t count) {
+void SkipBytes(ByteSource& source, std::int64_t count) {
     std::array<std::uint8_t, GapSkipChunkSize> scratch;
-    while (count > 0 && std::feof(stream) == 0) {
+    while (count > 0 && !source.AtEnd()) {
         const std::size_t piece =
             static_cast<std::size_t>(std::min<std::int64_t>(count, GapSkipChunkSize));
-        const std::size_t got = std::fread(scratch.data(), 1, piece, stream);
+        const std::size_t got = source.Read(scratch.data(), piece);
         count -= static_cast<std::int64_t>(got);
         if (got < piece) {
             return;
@@ -80,25 +81,25 @@ struct Headers {
 };
 
 // Every field is read, whatever the earlier reads gave; true when all of them arrived.
-bool ReadHeaderFields(Headers& headers, std::FILE* stream) {
+bool ReadHeaderFields(Headers& headers, ByteSource& source) {
     FileHeader& file = headers.File;
     InfoHeader& info = headers.Info;
     bool complete = true;
-    complete &= ReadField(file.bfSize, stream);
-    complete &= ReadField(file.bfReserved1, stream);
-    complete &= ReadField(file.bfReserved2, stream);
-    complete &= ReadField(file.bfOffBits, stream);
-    complete &= ReadField(info.biSize, stream);
-    complete &= ReadField(info.biWidth, stream);
-    complete &= ReadField(info.biHeight, stream);
-    complete &= ReadField(info.biPlanes, stream);
-    complete &= ReadField(info.biBitCount, stream);
-    complete &= ReadField(info.biCompression, stream);
-    complete &= ReadField(info.biSizeImage, stream);
-    complete &= ReadField(info.biXPelsPerMeter, stream);
-    complete &= ReadField(info.biYPelsPerMeter, stream);
-    complete &= ReadField(info.biClrUsed, stream);
-    complete &= ReadField(info.biClrImportant, stream);
+    complete &= ReadField(file.bfSize, source);
+    complete &= ReadField(file.bfReserved1, source);
+    complete &= ReadField(file.bfReserved2, source);
+    complete &= ReadField(file.bfOffBits, source);
+    complete &= ReadField(info.biSize, source);
+    complete &= ReadField(info.biWidth, source);
+    complete &= ReadField(info.biHeight, source);
+    complete &= ReadField(info.biPlanes, source);
+    complete &= ReadField(info.biBitCount, source);
+    complete &= ReadField(info.biCompression, source);
+    complete &= ReadField(info.biSizeImage, source);
+    complete &= ReadField(info.biXPelsPerMeter, source);
+    complete &= ReadField(info.biYPelsPerMeter, source);
+    complete &= ReadField(info.biClrUsed, source);
+    complete &= ReadField(info.biClrImportant, source);
     return complete;
 }
 
@@ -108,7 +109,7 @@ bool IsSupportedBitCount(std::uint16_t bitCount) {
 
 // The palette: n = (bfOffBits - 54) / 4 entries, at most the palette size; entries that receive no
 // byte keep their standard colour, entries n and above become the default colour.
-void ReadPalette(BitmapImage& image, std::int32_t offsetPastHeaders, std::FILE* stream) {
+void ReadPalette(BitmapImage& image, std::int32_t offsetPastHeaders, ByteSource& source) {
     const std::span<PixelRgba> palette = image.PaletteEntries();
     const std::int64_t wanted = std::max<std::int32_t>(offsetPastHeaders / 4, 0);
     const auto count = static_cast<std::size_t>(
@@ -117,8 +118,8 @@ void ReadPalette(BitmapImage& image, std::int32_t offsetPastHeaders, std::FILE* 
     // stops at the end of the file, and the bytes of a partial entry are stored as they came.
     std::array<std::uint8_t, 256 * sizeof(PixelRgba)> bytes{};
     std::size_t got = 0;
-    if (count > 0 && std::feof(stream) == 0) {
-        got = std::fread(bytes.data(), 1, count * sizeof(PixelRgba), stream);
+    if (count > 0 && !source.AtEnd()) {
+        got = source.Read(bytes.data(), count * sizeof(PixelRgba));
     }
     std::memcpy(palette.data(), bytes.data(), got);
     for (std::size_t index = count; index < palette.size(); ++index) {
@@ -398,14 +399,14 @@ void FillRemainingRows(Target& target, std::int32_t yHigh, std::int32_t blockRow
 // rest stay white. Reading a block at once decodes exactly the rows that reading row by row
 // would: the complete ones before the first that is cut short. Returns how many arrived whole.
 template <class Target>
-std::int32_t ReadPaletteOrRgbRows(Target& target, const BitmapImage& image, std::FILE* stream) {
+std::int32_t ReadPaletteOrRgbRows(Target& target, const BitmapImage& image, ByteSource& source) {
     const std::int32_t depth = image.GetBitDepth();
     // Width x depth is at most 2^24 x 32; the padded row is 4 x ceil(width x depth / 32) bytes,
     // the length that the literal "add 1 while short, then while not a multiple of 4" gives.
     const std::int64_t rowBits = std::int64_t{target.Width()} * depth;
     const auto rowLength = static_cast<std::size_t>((rowBits + 31) / 32 * 4);
-    if (target.ReadsFileRows(depth)) {
-        return target.ReadFileRows(stream, rowLength);
+    if (source.File() != nullptr && target.ReadsFileRows(depth)) {
+        return target.ReadFileRows(source.File(), rowLength);
     }
     void (*decode)(Target&, std::span<const PixelRgba>, const std::uint8_t*, std::size_t,
                    std::int32_t, std::int32_t, std::int32_t, std::int32_t) = nullptr;
@@ -435,7 +436,7 @@ std::int32_t ReadPaletteOrRgbRows(Target& target, const BitmapImage& image, std:
     for (std::int32_t y = target.Height() - 1; y >= 0; y -= blockRows) {
         const std::int32_t count = std::min(blockRows, y + 1);
         const std::size_t wanted = rowLength * static_cast<std::size_t>(count);
-        const std::size_t got = std::fread(block.data(), 1, wanted, stream);
+        const std::size_t got = source.Read(block.data(), wanted);
         const auto complete = static_cast<std::int32_t>(got / rowLength);
         for (std::int32_t x0 = 0; x0 < target.Width(); x0 += span) {
             const std::int32_t columns = std::min(span, target.Width() - x0);
@@ -480,16 +481,16 @@ struct ChannelMask {
 // the file. Returns how many rows arrived whole, padding included.
 template <class Target>
 std::int32_t Read16BitRows(Target& target, std::uint32_t compression, std::int64_t gap,
-                           std::FILE* stream) {
+                           ByteSource& source) {
     std::array<std::uint16_t, 3> masks{0x7C00, 0x03E0, 0x001F};
     if (compression != BiRgb) {
         for (std::uint16_t& mask : masks) {
             std::uint16_t highHalf = 0;
-            ReadField(mask, stream);
-            ReadField(highHalf, stream);
+            ReadField(mask, source);
+            ReadField(highHalf, source);
         }
     }
-    SkipBytes(stream, gap);
+    SkipBytes(source, gap);
     const ChannelMask red(masks[0]);
     const ChannelMask green(masks[1]);
     const ChannelMask blue(masks[2]);
@@ -521,8 +522,7 @@ std::int32_t Read16BitRows(Target& target, std::uint32_t compression, std::int64
                 2 * static_cast<std::size_t>(columns) + (x0 + columns == width ? padding : 0);
             target.Begin(y, count, x0, columns);
             const std::size_t wanted = length * static_cast<std::size_t>(count);
-            const std::size_t got =
-                std::feof(stream) == 0 ? std::fread(block.data(), 1, wanted, stream) : 0;
+            const std::size_t got = !source.AtEnd() ? source.Read(block.data(), wanted) : 0;
             const auto completeRows = static_cast<std::int32_t>(got / length);
             DecodeBlock(target, block.data(), length, completeRows, y, x0, columns, decode);
             if (completeRows > 0) {
@@ -563,8 +563,8 @@ std::int32_t Read16BitRows(Target& target, std::uint32_t compression, std::int64
 
 // Why the headers were not read whole: the system's error when reading failed, else the file
 // ended early (bfType not read: too short to be a BMP file at all).
-FileFailure HeaderReadFailure(std::FILE* stream, FailureKind shortFile) {
-    if (std::ferror(stream) != 0) {
+FileFailure HeaderReadFailure(const ByteSource& source, FailureKind shortFile) {
+    if (source.Failed()) {
         return SystemFailure(FailedFile::Source, FailureKind::Read, errno);
     }
     return FormatFailure(shortFile);
@@ -594,36 +594,23 @@ FileFailure HeaderFailure(const InfoHeader& info) {
     return {};
 }
 
+// The load from source, which stands at the file's first byte.
 template <class Target>
-bool LoadBmpFile(BitmapImage& image, const char* path, Target& target, FileFailure& why) {
-    if (!VerifyTypeSizes()) {
-        why = SystemFailure(FailedFile::Source, FailureKind::Open, ENOTSUP);
-        return false;
-    }
-    int openError = 0;
-    const FileStream file = platform::OpenForReading(path, openError);
-    if (!file) {
-        why = SystemFailure(FailedFile::Source, FailureKind::Open, openError);
-        image.ChangeBitDepth(1);
-        image.SetDimensions(1, 1);
-        return false;
-    }
-    std::FILE* const stream = file.get();
-
+bool LoadBmpBytes(BitmapImage& image, ByteSource& source, Target& target, FileFailure& why) {
     Headers headers;
-    const bool typeRead = ReadField(headers.File.bfType, stream);
+    const bool typeRead = ReadField(headers.File.bfType, source);
     if (headers.File.bfType != BmpSignature) {
         why = FormatFailure(FailureKind::NotBmp);
         return false;
     }
     if (!typeRead) {
         // A field not read keeps its default, "BM": the reader goes on, and the header fails.
-        why = HeaderReadFailure(stream, FailureKind::NotBmp);
-        ReadHeaderFields(headers, stream);
+        why = HeaderReadFailure(source, FailureKind::NotBmp);
+        ReadHeaderFields(headers, source);
         return Reject(image);
     }
-    if (!ReadHeaderFields(headers, stream)) {
-        why = HeaderReadFailure(stream, FailureKind::TruncatedHeader);
+    if (!ReadHeaderFields(headers, source)) {
+        why = HeaderReadFailure(source, FailureKind::TruncatedHeader);
         return Reject(image);
     }
     const InfoHeader& info = headers.Info;
@@ -645,7 +632,7 @@ bool LoadBmpFile(BitmapImage& image, const char* path, Target& target, FileFailu
     // bfOffBits - 54 in signed 32-bit arithmetic (an offset below 54 gives a negative value).
     const auto offsetPastHeaders = static_cast<std::int32_t>(headers.File.bfOffBits - HeadersSize);
     if (HasPaletteDepth(depth)) {
-        ReadPalette(image, offsetPastHeaders, stream);
+        ReadPalette(image, offsetPastHeaders, source);
     }
     // The gap, computed without overflow; the palette counts with its full size.
     std::int64_t gap = offsetPastHeaders;
@@ -658,10 +645,10 @@ bool LoadBmpFile(BitmapImage& image, const char* path, Target& target, FileFailu
 
     std::int32_t rowsRead = 0;
     if (depth == 16) {
-        rowsRead = Read16BitRows(target, compression, gap, stream);
+        rowsRead = Read16BitRows(target, compression, gap, source);
     } else {
-        SkipBytes(stream, gap);
-        rowsRead = ReadPaletteOrRgbRows(target, image, stream);
+        SkipBytes(source, gap);
+        rowsRead = ReadPaletteOrRgbRows(target, image, source);
     }
     if (rowsRead < info.biHeight) {
         why.RowsExpected = info.biHeight;
@@ -670,19 +657,53 @@ bool LoadBmpFile(BitmapImage& image, const char* path, Target& target, FileFailu
     return true;
 }
 
+template <class Target>
+bool LoadBmpFrom(BitmapImage& image, const char* path, Target& target, FileFailure& why) {
+    int openError = 0;
+    const FileStream file = platform::OpenForReading(path, openError);
+    if (!file) {
+        why = SystemFailure(FailedFile::Source, FailureKind::Open, openError);
+        image.ChangeBitDepth(1);
+        image.SetDimensions(1, 1);
+        return false;
+    }
+    ByteSource source(file.get());
+    return LoadBmpBytes(image, source, target, why);
+}
+
+template <class Target>
+bool LoadBmpFrom(BitmapImage& image, std::span<const std::uint8_t> bytes, Target& target,
+                 FileFailure& why) {
+    ByteSource source(bytes);
+    return LoadBmpBytes(image, source, target, why);
+}
+
+// LoadBmp and ReadBmpPixels, from a path or from memory.
+template <class Target, class Input>
+bool Load(BitmapImage& image, Input input, Target target, FileFailure& failure) {
+    failure = {};
+    if (!VerifyTypeSizes()) {
+        failure = SystemFailure(FailedFile::Source, FailureKind::Open, ENOTSUP);
+        return false;
+    }
+    try {
+        return LoadBmpFrom(image, input, target, failure);
+    } catch (const std::exception&) {
+        // Exhausted memory (std::bad_alloc, or a length beyond what a vector can hold). A file's
+        // stream was closed while the exception left LoadBmpFrom.
+        failure = FormatFailure(FailureKind::OutOfMemory);
+        return Reject(image);
+    }
+}
+
 } // namespace
 
 bool BitmapImage::LoadBmp(const char* path, FileFailure& failure) {
-    failure = {};
-    try {
-        ImageTarget target(*this);
-        return LoadBmpFile(*this, path, target, failure);
-    } catch (const std::exception&) {
-        // Exhausted memory (std::bad_alloc, or a length beyond what a vector can hold). The
-        // stream was closed while the exception left LoadBmpFile.
-        failure = FormatFailure(FailureKind::OutOfMemory);
-        return Reject(*this);
-    }
+    return Load(*this, path, ImageTarget(*this), failure);
+}
+
+bool BitmapImage::LoadBmp(std::span<const std::uint8_t> bytes, FileFailure& failure) {
+    return Load(*this, bytes, ImageTarget(*this), failure);
 }
 
 bool BitmapImage::LoadBmp(const char* path) {
@@ -692,14 +713,12 @@ bool BitmapImage::LoadBmp(const char* path) {
 
 bool ReadBmpPixels(BitmapImage& format, const char* path, const PixelBlockSink& sink,
                    FileFailure& failure) {
-    failure = {};
-    try {
-        BandTarget target(sink);
-        return LoadBmpFile(format, path, target, failure);
-    } catch (const std::exception&) {
-        failure = FormatFailure(FailureKind::OutOfMemory);
-        return Reject(format);
-    }
+    return Load(format, path, BandTarget(sink), failure);
+}
+
+bool ReadBmpPixels(BitmapImage& format, std::span<const std::uint8_t> bytes,
+                   const PixelBlockSink& sink, FileFailure& failure) {
+    return Load(format, bytes, BandTarget(sink), failure);
 }
 
 bool UnpackRow32(BitmapImage& image, std::span<const std::uint8_t> row, std::int32_t y) {

@@ -115,6 +115,29 @@ class GrayColumns {
     std::span<const std::int32_t* const> Columns;
 };
 
+// A column of a picture of red, green and blue bytes stored row after row: pixel y is at
+// Pixels + y x Stride, alpha 0.
+struct RgbColumn {
+    const std::uint8_t* Pixels;
+    std::size_t Stride;
+    PixelRgba operator[](std::int32_t y) const {
+        const std::uint8_t* pixel = Pixels + static_cast<std::size_t>(y) * Stride;
+        return PixelRgba{pixel[2], pixel[1], pixel[0], 0};
+    }
+};
+
+class RgbColumns {
+  public:
+    explicit RgbColumns(const RgbRows& picture) : Picture(picture) {}
+    std::int32_t Width() const { return Picture.Width; }
+    RgbColumn Column(std::int32_t x) const {
+        return RgbColumn{Picture.Pixels + 3 * static_cast<std::size_t>(x), Picture.Stride};
+    }
+
+  private:
+    RgbRows Picture;
+};
+
 // Columns go in groups of eight: each row of a group is a short run of bytes, written together,
 // and each column gives its pixels one after another.
 constexpr std::int32_t GroupColumns = 8;
@@ -344,14 +367,31 @@ class ByteWriter {
     std::uint8_t* Out;
 };
 
+// Where a save's bytes go: a file's stream, or the end of a buffer, which grows.
 bool WriteAll(std::FILE* stream, const void* bytes, std::size_t count) {
     return std::fwrite(bytes, 1, count, stream) == count;
 }
 
+bool WriteAll(std::vector<std::uint8_t>& buffer, const void* bytes, std::size_t count) {
+    const auto* first = static_cast<const std::uint8_t*>(bytes);
+    buffer.insert(buffer.end(), first, first + count);
+    return true;
+}
+
+// The length of the file of a width x height picture at depth: headers, table and rows.
+std::uint64_t BmpFileLength(std::int32_t width, std::int32_t height, std::int32_t depth) {
+    const std::uint64_t table = HasPaletteDepth(depth)
+                                    ? 4 * static_cast<std::uint64_t>(IntPower(2, depth))
+                                : depth == 16 ? MaskBytes
+                                              : 0;
+    return HeadersSize + table + BmpRowLength(width, depth) * static_cast<std::uint64_t>(height);
+}
+
 // The headers and the palette or masks, as one block: the depth, palette and resolution are
 // format's, the size is width x height.
+template <class Output>
 bool WriteHeaders(const BitmapImage& format, std::int32_t width, std::int32_t height,
-                  std::uint64_t rowSize, std::FILE* stream) {
+                  std::uint64_t rowSize, Output& output) {
     const std::int32_t depth = format.GetBitDepth();
     const std::uint32_t paletteCount =
         HasPaletteDepth(depth) ? static_cast<std::uint32_t>(IntPower(2, depth)) : 0;
@@ -405,7 +445,7 @@ bool WriteHeaders(const BitmapImage& format, std::int32_t width, std::int32_t he
         out.Put32(0x07E0);
         out.Put32(0x001F);
     }
-    return WriteAll(stream, block.data(), out.Written(block.data()));
+    return WriteAll(output, block.data(), out.Written(block.data()));
 }
 
 // Encodes blocks of rows of a column source at the format's depth, with a palette index cache at
@@ -473,11 +513,11 @@ class GrayRowsBlockEncoder {
 
 // The headers, then the rows bottom-up in blocks, each encoded into one buffer and written in one
 // write. The buffer is zeroed once and no encoder writes the padding bytes, so they stay zero.
-template <class Encoder>
+template <class Encoder, class Output>
 bool WriteBmp(const BitmapImage& format, std::int32_t width, std::int32_t height, Encoder& encode,
-              std::FILE* stream) {
+              Output& output) {
     const std::uint64_t rowSize = BmpRowLength(width, format.GetBitDepth());
-    if (!WriteHeaders(format, width, height, rowSize, stream)) {
+    if (!WriteHeaders(format, width, height, rowSize, output)) {
         return false;
     }
     const auto rowLength = static_cast<std::size_t>(rowSize);
@@ -486,7 +526,7 @@ bool WriteBmp(const BitmapImage& format, std::int32_t width, std::int32_t height
     for (std::int32_t y = height - 1; y >= 0; y -= blockRows) {
         const std::int32_t count = std::min(blockRows, y + 1);
         encode(rows.data(), rowLength, count, y);
-        if (!WriteAll(stream, rows.data(), rowLength * static_cast<std::size_t>(count))) {
+        if (!WriteAll(output, rows.data(), rowLength * static_cast<std::size_t>(count))) {
             return false;
         }
     }
@@ -510,7 +550,8 @@ bool SaveFile(const BitmapImage& format, const Source& source, std::int32_t widt
             why = output.Failure();
             return false;
         }
-        if (!WriteBmp(format, width, height, encode, output.Stream())) {
+        std::FILE* const stream = output.Stream();
+        if (!WriteBmp(format, width, height, encode, stream)) {
             output.WriteFailed(errno);
         }
         const bool saved = output.Commit();
@@ -523,10 +564,60 @@ bool SaveFile(const BitmapImage& format, const Source& source, std::int32_t widt
     }
 }
 
-// A gray save of an empty size or a picture without pixels: refused before any file is touched.
-bool RefuseGraySave(FileFailure& why) {
+// The same at the end of bytes, which grows by the file's length; after a failure (exhausted
+// memory) bytes is as it was.
+template <class Encoder, class Source>
+bool SaveFile(const BitmapImage& format, const Source& source, std::int32_t width,
+              std::int32_t height, std::vector<std::uint8_t>& bytes, FileFailure& why) {
+    why = {};
+    if (!VerifyTypeSizes()) {
+        why = SystemFailure(FailedFile::Output, FailureKind::Open, ENOTSUP);
+        return false;
+    }
+    const std::size_t start = bytes.size();
+    try {
+        Encoder encode(format, source);
+        bytes.reserve(start +
+                      static_cast<std::size_t>(BmpFileLength(width, height, format.GetBitDepth())));
+        return WriteBmp(format, width, height, encode, bytes);
+    } catch (const std::exception&) {
+        bytes.resize(start);
+        why = SystemFailure(FailedFile::Output, FailureKind::Write, ENOMEM);
+        return false;
+    }
+}
+
+// A save of an empty size or a picture without pixels: refused before anything is written.
+bool RefuseSave(FileFailure& why) {
     why = SystemFailure(FailedFile::Output, FailureKind::Write, EINVAL);
     return false;
+}
+
+bool IsPicture(const std::uint8_t* pixels, std::size_t stride, std::int32_t width,
+               std::int32_t height, std::size_t bytesPerPixel) {
+    return pixels != nullptr && width > 0 && height > 0 &&
+           stride >= bytesPerPixel * static_cast<std::size_t>(width);
+}
+
+// The row-major pictures' saves, to a path or into a buffer.
+template <class Output>
+bool SaveGrayRows(const BitmapImage& format, const GrayRows& picture, Output& output,
+                  FileFailure& failure) {
+    if (!IsPicture(picture.Pixels, picture.Stride, picture.Width, picture.Height, 1)) {
+        return RefuseSave(failure);
+    }
+    return SaveFile<GrayRowsBlockEncoder>(format, picture, picture.Width, picture.Height, output,
+                                          failure);
+}
+
+template <class Output>
+bool SaveRgbRows(const BitmapImage& format, const RgbRows& picture, Output& output,
+                 FileFailure& failure) {
+    if (!IsPicture(picture.Pixels, picture.Stride, picture.Width, picture.Height, 3)) {
+        return RefuseSave(failure);
+    }
+    return SaveFile<ColumnBlockEncoder<RgbColumns>>(format, RgbColumns(picture), picture.Width,
+                                                    picture.Height, output, failure);
 }
 
 } // namespace
@@ -534,6 +625,11 @@ bool RefuseGraySave(FileFailure& why) {
 bool BitmapImage::SaveBmp(const char* path, FileFailure& failure) const {
     return SaveFile<ColumnBlockEncoder<ImageColumns>>(*this, ImageColumns(*this), Width, Height,
                                                       path, failure);
+}
+
+bool BitmapImage::SaveBmp(std::vector<std::uint8_t>& bytes, FileFailure& failure) const {
+    return SaveFile<ColumnBlockEncoder<ImageColumns>>(*this, ImageColumns(*this), Width, Height,
+                                                      bytes, failure);
 }
 
 bool BitmapImage::SaveBmp(const char* path) const {
@@ -545,7 +641,7 @@ bool SaveGrayBmp(const BitmapImage& format, std::span<const std::int32_t* const>
                  std::int32_t height, const char* path, FileFailure& failure,
                  Durability durability) {
     if (columns.empty() || height < 1) {
-        return RefuseGraySave(failure);
+        return RefuseSave(failure);
     }
     const GrayColumns source(columns);
     return SaveFile<ColumnBlockEncoder<GrayColumns>>(format, source, source.Width(), height, path,
@@ -554,12 +650,12 @@ bool SaveGrayBmp(const BitmapImage& format, std::span<const std::int32_t* const>
 
 bool SaveGrayBmp(const BitmapImage& format, const GrayRows& picture, const char* path,
                  FileFailure& failure) {
-    if (picture.Pixels == nullptr || picture.Width < 1 || picture.Height < 1 ||
-        picture.Stride < static_cast<std::size_t>(picture.Width)) {
-        return RefuseGraySave(failure);
-    }
-    return SaveFile<GrayRowsBlockEncoder>(format, picture, picture.Width, picture.Height, path,
-                                          failure);
+    return SaveGrayRows(format, picture, path, failure);
+}
+
+bool SaveGrayBmp(const BitmapImage& format, const GrayRows& picture,
+                 std::vector<std::uint8_t>& bytes, FileFailure& failure) {
+    return SaveGrayRows(format, picture, bytes, failure);
 }
 
 bool SaveGrayBmp(const BitmapImage& format, std::span<const std::int32_t* const> columns,
@@ -571,6 +667,16 @@ bool SaveGrayBmp(const BitmapImage& format, std::span<const std::int32_t* const>
 bool SaveGrayBmp(const BitmapImage& format, const GrayRows& picture, const char* path) {
     FileFailure ignored;
     return SaveGrayBmp(format, picture, path, ignored);
+}
+
+bool SaveRgbBmp(const BitmapImage& format, const RgbRows& picture, const char* path,
+                FileFailure& failure) {
+    return SaveRgbRows(format, picture, path, failure);
+}
+
+bool SaveRgbBmp(const BitmapImage& format, const RgbRows& picture, std::vector<std::uint8_t>& bytes,
+                FileFailure& failure) {
+    return SaveRgbRows(format, picture, bytes, failure);
 }
 
 std::uint64_t BmpRowLength(std::int32_t width, std::int32_t depth) {

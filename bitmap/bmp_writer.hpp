@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <span>
+#include <vector>
 
 namespace dorvane {
 
@@ -38,6 +39,28 @@ struct GrayRows {
 bool SaveGrayBmp(const BitmapImage& format, const GrayRows& picture, const char* path,
                  FileFailure& failure);
 bool SaveGrayBmp(const BitmapImage& format, const GrayRows& picture, const char* path);
+// The same file's bytes, appended to bytes; after a failure bytes is as it was.
+bool SaveGrayBmp(const BitmapImage& format, const GrayRows& picture,
+                 std::vector<std::uint8_t>& bytes, FileFailure& failure);
+
+// A picture of red, green and blue bytes, row after row: pixel (x, y) is the three bytes at
+// Pixels[y * Stride + 3 * x], with alpha 0.
+struct RgbRows {
+    const std::uint8_t* Pixels;
+    std::size_t Stride;
+    std::int32_t Width;
+    std::int32_t Height;
+};
+
+// Writes the file that SaveBmp would write were format resized to the picture's size and its
+// pixels set to the picture's: format gives the bit depth, the palette and the resolution. False
+// for an empty size, no pixels or a stride shorter than a row, else as SaveBmp; failure then
+// says why.
+bool SaveRgbBmp(const BitmapImage& format, const RgbRows& picture, const char* path,
+                FileFailure& failure);
+// The same file's bytes, appended to bytes; after a failure bytes is as it was.
+bool SaveRgbBmp(const BitmapImage& format, const RgbRows& picture, std::vector<std::uint8_t>& bytes,
+                FileFailure& failure);
 
 // The padded length of a file row of width pixels at depth bits per pixel:
 // 4 x ceil(width x depth / 32) bytes.

@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <functional>
+#include <span>
 
 namespace dorvane {
 namespace {
@@ -36,60 +37,75 @@ template <class Field> void ForEachField(InfoHeader& header, Field field) {
     field(header.biClrImportant);
 }
 
-// Reads little-endian fields from a stream. A field the file does not hold completely is left as
-// it was, so a short file never leaves part of a field overwritten.
-class FieldReader {
-  public:
-    explicit FieldReader(std::FILE* stream) : Stream(stream) {}
-    template <typename Field> void operator()(Field& field) const {
-        std::array<std::uint8_t, sizeof(Field)> bytes{};
-        if (ReadItems(bytes.data(), bytes.size(), 1, Stream)) {
-            field = LoadLittleEndian<Field>(bytes);
-        }
-    }
-
-  private:
-    std::FILE* Stream;
-};
-
-// Takes the fields from bytes in memory, one after another.
+// Takes little-endian fields from bytes in memory, one after another. A field that the bytes do
+// not hold completely is left as it was, and so is every field after it, as when reading a file
+// that ends there.
 class FieldCursor {
   public:
-    explicit FieldCursor(const std::uint8_t* bytes) : Next(bytes) {}
+    explicit FieldCursor(std::span<const std::uint8_t> bytes) : Rest(bytes) {}
     template <typename Field> void operator()(Field& field) {
         std::array<std::uint8_t, sizeof(Field)> bytes{};
-        std::copy_n(Next, bytes.size(), bytes.begin());
+        if (Rest.size() < bytes.size()) {
+            Rest = {};
+            return;
+        }
+        std::copy_n(Rest.begin(), bytes.size(), bytes.begin());
         field = LoadLittleEndian<Field>(bytes);
-        Next += sizeof(Field);
+        Rest = Rest.subspan(bytes.size());
     }
 
   private:
-    const std::uint8_t* Next;
+    std::span<const std::uint8_t> Rest;
+};
+
+// The first bytes of a file, as many of the two headers' as it holds, and the errno when
+// reading them failed.
+struct HeaderBytes {
+    std::array<std::uint8_t, HeadersSize> Bytes{};
+    std::size_t Count = 0;
+    int Error = 0;
+
+    explicit HeaderBytes(std::FILE* stream)
+        : Count(std::fread(Bytes.data(), 1, Bytes.size(), stream)) {
+        if (Count < Bytes.size() && std::ferror(stream) != 0) {
+            Error = errno;
+        }
+    }
+    std::span<const std::uint8_t> Span() const { return std::span(Bytes).first(Count); }
 };
 
 } // namespace
 
-FileHeader ReadFileHeaderOf(const char* path) {
+FileHeader ReadFileHeaderOf(std::span<const std::uint8_t> bytes) {
     FileHeader header;
-    const FileStream file = OpenFile(path, "rb");
-    if (!file) {
-        header.bfType = 0;
-        return header;
-    }
-    ForEachField(header, FieldReader(file.get()));
+    ForEachField(header, FieldCursor(bytes));
     return header;
 }
 
-InfoHeader ReadInfoHeaderOf(const char* path) {
+InfoHeader ReadInfoHeaderOf(std::span<const std::uint8_t> bytes) {
     InfoHeader header;
+    if (bytes.size() > FileHeaderBytes) {
+        ForEachField(header, FieldCursor(bytes.subspan(FileHeaderBytes)));
+    }
+    return header;
+}
+
+FileHeader ReadFileHeaderOf(const char* path) {
     const FileStream file = OpenFile(path, "rb");
     if (!file) {
+        FileHeader header;
+        header.bfType = 0;
         return header;
     }
-    std::array<std::uint8_t, FileHeaderBytes> fileHeader{};
-    ReadItems(fileHeader.data(), fileHeader.size(), 1, file.get());
-    ForEachField(header, FieldReader(file.get()));
-    return header;
+    return ReadFileHeaderOf(HeaderBytes(file.get()).Span());
+}
+
+InfoHeader ReadInfoHeaderOf(const char* path) {
+    const FileStream file = OpenFile(path, "rb");
+    if (!file) {
+        return {};
+    }
+    return ReadInfoHeaderOf(HeaderBytes(file.get()).Span());
 }
 
 std::int32_t BitDepthOfFile(const char* path) {
@@ -104,6 +120,23 @@ void InspectBmpFile(const char* path) {
     static_cast<void>(ReadInfoHeaderOf(path));
 }
 
+bool ReadBmpHeaders(std::span<const std::uint8_t> bytes, FileHeader& file, InfoHeader& info,
+                    FileFailure& failure) {
+    failure = {};
+    if (bytes.size() < HeadersSize) {
+        failure = FormatFailure(FailureKind::NotBmp);
+        return false;
+    }
+    FieldCursor field(bytes);
+    ForEachField(file, std::ref(field));
+    ForEachField(info, std::ref(field));
+    if (file.bfType != BmpSignature) {
+        failure = FormatFailure(FailureKind::NotBmp);
+        return false;
+    }
+    return true;
+}
+
 bool ReadBmpHeaders(const char* path, FileHeader& file, InfoHeader& info, FileFailure& failure) {
     failure = {};
     int error = 0;
@@ -112,21 +145,12 @@ bool ReadBmpHeaders(const char* path, FileHeader& file, InfoHeader& info, FileFa
         failure = SystemFailure(FailedFile::Source, FailureKind::Open, error);
         return false;
     }
-    std::array<std::uint8_t, HeadersSize> bytes{};
-    if (std::fread(bytes.data(), 1, bytes.size(), stream.get()) != bytes.size()) {
-        failure = std::ferror(stream.get()) != 0
-                      ? SystemFailure(FailedFile::Source, FailureKind::Read, errno)
-                      : FormatFailure(FailureKind::NotBmp);
+    const HeaderBytes bytes(stream.get());
+    if (bytes.Error != 0) {
+        failure = SystemFailure(FailedFile::Source, FailureKind::Read, bytes.Error);
         return false;
     }
-    FieldCursor field(bytes.data());
-    ForEachField(file, std::ref(field));
-    ForEachField(info, std::ref(field));
-    if (file.bfType != BmpSignature) {
-        failure = FormatFailure(FailureKind::NotBmp);
-        return false;
-    }
-    return true;
+    return ReadBmpHeaders(bytes.Span(), file, info, failure);
 }
 
 } // namespace dorvane

@@ -4,6 +4,7 @@
 #include "file_failure.hpp"
 
 #include <cstdint>
+#include <span>
 
 namespace dorvane {
 
@@ -24,5 +25,12 @@ void InspectBmpFile(const char* path);
 // checks what it reads: false, with failure saying why, when the file cannot be opened or read,
 // when it is shorter than the two headers, or when it does not begin with "BM".
 bool ReadBmpHeaders(const char* path, FileHeader& file, InfoHeader& info, FileFailure& failure);
+
+// The same from the bytes of a file in memory: the fields that the bytes hold, as the functions
+// of a path read them from a file of those bytes.
+[[nodiscard]] FileHeader ReadFileHeaderOf(std::span<const std::uint8_t> bytes);
+[[nodiscard]] InfoHeader ReadInfoHeaderOf(std::span<const std::uint8_t> bytes);
+bool ReadBmpHeaders(std::span<const std::uint8_t> bytes, FileHeader& file, InfoHeader& info,
+                    FileFailure& failure);
 
 } // namespace dorvane

@@ -1,7 +1,8 @@
 #pragma once
 
-// What the harnesses share: a scratch folder for the files that the codec reads and writes by
-// name, the header fields of raw input bytes, and the budget that keeps one input cheap.
+// What the harnesses share: a scratch folder for the files that the blur's job reads and writes
+// by name (the codec's harnesses work in memory), the header fields of raw input bytes, and the
+// budget that keeps one input cheap.
 
 #include "bmp_reader.hpp"
 

@@ -1,6 +1,7 @@
-// The header inspection operations and the byte-order utilities on arbitrary bytes. Every field
-// must hold the bytes at its place when the file holds all of them, and its default otherwise;
-// reversing the byte order twice must give the header back.
+// The header inspection operations and the byte-order utilities on arbitrary bytes in memory.
+// Every field must hold the bytes at its place when the file holds all of them, and its default
+// otherwise; the checked read must take exactly the files of 54 bytes or more that begin with
+// "BM"; reversing the byte order twice must give the header back.
 #include "bmp_headers.hpp"
 #include "byte_order.hpp"
 #include "fuzz_support.hpp"
@@ -8,7 +9,7 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <string>
+#include <span>
 
 namespace {
 
@@ -98,14 +99,20 @@ void CheckSwaps(const std::uint8_t* data, std::size_t size) {
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    const std::string path = Scratch().File("input.bmp");
-    WriteFile(path, data, size);
-    const FileHeader fileHeader = ReadFileHeaderOf(path.c_str());
-    const InfoHeader infoHeader = ReadInfoHeaderOf(path.c_str());
+    const std::span<const std::uint8_t> bytes(data, size);
+    const FileHeader fileHeader = ReadFileHeaderOf(bytes);
+    const InfoHeader infoHeader = ReadInfoHeaderOf(bytes);
     CheckFileHeader(fileHeader, data, size);
     CheckInfoHeader(infoHeader, data, size);
-    Check(BitDepthOfFile(path.c_str()) == infoHeader.biBitCount, "BitDepthOfFile");
-    InspectBmpFile(path.c_str());
+    FileHeader checkedFile;
+    InfoHeader checkedInfo;
+    FileFailure failure;
+    const bool accepted = ReadBmpHeaders(bytes, checkedFile, checkedInfo, failure);
+    Check(accepted == (size >= HeadersSize && data[0] == 'B' && data[1] == 'M'), "ReadBmpHeaders");
+    if (accepted) {
+        CheckFileHeader(checkedFile, data, size);
+        CheckInfoHeader(checkedInfo, data, size);
+    }
     CheckReversal(fileHeader);
     CheckReversal(infoHeader);
     CheckSwaps(data, size);

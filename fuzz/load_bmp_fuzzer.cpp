@@ -1,6 +1,6 @@
-// LoadBmp on arbitrary bytes. Beyond what the sanitizers catch, the outcome must be one that the
-// reader's rules allow, the palette must hold what the file gave it, and an accepted image must
-// come back unchanged from a save and a second load.
+// LoadBmp on arbitrary bytes in memory. Beyond what the sanitizers catch, the outcome must be one
+// that the reader's rules allow, the palette must hold what the file gave it, and an accepted
+// image must come back unchanged from a save into memory and a second load.
 #include "bitmap_image.hpp"
 #include "bmp_headers.hpp"
 #include "fuzz_support.hpp"
@@ -8,8 +8,9 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
-#include <string>
+#include <span>
 #include <unordered_map>
+#include <vector>
 
 namespace {
 
@@ -121,10 +122,12 @@ std::int32_t Reloaded(std::int32_t resolution) {
 // What a save and a load give back: every pixel exactly at 24 and 32 bpp, the top five bits of
 // each channel at 16 bpp, and the nearest palette entry at palette depths.
 void CheckRoundTrip(const BitmapImage& image) {
-    const std::string path = Scratch().File("round-trip.bmp");
-    Check(image.SaveBmp(path.c_str()), "an accepted image could not be saved");
+    std::vector<std::uint8_t> file;
+    FileFailure failure;
+    Check(image.SaveBmp(file, failure), "an accepted image could not be saved");
     BitmapImage again;
-    Check(again.LoadBmp(path.c_str()), "a saved image could not be loaded");
+    Check(again.LoadBmp(std::span<const std::uint8_t>(file), failure),
+          "a saved image could not be loaded");
     Check(again.GetBitDepth() == image.GetBitDepth() && again.GetWidth() == image.GetWidth() &&
               again.GetHeight() == image.GetHeight(),
           "a saved image came back with another depth or size");
@@ -175,11 +178,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (!WithinBudget(header.Width, header.Height, PixelBudget)) {
         return -1; // not added to the corpus
     }
-    const std::string path = Scratch().File("input.bmp");
-    WriteFile(path, data, size);
     BitmapImage image;
     Prepare(image);
-    if (!image.LoadBmp(path.c_str())) {
+    FileFailure failure;
+    if (!image.LoadBmp(std::span<const std::uint8_t>(data, size), failure)) {
         CheckRefusal(image, data, size);
         return 0;
     }

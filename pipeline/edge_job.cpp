@@ -38,6 +38,18 @@ struct ReleaseAtEnd {
 
 } // namespace
 
+void DetectEdgesInPlanes(std::uint32_t threads) {
+    if (threads == 0) {
+        GaussianBlurStage();
+    } else {
+        GaussianBlurStage(threads);
+    }
+    GradientStage();
+    NonMaximumSuppressionStage();
+    HysteresisStage();
+    ClearUndecidedFrame();
+}
+
 JobResult RunEdgeJob(const char* source, const char* output, const JobOptions& options,
                      FileFailure& failure) {
     failure = {};
@@ -45,15 +57,7 @@ JobResult RunEdgeJob(const char* source, const char* output, const JobOptions& o
         return JobResult::SourceFailed;
     }
     const ReleaseAtEnd release;
-    if (options.Threads == 0) {
-        GaussianBlurStage();
-    } else {
-        GaussianBlurStage(options.Threads);
-    }
-    GradientStage();
-    NonMaximumSuppressionStage();
-    HysteresisStage();
-    ClearUndecidedFrame();
+    DetectEdgesInPlanes(options.Threads);
     // The store starts a failure of its own; what the load found of the source stays.
     const FileFailure loaded = failure;
     const Durability durability = options.Sync ? Durability::Disk : Durability::Process;

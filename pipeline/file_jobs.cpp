@@ -3,6 +3,7 @@
 #include "DorvaneBMPBlur.h"
 #include "edge_job.hpp"
 #include "path_conversion.hpp"
+#include "pipeline_state.hpp"
 
 #include <cerrno>
 #include <mutex>
@@ -12,9 +13,6 @@
 
 namespace dorvane {
 namespace {
-
-// The pipeline state is process-wide, so calls take turns.
-std::mutex CallMutex;
 
 using Job = JobResult (*)(const char* source, const char* output, const JobOptions& options,
                           FileFailure& failure);
@@ -40,7 +38,7 @@ std::int32_t RunInTurn(Job job, const char* source, const char* output, const Jo
         return BMPBLUR_INVALID_ARGUMENT;
     }
     try {
-        const std::lock_guard lock(CallMutex);
+        const std::lock_guard lock(PipelineMutex);
         return ResultOf(job(source, output, options, failure));
     } catch (...) {
         // Only taking the lock can throw (a system error): nothing was read.

@@ -13,6 +13,7 @@ WorkPlane<std::int32_t> ImagePlane = nullptr;
 WorkPlane<float> DirectionPlane = nullptr;
 WorkPlane<std::int32_t> MagnitudePlane = nullptr;
 char OutputPath[OutputPathSize] = {};
+std::mutex PipelineMutex;
 
 namespace {
 

@@ -14,6 +14,7 @@
 #include <cstring>
 #include <fstream>
 #include <functional>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -55,13 +56,20 @@ std::vector<PixelRgba> TestPalette(std::size_t count) {
     return palette;
 }
 
-class BmpReader : public ::testing::Test {
+// Where the reader takes a file's bytes from: every test of the reader runs with both.
+enum class Input { File, Memory };
+
+class BmpReader : public ::testing::TestWithParam<Input> {
   protected:
-    // Writes the builder's file and loads it into Image.
+    // Loads the builder's file into Image, from a file or from memory.
     bool Load(const BmpFileBuilder& builder) { return LoadBytes(builder.Build()); }
     bool LoadBytes(const Bytes& bytes) {
+        FileFailure failure;
+        if (GetParam() == Input::Memory) {
+            return Image.LoadBmp(std::span<const std::uint8_t>(bytes), failure);
+        }
         const std::string path = Folder.Write("file" + std::to_string(Serial++) + ".bmp", bytes);
-        return Image.LoadBmp(path.c_str());
+        return Image.LoadBmp(path.c_str(), failure);
     }
 
     // The state that every rejection leaves: 1 x 1 at 1 bpp, standard palette, white pixel.
@@ -150,9 +158,14 @@ int RunWithAddressLimit(std::size_t headroom, const std::function<int()>& body) 
 
 } // namespace
 
+INSTANTIATE_TEST_SUITE_P(FileAndMemory, BmpReader, ::testing::Values(Input::File, Input::Memory),
+                         [](const ::testing::TestParamInfo<Input>& input) {
+                             return input.param == Input::File ? "File" : "Memory";
+                         });
+
 // --- Rejections and the state they leave
 
-TEST_F(BmpReader, MissingFileResetsTheImageButKeepsItsResolution) {
+TEST_P(BmpReader, MissingFileResetsTheImageButKeepsItsResolution) {
     Prepare();
     EXPECT_FALSE(Image.LoadBmp(Folder.File("missing.bmp").c_str()));
     ExpectReset();
@@ -160,7 +173,7 @@ TEST_F(BmpReader, MissingFileResetsTheImageButKeepsItsResolution) {
     EXPECT_EQ(Image.YResolution, 222);
 }
 
-TEST_F(BmpReader, WrongSignatureLeavesTheImageUnchanged) {
+TEST_P(BmpReader, WrongSignatureLeavesTheImageUnchanged) {
     Prepare();
     BmpFileBuilder file = ThreeByTwo24();
     file.bfType = 0x4142; // the bytes 0x42 0x41, "BA"
@@ -175,7 +188,7 @@ TEST_F(BmpReader, WrongSignatureLeavesTheImageUnchanged) {
     EXPECT_EQ(fresh.GetHeight(), 1);
 }
 
-TEST_F(BmpReader, FilesShorterThanTheHeadersAreRejectedWithReset) {
+TEST_P(BmpReader, FilesShorterThanTheHeadersAreRejectedWithReset) {
     const Bytes full = ThreeByTwo24().Build();
     // Empty, a lone 'B' (the signature read fails and the default passes), a lone byte that is
     // not 'B', and every cut inside the two headers.
@@ -192,7 +205,7 @@ TEST_F(BmpReader, FilesShorterThanTheHeadersAreRejectedWithReset) {
     }
 }
 
-TEST_F(BmpReader, HeaderRejectionsKeepTheHeaderResolution) {
+TEST_P(BmpReader, HeaderRejectionsKeepTheHeaderResolution) {
     struct Case {
         const char* Name;
         std::function<void(BmpFileBuilder&)> Change;
@@ -264,7 +277,7 @@ TEST(BmpReaderLimits, DimensionLimitsAreInclusive) {
     EXPECT_FALSE(BmpDimensionsWithinLimits(0x7FFFFFFF, 0x7FFFFFFF));
 }
 
-TEST_F(BmpReader, TheTallestAllowedColumnLoads) {
+TEST_P(BmpReader, TheTallestAllowedColumnLoads) {
     BmpFileBuilder file;
     file.biWidth = 1;
     file.biHeight = 16'777'216;
@@ -280,7 +293,7 @@ TEST_F(BmpReader, TheTallestAllowedColumnLoads) {
 
 // --- Layout: rows, padding, palettes
 
-TEST_F(BmpReader, RowsAreBottomUpAndPaddingIsSkipped) {
+TEST_P(BmpReader, RowsAreBottomUpAndPaddingIsSkipped) {
     ASSERT_TRUE(Load(ThreeByTwo24()));
     EXPECT_EQ(Image.GetBitDepth(), 24);
     EXPECT_EQ(Image.GetWidth(), 3);
@@ -296,7 +309,7 @@ TEST_F(BmpReader, RowsAreBottomUpAndPaddingIsSkipped) {
     }
 }
 
-TEST_F(BmpReader, PaletteCountComesFromTheOffsetNotFromClrUsed) {
+TEST_P(BmpReader, PaletteCountComesFromTheOffsetNotFromClrUsed) {
     // 16 entries by bfOffBits although biClrUsed says 2; the rows follow at once.
     BmpFileBuilder file;
     file.biWidth = 16;
@@ -328,7 +341,7 @@ TEST_F(BmpReader, PaletteCountComesFromTheOffsetNotFromClrUsed) {
     EXPECT_EQ(Image.PixelAt(1, 0), DefaultColour);
 }
 
-TEST_F(BmpReader, FullPaletteThenAGapBeforeTheRows) {
+TEST_P(BmpReader, FullPaletteThenAGapBeforeTheRows) {
     BmpFileBuilder file;
     file.biWidth = 2;
     file.biBitCount = 8;
@@ -341,7 +354,7 @@ TEST_F(BmpReader, FullPaletteThenAGapBeforeTheRows) {
     EXPECT_EQ(Image.PixelAt(1, 0), TestPalette(256)[7]);
 }
 
-TEST_F(BmpReader, NoPaletteAtAllMakesEveryEntryWhite) {
+TEST_P(BmpReader, NoPaletteAtAllMakesEveryEntryWhite) {
     for (const std::uint32_t offset : {54U, 50U, 0U, 0xFFFFFFFFU}) {
         BmpFileBuilder file;
         file.biWidth = 2;
@@ -357,7 +370,7 @@ TEST_F(BmpReader, NoPaletteAtAllMakesEveryEntryWhite) {
     }
 }
 
-TEST_F(BmpReader, OffsetBeyondTwoToTheThirtyFirstWrapsNegativeAndRowsFollowTheHeaders) {
+TEST_P(BmpReader, OffsetBeyondTwoToTheThirtyFirstWrapsNegativeAndRowsFollowTheHeaders) {
     // (0xFFFFFFFF - 54) in signed 32-bit arithmetic is negative: no gap, the row starts at 54.
     BmpFileBuilder file = ThreeByTwo24();
     file.bfOffBits = 0xFFFFFFFF;
@@ -365,7 +378,7 @@ TEST_F(BmpReader, OffsetBeyondTwoToTheThirtyFirstWrapsNegativeAndRowsFollowTheHe
     EXPECT_EQ(Image.PixelAt(2, 1), Rgb(21, 102, 201));
 }
 
-TEST_F(BmpReader, OneBitRowsPutTheLeftPixelInTheTopBit) {
+TEST_P(BmpReader, OneBitRowsPutTheLeftPixelInTheTopBit) {
     BmpFileBuilder file;
     file.biWidth = 33;
     file.biHeight = 2;
@@ -384,7 +397,7 @@ TEST_F(BmpReader, OneBitRowsPutTheLeftPixelInTheTopBit) {
     EXPECT_EQ(Image.PixelAt(0, 1).Alpha, 7); // the palette entry's fourth byte
 }
 
-TEST_F(BmpReader, FourBitRowsPutTheLeftPixelInTheHighNibble) {
+TEST_P(BmpReader, FourBitRowsPutTheLeftPixelInTheHighNibble) {
     BmpFileBuilder file;
     file.biWidth = 3;
     file.biBitCount = 4;
@@ -396,7 +409,7 @@ TEST_F(BmpReader, FourBitRowsPutTheLeftPixelInTheHighNibble) {
     EXPECT_EQ(Image.PixelAt(2, 0), TestPalette(16)[3]);
 }
 
-TEST_F(BmpReader, AlphaComesFromThirtyTwoBitPixelsAndPaletteEntriesOnly) {
+TEST_P(BmpReader, AlphaComesFromThirtyTwoBitPixelsAndPaletteEntriesOnly) {
     BmpFileBuilder file;
     file.biWidth = 2;
     file.biBitCount = 32;
@@ -431,7 +444,7 @@ BmpFileBuilder File16(std::int32_t width, std::vector<std::vector<std::uint16_t>
     return file;
 }
 
-TEST_F(BmpReader, SixteenBitWithoutMasksIsFiveFiveFiveWithoutLowBitReplication) {
+TEST_P(BmpReader, SixteenBitWithoutMasksIsFiveFiveFiveWithoutLowBitReplication) {
     ASSERT_TRUE(Load(File16(6, {{0x7C00, 0x7FFF, 0x03E0, 0x001F, 0x0421, 0x8000}})));
     EXPECT_EQ(Image.PixelAt(0, 0), Rgb(248, 0, 0));
     EXPECT_EQ(Image.PixelAt(1, 0), Rgb(248, 248, 248));
@@ -441,7 +454,7 @@ TEST_F(BmpReader, SixteenBitWithoutMasksIsFiveFiveFiveWithoutLowBitReplication) 
     EXPECT_EQ(Image.PixelAt(5, 0), Rgb(0, 0, 0)); // the top bit belongs to no channel
 }
 
-TEST_F(BmpReader, SixteenBitWithFiveSixFiveMasks) {
+TEST_P(BmpReader, SixteenBitWithFiveSixFiveMasks) {
     BmpFileBuilder file = File16(4, {{0xFFFF, 0x0020, 0x0040, 0xF800}});
     file.biCompression = 3;
     file.Masks = {0xF800, 0x07E0, 0x001F};
@@ -453,7 +466,7 @@ TEST_F(BmpReader, SixteenBitWithFiveSixFiveMasks) {
     EXPECT_EQ(Image.PixelAt(0, 0).Alpha, 0);
 }
 
-TEST_F(BmpReader, MasksAndTheirShiftsUseOnlyTheLowSixteenBits) {
+TEST_P(BmpReader, MasksAndTheirShiftsUseOnlyTheLowSixteenBits) {
     // High halves that would shift differently, or mask differently, on 32 bits.
     BmpFileBuilder file = File16(3, {{0xF800, 0x07E0, 0x001F}});
     file.biCompression = 3;
@@ -464,7 +477,7 @@ TEST_F(BmpReader, MasksAndTheirShiftsUseOnlyTheLowSixteenBits) {
     EXPECT_EQ(Image.PixelAt(2, 0), Rgb(0, 0, 248));
 }
 
-TEST_F(BmpReader, UnusualMasksShiftUntilTheyFitInFiveBits) {
+TEST_P(BmpReader, UnusualMasksShiftUntilTheyFitInFiveBits) {
     // red 0xFFFF shifts 11; green 0x000F shifts 0; blue 0 shifts 0 and is always 0.
     BmpFileBuilder file = File16(2, {{0xFFFF, 0x07FF}});
     file.biCompression = 3;
@@ -474,7 +487,7 @@ TEST_F(BmpReader, UnusualMasksShiftUntilTheyFitInFiveBits) {
     EXPECT_EQ(Image.PixelAt(1, 0), Rgb(0, 120, 0));
 }
 
-TEST_F(BmpReader, SixteenBitOddWidthsConsumeTwoPaddingBytesPerRow) {
+TEST_P(BmpReader, SixteenBitOddWidthsConsumeTwoPaddingBytesPerRow) {
     BmpFileBuilder file = File16(3, {{0x7C00, 0x03E0, 0x001F}, {0x001F, 0x7C00, 0x03E0}});
     ASSERT_EQ(file.Rows[0].size(), 8U);
     file.Rows[0][6] = 0x55; // padding of any value
@@ -486,7 +499,7 @@ TEST_F(BmpReader, SixteenBitOddWidthsConsumeTwoPaddingBytesPerRow) {
     EXPECT_EQ(Image.PixelAt(2, 0), Rgb(0, 248, 0));
 }
 
-TEST_F(BmpReader, SixteenBitGapsFollowTheMasks) {
+TEST_P(BmpReader, SixteenBitGapsFollowTheMasks) {
     BmpFileBuilder file = File16(1, {{0x001F}});
     file.biCompression = 3;
     file.Masks = {0xF800, 0x07E0, 0x001F};
@@ -500,7 +513,7 @@ TEST_F(BmpReader, SixteenBitGapsFollowTheMasks) {
     EXPECT_EQ(Image.PixelAt(0, 0), Rgb(248, 0, 0));
 }
 
-TEST_F(BmpReader, ShortSixteenBitFilesRepeatTheLastCompleteValue) {
+TEST_P(BmpReader, ShortSixteenBitFilesRepeatTheLastCompleteValue) {
     // 3 x 2; the bottom row arrives whole, of the top row one value and one byte.
     BmpFileBuilder file = File16(3, {{0x7C00, 0x03E0, 0x001F}});
     file.biHeight = 2;
@@ -512,7 +525,7 @@ TEST_F(BmpReader, ShortSixteenBitFilesRepeatTheLastCompleteValue) {
     EXPECT_EQ(Image.PixelAt(2, 0), Rgb(8, 8, 8));
 }
 
-TEST_F(BmpReader, SixteenBitPixelsBeforeAnyCompleteValueStayWhite) {
+TEST_P(BmpReader, SixteenBitPixelsBeforeAnyCompleteValueStayWhite) {
     BmpFileBuilder file = File16(2, {});
     file.biHeight = 2;
     file.biCompression = 3;
@@ -528,7 +541,7 @@ TEST_F(BmpReader, SixteenBitPixelsBeforeAnyCompleteValueStayWhite) {
 
 // --- Short files and gaps
 
-TEST_F(BmpReader, AFileCutInItsRowsKeepsTheCompleteBottomRows) {
+TEST_P(BmpReader, AFileCutInItsRowsKeepsTheCompleteBottomRows) {
     BmpFileBuilder file = File24(3, 3);
     file.Rows.push_back(PaddedRow({1, 2, 3, 4, 5, 6, 7, 8, 9}));
     file.Trailer = Bytes{10, 11, 12, 13, 14, 15}; // half of the middle row
@@ -542,7 +555,7 @@ TEST_F(BmpReader, AFileCutInItsRowsKeepsTheCompleteBottomRows) {
     }
 }
 
-TEST_F(BmpReader, HeadersOnlyWithAFullPaletteOffsetKeepTheStandardPalette) {
+TEST_P(BmpReader, HeadersOnlyWithAFullPaletteOffsetKeepTheStandardPalette) {
     BmpFileBuilder file;
     file.biWidth = 4;
     file.biHeight = 2;
@@ -559,7 +572,7 @@ TEST_F(BmpReader, HeadersOnlyWithAFullPaletteOffsetKeepTheStandardPalette) {
     EXPECT_EQ(Image.PixelAt(3, 1), DefaultColour);
 }
 
-TEST_F(BmpReader, APartialPaletteEntryTakesTheBytesThatArrived) {
+TEST_P(BmpReader, APartialPaletteEntryTakesTheBytesThatArrived) {
     BmpFileBuilder file;
     file.biBitCount = 8;
     file.bfOffBits = 1078;
@@ -572,7 +585,7 @@ TEST_F(BmpReader, APartialPaletteEntryTakesTheBytesThatArrived) {
     EXPECT_EQ(Image.PaletteEntry(4), standard[4]);
 }
 
-TEST_F(BmpReader, GapsLongerThanOneSkipPieceAreSkippedExactly) {
+TEST_P(BmpReader, GapsLongerThanOneSkipPieceAreSkippedExactly) {
     const std::size_t gap = 3 * GapSkipChunkSize + 5;
     BmpFileBuilder file = ThreeByTwo24();
     file.Gap = Bytes(gap, 0xAB);
@@ -588,7 +601,7 @@ TEST_F(BmpReader, GapsLongerThanOneSkipPieceAreSkippedExactly) {
     EXPECT_EQ(Image.PixelAt(0, 0), Rgb(248, 0, 0));
 }
 
-TEST_F(BmpReader, GapsNearTwoToTheThirtyFirstLoadAsHeadersOnly) {
+TEST_P(BmpReader, GapsNearTwoToTheThirtyFirstLoadAsHeadersOnly) {
     for (const std::uint16_t depth : {std::uint16_t{1}, std::uint16_t{8}, std::uint16_t{16},
                                       std::uint16_t{24}, std::uint16_t{32}}) {
         for (const std::uint32_t compression : {0U, 3U}) {
@@ -610,7 +623,7 @@ TEST_F(BmpReader, GapsNearTwoToTheThirtyFirstLoadAsHeadersOnly) {
     }
 }
 
-TEST_F(BmpReader, HugeGapsAllocateNothingOfTheirSize) {
+TEST_P(BmpReader, HugeGapsAllocateNothingOfTheirSize) {
     if (UnderAddressSanitizer) {
         GTEST_SKIP() << "an address-space limit cannot be set under AddressSanitizer";
     }
@@ -631,7 +644,7 @@ TEST_F(BmpReader, HugeGapsAllocateNothingOfTheirSize) {
 #endif
 }
 
-TEST_F(BmpReader, ExhaustedMemoryFailsTheLoadLikeARejection) {
+TEST_P(BmpReader, ExhaustedMemoryFailsTheLoadLikeARejection) {
     if (UnderAddressSanitizer) {
         GTEST_SKIP() << "an address-space limit cannot be set under AddressSanitizer";
     }
@@ -661,7 +674,7 @@ TEST_F(BmpReader, ExhaustedMemoryFailsTheLoadLikeARejection) {
 
 // --- Fields without effect, longer headers
 
-TEST_F(BmpReader, FieldsTheReaderIgnoresChangeNothing) {
+TEST_P(BmpReader, FieldsTheReaderIgnoresChangeNothing) {
     BmpFileBuilder base;
     base.biWidth = 3;
     base.biHeight = 2;
@@ -691,7 +704,7 @@ TEST_F(BmpReader, FieldsTheReaderIgnoresChangeNothing) {
     }
 }
 
-TEST_F(BmpReader, LongerInfoHeadersAreReadAsFortyBytes) {
+TEST_P(BmpReader, LongerInfoHeadersAreReadAsFortyBytes) {
     // 24 bpp: the rows are still found through bfOffBits.
     BmpFileBuilder file = ThreeByTwo24();
     file.biSize = 124;
@@ -927,7 +940,7 @@ BmpFileBuilder PatternFile(std::uint16_t depth, std::int32_t width, std::int32_t
 
 } // namespace
 
-TEST_F(BmpReader, EveryCutOfAFileGivesWhatTheLiteralReaderGives) {
+TEST_P(BmpReader, EveryCutOfAFileGivesWhatTheLiteralReaderGives) {
     const std::vector<BmpFileBuilder> files{
         PatternFile(24, 5, 3, 0, 0, 3),
         PatternFile(32, 3, 3, 0, 0, 0),

@@ -78,12 +78,38 @@ Bytes PaletteBytes(const BitmapImage& image) {
     return bytes;
 }
 
+// A save into memory appends the file's bytes to what the buffer holds; where alpha is 0
+// throughout, a picture of the image's colours as RGB rows gives the same file too.
+void ExpectMemorySavesAgree(const BitmapImage& image, const Bytes& file) {
+    FileFailure failure;
+    Bytes bytes{7};
+    ASSERT_TRUE(image.SaveBmp(bytes, failure));
+    EXPECT_EQ(Bytes(bytes.begin() + 1, bytes.end()), file);
+    Bytes rgb;
+    for (std::int32_t y = 0; y < image.GetHeight(); ++y) {
+        for (std::int32_t x = 0; x < image.GetWidth(); ++x) {
+            const PixelRgba& pixel = image.PixelAt(x, y);
+            if (pixel.Alpha != 0) {
+                return;
+            }
+            Append(rgb, Bytes{pixel.Red, pixel.Green, pixel.Blue});
+        }
+    }
+    const std::size_t stride = 3 * static_cast<std::size_t>(image.GetWidth());
+    Bytes fromRows;
+    ASSERT_TRUE(SaveRgbBmp(image, RgbRows{rgb.data(), stride, image.GetWidth(), image.GetHeight()},
+                           fromRows, failure));
+    EXPECT_EQ(fromRows, file);
+}
+
 class BmpWriter : public ::testing::Test {
   protected:
     Bytes Save(const BitmapImage& image) {
         const std::string path = Folder.File("out" + std::to_string(Serial++) + ".bmp");
         EXPECT_TRUE(image.SaveBmp(path.c_str()));
-        return ReadFileBytes(path);
+        const Bytes file = ReadFileBytes(path);
+        ExpectMemorySavesAgree(image, file);
+        return file;
     }
 
     TempDirectory Folder;
@@ -130,6 +156,21 @@ void ExpectGraySavesAgree(const BitmapImage& format, std::int32_t width, std::in
     const Bytes file = ReadFileBytes(plain);
     ASSERT_EQ(ReadFileBytes(fromColumns), file) << context;
     ASSERT_EQ(ReadFileBytes(fromRows), file) << context;
+    FileFailure failure;
+    Bytes inMemory;
+    ASSERT_TRUE(
+        SaveGrayBmp(format, GrayRows{rows.data(), stride, width, height}, inMemory, failure));
+    ASSERT_EQ(inMemory, file) << context;
+    // The same grays as RGB rows, with bytes between the rows.
+    Bytes rgb;
+    for (const std::uint8_t gray : rows) {
+        Append(rgb, Bytes{gray, gray, gray});
+    }
+    const std::string fromRgb = folder.File("rgb.bmp");
+    ASSERT_TRUE(SaveRgbBmp(format, RgbRows{rgb.data(), 3 * stride, width, height}, fromRgb.c_str(),
+                           failure))
+        << context;
+    ASSERT_EQ(ReadFileBytes(fromRgb), file) << context;
 
     const GrayRowEncoder encode(format);
     const std::size_t rowBits = static_cast<std::size_t>(width) * static_cast<std::size_t>(depth);
@@ -588,7 +629,7 @@ TEST_F(BmpWriter, AMissingFolderGivesFalseAndLeavesNoFile) {
     EXPECT_TRUE(Folder.Entries().empty());
 }
 
-TEST_F(BmpWriter, TheGraySavesRefuseAPictureWithoutPixels) {
+TEST_F(BmpWriter, TheRowAndColumnSavesRefuseAPictureWithoutPixels) {
     const BitmapImage format;
     const Bytes grays(12, 9);
     const std::int32_t cells[4] = {};
@@ -603,6 +644,12 @@ TEST_F(BmpWriter, TheGraySavesRefuseAPictureWithoutPixels) {
         EXPECT_FALSE(SaveGrayBmp(format, picture, path.c_str()))
             << picture.Stride << " " << picture.Width << " x " << picture.Height;
     }
+    FileFailure failure;
+    EXPECT_FALSE(SaveRgbBmp(format, RgbRows{grays.data(), 8, 3, 4}, path.c_str(), failure));
+    Bytes memory{1};
+    EXPECT_FALSE(SaveRgbBmp(format, RgbRows{nullptr, 9, 3, 4}, memory, failure));
+    EXPECT_FALSE(SaveGrayBmp(format, GrayRows{grays.data(), 3, 0, 4}, memory, failure));
+    EXPECT_EQ(memory, Bytes{1});
     EXPECT_TRUE(Folder.Entries().empty());
     // The same arguments with pixels write a file.
     EXPECT_TRUE(SaveGrayBmp(format, columns, 4, path.c_str()));

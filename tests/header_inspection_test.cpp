@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <fstream>
+#include <span>
 #include <string>
 #include <tuple>
 #include <utility>
@@ -54,6 +55,10 @@ std::string WriteFile(const dorvane::testing::TempDirectory& directory, const By
     file.write(reinterpret_cast<const char*>(bytes.data()),
                static_cast<std::streamsize>(bytes.size()));
     return path;
+}
+
+auto Fields(const FileHeader& h) {
+    return std::tuple{h.bfType, h.bfSize, h.bfReserved1, h.bfReserved2, h.bfOffBits};
 }
 
 auto Fields(const InfoHeader& h) {
@@ -155,4 +160,33 @@ TEST(HeaderInspection, FileStartingWithZerosLooksLikeAMissingOne) {
     const std::string path = WriteFile(directory, Bytes(54, 0));
     EXPECT_EQ(ReadFileHeaderOf(path.c_str()).bfType, 0);
     EXPECT_EQ(ReadInfoHeaderOf(path.c_str()).biPlanes, 0); // read, so no longer the default
+}
+
+TEST(HeaderInspection, BytesInMemoryGiveWhatTheSameFileGives) {
+    const dorvane::testing::TempDirectory directory;
+    const Bytes whole = ThreeByTwoFile();
+    for (std::size_t length = 0; length <= whole.size(); ++length) {
+        const Bytes bytes(whole.begin(), whole.begin() + static_cast<std::ptrdiff_t>(length));
+        const std::string path = WriteFile(directory, bytes);
+        EXPECT_EQ(Fields(ReadFileHeaderOf(std::span(bytes))),
+                  Fields(ReadFileHeaderOf(path.c_str())))
+            << length;
+        EXPECT_EQ(Fields(ReadInfoHeaderOf(std::span(bytes))),
+                  Fields(ReadInfoHeaderOf(path.c_str())))
+            << length;
+        FileHeader fromFile;
+        InfoHeader infoFromFile;
+        FileHeader fromMemory;
+        InfoHeader infoFromMemory;
+        FileFailure fileFailure;
+        FileFailure memoryFailure;
+        ASSERT_EQ(ReadBmpHeaders(std::span(bytes), fromMemory, infoFromMemory, memoryFailure),
+                  ReadBmpHeaders(path.c_str(), fromFile, infoFromFile, fileFailure))
+            << length;
+        EXPECT_EQ(memoryFailure.Reason(), fileFailure.Reason()) << length;
+        if (!memoryFailure) {
+            EXPECT_EQ(Fields(fromMemory), Fields(fromFile));
+            EXPECT_EQ(Fields(infoFromMemory), Fields(infoFromFile));
+        }
+    }
 }

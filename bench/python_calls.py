@@ -1,0 +1,64 @@
+"""python_calls.py N SOURCE OUTPUT LIBRARY: the Python row of bench/compare.
+
+In one process, alternately, N times after a warm-up each: the job through dorvane (read_bmp,
+gray, blur_gray, write_bmp at 24 bpp) against the same job through OpenCV's cv2 (imread,
+cvtColor to gray, GaussianBlur 5 x 5, back to three channels, imwrite), and dorvane.blur_file
+against the C entry BMPBlur of the shared library LIBRARY called through ctypes. Prints the
+median and 90th percentile of each in milliseconds and the ratios of the medians.
+"""
+
+import ctypes
+import os
+import statistics
+import sys
+import time
+
+import cv2
+import dorvane
+
+
+def ours(source, output):
+    dorvane.write_bmp(dorvane.blur_gray(dorvane.gray(dorvane.read_bmp(source))), output, 24)
+
+
+def opencv(source, output):
+    gray = cv2.cvtColor(cv2.imread(source, cv2.IMREAD_COLOR), cv2.COLOR_BGR2GRAY)
+    blurred = cv2.GaussianBlur(gray, (5, 5), 0)
+    cv2.imwrite(output, cv2.cvtColor(blurred, cv2.COLOR_GRAY2BGR))
+
+
+def main():
+    calls, source, output, library = int(sys.argv[1]), sys.argv[2], sys.argv[3], sys.argv[4]
+    entry = ctypes.CDLL(library).BMPBlur
+    entry.argtypes = [ctypes.c_char_p, ctypes.c_char_p]
+    entry.restype = ctypes.c_int32
+
+    def utf16(path):
+        return (path + "\0").encode("utf-16-le")
+
+    def c_call(source_, output_):
+        if entry(utf16(source_), utf16(output_)) != 0:
+            raise RuntimeError("BMPBlur failed")
+
+    jobs = {"dorvane": ours, "cv2": opencv, "blur_file": dorvane.blur_file, "BMPBlur": c_call}
+    times = {name: [] for name in jobs}
+    for call in range(calls + 1):
+        for name, job in jobs.items():
+            if os.path.exists(output):
+                os.unlink(output)  # a new file every call, as the C programs do
+            start = time.perf_counter()
+            job(source, output)
+            if call > 0:
+                times[name].append((time.perf_counter() - start) * 1000)
+    for name, values in times.items():
+        values.sort()
+        p90 = values[max(0, -(-9 * len(values) // 10) - 1)]
+        print(f"{name:10} {statistics.median(values):8.1f} {p90:8.1f}")
+    ratio = statistics.median(times["dorvane"]) / statistics.median(times["cv2"])
+    print(f"dorvane / cv2 {ratio:.2f}")
+    ratio = statistics.median(times["blur_file"]) / statistics.median(times["BMPBlur"])
+    print(f"blur_file / BMPBlur {ratio:.2f}")
+
+
+if __name__ == "__main__":
+    main()

@@ -1,0 +1,160 @@
+#include "array_jobs.hpp"
+
+#include "byte_blur.hpp"
+#include "edge_job.hpp"
+#include "large_block.hpp"
+#include "pipeline_state.hpp"
+
+#include <algorithm>
+#include <cstddef>
+#include <mutex>
+#include <system_error>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
+namespace dorvane {
+namespace {
+
+// Pixels move between rows and columns in tiles of this many rows and columns, whose rows read
+// and columns written both stay in the cache.
+constexpr std::uint32_t TileSide = 64;
+
+// Calls move(x, y0, y1) for every column x of every tile, rows y0 .. y1 - 1 of it, tile by tile.
+template <class Move> void ForEachTileColumn(std::uint32_t width, std::uint32_t height, Move move) {
+    for (std::uint32_t y0 = 0; y0 < height; y0 += TileSide) {
+        const std::uint32_t y1 = std::min(height, y0 + TileSide);
+        for (std::uint32_t x0 = 0; x0 < width; x0 += TileSide) {
+            const std::uint32_t x1 = std::min(width, x0 + TileSide);
+            for (std::uint32_t x = x0; x < x1; ++x) {
+                move(x, y0, y1);
+            }
+        }
+    }
+}
+
+// Bytes out[c * outStride + r] = in[r * inStride + c] for rows r and columns c: rows become
+// columns. A block of sixteen by sixteen goes at once where the processor has 128-bit vectors
+// (every x86-64 one), in four rounds of interleaving; the rest byte by byte.
+constexpr std::uint32_t BlockSide = 16;
+
+void TransposeBlock(const std::uint8_t* in, std::size_t inStride, std::uint8_t* out,
+                    std::size_t outStride) {
+#if defined(__SSE2__)
+    __m128i a[BlockSide];
+    __m128i b[BlockSide];
+    for (std::size_t i = 0; i < BlockSide; ++i) {
+        a[i] = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + i * inStride));
+    }
+    for (std::size_t k = 0; k < 8; ++k) {
+        b[2 * k] = _mm_unpacklo_epi8(a[2 * k], a[2 * k + 1]);
+        b[2 * k + 1] = _mm_unpackhi_epi8(a[2 * k], a[2 * k + 1]);
+    }
+    for (std::size_t m = 0; m < 4; ++m) {
+        a[4 * m] = _mm_unpacklo_epi16(b[4 * m], b[4 * m + 2]);
+        a[4 * m + 1] = _mm_unpackhi_epi16(b[4 * m], b[4 * m + 2]);
+        a[4 * m + 2] = _mm_unpacklo_epi16(b[4 * m + 1], b[4 * m + 3]);
+        a[4 * m + 3] = _mm_unpackhi_epi16(b[4 * m + 1], b[4 * m + 3]);
+    }
+    for (std::size_t p = 0; p < 2; ++p) {
+        for (std::size_t q = 0; q < 4; ++q) {
+            b[8 * p + 2 * q] = _mm_unpacklo_epi32(a[8 * p + q], a[8 * p + 4 + q]);
+            b[8 * p + 2 * q + 1] = _mm_unpackhi_epi32(a[8 * p + q], a[8 * p + 4 + q]);
+        }
+    }
+    for (std::size_t c = 0; c < 8; ++c) {
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 2 * c * outStride),
+                         _mm_unpacklo_epi64(b[c], b[8 + c]));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + (2 * c + 1) * outStride),
+                         _mm_unpackhi_epi64(b[c], b[8 + c]));
+    }
+#else
+    for (std::size_t c = 0; c < BlockSide; ++c) {
+        for (std::size_t r = 0; r < BlockSide; ++r) {
+            out[c * outStride + r] = in[r * inStride + c];
+        }
+    }
+#endif
+}
+
+void Transpose(const std::uint8_t* in, std::size_t inStride, std::uint8_t* out,
+               std::size_t outStride, std::uint32_t rows, std::uint32_t columns) {
+    const std::uint32_t wholeRows = rows / BlockSide * BlockSide;
+    const std::uint32_t wholeColumns = columns / BlockSide * BlockSide;
+    for (std::uint32_t r = 0; r < wholeRows; r += BlockSide) {
+        for (std::uint32_t c = 0; c < wholeColumns; c += BlockSide) {
+            TransposeBlock(in + r * inStride + c, inStride, out + c * outStride + r, outStride);
+        }
+    }
+    const auto single = [&](std::uint32_t r0, std::uint32_t r1, std::uint32_t c0) {
+        for (std::uint32_t r = r0; r < r1; ++r) {
+            for (std::uint32_t c = c0; c < columns; ++c) {
+                out[c * outStride + r] = in[r * inStride + c];
+            }
+        }
+    };
+    single(0, wholeRows, wholeColumns); // the columns right of the blocks
+    single(wholeRows, rows, 0);         // the rows below them
+}
+
+std::size_t At(const GrayArray& picture, std::uint32_t x, std::uint32_t y) {
+    return std::size_t{y} * picture.Width + x;
+}
+
+} // namespace
+
+void LumaOfRgb(const std::uint8_t* rgb, std::size_t count, std::uint8_t* gray) {
+    // Luma's double products and sums in its order, a loop that the compiler vectorises; the sum
+    // is never negative and at most 255, so truncation is the floor.
+    for (std::size_t i = 0; i < count; ++i) {
+        const std::uint8_t* pixel = rgb + 3 * i;
+        double sum = pixel[1] * 0.587;
+        sum = sum + pixel[0] * 0.299;
+        sum = sum + pixel[2] * 0.114;
+        gray[i] = static_cast<std::uint8_t>(static_cast<std::int32_t>(sum));
+    }
+}
+
+bool BlurGrayArray(const std::uint8_t* source, const GrayArray& picture, std::uint32_t threads) {
+    const LargeBlock columns = AllocateLargeBlock(std::size_t{picture.Width} * picture.Height);
+    if (!columns) {
+        return false;
+    }
+    const GrayColumns blurred{columns.get(), picture.Width, picture.Height};
+    Transpose(source, picture.Width, columns.get(), picture.Height, picture.Height, picture.Width);
+    BlurGrayColumns(blurred, BlurCode::Fastest, threads);
+    Transpose(columns.get(), picture.Height, picture.Pixels, picture.Width, picture.Width,
+              picture.Height);
+    return true;
+}
+
+bool DetectEdgesInGrayArray(const std::uint8_t* source, const GrayArray& picture,
+                            std::uint32_t threads) {
+    try {
+        const std::lock_guard lock(PipelineMutex);
+        if (!AllocatePlanes(picture.Width, picture.Height)) {
+            return false;
+        }
+        ForEachTileColumn(picture.Width, picture.Height,
+                          [&](std::uint32_t x, std::uint32_t y0, std::uint32_t y1) {
+                              for (std::uint32_t y = y0; y < y1; ++y) {
+                                  ImagePlane[x][y] = source[At(picture, x, y)];
+                              }
+                          });
+        DetectEdgesInPlanes(threads);
+        ForEachTileColumn(picture.Width, picture.Height,
+                          [&](std::uint32_t x, std::uint32_t y0, std::uint32_t y1) {
+                              for (std::uint32_t y = y0; y < y1; ++y) {
+                                  picture.Pixels[At(picture, x, y)] =
+                                      static_cast<std::uint8_t>(ImagePlane[x][y]);
+                              }
+                          });
+        ReleasePlanes();
+        return true;
+    } catch (const std::system_error&) {
+        return false; // the lock could not be had
+    }
+}
+
+} // namespace dorvane

@@ -1,0 +1,36 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+namespace dorvane {
+
+// The pipeline's stages on pictures that a caller holds in memory, row after row from the top,
+// as arrays of other languages hold them (a C-contiguous numpy array of shape (Height, Width)).
+
+// A gray picture of one byte per pixel: pixel (x, y) is Pixels[y * Width + x].
+struct GrayArray {
+    std::uint8_t* Pixels;
+    std::uint32_t Width;
+    std::uint32_t Height;
+};
+
+// The floored luma of count pixels of red, green and blue bytes into gray, one byte each: Luma
+// of every pixel, as the job takes a source's gray picture.
+void LumaOfRgb(const std::uint8_t* rgb, std::size_t count, std::uint8_t* gray);
+
+// GaussianBlurStage on the gray picture at source, of picture's size, into picture: every cell
+// becomes the one that the stage leaves in a plane holding source's values (BlurGrayColumns on
+// the picture's columns). source may be picture.Pixels. threads: that many at most; 0 chooses
+// from the cores and the picture's size. False, picture unchanged, when memory runs out. Calls on
+// different pictures may run at once.
+bool BlurGrayArray(const std::uint8_t* source, const GrayArray& picture, std::uint32_t threads);
+
+// The edge map that the edge job writes for a source whose gray picture is at source, into
+// picture, of the same size: every pixel EdgeCell or BackgroundCell. source may be
+// picture.Pixels. Takes its turn with the jobs of file_jobs.hpp, as it runs the stages on the
+// planes. False, picture unchanged, when memory runs out or the turn cannot be had.
+bool DetectEdgesInGrayArray(const std::uint8_t* source, const GrayArray& picture,
+                            std::uint32_t threads);
+
+} // namespace dorvane

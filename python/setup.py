@@ -1,0 +1,44 @@
+"""Builds the extension dorvane._dorvane through the project's CMake build.
+
+The codec and the pipeline are built with the project's own flags (exact floating point, the
+vector copies chosen at run time), so the module computes what the tool computes. Needs cmake,
+a C++20 compiler, pybind11 (Debian: pybind11-dev) and Python's headers (python3-dev).
+"""
+
+import pathlib
+import shutil
+import subprocess
+import sys
+
+from setuptools import Extension, setup
+from setuptools.command.build_ext import build_ext
+
+PROJECT = pathlib.Path(__file__).resolve().parent.parent
+
+
+class CMakeBuild(build_ext):
+    def build_extension(self, ext: Extension) -> None:
+        destination = pathlib.Path(self.get_ext_fullpath(ext.name)).resolve().parent
+        build = pathlib.Path(self.build_temp).resolve() / "cmake"
+        configure = [
+            "cmake", "-S", str(PROJECT), "-B", str(build),
+            "-DCMAKE_BUILD_TYPE=Release",
+            "-DDORVANE_BUILD_TESTS=OFF",
+            "-DDORVANE_BUILD_PYTHON=ON",
+            f"-DPython_EXECUTABLE={sys.executable}",
+            f"-DCMAKE_LIBRARY_OUTPUT_DIRECTORY={destination}",
+        ]
+        try:  # pybind11 from a package index keeps its CMake files in the Python package
+            import pybind11
+
+            configure.append(f"-Dpybind11_DIR={pybind11.get_cmake_dir()}")
+        except ImportError:
+            pass  # Debian's pybind11-dev puts them where CMake looks
+        if shutil.which("ninja"):
+            configure += ["-G", "Ninja"]
+        subprocess.run(configure, check=True)
+        # CMAKE_BUILD_PARALLEL_LEVEL, when set, says how many compilers run at once.
+        subprocess.run(["cmake", "--build", str(build), "--target", "_dorvane"], check=True)
+
+
+setup(ext_modules=[Extension("dorvane._dorvane", sources=[])], cmdclass={"build_ext": CMakeBuild})

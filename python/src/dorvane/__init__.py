@@ -1,0 +1,170 @@
+"""BMP files and the exact gray blur and edge map of DorvaneBMPBlur, on numpy arrays.
+
+Arrays are numpy ``uint8``, C-contiguous, row 0 at the top: ``(H, W, 3)`` for red, green and
+blue, ``(H, W)`` for gray. Every result is byte for byte what the ``bmpblur`` tool computes.
+The GIL is released while pixels are worked on, so threads calling these functions run at once.
+
+Failures raise ``FileNotFoundError``, ``PermissionError``, ``IsADirectoryError`` or another
+``OSError`` (with ``errno`` set) for the system's, :class:`FormatError` (a ``ValueError``) for a
+file that the format's rules reject, and ``TypeError`` or ``ValueError`` for an unusable argument;
+the message is the library's reason. A file whose rows stop short of what its header says is
+still read, its missing rows white, with a ``UserWarning`` that says how many rows arrived.
+"""
+
+from __future__ import annotations
+
+import os
+from typing import BinaryIO, Literal, Optional, Union
+
+import numpy as np
+
+from . import _dorvane
+from ._dorvane import FormatError
+
+__all__ = [
+    "FormatError",
+    "blur_file",
+    "edges_file",
+    "read_bmp",
+    "write_bmp",
+    "header",
+    "gray",
+    "blur_gray",
+    "edges",
+    "scale",
+]
+
+PathType = Union[str, bytes, "os.PathLike[str]", "os.PathLike[bytes]"]
+Source = Union[PathType, bytes, bytearray, memoryview, BinaryIO]
+
+
+def _path(path: PathType) -> bytes:
+    return os.fsencode(path)
+
+
+def _threads(threads: Optional[int]) -> int:
+    if threads is None:
+        return 0
+    if not isinstance(threads, int) or isinstance(threads, bool):
+        raise TypeError("threads must be an int or None")
+    if threads < 1 or threads > 2**32 - 1:
+        raise ValueError("threads must be at least 1")
+    return threads
+
+
+def _is_path(source: object) -> bool:
+    return isinstance(source, (str, os.PathLike))
+
+
+def blur_file(
+    source: PathType, output: PathType, *, threads: Optional[int] = None, sync: bool = False
+) -> None:
+    """Blur the BMP file ``source`` into ``output``, as ``bmpblur SOURCE OUTPUT`` does.
+
+    The output is the source's gray picture smoothed by the 5 x 5 Gaussian, at the source's size
+    and bit depth. ``threads`` caps the threads of the call (``None``: as many as pay, ``1``: the
+    calling thread alone, as a worker among many should run). With ``sync`` the new file reaches
+    the disk before it replaces the old one. An existing output is replaced whole or not at all.
+    Paths are ``str``, ``bytes`` or path-like, of any length the system takes.
+    """
+    _dorvane.blur_file(_path(source), _path(output), _threads(threads), bool(sync))
+
+
+def edges_file(source: PathType, output: PathType, *, threads: Optional[int] = None) -> None:
+    """Write the edge map of the BMP file ``source`` to ``output``, as ``bmpblur edges`` does.
+
+    Edges are black (0), everything else white (255), at the source's size and bit depth.
+    """
+    _dorvane.edges_file(_path(source), _path(output), _threads(threads))
+
+
+def read_bmp(source: Source) -> np.ndarray:
+    """Read a BMP file at 1, 4, 8, 16, 24 or 32 bits per pixel into an ``(H, W, 3)`` RGB array.
+
+    ``source`` is a path (``str`` or path-like), the file's bytes (a bytes-like object) or a
+    binary file object, which is read to its end.
+    """
+    if _is_path(source):
+        return _dorvane.read_bmp_path(_path(source))
+    if hasattr(source, "read"):
+        return _dorvane.read_bmp_bytes(source.read())  # type: ignore[union-attr]
+    if isinstance(source, (bytes, bytearray, memoryview)):
+        return _dorvane.read_bmp_bytes(source)
+    raise TypeError("source must be a path, a bytes-like object or a binary file object")
+
+
+def write_bmp(
+    array: np.ndarray,
+    output: Union[PathType, BinaryIO],
+    bit_depth: Literal[1, 4, 8, 16, 24, 32] = 24,
+) -> None:
+    """Write an ``(H, W, 3)`` RGB or ``(H, W)`` gray array as a BMP file at ``bit_depth``.
+
+    At 1, 4 and 8 bits per pixel the file has the standard palette of its depth and each pixel
+    the nearest entry; 16 bits keep the top 5, 6 and 5 bits of red, green and blue. ``output``
+    is a path, whose file is replaced whole or not at all, or a binary file object, written once.
+    """
+    if isinstance(bit_depth, bool) or not isinstance(bit_depth, int):
+        raise TypeError("bit_depth must be an int")
+    if _is_path(output) or isinstance(output, bytes):
+        _dorvane.write_bmp_path(array, _path(output), bit_depth)  # type: ignore[arg-type]
+    elif hasattr(output, "write"):
+        output.write(_dorvane.encode_bmp(array, bit_depth))
+    else:
+        raise TypeError("output must be a path or a binary file object")
+
+
+def header(source: Source) -> dict[str, int]:
+    """Both headers of a BMP file, field by field under their published names.
+
+    ``bfType`` ... ``bfOffBits`` of the file header, ``biSize`` ... ``biClrImportant`` of the
+    info header, as the file holds them. ``source`` as for :func:`read_bmp`; a file object is
+    read for the 54 bytes of the headers only.
+    """
+    if _is_path(source):
+        return _dorvane.header_path(_path(source))
+    if hasattr(source, "read"):
+        return _dorvane.header_bytes(source.read(54))  # type: ignore[union-attr]
+    if isinstance(source, (bytes, bytearray, memoryview)):
+        return _dorvane.header_bytes(source)
+    raise TypeError("source must be a path, a bytes-like object or a binary file object")
+
+
+def gray(rgb: np.ndarray) -> np.ndarray:
+    """The ``(H, W)`` gray picture of an RGB array: floor(0.587 G + 0.299 R + 0.114 B)."""
+    return _dorvane.gray(rgb)
+
+
+def blur_gray(gray: np.ndarray, *, out: Optional[np.ndarray] = None) -> np.ndarray:
+    """The tool's 5 x 5 Gaussian blur of an ``(H, W)`` gray array, exactly.
+
+    The blur runs in place, column by column and down each column, each window seeing the cells
+    already smoothed before it; a frame two pixels wide keeps its values. The result goes into
+    ``out`` when given (``out=gray`` blurs in place) or a new array, and is returned.
+    """
+    return _dorvane.blur_gray(gray, out)
+
+
+def edges(gray: np.ndarray) -> np.ndarray:
+    """The tool's edge map of an ``(H, W)`` gray array: 0 on edges, 255 elsewhere.
+
+    The same stages as ``bmpblur edges``, the blur included, so that
+    ``edges(gray(read_bmp(f)))`` holds the pixels of the tool's edge map of ``f``.
+    """
+    return _dorvane.edges(gray)
+
+
+def scale(rgb: np.ndarray, mode: Literal["P", "W", "H", "F"], value: int) -> np.ndarray:
+    """Resize an RGB array by bilinear resampling, as ``bmpblur scale`` does.
+
+    ``mode``, in either case: ``'P'`` takes ``value`` as a percentage, ``'W'`` as the new width,
+    ``'H'`` as the new height, ``'F'`` as the new length of the longer side. The other side keeps
+    the aspect ratio; sides are floored and at least 1.
+    """
+    if not isinstance(mode, str) or len(mode) != 1 or mode.upper() not in "PWHF":
+        raise ValueError("mode must be one of 'P', 'W', 'H' and 'F'")
+    if isinstance(value, bool) or not isinstance(value, int):
+        raise TypeError("value must be an int")
+    if not -(2**31) <= value < 2**31:
+        raise ValueError("value must fit in 32 bits")
+    return _dorvane.scale(rgb, mode, value)

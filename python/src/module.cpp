@@ -1,0 +1,559 @@
+// dorvane._dorvane: the codec and the pipeline on numpy arrays and bytes. The package's
+// __init__.py gives it its Python face (paths of every kind, file objects, keyword arguments);
+// here every call checks its arrays, lets go of the GIL around the work, and turns the library's
+// FileFailure into the exception that a Python user expects, with the library's reason.
+#include "DorvaneBMPBlur.h"
+#include "array_jobs.hpp"
+#include "bitmap_image.hpp"
+#include "bmp_headers.hpp"
+#include "bmp_pixel_blocks.hpp"
+#include "bmp_reader.hpp"
+#include "bmp_writer.hpp"
+#include "file_failure.hpp"
+#include "file_jobs.hpp"
+#include "header_inspection.hpp"
+#include "scaling.hpp"
+
+#include <pybind11/numpy.h>
+#include <pybind11/pybind11.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <limits>
+#include <memory>
+#include <new>
+#include <span>
+#include <string>
+#include <vector>
+
+namespace py = pybind11;
+using namespace dorvane;
+
+namespace {
+
+// dorvane.FormatError, made when the module is imported.
+PyObject* FormatErrorType = nullptr;
+
+[[noreturn]] void RaiseSet() {
+    throw py::error_already_set();
+}
+
+// The exception for a failure: OSError (which Python makes FileNotFoundError, PermissionError,
+// ... by its errno) for the system's, FormatError for the format's; file names the file.
+[[noreturn]] void Raise(const FileFailure& failure, const py::object& file) {
+    const std::string reason = failure.Reason();
+    switch (failure.Kind) {
+    case FailureKind::Open:
+    case FailureKind::Read:
+    case FailureKind::Write:
+    case FailureKind::Replace:
+        PyErr_SetObject(PyExc_OSError, py::make_tuple(failure.SystemError, reason, file).ptr());
+        RaiseSet();
+    case FailureKind::OutOfMemory:
+        PyErr_SetString(PyExc_MemoryError, reason.c_str());
+        RaiseSet();
+    case FailureKind::PathInvalid:
+        throw py::value_error(reason);
+    default:
+        PyErr_SetString(FormatErrorType, reason.c_str());
+        RaiseSet();
+    }
+}
+
+// A path as Python gives it to the system: bytes, in the file system's encoding.
+struct Path {
+    std::string Bytes;
+
+    explicit Path(const py::bytes& path) : Bytes(path) {
+        if (Bytes.find('\0') != std::string::npos) {
+            throw py::value_error("embedded null byte");
+        }
+    }
+    const char* c_str() const { return Bytes.c_str(); }
+    py::object Name() const {
+        return py::reinterpret_steal<py::object>(
+            PyUnicode_DecodeFSDefaultAndSize(Bytes.data(), static_cast<Py_ssize_t>(Bytes.size())));
+    }
+};
+
+// A source cut short is read all the same; the caller hears of it as the tool says it.
+void WarnIfTruncated(const FileFailure& failure, const py::object& file) {
+    if (!failure.Truncated()) {
+        return;
+    }
+    std::string message = "truncated, " + std::to_string(failure.RowsRead) + " of " +
+                          std::to_string(failure.RowsExpected) + " rows read";
+    if (!file.is_none()) {
+        message = py::str(file).cast<std::string>() + ": " + message;
+    }
+    if (PyErr_WarnEx(PyExc_UserWarning, message.c_str(), 1) != 0) {
+        RaiseSet();
+    }
+}
+
+using FileJob = std::int32_t (*)(const char* source, const char* output, const JobOptions& options,
+                                 FileFailure& failure);
+
+FileFailure RunJob(FileJob job, const Path& source, const Path& output, const JobOptions& options) {
+    FileFailure failure;
+    std::int32_t result = BMPBLUR_OK;
+    {
+        const py::gil_scoped_release release;
+        result = job(source.c_str(), output.c_str(), options, failure);
+    }
+    if (result != BMPBLUR_OK) {
+        Raise(failure, failure.File == FailedFile::Output ? output.Name() : source.Name());
+    }
+    return failure;
+}
+
+void BlurFile(const py::bytes& source, const py::bytes& output, std::uint32_t threads, bool sync) {
+    const Path from(source);
+    const Path to(output);
+    WarnIfTruncated(RunJob(BlurFiles, from, to, {threads, sync}), from.Name());
+}
+
+void EdgesFile(const py::bytes& source, const py::bytes& output, std::uint32_t threads) {
+    const Path from(source);
+    const Path to(output);
+    WarnIfTruncated(RunJob(DetectEdgesInFiles, from, to, {threads, false}), from.Name());
+}
+
+// --- Arrays
+
+// What an array must be to cross: a numpy array of uint8, C-contiguous, of the given rank (and,
+// at rank 3, three channels), no side beyond what the library counts.
+py::array CheckedArray(const py::object& object, const char* what, bool rgb) {
+    if (!py::isinstance<py::array>(object)) {
+        throw py::type_error(std::string(what) + " must be a numpy array");
+    }
+    auto array = py::reinterpret_borrow<py::array>(object);
+    if (array.dtype().kind() != 'u' || array.itemsize() != 1) {
+        throw py::type_error(std::string(what) + " must be of dtype uint8, not " +
+                             py::str(array.dtype()).cast<std::string>());
+    }
+    const bool shaped = rgb ? array.ndim() == 3 && array.shape(2) == 3 : array.ndim() == 2;
+    if (!shaped) {
+        throw py::value_error(std::string(what) + (rgb ? " must have shape (height, width, 3)"
+                                                       : " must have shape (height, width)"));
+    }
+    if ((array.flags() & py::array::c_style) == 0) {
+        throw py::value_error(std::string(what) +
+                              " must be C-contiguous (numpy.ascontiguousarray makes it so)");
+    }
+    constexpr auto limit = static_cast<py::ssize_t>(std::numeric_limits<std::int32_t>::max());
+    if (array.shape(0) > limit || array.shape(1) > limit) {
+        throw py::value_error(std::string(what) + " has a side longer than 2^31 - 1");
+    }
+    return array;
+}
+
+struct Size {
+    std::uint32_t Width;
+    std::uint32_t Height;
+};
+
+Size SizeOf(const py::array& array) {
+    return {static_cast<std::uint32_t>(array.shape(1)), static_cast<std::uint32_t>(array.shape(0))};
+}
+
+const std::uint8_t* BytesOf(const py::array& array) {
+    return static_cast<const std::uint8_t*>(array.data());
+}
+
+py::array_t<std::uint8_t> NewGray(Size size) {
+    return py::array_t<std::uint8_t>(
+        {static_cast<py::ssize_t>(size.Height), static_cast<py::ssize_t>(size.Width)});
+}
+
+py::array_t<std::uint8_t> Gray(const py::object& rgb) {
+    const py::array input = CheckedArray(rgb, "rgb", true);
+    py::array_t<std::uint8_t> gray = NewGray(SizeOf(input));
+    std::uint8_t* out = gray.mutable_data();
+    {
+        const py::gil_scoped_release release;
+        LumaOfRgb(BytesOf(input), static_cast<std::size_t>(input.size() / 3), out);
+    }
+    return gray;
+}
+
+// The array that a stage writes into: out, which must fit gray, or a new one.
+py::array Destination(const py::array& gray, const py::object& out) {
+    if (out.is_none()) {
+        return NewGray(SizeOf(gray));
+    }
+    py::array array = CheckedArray(out, "out", false);
+    if (!array.writeable()) {
+        throw py::value_error("out is read-only");
+    }
+    if (array.shape(0) != gray.shape(0) || array.shape(1) != gray.shape(1)) {
+        throw py::value_error("out must have the shape of gray");
+    }
+    // The stage reads all of gray before it writes: out is gray itself or apart from it.
+    const auto* first = BytesOf(array);
+    const auto* source = BytesOf(gray);
+    const auto count = static_cast<std::size_t>(gray.size());
+    if (first != source && first < source + count && source < first + count) {
+        throw py::value_error("out overlaps gray without being gray");
+    }
+    return array;
+}
+
+using ArrayStage = bool (*)(const std::uint8_t* source, const GrayArray& picture,
+                            std::uint32_t threads);
+
+py::array RunStage(ArrayStage stage, const py::object& grayObject, const py::object& out) {
+    const py::array gray = CheckedArray(grayObject, "gray", false);
+    py::array result = Destination(gray, out);
+    const Size size = SizeOf(gray);
+    if (size.Width == 0 || size.Height == 0) {
+        return result;
+    }
+    const GrayArray picture{static_cast<std::uint8_t*>(result.mutable_data()), size.Width,
+                            size.Height};
+    bool done = false;
+    {
+        const py::gil_scoped_release release;
+        done = stage(BytesOf(gray), picture, 0);
+    }
+    if (!done) {
+        throw std::bad_alloc();
+    }
+    return result;
+}
+
+py::array BlurGray(const py::object& gray, const py::object& out) {
+    return RunStage(BlurGrayArray, gray, out);
+}
+
+py::array Edges(const py::object& gray) {
+    return RunStage(DetectEdgesInGrayArray, gray, py::none());
+}
+
+// --- Reading
+
+// An RGB picture being read, row after row from the top, given to numpy once read.
+class RgbPicture {
+  public:
+    bool Allocate(std::int32_t width, std::int32_t height) {
+        Width = static_cast<std::size_t>(width);
+        Height = static_cast<std::size_t>(height);
+        Pixels.reset(new (std::nothrow) std::uint8_t[3 * Width * Height]);
+        return Pixels != nullptr;
+    }
+    std::uint8_t* Row(std::size_t y) const { return Pixels.get() + 3 * Width * y; }
+    std::size_t RowBytes() const { return 3 * Width; }
+
+    // Rows y0 .. y1 - 1 white, as the reader leaves rows that a file lacks.
+    void Whiten(std::size_t y0, std::size_t y1) const {
+        std::fill(Row(y0), Row(y1), std::uint8_t{255});
+    }
+
+    // The pixels as an array that owns them.
+    py::array Release() {
+        std::uint8_t* pixels = Pixels.release();
+        const py::capsule owner(pixels,
+                                [](void* block) { delete[] static_cast<std::uint8_t*>(block); });
+        return py::array_t<std::uint8_t>(
+            {static_cast<py::ssize_t>(Height), static_cast<py::ssize_t>(Width), py::ssize_t{3}},
+            pixels, owner);
+    }
+
+    std::size_t Width = 0;
+    std::size_t Height = 0;
+
+  private:
+    std::unique_ptr<std::uint8_t[]> Pixels;
+};
+
+// A row of a file at 8, 24 or 32 bpp into RGB.
+void FileRowToRgb(const std::uint8_t* row, std::int32_t depth, std::span<const PixelRgba> palette,
+                  std::size_t width, std::uint8_t* rgb) {
+    if (depth == 8) {
+        for (std::size_t x = 0; x < width; ++x, rgb += 3) {
+            const PixelRgba& colour = palette[row[x]];
+            rgb[0] = colour.Red;
+            rgb[1] = colour.Green;
+            rgb[2] = colour.Blue;
+        }
+        return;
+    }
+    const auto step = static_cast<std::size_t>(depth / 8);
+    for (std::size_t x = 0; x < width; ++x, row += step, rgb += 3) {
+        rgb[0] = row[2];
+        rgb[1] = row[1];
+        rgb[2] = row[0];
+    }
+}
+
+// Reads a file's rows straight into the picture, a block of them at a time: the sink's own
+// reading of 8, 24 and 32 bpp files (see PixelBlockSink::ReadFileRows).
+std::int32_t ReadFileRows(RgbPicture& picture, const BitmapImage& format, std::FILE* stream,
+                          std::size_t rowLength) {
+    constexpr std::size_t BlockBytes = std::size_t{1} << 20;
+    const std::size_t blockRows =
+        std::clamp<std::size_t>(BlockBytes / rowLength, 1, picture.Height);
+    std::vector<std::uint8_t> block(blockRows * rowLength);
+    const std::span<const PixelRgba> palette = format.PaletteEntries();
+    std::size_t done = 0;
+    while (done < picture.Height) {
+        const std::size_t rows = std::min(blockRows, picture.Height - done);
+        const std::size_t got = std::fread(block.data(), 1, rows * rowLength, stream);
+        const std::size_t whole = got / rowLength;
+        for (std::size_t r = 0; r < whole; ++r) {
+            FileRowToRgb(block.data() + r * rowLength, format.GetBitDepth(), palette, picture.Width,
+                         picture.Row(picture.Height - 1 - done - r));
+        }
+        done += whole;
+        if (whole < rows) {
+            picture.Whiten(0, picture.Height - done);
+            break;
+        }
+    }
+    return static_cast<std::int32_t>(done);
+}
+
+// Blocks of decoded pixels into the picture.
+void TakeBlock(RgbPicture& picture, const PixelBlock& block) {
+    for (std::int32_t r = 0; r < block.Rows; ++r) {
+        const PixelRgba* pixel = block.Pixels.data() + static_cast<std::size_t>(r) * block.Stride;
+        std::uint8_t* rgb = picture.Row(static_cast<std::size_t>(block.YLow + r)) +
+                            3 * static_cast<std::size_t>(block.XLow);
+        for (std::int32_t x = 0; x < block.Columns; ++x, ++pixel, rgb += 3) {
+            rgb[0] = pixel->Red;
+            rgb[1] = pixel->Green;
+            rgb[2] = pixel->Blue;
+        }
+    }
+}
+
+template <class Input> py::array ReadRgb(Input input, const py::object& name) {
+    RgbPicture picture;
+    BitmapImage format;
+    FileFailure failure;
+    bool read = false;
+    {
+        const py::gil_scoped_release release;
+        const PixelBlockSink sink{[&](std::int32_t width, std::int32_t height) {
+                                      return picture.Allocate(width, height);
+                                  },
+                                  [&](const PixelBlock& block) { TakeBlock(picture, block); },
+                                  [&](std::FILE* stream, std::size_t rowLength) {
+                                      return ReadFileRows(picture, format, stream, rowLength);
+                                  }};
+        read = ReadBmpPixels(format, input, sink, failure);
+    }
+    if (!read) {
+        Raise(failure, name);
+    }
+    WarnIfTruncated(failure, name);
+    return picture.Release();
+}
+
+// The bytes of a bytes-like object, held while they are read.
+class HeldBuffer {
+  public:
+    explicit HeldBuffer(const py::object& object) {
+        if (PyObject_GetBuffer(object.ptr(), &View, PyBUF_C_CONTIGUOUS) != 0) {
+            RaiseSet();
+        }
+    }
+    HeldBuffer(const HeldBuffer&) = delete;
+    HeldBuffer& operator=(const HeldBuffer&) = delete;
+    ~HeldBuffer() { PyBuffer_Release(&View); }
+
+    std::span<const std::uint8_t> Bytes() const {
+        return {static_cast<const std::uint8_t*>(View.buf), static_cast<std::size_t>(View.len)};
+    }
+
+  private:
+    Py_buffer View{};
+};
+
+py::array ReadBmpPath(const py::bytes& source) {
+    const Path path(source);
+    return ReadRgb(path.c_str(), path.Name());
+}
+
+py::array ReadBmpBytes(const py::object& data) {
+    const HeldBuffer buffer(data);
+    return ReadRgb(buffer.Bytes(), py::none());
+}
+
+// --- Writing
+
+// The format of a new file at depth: the standard palette, the resolution unset (96 dpi).
+BitmapImage FormatOf(std::int32_t depth) {
+    BitmapImage format;
+    if (!HasPaletteDepth(depth) && depth != 16 && depth != 24 && depth != 32) {
+        throw py::value_error("bit_depth must be 1, 4, 8, 16, 24 or 32, not " +
+                              std::to_string(depth));
+    }
+    if (!format.ChangeBitDepth(depth)) {
+        throw std::bad_alloc();
+    }
+    return format;
+}
+
+// Saves an (H, W) gray or (H, W, 3) RGB array to output, a path or a buffer.
+template <class Output>
+void SaveArray(const py::object& object, std::int32_t depth, Output& output,
+               const py::object& name) {
+    if (!py::isinstance<py::array>(object)) {
+        throw py::type_error("array must be a numpy array");
+    }
+    const bool rgb = py::reinterpret_borrow<py::array>(object).ndim() == 3;
+    const py::array array = CheckedArray(object, "array", rgb);
+    const Size size = SizeOf(array);
+    if (size.Width == 0 || size.Height == 0 ||
+        !BmpDimensionsWithinLimits(static_cast<std::int32_t>(size.Width),
+                                   static_cast<std::int32_t>(size.Height))) {
+        throw py::value_error("a BMP file holds 1 to 16777216 pixels a side and 268435456 in all");
+    }
+    const BitmapImage format = FormatOf(depth);
+    const auto width = static_cast<std::int32_t>(size.Width);
+    const auto height = static_cast<std::int32_t>(size.Height);
+    FileFailure failure;
+    bool saved = false;
+    {
+        const py::gil_scoped_release release;
+        saved = rgb ? SaveRgbBmp(format, RgbRows{BytesOf(array), 3 * size.Width, width, height},
+                                 output, failure)
+                    : SaveGrayBmp(format, GrayRows{BytesOf(array), size.Width, width, height},
+                                  output, failure);
+    }
+    if (!saved) {
+        Raise(failure, name);
+    }
+}
+
+void WriteBmpPath(const py::object& array, const py::bytes& output, std::int32_t depth) {
+    const Path path(output);
+    const char* destination = path.c_str();
+    SaveArray(array, depth, destination, path.Name());
+}
+
+py::bytes EncodeBmp(const py::object& array, std::int32_t depth) {
+    std::vector<std::uint8_t> bytes;
+    SaveArray(array, depth, bytes, py::none());
+    return {reinterpret_cast<const char*>(bytes.data()), bytes.size()};
+}
+
+// --- Headers and scaling
+
+py::dict HeaderDict(const FileHeader& file, const InfoHeader& info) {
+    py::dict fields;
+    fields["bfType"] = file.bfType;
+    fields["bfSize"] = file.bfSize;
+    fields["bfReserved1"] = file.bfReserved1;
+    fields["bfReserved2"] = file.bfReserved2;
+    fields["bfOffBits"] = file.bfOffBits;
+    fields["biSize"] = info.biSize;
+    fields["biWidth"] = info.biWidth;
+    fields["biHeight"] = info.biHeight;
+    fields["biPlanes"] = info.biPlanes;
+    fields["biBitCount"] = info.biBitCount;
+    fields["biCompression"] = info.biCompression;
+    fields["biSizeImage"] = info.biSizeImage;
+    fields["biXPelsPerMeter"] = info.biXPelsPerMeter;
+    fields["biYPelsPerMeter"] = info.biYPelsPerMeter;
+    fields["biClrUsed"] = info.biClrUsed;
+    fields["biClrImportant"] = info.biClrImportant;
+    return fields;
+}
+
+template <class Input> py::dict Header(Input input, const py::object& name) {
+    FileHeader file;
+    InfoHeader info;
+    FileFailure failure;
+    if (!ReadBmpHeaders(input, file, info, failure)) {
+        Raise(failure, name);
+    }
+    return HeaderDict(file, info);
+}
+
+py::dict HeaderPath(const py::bytes& source) {
+    const Path path(source);
+    return Header(path.c_str(), path.Name());
+}
+
+py::dict HeaderBytes(const py::object& data) {
+    const HeldBuffer buffer(data);
+    return Header(buffer.Bytes(), py::none());
+}
+
+py::array Scale(const py::object& rgbObject, char mode, std::int32_t value) {
+    const py::array rgb = CheckedArray(rgbObject, "rgb", true);
+    const Size size = SizeOf(rgb);
+    if (size.Width == 0 || size.Height == 0 ||
+        !BmpDimensionsWithinLimits(static_cast<std::int32_t>(size.Width),
+                                   static_cast<std::int32_t>(size.Height))) {
+        throw py::value_error("rgb must have 1 to 16777216 pixels a side and 268435456 in all");
+    }
+    BitmapImage image;
+    bool scaled = false;
+    {
+        const py::gil_scoped_release release;
+        if (!image.SetDimensions(static_cast<std::int32_t>(size.Width),
+                                 static_cast<std::int32_t>(size.Height))) {
+            throw std::bad_alloc();
+        }
+        const std::uint8_t* pixel = BytesOf(rgb);
+        for (std::uint32_t y = 0; y < size.Height; ++y) {
+            for (std::uint32_t x = 0; x < size.Width; ++x, pixel += 3) {
+                image.Column(static_cast<std::int32_t>(x))[y] =
+                    PixelRgba{pixel[2], pixel[1], pixel[0], 0};
+            }
+        }
+        scaled = ScaleImage(image, mode, value);
+    }
+    if (!scaled) {
+        throw py::value_error("the scaled picture would be too large");
+    }
+    py::array_t<std::uint8_t> result({static_cast<py::ssize_t>(image.GetHeight()),
+                                      static_cast<py::ssize_t>(image.GetWidth()), py::ssize_t{3}});
+    std::uint8_t* out = result.mutable_data();
+    {
+        const py::gil_scoped_release release;
+        for (std::int32_t y = 0; y < image.GetHeight(); ++y) {
+            for (std::int32_t x = 0; x < image.GetWidth(); ++x, out += 3) {
+                const PixelRgba& pixel = image.Column(x)[static_cast<std::size_t>(y)];
+                out[0] = pixel.Red;
+                out[1] = pixel.Green;
+                out[2] = pixel.Blue;
+            }
+        }
+    }
+    return result;
+}
+
+} // namespace
+
+PYBIND11_MODULE(_dorvane, module) {
+    module.doc() = "The compiled core of dorvane; use the functions of the package itself.";
+    FormatErrorType = PyErr_NewExceptionWithDoc(
+        "dorvane.FormatError",
+        "A file that the BMP format's rules, as this library reads them, reject.", PyExc_ValueError,
+        nullptr);
+    if (FormatErrorType == nullptr) {
+        RaiseSet();
+    }
+    module.add_object("FormatError", py::handle(FormatErrorType));
+
+    module.def("blur_file", BlurFile, py::arg("source"), py::arg("output"), py::arg("threads"),
+               py::arg("sync"));
+    module.def("edges_file", EdgesFile, py::arg("source"), py::arg("output"), py::arg("threads"));
+    module.def("read_bmp_path", ReadBmpPath, py::arg("source"));
+    module.def("read_bmp_bytes", ReadBmpBytes, py::arg("data"));
+    module.def("write_bmp_path", WriteBmpPath, py::arg("array"), py::arg("output"),
+               py::arg("bit_depth"));
+    module.def("encode_bmp", EncodeBmp, py::arg("array"), py::arg("bit_depth"));
+    module.def("header_path", HeaderPath, py::arg("source"));
+    module.def("header_bytes", HeaderBytes, py::arg("data"));
+    module.def("gray", Gray, py::arg("rgb"));
+    module.def("blur_gray", BlurGray, py::arg("gray"), py::arg("out"));
+    module.def("edges", Edges, py::arg("gray"));
+    module.def("scale", Scale, py::arg("rgb"), py::arg("mode"), py::arg("value"));
+}
