@@ -305,17 +305,20 @@ TEST(ToolBlur, SavesWithoutProcAndNamesAMountedDestination) {
     const auto inNamespace = [](const std::string& setUp, const std::string& command) {
         return RunShell("unshare -m sh -c " + Quote(setUp + " && " + command));
     };
+#if defined(__SANITIZE_ADDRESS__)
+    // The sanitizers' runtime reads its options, and the leak checker the threads, from /proc.
+    std::cerr << "a tool built with AddressSanitizer cannot run without /proc: not checked\n";
+    std::ofstream(out) << "old";
+#else
     for (const std::string& old : {std::string(), std::string("old")}) {
         if (!old.empty()) {
             std::ofstream(out) << old;
         }
-        // The leak checker of sanitizer builds needs /proc.
-        const ToolRun run =
-            inNamespace("mount -t tmpfs none /proc",
-                        "ASAN_OPTIONS=detect_leaks=0 " + ToolCommand({Sample, out}));
+        const ToolRun run = inNamespace("mount -t tmpfs none /proc", ToolCommand({Sample, out}));
         EXPECT_EQ(run.Status, 0) << run.Err;
         EXPECT_TRUE(ReadText(out) == expected);
     }
+#endif
     const ToolRun busy =
         inNamespace("mount --bind " + Quote(folder.File("expected.bmp")) + " " + Quote(mounted),
                     ToolCommand({Sample, mounted}));
