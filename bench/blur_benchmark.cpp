@@ -3,6 +3,7 @@
 #include "literal_blur.hpp"
 #include "photo_like_plane.hpp"
 #include "pipeline_state.hpp"
+#include "vectors/kernels.hpp"
 
 #include <benchmark/benchmark.h>
 
@@ -46,12 +47,19 @@ void FastBlur(benchmark::State& state) {
     RunBlur(state, [threads] { GaussianBlurStage(threads); });
 }
 
-// The byte blur of the job on the same picture, column-major; argument 2 chooses the plain copy (1)
-// or the fastest the processor has (0), argument 3 the number of threads.
+// The byte blur of the job on the same picture, column-major; argument 2 is the path's place
+// among vectors::Paths() (0 plain, 1 sse2, 2 neon, 3 avx2, 4 avx512), argument 3 the number of
+// threads.
 void ByteBlur(benchmark::State& state) {
     const auto width = static_cast<std::uint32_t>(state.range(0));
     const auto height = static_cast<std::uint32_t>(state.range(1));
-    const BlurCode code = state.range(2) == 1 ? BlurCode::Plain : BlurCode::Fastest;
+    const vectors::Path& path = vectors::Paths()[static_cast<std::size_t>(state.range(2))];
+    if (path.Table == nullptr) {
+        state.SkipWithError(path.Absence);
+        return;
+    }
+    const vectors::Kernels& before = vectors::InUse();
+    vectors::Use(*path.Table);
     const auto threads = static_cast<std::uint32_t>(state.range(3));
     const auto values = bench::PhotoLikePlane(width, height);
     std::vector<std::uint8_t> picture(std::size_t{width} * height);
@@ -66,17 +74,18 @@ void ByteBlur(benchmark::State& state) {
         state.PauseTiming();
         pixels = picture;
         state.ResumeTiming();
-        BlurGrayColumns({pixels.data(), width, height}, code, threads);
+        BlurGrayColumns({pixels.data(), width, height}, threads);
         benchmark::DoNotOptimize(pixels.data());
     }
+    vectors::Use(before);
     state.counters["per_pixel"] = benchmark::Counter(static_cast<double>(width) * height,
                                                      benchmark::Counter::kIsIterationInvariantRate |
                                                          benchmark::Counter::kInvert);
 }
 
 BENCHMARK(ByteBlur)
-    ->ArgsProduct({{4000}, {3000}, {0}, {1, 2}})
-    ->Args({4000, 3000, 1, 1})
+    ->ArgsProduct({{4000}, {3000}, {0, 1, 2, 3, 4}, {1}})
+    ->ArgsProduct({{4000}, {3000}, {3, 4}, {2}})
     ->Unit(benchmark::kMillisecond)
     ->UseRealTime();
 BENCHMARK(LiteralBlur)->Args({4000, 3000})->Unit(benchmark::kMillisecond)->UseRealTime();

@@ -3,7 +3,9 @@
  * turn, CALLS times each after a warm-up call, the first build of each round moving on by one;
  * then prints each build's median and quartiles in milliseconds. As calls alternate within one
  * process, a machine whose speed wanders from one minute to the next slows every build alike:
- * far steadier than timing builds in processes run one after another. Paths are ASCII. */
+ * far steadier than timing builds in processes run one after another. Paths are ASCII. A LIBRARY
+ * given as NAME=VALUE,PATH loads with the environment variable NAME set to VALUE until its warm-up
+ * call is done (DORVANE_SIMD=sse2,lib/libDorvaneBMPBlur.so: the same build on another path). */
 #ifndef _GNU_SOURCE
 #define _GNU_SOURCE /* dlmopen */
 #endif
@@ -11,6 +13,7 @@
 #include <stdint.h>
 #include <stdio.h>
 #include <stdlib.h>
+#include <string.h>
 #include <time.h>
 
 enum { MaxBuilds = 8, MaxPath = 512 };
@@ -55,7 +58,20 @@ int main(int argc, char** argv) {
         return 64;
     }
     for (int b = 0; b < builds; ++b) {
-        void* library = dlmopen(LM_ID_NEWLM, argv[4 + b], RTLD_NOW | RTLD_LOCAL);
+        char setting[MaxPath];
+        const char* path = argv[4 + b];
+        const char* comma = strchr(path, ',');
+        const char* equals = strchr(path, '=');
+        const int sets = comma != NULL && equals != NULL && equals < comma &&
+                         (size_t)(comma - path) < sizeof setting;
+        if (sets) { /* NAME, a terminator and VALUE */
+            memcpy(setting, path, (size_t)(comma - path));
+            setting[comma - path] = '\0';
+            setting[equals - path] = '\0';
+            setenv(setting, setting + (equals - path) + 1, 1);
+            path = comma + 1;
+        }
+        void* library = dlmopen(LM_ID_NEWLM, path, RTLD_NOW | RTLD_LOCAL);
         if (library == NULL) {
             fprintf(stderr, "compare_builds: %s\n", dlerror());
             return 1;
@@ -66,6 +82,9 @@ int main(int argc, char** argv) {
         if (blur[b] == NULL || times[b] == NULL || blur[b](source, output) != 0) {
             fprintf(stderr, "compare_builds: %s cannot blur %s\n", argv[4 + b], argv[2]);
             return 1;
+        }
+        if (sets) {
+            unsetenv(setting);
         }
     }
     for (int call = 0; call < calls; ++call) {

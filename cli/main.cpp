@@ -6,6 +6,7 @@
 #include "path_conversion.hpp"
 #include "pipeline_commands.hpp"
 #include "scale_command.hpp"
+#include "vectors/kernels.hpp"
 
 #include <algorithm>
 #include <charconv>
@@ -280,7 +281,8 @@ int Run(const Arguments& arguments) {
         return ExitOk;
     }
     if (first == "--version") {
-        std::cout << "bmpblur " << DORVANE_VERSION << '\n';
+        std::cout << "bmpblur " << DORVANE_VERSION << '\n'
+                  << "vectors: " << dorvane::vectors::Report() << '\n';
         return ExitOk;
     }
     if (const Command* command = FindCommand(first)) {

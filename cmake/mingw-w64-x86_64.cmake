@@ -13,6 +13,12 @@ set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 
+# GCC cannot align the stack for the 32- and 64-byte vectors that the AVX2 and AVX-512 kernels
+# spill on Win64 (its bug 54412): the assembler writes every aligned vector move as an unaligned
+# one, which works on any address.
+set(CMAKE_C_FLAGS_INIT "-Wa,-muse-unaligned-vector-move")
+set(CMAKE_CXX_FLAGS_INIT "-Wa,-muse-unaligned-vector-move")
+
 # The compiler's runtime (libgcc, libstdc++, winpthreads) goes into the DLL and the programs, so
 # that they need no DLL but the system's.
 set(CMAKE_EXE_LINKER_FLAGS_INIT -static)

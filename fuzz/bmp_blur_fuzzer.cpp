@@ -1,8 +1,9 @@
 // BMPBlur end to end on arbitrary source bytes. A source that LoadBmp accepts must give an output
 // file of the same size and depth, gray wherever the depth can hold every gray; any other source
 // must give BMPBLUR_SOURCE_UNREADABLE and no output file. And BMPBlur, which runs its own job on
-// bytes, must give the result, the file and the globals of the stages run one after another:
-// LoadGrayPlanes, the literal blur (ConvolveAt cell by cell) and StoreGrayImage.
+// bytes, must give the result, the file and the globals of the stages run one after another on the
+// plain path: LoadGrayPlanes, the literal blur (ConvolveAt cell by cell) and StoreGrayImage. The
+// job runs on a path of the kernel table that the input chooses.
 #include "DorvaneBMPBlur.h"
 
 #include "bitmap_image.hpp"
@@ -11,6 +12,7 @@
 #include "gray_planes.hpp"
 #include "literal_blur.hpp"
 #include "pipeline_state.hpp"
+#include "vectors/kernels.hpp"
 
 #include <algorithm>
 #include <cstddef>
@@ -79,9 +81,24 @@ std::int32_t StagesBlur(const std::string& source, const std::string& output) {
     return stored ? BMPBLUR_OK : BMPBLUR_OUTPUT_UNWRITABLE;
 }
 
+// The paths this processor runs, plain first.
+const std::vector<const vectors::Kernels*>& RunningPaths() {
+    static const std::vector<const vectors::Kernels*> running = [] {
+        std::vector<const vectors::Kernels*> tables;
+        for (const vectors::Path& path : vectors::Paths()) {
+            if (path.Table != nullptr) {
+                tables.push_back(path.Table);
+            }
+        }
+        return tables;
+    }();
+    return running;
+}
+
 void CheckAgainstStages(std::int32_t result, const std::string& sourcePath,
                         const std::string& outputPath) {
     const Globals job;
+    vectors::Use(*RunningPaths().front());
     const std::string stagesPath = Scratch().File("stages.bmp");
     std::filesystem::remove(stagesPath);
     Check(StagesBlur(sourcePath, stagesPath) == result, "the stages give another result");
@@ -102,7 +119,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::filesystem::remove(outputPath);
 
     // Half the inputs through BMPBlur, which keeps small pictures on one thread; the other half
-    // with two threads asked for, so that the strips of the blur run on both.
+    // with two threads asked for, so that the strips of the blur run on both. The path from the
+    // rest of the size.
+    vectors::Use(*RunningPaths()[size / 2 % RunningPaths().size()]);
     const std::u16string wideSource = Wide(sourcePath);
     const std::u16string wideOutput = Wide(outputPath);
     FileFailure jobFailure;

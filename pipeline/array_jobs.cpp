@@ -4,15 +4,12 @@
 #include "edge_job.hpp"
 #include "large_block.hpp"
 #include "pipeline_state.hpp"
+#include "vectors/kernels.hpp"
 
 #include <algorithm>
 #include <cstddef>
 #include <mutex>
 #include <system_error>
-
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
 
 namespace dorvane {
 namespace {
@@ -35,47 +32,14 @@ template <class Move> void ForEachTileColumn(std::uint32_t width, std::uint32_t 
 }
 
 // Bytes out[c * outStride + r] = in[r * inStride + c] for rows r and columns c: rows become
-// columns. A block of sixteen by sixteen goes at once where the processor has 128-bit vectors
-// (every x86-64 one), in four rounds of interleaving; the rest byte by byte.
+// columns. A block of sixteen by sixteen goes at once, by the transposes of the vector path in
+// use; the rest byte by byte.
 constexpr std::uint32_t BlockSide = 16;
 
 void TransposeBlock(const std::uint8_t* in, std::size_t inStride, std::uint8_t* out,
                     std::size_t outStride) {
-#if defined(__SSE2__)
-    __m128i a[BlockSide];
-    __m128i b[BlockSide];
-    for (std::size_t i = 0; i < BlockSide; ++i) {
-        a[i] = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + i * inStride));
-    }
-    for (std::size_t k = 0; k < 8; ++k) {
-        b[2 * k] = _mm_unpacklo_epi8(a[2 * k], a[2 * k + 1]);
-        b[2 * k + 1] = _mm_unpackhi_epi8(a[2 * k], a[2 * k + 1]);
-    }
-    for (std::size_t m = 0; m < 4; ++m) {
-        a[4 * m] = _mm_unpacklo_epi16(b[4 * m], b[4 * m + 2]);
-        a[4 * m + 1] = _mm_unpackhi_epi16(b[4 * m], b[4 * m + 2]);
-        a[4 * m + 2] = _mm_unpacklo_epi16(b[4 * m + 1], b[4 * m + 3]);
-        a[4 * m + 3] = _mm_unpackhi_epi16(b[4 * m + 1], b[4 * m + 3]);
-    }
-    for (std::size_t p = 0; p < 2; ++p) {
-        for (std::size_t q = 0; q < 4; ++q) {
-            b[8 * p + 2 * q] = _mm_unpacklo_epi32(a[8 * p + q], a[8 * p + 4 + q]);
-            b[8 * p + 2 * q + 1] = _mm_unpackhi_epi32(a[8 * p + q], a[8 * p + 4 + q]);
-        }
-    }
-    for (std::size_t c = 0; c < 8; ++c) {
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 2 * c * outStride),
-                         _mm_unpacklo_epi64(b[c], b[8 + c]));
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + (2 * c + 1) * outStride),
-                         _mm_unpackhi_epi64(b[c], b[8 + c]));
-    }
-#else
-    for (std::size_t c = 0; c < BlockSide; ++c) {
-        for (std::size_t r = 0; r < BlockSide; ++r) {
-            out[c * outStride + r] = in[r * inStride + c];
-        }
-    }
-#endif
+    vectors::InUse().Transpose(in, static_cast<std::ptrdiff_t>(inStride), out,
+                               static_cast<std::ptrdiff_t>(outStride));
 }
 
 void Transpose(const std::uint8_t* in, std::size_t inStride, std::uint8_t* out,
@@ -123,7 +87,7 @@ bool BlurGrayArray(const std::uint8_t* source, const GrayArray& picture, std::ui
     }
     const GrayColumns blurred{columns.get(), picture.Width, picture.Height};
     Transpose(source, picture.Width, columns.get(), picture.Height, picture.Height, picture.Width);
-    BlurGrayColumns(blurred, BlurCode::Fastest, threads);
+    BlurGrayColumns(blurred, threads);
     Transpose(columns.get(), picture.Height, picture.Pixels, picture.Width, picture.Width,
               picture.Height);
     return true;

@@ -15,19 +15,10 @@ struct GrayColumns {
     std::uint8_t* Column(std::uint32_t x) const { return Pixels + std::size_t{x} * Height; }
 };
 
-// Which copy of the byte blur runs: the vector one where the processor has it, or the plain one,
-// which every processor runs and the tests hold the vector one to.
-enum class BlurCode { Fastest, Plain };
-
-// How many threads a pass over a picture of this many cells should use: the available cores,
-// fewer when the picture is too small for more to pay.
-std::uint32_t ThreadsWorthFor(std::uint64_t cells);
-
 // GaussianBlurStage on a byte picture: every cell equals the one the stage leaves in a plane
 // holding the same values. threads: that many threads at most; 0 chooses from the cores and the
 // picture's size. Returns false when a thread was kept waiting so long by another (which had lost
 // its processor) that it went on alone: more threads would not pay now either.
-bool BlurGrayColumns(const GrayColumns& picture, BlurCode code = BlurCode::Fastest,
-                     std::uint32_t threads = 0);
+bool BlurGrayColumns(const GrayColumns& picture, std::uint32_t threads = 0);
 
 } // namespace dorvane

@@ -1,8 +1,11 @@
 #include "gaussian_blur.hpp"
 
-#include "avx2_clones.hpp"
+#include "blur_arithmetic.hpp"
 #include "pipeline_state.hpp"
 #include "platform.hpp"
+#include "vectors/kernels.hpp"
+#include "vectors/stage_sums.hpp"
+#include "work_sharing.hpp"
 
 #include <algorithm>
 #include <array>
@@ -17,55 +20,18 @@ namespace dorvane {
 
 namespace {
 
-// Why the fast path is exact. The pipeline holds only 0..255 in ImagePlane when it blurs, so a
-// window's integer sum S is at most 255 x 159. ConvolveAt's float chain then stays within 2e-4 of
-// S / 159: 25 roundings of at most half an ulp below 256, plus the scale's own error. A quotient
-// that is not whole lies at least 1/159 from an integer, so the chain truncates to S / 159. Only
-// when 159 divides S can the chain land just below the quotient; those cells run the chain
-// itself. bench/blur_rounding_check.cpp confirms all this over every window of 0..255. Blocks
-// that read any other value are computed with the chain throughout.
+// The fast path's quotients are exact for cells 0..255 (blur_arithmetic.hpp); blocks that read
+// any other value are computed with ConvolveAt throughout.
 
-constexpr std::uint32_t KernelSum = 159;
-constexpr std::uint32_t MaxCell = 255;
-
-constexpr std::uint32_t Weight(std::size_t a, std::size_t b) {
-    return static_cast<std::uint32_t>(GaussianKernel[5 * a + b]);
-}
-
-constexpr bool KernelIsSymmetric() {
-    for (std::size_t a = 0; a < 5; ++a) {
-        for (std::size_t b = 0; b < 5; ++b) {
-            if (Weight(a, b) != Weight(4 - a, b) || Weight(a, b) != Weight(a, 4 - b)) {
-                return false;
-            }
-        }
-    }
-    return true;
-}
-// The partial sums add mirrored cells before weighing them.
-static_assert(KernelIsSymmetric());
-
-// S / 159 for every window sum S up to 255 x 159 is (S x Reciprocal) >> QuotientShift, a product
-// that fits in 32 bits; its low bits fall below Reciprocal exactly when 159 divides S.
-constexpr std::uint32_t QuotientShift = 23;
-constexpr std::uint32_t LowBits = (1U << QuotientShift) - 1;
-constexpr std::uint32_t Reciprocal = (1U << QuotientShift) / KernelSum + 1;
-
-constexpr bool ReciprocalDividesEverySum() {
-    for (std::uint32_t sum = 0; sum <= MaxCell * KernelSum; ++sum) {
-        const std::uint32_t scaled = sum * Reciprocal;
-        if (scaled >> QuotientShift != sum / KernelSum ||
-            ((scaled & LowBits) < Reciprocal) != (sum % KernelSum == 0)) {
-            return false;
-        }
-    }
-    return true;
-}
-static_assert(ReciprocalDividesEverySum());
+using blur::LowBits;
+using blur::MaxCell;
+using blur::QuotientShift;
+using blur::Reciprocal;
+using blur::Weight;
 
 // Rows that a column advances by at a time: the unit of work, and of the progress that the
 // thread smoothing the next column waits for.
-constexpr std::uint32_t BlockRows = 128;
+constexpr std::uint32_t BlockRows = vectors::StageBlockRows;
 using BlockSums = std::array<std::uint32_t, BlockRows>;
 
 // Rows Y0 .. Y0 + Count - 1 of column X.
@@ -83,20 +49,11 @@ Block BlockOf(std::uint32_t x, std::uint32_t k) {
     return {x, y0, std::min(BlockRows, PlaneHeight - 2 - y0)};
 }
 
-// ConvolveAt with the Gaussian kernel and scale, for cells whose window holds only 0 .. 255: the
-// same products and the same roundings in the same order, with the weights known to the compiler.
+// ConvolveAt's chain, for cells whose window holds only 0 .. 255.
 std::int32_t GaussianChain(std::uint32_t x, std::uint32_t y) {
-    const auto scale = static_cast<double>(GaussianScale);
-    float acc = 0.0F;
-    for (std::size_t a = 0; a < 5; ++a) {
-        const std::int32_t* column = ImagePlane[x - 2 + a] + (y - 2);
-        for (std::size_t b = 0; b < 5; ++b) {
-            const auto product = static_cast<std::int32_t>(Weight(a, b)) * column[b];
-            const double tap = static_cast<double>(product) * scale;
-            acc = static_cast<float>(tap + static_cast<double>(acc));
-        }
-    }
-    return static_cast<std::int32_t>(acc);
+    return blur::Chain([x, y](std::size_t a, std::size_t b) {
+        return ImagePlane[x - 2 + static_cast<std::uint32_t>(a)][y - 2 + b];
+    });
 }
 
 std::int32_t Convolve(std::uint32_t x, std::uint32_t y) {
@@ -106,44 +63,14 @@ std::int32_t Convolve(std::uint32_t x, std::uint32_t y) {
 }
 
 // The block's window sums less the taps on the two cells above the centre, which are smoothed
-// only as the column is walked, scaled by Reciprocal. False when a cell of the windows lies outside
-// 0..255; unsigned, so that such cells cannot overflow.
-DORVANE_AVX2_CLONES bool SumsWithoutCellsAbove(const Block& block, BlockSums& sums) {
-    const std::uint32_t x = block.X;
-    const std::size_t count = block.Count; // a local bound, which the stores cannot change
-    // Element i of the neighbour columns is row Y0 - 2 + i.
-    const std::int32_t* left2 = ImagePlane[x - 2] + (block.Y0 - 2);
-    const std::int32_t* left1 = ImagePlane[x - 1] + (block.Y0 - 2);
-    const std::int32_t* right1 = ImagePlane[x + 1] + (block.Y0 - 2);
-    const std::int32_t* right2 = ImagePlane[x + 2] + (block.Y0 - 2);
-    std::array<std::uint32_t, BlockRows + 4> outer; // columns x - 2 and x + 2
-    std::array<std::uint32_t, BlockRows + 4> inner; // columns x - 1 and x + 1
-    std::uint32_t bits = 0;
-    for (std::size_t i = 0; i < count + 4; ++i) {
-        const auto l2 = static_cast<std::uint32_t>(left2[i]);
-        const auto l1 = static_cast<std::uint32_t>(left1[i]);
-        const auto r1 = static_cast<std::uint32_t>(right1[i]);
-        const auto r2 = static_cast<std::uint32_t>(right2[i]);
-        outer[i] = l2 + r2;
-        inner[i] = l1 + r1;
-        bits |= l2 | l1 | r1 | r2;
+// only as the column is walked, scaled by Reciprocal, by the kernels' StageSums. False when a cell
+// of the windows lies outside 0..255.
+bool SumsWithoutCellsAbove(const Block& block, const vectors::Kernels& kernels, BlockSums& sums) {
+    std::array<const std::int32_t*, 5> columns;
+    for (std::uint32_t a = 0; a < 5; ++a) {
+        columns[a] = ImagePlane[block.X - 2 + a] + (block.Y0 - 2);
     }
-    // Element i of the centre column is row Y0 - 2 + i; rows from Y0 on are not yet smoothed.
-    const std::int32_t* centre = ImagePlane[x] + (block.Y0 - 2);
-    bits |= static_cast<std::uint32_t>(centre[0]) | static_cast<std::uint32_t>(centre[1]);
-    for (std::size_t i = 0; i < count; ++i) {
-        const auto c0 = static_cast<std::uint32_t>(centre[i + 2]);
-        const auto c1 = static_cast<std::uint32_t>(centre[i + 3]);
-        const auto c2 = static_cast<std::uint32_t>(centre[i + 4]);
-        bits |= c0 | c1 | c2;
-        sums[i] = (Weight(0, 0) * (outer[i] + outer[i + 4]) +
-                   Weight(0, 1) * (outer[i + 1] + outer[i + 3]) + Weight(0, 2) * outer[i + 2] +
-                   Weight(1, 0) * (inner[i] + inner[i + 4]) +
-                   Weight(1, 1) * (inner[i + 1] + inner[i + 3]) + Weight(1, 2) * inner[i + 2] +
-                   Weight(2, 2) * c0 + Weight(2, 3) * c1 + Weight(2, 4) * c2) *
-                  Reciprocal;
-    }
-    return bits <= MaxCell;
+    return kernels.StageSums(columns, block.Count, sums.data());
 }
 
 // Walks down a block whose sums are ready, completing each with the two cells above it, just
@@ -195,11 +122,12 @@ void SmoothBlock(const Block& block, bool inRange, const BlockSums& sums) {
 
 // Smooths two blocks that read none of each other's cells, walking both columns at once so that
 // their chains of dependent cells overlap. Either may be absent.
-void SmoothBlocks(const std::optional<Block>& first, const std::optional<Block>& second) {
+void SmoothBlocks(const std::optional<Block>& first, const std::optional<Block>& second,
+                  const vectors::Kernels& kernels) {
     BlockSums firstSums;
     BlockSums secondSums;
-    const bool firstInRange = first && SumsWithoutCellsAbove(*first, firstSums);
-    const bool secondInRange = second && SumsWithoutCellsAbove(*second, secondSums);
+    const bool firstInRange = first && SumsWithoutCellsAbove(*first, kernels, firstSums);
+    const bool secondInRange = second && SumsWithoutCellsAbove(*second, kernels, secondSums);
     if (firstInRange && secondInRange) {
         ColumnWalk a(*first, firstSums);
         ColumnWalk b(*second, secondSums);
@@ -233,7 +161,8 @@ constexpr std::uint32_t MaxRunColumns = 8;
 constexpr std::uint32_t Trail = 2;
 
 constexpr std::uint32_t MaxThreads = 8;
-// Below this many cells per thread, starting a thread costs more than it saves.
+// Below this many cells per thread, starting a thread costs more than it saves: cells of 32 bits,
+// with more work to each than the byte blur's.
 constexpr std::uint64_t MinCellsPerThread = std::uint64_t{1} << 18;
 
 // How far a run has come: column x final down to row y (exclusive) reads x * PlaneHeight + y.
@@ -264,7 +193,7 @@ using Clock = std::chrono::steady_clock;
 // further down still. Columns to the right are not yet written, since the runs there wait for
 // this one in the same way. Returns the time spent waiting.
 Clock::duration SmoothRun(std::uint32_t first, std::uint32_t columns, Progress& own,
-                          const Progress& left) {
+                          const Progress& left, const vectors::Kernels& kernels) {
     const std::uint64_t height = PlaneHeight;
     const std::uint32_t blocks = (PlaneHeight - 4 + BlockRows - 1) / BlockRows;
     // A column of one block is final as a whole before the next column starts.
@@ -290,7 +219,7 @@ Clock::duration SmoothRun(std::uint32_t first, std::uint32_t columns, Progress& 
             }
         }
         for (std::uint32_t i = 0; i < columns; i += 2) {
-            SmoothBlocks(blockAt(i, step), blockAt(i + 1, step));
+            SmoothBlocks(blockAt(i, step), blockAt(i + 1, step), kernels);
         }
         if (step >= lastStart) {
             own.Position.store((first + columns - 1) * height +
@@ -302,7 +231,8 @@ Clock::duration SmoothRun(std::uint32_t first, std::uint32_t columns, Progress& 
 }
 
 // Takes runs until none is left. Visited columns are 2 .. PlaneWidth - 3.
-void BlurLane(std::uint32_t laneCount, RunClaims& claims, Slots& slots) {
+void BlurLane(std::uint32_t laneCount, RunClaims& claims, Slots& slots,
+              const vectors::Kernels& kernels) {
     std::uint32_t width = RunColumns;
     for (;;) {
         const std::uint64_t claim = claims.fetch_add((std::uint64_t{1} << 32) | width);
@@ -314,7 +244,7 @@ void BlurLane(std::uint32_t laneCount, RunClaims& claims, Slots& slots) {
         const Clock::time_point start = Clock::now();
         const Clock::duration waited =
             SmoothRun(first, std::min(width, PlaneWidth - 2 - first), slots[run % laneCount],
-                      slots[(run + laneCount - 1) % laneCount]);
+                      slots[(run + laneCount - 1) % laneCount], kernels);
         const Clock::duration took = Clock::now() - start;
         if (waited > took / 4) {
             width = std::min(width + 2, MaxRunColumns);
@@ -324,17 +254,10 @@ void BlurLane(std::uint32_t laneCount, RunClaims& claims, Slots& slots) {
     }
 }
 
-std::uint32_t DefaultThreads() {
-    const std::uint64_t cells = std::uint64_t{PlaneWidth} * PlaneHeight;
-    const std::uint64_t bySize = std::max<std::uint64_t>(1, cells / MinCellsPerThread);
-    const std::uint32_t cores = std::max(1U, std::thread::hardware_concurrency());
-    return static_cast<std::uint32_t>(std::min<std::uint64_t>(cores, bySize));
-}
-
 } // namespace
 
 void GaussianBlurStage() {
-    GaussianBlurStage(DefaultThreads());
+    GaussianBlurStage(ThreadsWorthFor(std::uint64_t{PlaneWidth} * PlaneHeight, MinCellsPerThread));
 }
 
 void GaussianBlurStage(std::uint32_t threads) {
@@ -346,27 +269,17 @@ void GaussianBlurStage(std::uint32_t threads) {
     const std::uint32_t wanted = std::clamp(threads, 1U, std::min(MaxThreads, runs));
     Slots slots;
     RunClaims claims{2};
-    // Zero until every helper runs; then the number of lanes, fixed before any cell is written.
-    std::atomic<std::uint32_t> laneCount{0};
-    std::array<std::jthread, MaxThreads - 1> helpers; // joined first, on leaving
-    std::uint32_t started = 1;
-    try {
-        for (; started < wanted; ++started) {
-            helpers[started - 1] = std::jthread([&slots, &claims, &laneCount] {
-                // A new thread may start on its creator's processor when the other one is busy
-                // for a moment, and two threads that never sleep can stay there together for
-                // the whole blur. Sleeping once lets the wake-up put this one on a free processor.
-                std::this_thread::sleep_for(std::chrono::microseconds(1));
-                platform::Wait(laneCount, 0U);
-                BlurLane(laneCount.load(), claims, slots);
-            });
+    const vectors::Kernels& kernels = vectors::InUse();
+    // The number of lanes is fixed before any cell is written.
+    ShareWork(wanted, [&slots, &claims, &kernels](std::uint32_t thread, std::uint32_t lanes) {
+        if (thread != 0) {
+            // A new thread may start on its creator's processor when the other one is busy for a
+            // moment, and two threads that never sleep can stay there together for the whole
+            // blur. Sleeping once lets the wake-up put this one on a free processor.
+            std::this_thread::sleep_for(std::chrono::microseconds(1));
         }
-    } catch (const std::exception&) {
-        // A helper that cannot start only means fewer lanes.
-    }
-    laneCount.store(started);
-    platform::WakeAll(laneCount);
-    BlurLane(started, claims, slots);
+        BlurLane(lanes, claims, slots, kernels);
+    });
 }
 
 } // namespace dorvane

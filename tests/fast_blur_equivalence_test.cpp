@@ -1,7 +1,9 @@
+#include "array_jobs.hpp"
 #include "byte_blur.hpp"
 #include "gaussian_blur.hpp"
 #include "literal_blur.hpp"
 #include "plane_fixture.hpp"
+#include "vector_paths.hpp"
 
 #include <gtest/gtest.h>
 
@@ -14,6 +16,7 @@
 #include <vector>
 
 using namespace dorvane;
+using dorvane::testing::ForEachPath;
 using dorvane::testing::LiteralGaussianBlur;
 using dorvane::testing::PlaneValues;
 
@@ -36,31 +39,34 @@ std::int32_t Draw(std::mt19937& random, std::int32_t low, std::int32_t high) {
 
 class FastBlurTest : public dorvane::testing::PlaneTest {
   protected:
-    // Blurs the plane with the literal stage, then with the fast one at each thread count and,
-    // when it holds bytes, with both copies of the byte blur, and names the first cell where
+    // Blurs the plane with the literal stage, then on every path with the fast one at each
+    // thread count and, when it holds bytes, with the byte blur, and names the first cell where
     // they differ.
     static ::testing::AssertionResult
     MatchesLiteral(const PlaneValues& plane, std::initializer_list<std::uint32_t> threads = {1}) {
         Load(plane);
         LiteralGaussianBlur();
         const PlaneValues expected = Snapshot();
-        for (const std::uint32_t count : threads) {
-            Load(plane);
-            GaussianBlurStage(count);
-            if (auto result = Compare(Snapshot(), expected, std::to_string(count) + " threads");
-                !result) {
-                return result;
+        ::testing::AssertionResult matches = ::testing::AssertionSuccess();
+        ForEachPath([&](const vectors::Kernels& kernels) {
+            const std::string path = kernels.Name;
+            for (const std::uint32_t count : threads) {
+                Load(plane);
+                GaussianBlurStage(count);
+                if (matches) {
+                    matches =
+                        Compare(Snapshot(), expected, std::to_string(count) + " threads, " + path);
+                }
             }
-        }
-        if (!HoldsBytes(plane)) {
-            return ::testing::AssertionSuccess();
-        }
-        for (const BlurCode code : {BlurCode::Plain, BlurCode::Fastest}) {
-            if (auto result = Compare(BlurBytes(plane, code), expected,
-                                      code == BlurCode::Plain ? "plain bytes" : "fastest bytes");
-                !result) {
-                return result;
+            if (matches && HoldsBytes(plane)) {
+                matches = Compare(BlurBytes(plane), expected, path + " bytes");
             }
+        });
+        if (!matches || !HoldsBytes(plane)) {
+            return matches;
+        }
+        if (auto result = Compare(BlurArray(plane), expected, "row-major array"); !result) {
+            return result;
         }
         return ::testing::AssertionSuccess();
     }
@@ -86,9 +92,8 @@ class FastBlurTest : public dorvane::testing::PlaneTest {
         });
     }
 
-    // The plane as a byte picture, blurred, and back.
-    static PlaneValues BlurBytes(const PlaneValues& plane, BlurCode code,
-                                 std::uint32_t threads = 1) {
+    // The plane as a byte picture, blurred by the path in use, and back.
+    static PlaneValues BlurBytes(const PlaneValues& plane, std::uint32_t threads = 1) {
         const auto width = static_cast<std::uint32_t>(plane.size());
         const auto height = static_cast<std::uint32_t>(plane.front().size());
         std::vector<std::uint8_t> pixels(std::size_t{width} * height);
@@ -98,11 +103,32 @@ class FastBlurTest : public dorvane::testing::PlaneTest {
                 tiles.Column(x)[y] = static_cast<std::uint8_t>(plane[x][y]);
             }
         }
-        BlurGrayColumns(tiles, code, threads);
+        BlurGrayColumns(tiles, threads);
         PlaneValues result(width, std::vector<std::int32_t>(height));
         for (std::uint32_t x = 0; x < width; ++x) {
             for (std::uint32_t y = 0; y < height; ++y) {
                 result[x][y] = tiles.Column(x)[y];
+            }
+        }
+        return result;
+    }
+
+    // The plane as an array of rows, as a caller holds it, blurred into another array.
+    static PlaneValues BlurArray(const PlaneValues& plane) {
+        const auto width = static_cast<std::uint32_t>(plane.size());
+        const auto height = static_cast<std::uint32_t>(plane.front().size());
+        std::vector<std::uint8_t> rows(std::size_t{width} * height);
+        std::vector<std::uint8_t> blurred(rows.size());
+        for (std::uint32_t x = 0; x < width; ++x) {
+            for (std::uint32_t y = 0; y < height; ++y) {
+                rows[std::size_t{y} * width + x] = static_cast<std::uint8_t>(plane[x][y]);
+            }
+        }
+        EXPECT_TRUE(BlurGrayArray(rows.data(), GrayArray{blurred.data(), width, height}, 0));
+        PlaneValues result(width, std::vector<std::int32_t>(height));
+        for (std::uint32_t x = 0; x < width; ++x) {
+            for (std::uint32_t y = 0; y < height; ++y) {
+                result[x][y] = blurred[std::size_t{y} * width + x];
             }
         }
         return result;
@@ -184,16 +210,17 @@ TEST_F(FastBlurTest, MatchesWithTheThreadsItChoosesOnABigPlane) {
     Load(plane);
     LiteralGaussianBlur();
     const PlaneValues expected = Snapshot();
-    Load(plane);
-    GaussianBlurStage();
-    EXPECT_EQ(Snapshot(), expected);
     // Many strips of the byte blur, the last one partly beyond the picture, taken by threads
     // in turn.
-    for (const std::uint32_t threads : {1, 2, 3}) {
-        EXPECT_TRUE(Compare(BlurBytes(plane, BlurCode::Fastest, threads), expected,
-                            std::to_string(threads) + " threads, fastest bytes"));
-    }
-    EXPECT_TRUE(Compare(BlurBytes(plane, BlurCode::Plain, 2), expected, "plain bytes"));
+    ForEachPath([&](const vectors::Kernels& kernels) {
+        Load(plane);
+        GaussianBlurStage();
+        EXPECT_EQ(Snapshot(), expected) << kernels.Name;
+        for (const std::uint32_t threads : {1, 2, 3}) {
+            EXPECT_TRUE(Compare(BlurBytes(plane, threads), expected,
+                                std::to_string(threads) + " threads, " + kernels.Name + " bytes"));
+        }
+    });
 }
 
 // Nothing the pipeline loads, but the stage must still give the literal result.

@@ -8,6 +8,7 @@
 #include "gray_planes.hpp"
 #include "pipeline_state.hpp"
 #include "temp_directory.hpp"
+#include "vector_paths.hpp"
 
 #include <gtest/gtest.h>
 
@@ -22,6 +23,7 @@ namespace {
 
 using testing::BmpFileBuilder;
 using testing::Bytes;
+using testing::ForEachPath;
 using testing::PaddedRow;
 using testing::ReadFileBytes;
 using testing::TempDirectory;
@@ -100,8 +102,8 @@ ReferenceLoad LoadThroughImage(const std::string& path) {
 }
 
 // BMPBlur's job reads the file its own way, on one thread in the file's order or on several at
-// the rows' places: it must write the bytes of the stages run one after another, and fail where
-// they fail, for the same reason.
+// the rows' places, on every path: it must write the bytes of the stages run one after another,
+// and fail where they fail, for the same reason.
 void ExpectJobMatchesStages(const std::string& path, const std::string& what) {
     const std::string jobOutput = path + ".job.bmp";
     const std::string stagesOutput = path + ".stages.bmp";
@@ -114,20 +116,23 @@ void ExpectJobMatchesStages(const std::string& path, const std::string& what) {
         ASSERT_TRUE(StoreGrayImage()) << what;
         ReleasePlanes();
     }
-    for (const std::uint32_t threads : {1U, 3U}) {
-        FileFailure jobFailure;
-        const bool blurred = RunBlurJob(path.c_str(), jobOutput.c_str(), JobOptions{threads},
-                                        jobFailure) == JobResult::Done;
-        EXPECT_EQ(jobFailure.Reason(), loadFailure.Reason()) << what << ", " << threads;
-        EXPECT_EQ(jobFailure.RowsExpected, loadFailure.RowsExpected) << what << ", " << threads;
-        EXPECT_EQ(jobFailure.RowsRead, loadFailure.RowsRead) << what << ", " << threads;
-        ASSERT_EQ(blurred, loaded) << what << ", " << threads;
-        if (loaded) {
-            EXPECT_EQ(ReadFileBytes(jobOutput), ReadFileBytes(stagesOutput))
-                << what << ", " << threads;
+    ForEachPath([&](const vectors::Kernels& kernels) {
+        for (const std::uint32_t threads : {1U, 3U}) {
+            const std::string how = std::to_string(threads) + " threads, " + kernels.Name;
+            FileFailure jobFailure;
+            const bool blurred = RunBlurJob(path.c_str(), jobOutput.c_str(), JobOptions{threads},
+                                            jobFailure) == JobResult::Done;
+            EXPECT_EQ(jobFailure.Reason(), loadFailure.Reason()) << what << ", " << how;
+            EXPECT_EQ(jobFailure.RowsExpected, loadFailure.RowsExpected) << what << ", " << how;
+            EXPECT_EQ(jobFailure.RowsRead, loadFailure.RowsRead) << what << ", " << how;
+            ASSERT_EQ(blurred, loaded) << what << ", " << how;
+            if (loaded) {
+                EXPECT_EQ(ReadFileBytes(jobOutput), ReadFileBytes(stagesOutput))
+                    << what << ", " << how;
+            }
+            std::filesystem::remove(jobOutput);
         }
-        std::filesystem::remove(jobOutput);
-    }
+    });
     std::filesystem::remove(stagesOutput);
 }
 

@@ -1,5 +1,7 @@
+#include "array_jobs.hpp"
 #include "gray_planes.hpp"
 #include "pixel_rgba.hpp"
+#include "vector_paths.hpp"
 
 #include <gtest/gtest.h>
 
@@ -7,6 +9,7 @@
 #include <vector>
 
 using namespace dorvane;
+using dorvane::testing::ForEachPath;
 
 TEST(Luma, WeighsGreenRedBlueAndFloors) {
     struct Case {
@@ -31,8 +34,8 @@ TEST(Luma, EveryGrayMapsToItselfOrOneBelow) {
 
 // The rows' vector code against Luma: every colour once (4096 rows of 4096, blue varying along
 // the row), runs of each gray that cross the groups of eight, and grays beside a colour that is
-// not gray but whose weighted sum 1000 divides as well; as file rows of 24 and 32 bpp and as
-// pixels.
+// not gray but whose weighted sum 1000 divides as well; as file rows of 24 and 32 bpp, as
+// pixels and as the red, green and blue bytes of an array (depth 3 below); on every path.
 TEST(Luma, RowsGiveTheLumaOfEachPixel) {
     constexpr std::uint32_t side = 4096;
     const auto weighted = [](const PixelRgba& p) {
@@ -57,29 +60,37 @@ TEST(Luma, RowsGiveTheLumaOfEachPixel) {
     }
     std::vector<std::uint8_t> bytes;
     std::vector<std::uint8_t> gray;
-    for (const std::vector<PixelRgba>& row : rows) {
-        const auto count = static_cast<std::uint32_t>(row.size());
-        gray.resize(count);
-        for (const std::int32_t depth : {0, 24, 32}) {
-            if (depth == 0) {
-                LumaRow(row.data(), gray.data(), count);
-            } else {
-                bytes.clear();
-                for (const PixelRgba& p : row) {
-                    bytes.insert(bytes.end(), {p.Blue, p.Green, p.Red});
-                    if (depth == 32) {
-                        bytes.push_back(0);
+    ForEachPath([&](const vectors::Kernels& kernels) {
+        for (const std::vector<PixelRgba>& row : rows) {
+            const auto count = static_cast<std::uint32_t>(row.size());
+            gray.resize(count);
+            for (const std::int32_t depth : {0, 3, 24, 32}) {
+                if (depth == 0) {
+                    LumaRow(row.data(), gray.data(), count);
+                } else if (depth == 3) {
+                    bytes.clear();
+                    for (const PixelRgba& p : row) {
+                        bytes.insert(bytes.end(), {p.Red, p.Green, p.Blue});
                     }
+                    LumaOfRgb(bytes.data(), count, gray.data());
+                } else {
+                    bytes.clear();
+                    for (const PixelRgba& p : row) {
+                        bytes.insert(bytes.end(), {p.Blue, p.Green, p.Red});
+                        if (depth == 32) {
+                            bytes.push_back(0);
+                        }
+                    }
+                    LumaRowOfFile(bytes.data(), depth, gray.data(), count);
                 }
-                LumaRowOfFile(bytes.data(), depth, gray.data(), count);
-            }
-            for (std::uint32_t i = 0; i < count; ++i) {
-                const PixelRgba& p = row[i];
-                if (gray[i] != Luma(p.Red, p.Green, p.Blue)) {
-                    FAIL() << "depth " << depth << ": " << int{p.Red} << "," << int{p.Green} << ","
-                           << int{p.Blue};
+                for (std::uint32_t i = 0; i < count; ++i) {
+                    const PixelRgba& p = row[i];
+                    if (gray[i] != Luma(p.Red, p.Green, p.Blue)) {
+                        FAIL() << kernels.Name << ", depth " << depth << ": " << int{p.Red} << ","
+                               << int{p.Green} << "," << int{p.Blue};
+                    }
                 }
             }
         }
-    }
+    });
 }

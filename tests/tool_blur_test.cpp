@@ -1,5 +1,6 @@
 #include "bitmap_image.hpp"
 #include "tool_runner.hpp"
+#include "vectors/kernels.hpp"
 
 #include <gtest/gtest.h>
 
@@ -366,6 +367,37 @@ TEST(ToolBlur, SyncFlushesTheFileBeforeTheRenameAndTheFolderAfter) {
         EXPECT_EQ(calls, sync ? "fdatasync linkat rename fsync " : "linkat rename ") << sync;
     }
 #endif
+}
+
+// The line of --version after the version, with DORVANE_SIMD set to simd.
+std::string VectorsLine(const std::string& simd) {
+#if defined(_WIN32)
+    ::SetEnvironmentVariableA("DORVANE_SIMD", simd.c_str());
+    const ToolRun run = RunTool({"--version"});
+    ::SetEnvironmentVariableA("DORVANE_SIMD", nullptr);
+#else
+    const ToolRun run = RunTool({"--version"}, "DORVANE_SIMD=" + Quote(simd) + " ");
+#endif
+    return run.Out.substr(run.Out.find('\n') + 1);
+}
+
+// Every path by name: one that this processor runs is the one in use; any other name leaves the
+// fastest it runs in use, and says why.
+TEST(ToolBlur, VersionNamesTheVectorPathThatDorvaneSimdAsksFor) {
+    std::string fastest;
+    for (const vectors::Path& path : vectors::Paths()) {
+        if (path.Table != nullptr) {
+            fastest = path.Name;
+        }
+    }
+    for (const vectors::Path& path : vectors::Paths()) {
+        const std::string name = path.Name;
+        const std::string expected =
+            path.Table != nullptr ? name
+                                  : fastest + " (DORVANE_SIMD=" + name + ": " + path.Absence + ")";
+        EXPECT_EQ(VectorsLine(name), "vectors: " + expected + "\n");
+    }
+    EXPECT_EQ(VectorsLine("mmx"), "vectors: " + fastest + " (DORVANE_SIMD=mmx: no such path)\n");
 }
 
 TEST(ToolBlur, HelpVersionAndUsageErrors) {

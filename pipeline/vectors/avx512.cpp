@@ -1,0 +1,153 @@
+// The AVX-512 path (F, BW and VL): the blur's step in two vectors of 32 16-bit lanes, with masks
+// for the lanes it holds; the rest of the path is AVX2's. Each function is built for AVX-512
+// alone, so that nothing of it reaches code that other processors run.
+#include "blur_arithmetic.hpp"
+#include "byte_set.hpp"
+#include "path_kernels.hpp"
+
+#if defined(__x86_64__)
+
+// GCC 12 warns that the vectors its own AVX-512 intrinsics leave undefined on purpose may be used
+// uninitialised.
+#if defined(__GNUC__) && !defined(__clang__)
+#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+#endif
+
+#include <cstddef>
+#include <cstdint>
+#include <immintrin.h>
+
+#define DORVANE_AVX512 __attribute__((target("avx512f,avx512bw,avx512vl,avx2,fma")))
+
+namespace dorvane::vectors::avx512 {
+namespace {
+
+// The lanes whose value, 0..255, is in set: bit v % 16 of the set's 16-bit word v / 16.
+DORVANE_AVX512 inline __mmask32 LanesIn(const ByteSet& set, __m512i values) {
+    const __m512i words =
+        _mm512_zextsi256_si512(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(set.data())));
+    const __m512i word = _mm512_permutexvar_epi16(_mm512_srli_epi16(values, 4), words);
+    const __m512i bits = _mm512_srlv_epi16(word, _mm512_and_si512(values, _mm512_set1_epi16(15)));
+    return _mm512_test_epi16_mask(bits, _mm512_set1_epi16(1));
+}
+
+// 32 ring cells from cells, widened to 16 bits.
+DORVANE_AVX512 inline __m512i TapLoad(const std::uint8_t* lanes, std::int64_t a, std::int64_t b) {
+    return _mm512_cvtepu8_epi16(
+        _mm256_loadu_si256(reinterpret_cast<const __m256i*>(lanes + Tap(a, b))));
+}
+
+DORVANE_AVX512 inline __m512i Times(__m512i v, std::uint32_t factor) {
+    return _mm512_mullo_epi16(v, _mm512_set1_epi16(static_cast<short>(factor)));
+}
+
+DORVANE_AVX512 inline __m512i Add(__m512i a, __m512i b) {
+    return _mm512_add_epi16(a, b);
+}
+
+// The chain, in fused multiply-adds (see blur_arithmetic.hpp), for the sixteen lanes from lane
+// first of the windows from lanes, as 16-bit lanes.
+DORVANE_AVX512 inline __m256i ChainOfSixteen(const std::uint8_t* lanes, std::int64_t first) {
+    const __m512 scale = _mm512_set1_ps(GaussianScale);
+    __m512 sum = _mm512_setzero_ps();
+    for (std::size_t a = 0; a < 5; ++a) {
+        for (std::size_t b = 0; b < 5; ++b) {
+            const __m512 weight = _mm512_set1_ps(static_cast<float>(blur::Weight(a, b)));
+            const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(
+                lanes + Tap(static_cast<std::int64_t>(a), static_cast<std::int64_t>(b)) + first));
+            const __m512 values = _mm512_cvtepi32_ps(_mm512_cvtepu8_epi32(bytes));
+            sum = _mm512_fmadd_ps(_mm512_mul_ps(values, weight), scale, sum);
+        }
+    }
+    return _mm512_cvtepi32_epi16(_mm512_cvttps_epi32(sum));
+}
+
+// v - 1 for the v where the chain gives that for a window of 25 cells v.
+constexpr ByteSet UniformDecrements =
+    ByteSetOf([](std::uint8_t v) { return blur::UniformResults[v] != v; });
+
+// The held lanes of the 32 from lanes, whose window sum 159 divides, set as the chain sets them:
+// a window of 25 equal cells v by the chain's known result for v, any other by the chain itself,
+// for the sixteen lanes of each half that holds one.
+DORVANE_AVX512 __attribute__((noinline)) __m512i ExactLanes(const std::uint8_t* lanes,
+                                                            __mmask32 held, __m512i results) {
+    const __m512i centre = TapLoad(lanes, 2, 2);
+    __mmask32 uniform = ~__mmask32{0};
+    for (std::int64_t a = 0; a < 5; ++a) {
+        for (std::int64_t b = 0; b < 5; ++b) {
+            uniform &= _mm512_cmpeq_epi16_mask(TapLoad(lanes, a, b), centre);
+        }
+    }
+    if ((held & ~uniform) == 0) {
+        const __mmask32 decrements = LanesIn(UniformDecrements, centre);
+        const __m512i value =
+            _mm512_mask_sub_epi16(centre, decrements, centre, _mm512_set1_epi16(1));
+        return _mm512_mask_mov_epi16(results, held, value);
+    }
+    const __m256i low = (held & 0xFFFF) != 0 ? ChainOfSixteen(lanes, 0) : _mm256_setzero_si256();
+    const __m256i high = (held >> 16) != 0 ? ChainOfSixteen(lanes, 16) : _mm256_setzero_si256();
+    const __m512i chain = _mm512_inserti64x4(_mm512_castsi256_si512(low), high, 1);
+    return _mm512_mask_mov_epi16(results, held, chain);
+}
+
+// One step, as AVX2's: two vectors of lanes, their sums gathered by weight and divided by 159.
+template <bool AllVisit>
+DORVANE_AVX512 __attribute__((always_inline)) inline void Step(std::uint8_t* row,
+                                                               std::uint64_t visited) {
+    constexpr std::size_t Vectors = Lanes / 32;
+    const __m512i reciprocal = _mm512_set1_epi16(static_cast<short>(blur::Reciprocal));
+    __m512i results[Vectors];
+    for (std::size_t j = 0; j < Vectors; ++j) {
+        const std::uint8_t* lanes = row + 32 * j;
+        const __m512i corners = Add(Add(TapLoad(lanes, 0, 0), TapLoad(lanes, 0, 4)),
+                                    Add(TapLoad(lanes, 4, 0), TapLoad(lanes, 4, 4)));
+        const __m512i edges = Add(Add(Add(TapLoad(lanes, 0, 1), TapLoad(lanes, 0, 3)),
+                                      Add(TapLoad(lanes, 1, 0), TapLoad(lanes, 1, 4))),
+                                  Add(Add(TapLoad(lanes, 3, 0), TapLoad(lanes, 3, 4)),
+                                      Add(TapLoad(lanes, 4, 1), TapLoad(lanes, 4, 3))));
+        const __m512i middles = Add(Add(TapLoad(lanes, 0, 2), TapLoad(lanes, 2, 0)),
+                                    Add(TapLoad(lanes, 2, 4), TapLoad(lanes, 4, 2)));
+        const __m512i diagonals = Add(Add(TapLoad(lanes, 1, 1), TapLoad(lanes, 1, 3)),
+                                      Add(TapLoad(lanes, 3, 1), TapLoad(lanes, 3, 3)));
+        const __m512i crosses = Add(Add(TapLoad(lanes, 1, 2), TapLoad(lanes, 2, 1)),
+                                    Add(TapLoad(lanes, 2, 3), TapLoad(lanes, 3, 2)));
+        const __m512i centre = TapLoad(lanes, 2, 2);
+        const __m512i sum =
+            Add(Add(Add(Times(corners, blur::Weight(0, 0)), Times(edges, blur::Weight(0, 1))),
+                    Add(Times(middles, blur::Weight(0, 2)), Times(diagonals, blur::Weight(1, 1)))),
+                Add(Times(crosses, blur::Weight(1, 2)), Times(centre, blur::Weight(2, 2))));
+        const __m512i quotient =
+            _mm512_srli_epi16(_mm512_mulhi_epu16(sum, reciprocal), blur::QuotientShift - 16);
+        // ChainDecides: (quotient + 1) & 0xFE is 0 only for 0 and 255.
+        __mmask32 held =
+            _mm512_cmpeq_epi16_mask(sum, Times(quotient, blur::KernelSum)) &
+            _mm512_test_epi16_mask(Add(quotient, _mm512_set1_epi16(1)), _mm512_set1_epi16(0xFE));
+        results[j] = quotient;
+        if constexpr (!AllVisit) {
+            const auto visit = static_cast<__mmask32>(visited >> (32 * j));
+            held &= visit;
+            results[j] = _mm512_mask_mov_epi16(centre, visit, quotient);
+        }
+        if (held != 0) {
+            results[j] = ExactLanes(lanes, held, results[j]);
+        }
+    }
+    for (std::size_t j = 0; j < Vectors; ++j) {
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(row + 2 + 32 * j),
+                            _mm512_cvtepi16_epi8(results[j]));
+    }
+}
+
+} // namespace
+
+DORVANE_AVX512 void BlurStep(std::uint8_t* row, std::uint64_t visited) {
+    if (visited == ~std::uint64_t{0}) {
+        Step<true>(row, visited);
+    } else {
+        Step<false>(row, visited);
+    }
+}
+
+} // namespace dorvane::vectors::avx512
+
+#endif

@@ -1,0 +1,76 @@
+#pragma once
+
+// The processor-specific work of the blur job, as one table of kernels per path: plain (every
+// processor, the reference the tests hold the others to), a 128-bit path (SSE2 on x86-64, NEON
+// on AArch64), AVX2 and AVX-512. dispatch.cpp probes the processor once and fills the tables; the
+// job takes the one in use.
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <span>
+#include <string>
+
+namespace dorvane::vectors {
+
+// The byte blur's ring (byte_blur.cpp): a strip of Lanes columns runs as a wavefront, lane k
+// Skew rows behind lane k - 1. Element i of a ring row is lane i - 2, the lanes with two lanes of
+// halo on either side padded to whole blocks of BlockRows; rows lie RowBytes apart.
+inline constexpr std::int64_t Lanes = 64;
+inline constexpr std::int64_t Skew = 3;
+inline constexpr std::int64_t BlockRows = 16;
+inline constexpr std::int64_t RowBytes = Lanes + 2 * BlockRows;
+
+// Where a step's window column a, row b lies in the ring, from lane 0's element of the step's own
+// row: Skew rows further up a lane to the left.
+constexpr std::int64_t Tap(std::int64_t a, std::int64_t b) {
+    return ((b - 2) + Skew * (a - 2)) * RowBytes + a;
+}
+
+struct Kernels {
+    const char* Name;
+    // One step of the wavefront: lane k of row, where bit k of visited is set, becomes its
+    // window's Gaussian as ConvolveAt gives it (row[k + 2]); the other lanes keep their cells.
+    void (*BlurStep)(std::uint8_t* row, std::uint64_t visited);
+    // The luma (Luma in gray_planes.hpp) of count pixels of pixelBytes bytes each, 3 or 4: blue,
+    // green, red and, of four, one that does not count; into count bytes at gray.
+    void (*Luma)(const std::uint8_t* pixels, std::size_t pixelBytes, std::uint8_t* gray,
+                 std::size_t count);
+    // count grays as pixels of pixelBytes bytes, 3 or 4, as the codec's GrayRowEncoder writes
+    // them; nothing after the count pixels is touched.
+    void (*EncodeGrays)(const std::uint8_t* gray, std::size_t count, std::size_t pixelBytes,
+                        std::uint8_t* out);
+    // GaussianBlurStage's sums of count cells (at most 128) down column x: sums[i] is, for the
+    // cell at row i, its window's sum less the taps on the two cells above it, times
+    // blur::Reciprocal; columns[a] is column x - 2 + a from two rows above the first cell. False
+    // when a cell read lies outside 0..255, the sums then being of no use.
+    bool (*StageSums)(const std::array<const std::int32_t*, 5>& columns, std::size_t count,
+                      std::uint32_t* sums);
+    // Sixteen runs of sixteen bytes become sixteen columns: byte j of the run at out + i outStride
+    // becomes byte i of the run at in + j inStride.
+    void (*Transpose)(const std::uint8_t* in, std::ptrdiff_t inStride, std::uint8_t* out,
+                      std::ptrdiff_t outStride);
+};
+
+// A path by name, with its kernels where this processor runs it, or why it does not.
+struct Path {
+    const char* Name;
+    const Kernels* Table; // null where the path does not run here
+    const char* Absence;  // why, where it does not
+};
+
+// Every path, plain first and the fastest last.
+std::span<const Path> Paths();
+
+// The kernels the jobs use: those of the path that the environment variable DORVANE_SIMD names
+// where this processor runs it, or else the fastest it runs.
+const Kernels& InUse();
+
+// The kernels of jobs that start from now on; the tests and the blur fuzzer walk the paths with
+// it. Not while a job runs.
+void Use(const Kernels& kernels);
+
+// The path in use by default, and, when DORVANE_SIMD asks for another, what it asked and why
+// that does not run: "avx2", "avx2 (DORVANE_SIMD=neon: an AArch64 path)".
+std::string Report();
+
+} // namespace dorvane::vectors

@@ -1,0 +1,390 @@
+// The 128-bit path: SSE2 on x86-64 and NEON on AArch64 from one source, in GCC's and Clang's
+// vector extensions, which both compilers turn into either instruction set. The one operation that
+// they do not, the high half of a 16-bit product, is written for each.
+#include "blur_arithmetic.hpp"
+#include "path_kernels.hpp"
+
+#if defined(DORVANE_VECTOR128)
+
+#include <array>
+#include <bit>
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#elif defined(__ARM_NEON)
+#include <arm_neon.h>
+#endif
+
+namespace dorvane::vectors::vector128 {
+namespace {
+
+using U8x16 = std::uint8_t __attribute__((vector_size(16)));
+using U16x8 = std::uint16_t __attribute__((vector_size(16)));
+using I16x8 = std::int16_t __attribute__((vector_size(16)));
+using U32x4 = std::uint32_t __attribute__((vector_size(16)));
+using U64x2 = std::uint64_t __attribute__((vector_size(16)));
+
+// The high 16 bits of each lane's product with factor.
+U16x8 MulHigh(U16x8 lanes, std::uint16_t factor) {
+#if defined(__SSE2__)
+    return std::bit_cast<U16x8>(
+        _mm_mulhi_epu16(std::bit_cast<__m128i>(lanes), _mm_set1_epi16(static_cast<short>(factor))));
+#else
+    const uint16x8_t values = std::bit_cast<uint16x8_t>(lanes);
+    const uint16x8_t factors = vdupq_n_u16(factor);
+    return std::bit_cast<U16x8>(
+        vcombine_u16(vshrn_n_u32(vmull_u16(vget_low_u16(values), vget_low_u16(factors)), 16),
+                     vshrn_n_u32(vmull_high_u16(values, factors), 16)));
+#endif
+}
+
+// The interleaving of the low or high halves of a and b, by bytes, 16-bit, 32-bit or 64-bit lanes,
+// and the even bytes of both: moves that every 128-bit instruction set has.
+U8x16 LowBytes(U8x16 a, U8x16 b) {
+    return __builtin_shufflevector(a, b, 0, 16, 1, 17, 2, 18, 3, 19, 4, 20, 5, 21, 6, 22, 7, 23);
+}
+U8x16 HighBytes(U8x16 a, U8x16 b) {
+    return __builtin_shufflevector(a, b, 8, 24, 9, 25, 10, 26, 11, 27, 12, 28, 13, 29, 14, 30, 15,
+                                   31);
+}
+U16x8 LowWords(U16x8 a, U16x8 b) {
+    return __builtin_shufflevector(a, b, 0, 8, 1, 9, 2, 10, 3, 11);
+}
+U16x8 HighWords(U16x8 a, U16x8 b) {
+    return __builtin_shufflevector(a, b, 4, 12, 5, 13, 6, 14, 7, 15);
+}
+U32x4 LowPairs(U32x4 a, U32x4 b) {
+    return __builtin_shufflevector(a, b, 0, 4, 1, 5);
+}
+U32x4 HighPairs(U32x4 a, U32x4 b) {
+    return __builtin_shufflevector(a, b, 2, 6, 3, 7);
+}
+U64x2 LowHalves(U64x2 a, U64x2 b) {
+    return __builtin_shufflevector(a, b, 0, 2);
+}
+U64x2 HighHalves(U64x2 a, U64x2 b) {
+    return __builtin_shufflevector(a, b, 1, 3);
+}
+U8x16 EvenBytes(U16x8 a, U16x8 b) {
+    return __builtin_shufflevector(std::bit_cast<U8x16>(a), std::bit_cast<U8x16>(b), 0, 2, 4, 6, 8,
+                                   10, 12, 14, 16, 18, 20, 22, 24, 26, 28, 30);
+}
+
+template <class Vector> Vector Load(const std::uint8_t* bytes) {
+    Vector vector;
+    std::memcpy(&vector, bytes, sizeof vector);
+    return vector;
+}
+template <class Vector> void Store(std::uint8_t* bytes, Vector vector) {
+    std::memcpy(bytes, &vector, sizeof vector);
+}
+
+// Whether any lane of mask is set.
+template <class Mask> bool Any(Mask mask) {
+    const U64x2 halves = std::bit_cast<U64x2>(mask);
+    return (halves[0] | halves[1]) != 0;
+}
+
+template <class Vector> Vector Select(Vector mask, Vector whereSet, Vector elsewhere) {
+    return (mask & whereSet) | (~mask & elsewhere);
+}
+
+// --- The blur's step: eight vectors of eight lanes, two of them from each sixteen bytes read.
+
+// Sixteen lanes as two vectors.
+struct Sixteen {
+    U16x8 Low;
+    U16x8 High;
+
+    friend Sixteen operator+(const Sixteen& a, const Sixteen& b) {
+        return {a.Low + b.Low, a.High + b.High};
+    }
+    friend Sixteen operator*(const Sixteen& a, std::uint32_t factor) {
+        const auto f = static_cast<std::uint16_t>(factor);
+        return {a.Low * f, a.High * f};
+    }
+};
+
+// The cells of sixteen lanes at window column a, row b, from lanes.
+Sixteen TapCells(const std::uint8_t* lanes, std::int64_t a, std::int64_t b) {
+    const U8x16 bytes = Load<U8x16>(lanes + Tap(a, b));
+    return {std::bit_cast<U16x8>(LowBytes(bytes, U8x16{})),
+            std::bit_cast<U16x8>(HighBytes(bytes, U8x16{}))};
+}
+
+// The window sums of sixteen lanes, gathering the taps by weight, which the kernel's symmetry
+// shares among them; and their centres.
+[[gnu::always_inline]] inline Sixteen WindowSums(const std::uint8_t* lanes, Sixteen& centre) {
+    const auto tap = [lanes](std::int64_t a, std::int64_t b) { return TapCells(lanes, a, b); };
+    // Group by group into the sum, so that few vectors are live at once.
+    centre = tap(2, 2);
+    Sixteen sum = centre * blur::Weight(2, 2);
+    sum = sum + (tap(0, 0) + tap(0, 4) + tap(4, 0) + tap(4, 4)) * blur::Weight(0, 0);
+    sum = sum + (tap(0, 1) + tap(0, 3) + tap(1, 0) + tap(1, 4)) * blur::Weight(0, 1);
+    sum = sum + (tap(3, 0) + tap(3, 4) + tap(4, 1) + tap(4, 3)) * blur::Weight(0, 1);
+    sum = sum + (tap(0, 2) + tap(2, 0) + tap(2, 4) + tap(4, 2)) * blur::Weight(0, 2);
+    sum = sum + (tap(1, 1) + tap(1, 3) + tap(3, 1) + tap(3, 3)) * blur::Weight(1, 1);
+    return sum + (tap(1, 2) + tap(2, 1) + tap(2, 3) + tap(3, 2)) * blur::Weight(1, 2);
+}
+
+// The quotients of eight lanes' window sums by 159, where bit i of visited (from bit first) is set,
+// else their centres; held: the lanes whose cell the chain decides.
+template <bool AllVisit>
+U16x8 Quotients(std::size_t first, U16x8 sum, U16x8 centre, std::uint64_t visited, I16x8& held) {
+    const U16x8 quotient = MulHigh(sum, blur::Reciprocal) >> (blur::QuotientShift - 16);
+    // ChainDecides: (quotient + 1) & 0xFE is 0 only for 0 and 255.
+    held = (sum == quotient * static_cast<std::uint16_t>(blur::KernelSum)) &
+           (((quotient + 1) & 0xFE) != 0);
+    if constexpr (AllVisit) {
+        return quotient;
+    }
+    const U16x8 laneBits{1, 2, 4, 8, 16, 32, 64, 128};
+    const auto bits = static_cast<std::uint16_t>((visited >> first) & 0xFF);
+    const I16x8 visit = ((U16x8{} + bits) & laneBits) == laneBits;
+    held &= visit;
+    return Select(std::bit_cast<U16x8>(visit), quotient, centre);
+}
+
+// The held lanes of the sixteen from lane first of row's step set as the chain sets them: a window
+// of 25 equal cells v by the chain's known result for v, as flat areas have many, any other by the
+// chain itself.
+[[gnu::noinline]] U8x16 ExactLanes(const std::uint8_t* row, std::size_t first, U8x16 held,
+                                   U8x16 cells) {
+    const std::uint8_t* lanes = row + first;
+    const U8x16 centre = Load<U8x16>(lanes + Tap(2, 2));
+    U8x16 uniform = ~U8x16{};
+    for (std::int64_t a = 0; a < 5; ++a) {
+        for (std::int64_t b = 0; b < 5; ++b) {
+            uniform &= std::bit_cast<U8x16>(Load<U8x16>(lanes + Tap(a, b)) == centre);
+        }
+    }
+    for (std::size_t i = 0; i < 16; ++i) {
+        if (held[i] != 0) {
+            cells[i] = uniform[i] != 0
+                           ? blur::UniformResults[centre[i]]
+                           : plain::ChainCell(row, static_cast<std::int64_t>(first + i));
+        }
+    }
+    return cells;
+}
+
+template <bool AllVisit> void Step(std::uint8_t* row, std::uint64_t visited) {
+    U8x16 results[Lanes / 16];
+    for (std::size_t j = 0; j < Lanes / 16; ++j) {
+        Sixteen centre;
+        const Sixteen sum = WindowSums(row + 16 * j, centre);
+        I16x8 lowHeld;
+        I16x8 highHeld;
+        results[j] =
+            EvenBytes(Quotients<AllVisit>(16 * j, sum.Low, centre.Low, visited, lowHeld),
+                      Quotients<AllVisit>(16 * j + 8, sum.High, centre.High, visited, highHeld));
+        if (Any(lowHeld | highHeld)) {
+            results[j] =
+                ExactLanes(row, 16 * j,
+                           EvenBytes(std::bit_cast<U16x8>(lowHeld), std::bit_cast<U16x8>(highHeld)),
+                           results[j]);
+        }
+    }
+    for (std::size_t j = 0; j < Lanes / 16; ++j) {
+        Store(row + 2 + 16 * j, results[j]);
+    }
+}
+
+// --- The luma: eight pixels to a vector, in the whole numbers of path_kernels.hpp.
+
+// Pixels p, p + 4, p + 8 and p + 12 of sixteen, as four bytes each (blue, green, red and one that
+// does not count). Three-byte pixels are read as four, the last one a byte beyond.
+template <std::size_t PixelBytes> U32x4 FourPixels(const std::uint8_t* pixels, std::size_t p) {
+    const auto pixel = [pixels](std::size_t i) {
+        return Load<std::uint32_t>(pixels + PixelBytes * i);
+    };
+    return U32x4{pixel(p), pixel(p + 4), pixel(p + 8), pixel(p + 12)};
+}
+
+// The channel at shift (0 blue, 8 green, 16 red) of two vectors of pixels, as 16-bit lanes: lane
+// 2k from first's pixel k, lane 2k + 1 from second's.
+U16x8 Channel(U32x4 first, U32x4 second, int shift) {
+    return std::bit_cast<U16x8>(((first >> shift) & 0xFF) | ((second >> shift) & 0xFF) << 16);
+}
+
+// The luma of eight pixels by their channels; decided: where the double sum decides it instead.
+// N = 8 W + R, W and R the sums of the channels by the weights' eighths and remainders: N / 8 is
+// W + R / 8, and N, which differs from 1000 (N / 1000) by less than 1000, is W x 8 + R below 2^16.
+U16x8 LumaOfEight(U16x8 blue, U16x8 green, U16x8 red, I16x8& decided) {
+    const auto eighth = [](std::uint32_t weight) { return static_cast<std::uint16_t>(weight / 8); };
+    const auto remainder = [](std::uint32_t weight) {
+        return static_cast<std::uint16_t>(weight % 8);
+    };
+    const U16x8 whole =
+        green * eighth(GreenWeight) + red * eighth(RedWeight) + blue * eighth(BlueWeight);
+    const U16x8 rest =
+        green * remainder(GreenWeight) + red * remainder(RedWeight) + blue * remainder(BlueWeight);
+    const U16x8 quotient = MulHigh(whole + (rest >> 3), Reciprocal125) >> Shift125;
+    const U16x8 weighted = (whole << 3) + rest;
+    // SumDecides: (quotient + 1) & 0xFE is 0 only for 0 and 255.
+    decided = (weighted == quotient * std::uint16_t{1000}) & (((quotient + 1) & 0xFE) != 0);
+    return quotient;
+}
+
+// The bytes of the lanes of even and odd, of eight pixels each: the sixteen pixels in order.
+U8x16 InOrder(U16x8 even, U16x8 odd) {
+    return std::bit_cast<U8x16>((even & 0xFF) | odd << 8);
+}
+
+// The luma of sixteen pixels into the sixteen bytes at gray. Where the double sum decides it, a
+// gray's (N / 1000 is the gray) comes from a table, any other's from the plain path.
+template <std::size_t PixelBytes> void LumaSixteen(const std::uint8_t* pixels, std::uint8_t* gray) {
+    U32x4 quarters[4];
+    for (std::size_t p = 0; p < 4; ++p) {
+        quarters[p] = FourPixels<PixelBytes>(pixels, p);
+    }
+    // The even pixels, and the odd ones.
+    U16x8 channels[2][3];
+    U16x8 lumas[2];
+    I16x8 decided[2];
+    for (std::size_t half = 0; half < 2; ++half) {
+        for (std::size_t c = 0; c < 3; ++c) {
+            channels[half][c] =
+                Channel(quarters[half], quarters[half + 2], 8 * static_cast<int>(c));
+        }
+        lumas[half] =
+            LumaOfEight(channels[half][0], channels[half][1], channels[half][2], decided[half]);
+    }
+    Store(gray, InOrder(lumas[0], lumas[1]));
+    if (!Any(decided[0] | decided[1])) {
+        return;
+    }
+    const auto grays = [&channels](std::size_t half) {
+        const U16x8* c = channels[half];
+        return std::bit_cast<U16x8>((c[0] == c[1]) & (c[1] == c[2]));
+    };
+    const U8x16 held = InOrder(std::bit_cast<U16x8>(decided[0]), std::bit_cast<U16x8>(decided[1]));
+    const U8x16 gray16 = InOrder(grays(0), grays(1));
+    const std::array<std::uint8_t, 256>& grayLumas = GrayLumas();
+    const U8x16 first = U8x16{} + gray[0];
+    if (!Any(~(gray16 & std::bit_cast<U8x16>(Load<U8x16>(gray) == first)))) {
+        // Sixteen pixels of one gray, as flat areas are full of.
+        Store(gray, U8x16{} + grayLumas[gray[0]]);
+        return;
+    }
+    for (std::size_t i = 0; i < 16; ++i) {
+        if (held[i] != 0) {
+            const std::uint8_t* pixel = pixels + PixelBytes * i;
+            gray[i] =
+                gray16[i] != 0 ? grayLumas[gray[i]] : plain::LumaOf(pixel[0], pixel[1], pixel[2]);
+        }
+    }
+}
+
+template <std::size_t PixelBytes>
+std::size_t LumaOfPixels(const std::uint8_t* pixels, std::uint8_t* gray, std::size_t count) {
+    constexpr std::size_t Beyond = PixelBytes == 4 ? 0 : 1;
+    std::size_t i = 0;
+    for (; i + 16 + Beyond <= count; i += 16) {
+        LumaSixteen<PixelBytes>(pixels + PixelBytes * i, gray + i);
+    }
+    return i;
+}
+
+// --- Gray rows as file rows: sixteen grays a turn, each copied into a 32-bit lane.
+
+// Grays 4q .. 4q + 3 of sixteen, each four times in a 32-bit lane.
+U32x4 FourGrays(U8x16 grays, std::size_t q) {
+    const U16x8 pairs =
+        std::bit_cast<U16x8>(q < 2 ? LowBytes(grays, grays) : HighBytes(grays, grays));
+    return std::bit_cast<U32x4>(q % 2 == 0 ? LowWords(pairs, pairs) : HighWords(pairs, pairs));
+}
+
+std::size_t EncodeFourBytes(const std::uint8_t* gray, std::size_t count, std::uint8_t* out) {
+    std::size_t i = 0;
+    for (; i + 16 <= count; i += 16, out += 64) {
+        const U8x16 grays = Load<U8x16>(gray + i);
+        for (std::size_t q = 0; q < 4; ++q) {
+            Store(out + 16 * q, FourGrays(grays, q) & 0xFFFFFF);
+        }
+    }
+    return i;
+}
+
+// Two pixels of three bytes in each 64-bit half, stored eight bytes at a time, each store's last
+// two bytes overwritten by the next: so at least a pixel is left to the plain encoder.
+std::size_t EncodeThreeBytes(const std::uint8_t* gray, std::size_t count, std::uint8_t* out) {
+    std::size_t i = 0;
+    for (; i + 16 < count; i += 16, out += 48) {
+        const U8x16 grays = Load<U8x16>(gray + i);
+        for (std::size_t q = 0; q < 4; ++q) {
+            const U64x2 pairs = std::bit_cast<U64x2>(FourGrays(grays, q));
+            const U64x2 packed = (pairs & 0xFFFFFF) | ((pairs >> 8) & 0xFFFFFF000000);
+            Store(out + 12 * q, packed[0]);
+            Store(out + 12 * q + 6, packed[1]);
+        }
+    }
+    return i;
+}
+
+} // namespace
+
+void BlurStep(std::uint8_t* row, std::uint64_t visited) {
+    if (visited == ~std::uint64_t{0}) {
+        Step<true>(row, visited);
+    } else {
+        Step<false>(row, visited);
+    }
+}
+
+void Luma(const std::uint8_t* pixels, std::size_t pixelBytes, std::uint8_t* gray,
+          std::size_t count) {
+    const std::size_t done = pixelBytes == 4 ? LumaOfPixels<4>(pixels, gray, count)
+                                             : LumaOfPixels<3>(pixels, gray, count);
+    plain::Luma(pixels + pixelBytes * done, pixelBytes, gray + done, count - done);
+}
+
+void EncodeGrays(const std::uint8_t* gray, std::size_t count, std::size_t pixelBytes,
+                 std::uint8_t* out) {
+    const std::size_t done =
+        pixelBytes == 4 ? EncodeFourBytes(gray, count, out) : EncodeThreeBytes(gray, count, out);
+    plain::EncodeGrays(gray + done, count - done, pixelBytes, out + pixelBytes * done);
+}
+
+// Four rounds of interleaving: bytes, then pairs, fours and eights.
+void Transpose(const std::uint8_t* in, std::ptrdiff_t inStride, std::uint8_t* out,
+               std::ptrdiff_t outStride) {
+    U8x16 rows[16];
+    for (std::ptrdiff_t i = 0; i < 16; ++i) {
+        rows[i] = Load<U8x16>(in + i * inStride);
+    }
+    U16x8 pairs[16];
+    for (std::size_t k = 0; k < 8; ++k) {
+        pairs[2 * k] = std::bit_cast<U16x8>(LowBytes(rows[2 * k], rows[2 * k + 1]));
+        pairs[2 * k + 1] = std::bit_cast<U16x8>(HighBytes(rows[2 * k], rows[2 * k + 1]));
+    }
+    U32x4 fours[16];
+    for (std::size_t m = 0; m < 4; ++m) {
+        const U16x8* p = pairs + 4 * m;
+        fours[4 * m] = std::bit_cast<U32x4>(LowWords(p[0], p[2]));
+        fours[4 * m + 1] = std::bit_cast<U32x4>(HighWords(p[0], p[2]));
+        fours[4 * m + 2] = std::bit_cast<U32x4>(LowWords(p[1], p[3]));
+        fours[4 * m + 3] = std::bit_cast<U32x4>(HighWords(p[1], p[3]));
+    }
+    U64x2 eights[16];
+    for (std::size_t p = 0; p < 2; ++p) {
+        for (std::size_t q = 0; q < 4; ++q) {
+            const U32x4 a = fours[8 * p + q];
+            const U32x4 b = fours[8 * p + 4 + q];
+            eights[8 * p + 2 * q] = std::bit_cast<U64x2>(LowPairs(a, b));
+            eights[8 * p + 2 * q + 1] = std::bit_cast<U64x2>(HighPairs(a, b));
+        }
+    }
+    for (std::size_t c = 0; c < 8; ++c) {
+        const auto row = static_cast<std::ptrdiff_t>(2 * c);
+        Store(out + row * outStride, LowHalves(eights[c], eights[8 + c]));
+        Store(out + (row + 1) * outStride, HighHalves(eights[c], eights[8 + c]));
+    }
+}
+
+} // namespace dorvane::vectors::vector128
+
+#endif

@@ -1,0 +1,46 @@
+#pragma once
+
+// How many threads a pass over a picture takes, and how they start: one policy for the job, the
+// byte blur and the Gaussian stage.
+#include "platform.hpp"
+
+#include <algorithm>
+#include <atomic>
+#include <cstdint>
+#include <exception>
+#include <thread>
+#include <vector>
+
+namespace dorvane {
+
+// Below this many cells of a byte each for every thread, starting one costs more than it saves.
+inline constexpr std::uint64_t MinBytesPerThread = std::uint64_t{1} << 20;
+
+// How many threads a pass over cells cells should use: the processors this process may run on,
+// fewer when fewer than minCellsPerThread cells would fall to each.
+std::uint32_t ThreadsWorthFor(std::uint64_t cells, std::uint64_t minCellsPerThread);
+
+// Runs work(t, n) for t = 0 .. n - 1 on n threads at once, thread 0 being the caller: n is
+// threads, or fewer when a thread cannot be started, and every call sees the same n. Returns when
+// all are done. work may throw on the calling thread only.
+template <class Work> void ShareWork(std::uint32_t threads, const Work& work) {
+    std::atomic<std::uint32_t> started{0}; // until every thread that could start has
+    std::vector<std::jthread> helpers;     // joined first, on leaving
+    try {
+        helpers.reserve(std::max(threads, 1U) - 1);
+        for (std::uint32_t t = 1; t < threads; ++t) {
+            helpers.emplace_back([&started, &work, t] {
+                platform::Wait(started, 0U);
+                work(t, started.load());
+            });
+        }
+    } catch (const std::exception&) {
+        // Fewer threads share the work all the same.
+    }
+    const auto count = static_cast<std::uint32_t>(helpers.size() + 1);
+    started.store(count);
+    platform::WakeAll(started);
+    work(0U, count);
+}
+
+} // namespace dorvane
