@@ -7,7 +7,10 @@
 namespace dorvane {
 
 inline constexpr std::uint16_t BmpSignature = 19778; // the bytes 'B', 'M'
-inline constexpr std::uint32_t HeadersSize = 54;     // file header 14 + info header 40
+inline constexpr std::uint32_t FileHeaderSize = 14;
+// The size of InfoHeader's fields on disk, and so the least biSize that the reader takes.
+inline constexpr std::uint32_t InfoHeaderFieldsSize = 40;
+inline constexpr std::uint32_t HeadersSize = FileHeaderSize + InfoHeaderFieldsSize; // 54
 
 inline constexpr std::uint32_t BiRgb = 0;
 inline constexpr std::uint32_t BiRle8 = 1;
@@ -26,7 +29,9 @@ struct FileHeader {
     void ReverseByteOrder();
 };
 
-// The 40-byte info header. Longer headers in files are read as their first 40 bytes.
+// The 40-byte info header. Longer headers in files are read as their first 40 bytes, and a
+// palette is looked for after their last byte; the reader refuses shorter ones, whose fields lie
+// elsewhere (the 12-byte OS/2 core header among them).
 struct InfoHeader {
     std::uint32_t biSize = 0;
     std::int32_t biWidth = 0;

@@ -5,10 +5,11 @@
 // - the file cannot be opened: false; 1 x 1 at 1 bpp with the standard palette, pixel white;
 //   resolution unchanged.
 // - bfType is not "BM": false, image unchanged.
-// - a header rejection (a header read fails, an unsupported compression or bit count, a width or
-//   height not positive or beyond MaxBmpDimension, more than MaxBmpPixelCount pixels), or memory
-//   that runs out while loading: false; 1 x 1 at 1 bpp as above. Once the headers were read the
-//   image keeps their resolution.
+// - a header rejection (a header read fails, an info header shorter than 40 bytes, an unsupported
+//   compression or bit count, a width or height not positive or beyond MaxBmpDimension, more
+//   than MaxBmpPixelCount pixels, at 1, 4 and 8 bpp an info header longer than 40 bytes that
+//   runs past bfOffBits), or memory that runs out while loading: false; 1 x 1 at 1 bpp as above.
+//   Once the headers were read the image keeps their resolution.
 // - failed palette, mask or gap reads are ignored; rows that do not arrive stay white; a 16 bpp
 //   pixel whose read fails repeats the last complete value read. The load succeeds, and its
 //   FileFailure records the rows expected and the rows that arrived whole.
@@ -107,8 +108,8 @@ bool IsSupportedBitCount(std::uint16_t bitCount) {
     return HasPaletteDepth(bitCount) || bitCount == 16 || bitCount == 24 || bitCount == 32;
 }
 
-// The palette: n = (bfOffBits - 54) / 4 entries, at most the palette size; entries that receive no
-// byte keep their standard colour, entries n and above become the default colour.
+// The palette: n = (bfOffBits - its offset) / 4 entries, at most the palette size; entries that
+// receive no byte keep their standard colour, entries n and above become the default colour.
 void ReadPalette(BitmapImage& image, std::int32_t offsetPastHeaders, ByteSource& source) {
     const std::span<PixelRgba> palette = image.PaletteEntries();
     const std::int64_t wanted = std::max<std::int32_t>(offsetPastHeaders / 4, 0);
@@ -561,17 +562,41 @@ std::int32_t Read16BitRows(Target& target, std::uint32_t compression, std::int64
     return target.Height();
 }
 
-// Why the headers were not read whole: the system's error when reading failed, else the file
+// The palette follows the info header, which may be longer than ours (a V4 or V5 header). The
+// masks of 16 bpp are read at offset 54 whatever the size: the longer headers hold them there.
+std::int64_t PaletteOffset(const InfoHeader& info) {
+    return std::int64_t{FileHeaderSize} + std::max(info.biSize, InfoHeaderFieldsSize);
+}
+
+// An info header shorter than ours is laid out otherwise: taken as 40 bytes, its fields would be
+// nonsense (the OS/2 core header has 16-bit width and height).
+FileFailure HeaderSizeFailure(const InfoHeader& info) {
+    if (info.biSize < InfoHeaderFieldsSize) {
+        return FormatFailure(FailureKind::UnsupportedHeaderSize, info.biSize);
+    }
+    return {};
+}
+
+// Why the headers were not read whole: the system's error when reading failed; a header shorter
+// than ours, when its size arrived (a small file with one ends within our 40 bytes); else the file
 // ended early (bfType not read: too short to be a BMP file at all).
-FileFailure HeaderReadFailure(const ByteSource& source, FailureKind shortFile) {
+FileFailure HeaderReadFailure(const ByteSource& source, const InfoHeader& info,
+                              FailureKind shortFile) {
     if (source.Failed()) {
         return SystemFailure(FailedFile::Source, FailureKind::Read, errno);
+    }
+    if (FileFailure size = HeaderSizeFailure(info)) {
+        return size;
     }
     return FormatFailure(shortFile);
 }
 
 // The rule of the reader that the accepted headers' fields break, if any.
-FileFailure HeaderFailure(const InfoHeader& info) {
+FileFailure HeaderFailure(const Headers& headers) {
+    const InfoHeader& info = headers.Info;
+    if (FileFailure size = HeaderSizeFailure(info)) {
+        return size;
+    }
     const std::uint32_t compression = info.biCompression;
     if (compression == BiRle8 || compression == BiRle4) {
         return FormatFailure(FailureKind::RleCompressed);
@@ -591,6 +616,13 @@ FileFailure HeaderFailure(const InfoHeader& info) {
     if (!BmpDimensionsWithinLimits(info.biWidth, info.biHeight)) {
         return FormatFailure(FailureKind::TooLarge, info.biWidth, info.biHeight);
     }
+    // A longer header that runs into the pixel rows leaves no place for the palette. Only a longer
+    // header is held to this: with ours, a bfOffBits below 54 just means no palette entries.
+    const std::uint32_t offBits = headers.File.bfOffBits;
+    if (HasPaletteDepth(info.biBitCount) && info.biSize > InfoHeaderFieldsSize &&
+        PaletteOffset(info) > offBits) {
+        return FormatFailure(FailureKind::HeaderPastPixels, info.biSize, offBits);
+    }
     return {};
 }
 
@@ -598,6 +630,8 @@ FileFailure HeaderFailure(const InfoHeader& info) {
 template <class Target>
 bool LoadBmpBytes(BitmapImage& image, ByteSource& source, Target& target, FileFailure& why) {
     Headers headers;
+    // Until biSize arrives the info header counts as ours: a file that ends before it is cut short.
+    headers.Info.biSize = InfoHeaderFieldsSize;
     const bool typeRead = ReadField(headers.File.bfType, source);
     if (headers.File.bfType != BmpSignature) {
         why = FormatFailure(FailureKind::NotBmp);
@@ -605,19 +639,19 @@ bool LoadBmpBytes(BitmapImage& image, ByteSource& source, Target& target, FileFa
     }
     if (!typeRead) {
         // A field not read keeps its default, "BM": the reader goes on, and the header fails.
-        why = HeaderReadFailure(source, FailureKind::NotBmp);
+        why = HeaderReadFailure(source, headers.Info, FailureKind::NotBmp);
         ReadHeaderFields(headers, source);
         return Reject(image);
     }
     if (!ReadHeaderFields(headers, source)) {
-        why = HeaderReadFailure(source, FailureKind::TruncatedHeader);
+        why = HeaderReadFailure(source, headers.Info, FailureKind::TruncatedHeader);
         return Reject(image);
     }
     const InfoHeader& info = headers.Info;
     image.XResolution = info.biXPelsPerMeter;
     image.YResolution = info.biYPelsPerMeter;
 
-    why = HeaderFailure(info);
+    why = HeaderFailure(headers);
     if (why) {
         return Reject(image);
     }
@@ -629,9 +663,14 @@ bool LoadBmpBytes(BitmapImage& image, ByteSource& source, Target& target, FileFa
         return Reject(image);
     }
 
-    // bfOffBits - 54 in signed 32-bit arithmetic (an offset below 54 gives a negative value).
-    const auto offsetPastHeaders = static_cast<std::int32_t>(headers.File.bfOffBits - HeadersSize);
+    // From the end of the headers to bfOffBits, in signed 32-bit arithmetic (an offset below 54
+    // gives a negative value). At palette depths the headers end where the palette starts, which
+    // HeaderFailure placed at or before bfOffBits.
+    const std::int64_t headersEnd = HasPaletteDepth(depth) ? PaletteOffset(info) : HeadersSize;
+    const auto offsetPastHeaders =
+        static_cast<std::int32_t>(headers.File.bfOffBits - static_cast<std::uint32_t>(headersEnd));
     if (HasPaletteDepth(depth)) {
+        SkipBytes(source, headersEnd - HeadersSize); // the fields beyond our 40 bytes
         ReadPalette(image, offsetPastHeaders, source);
     }
     // The gap, computed without overflow; the palette counts with its full size.

@@ -14,6 +14,9 @@ std::string SystemReason(int error) {
                       : std::generic_category().message(error);
 }
 
+// The 12-byte header of OS/2 1.x files, with 16-bit width and height.
+constexpr std::int64_t OS2CoreHeaderSize = 12;
+
 std::string Size(const std::int64_t (&values)[2]) {
     return std::to_string(values[0]) + " x " + std::to_string(values[1]);
 }
@@ -38,6 +41,12 @@ std::string FileFailure::Reason() const {
         return "not a BMP file";
     case FailureKind::TruncatedHeader:
         return "truncated BMP header";
+    case FailureKind::UnsupportedHeaderSize:
+        return "unsupported info header size " + std::to_string(Values[0]) +
+               (Values[0] == OS2CoreHeaderSize ? " (an OS/2 core header)" : "");
+    case FailureKind::HeaderPastPixels:
+        return "info header size " + std::to_string(Values[0]) +
+               " runs past the pixel data at offset " + std::to_string(Values[1]);
     case FailureKind::RleCompressed:
         return "RLE-compressed BMP files are not supported";
     case FailureKind::UnsupportedCompression:

@@ -18,6 +18,8 @@ enum class FailureKind : std::uint8_t {
     // The source is not a BMP file that the reader takes.
     NotBmp,
     TruncatedHeader,
+    UnsupportedHeaderSize, // Values: the info header's size, biSize
+    HeaderPastPixels,      // Values: biSize and bfOffBits
     RleCompressed,
     UnsupportedCompression, // Values: the compression and the bit count
     UnsupportedBitDepth,    // Values: the bit count

@@ -13,8 +13,6 @@
 namespace dorvane {
 namespace {
 
-constexpr std::size_t FileHeaderBytes = 14;
-
 // Calls field on each field of a header, in file order.
 template <class Field> void ForEachField(FileHeader& header, Field field) {
     field(header.bfType);
@@ -84,8 +82,8 @@ FileHeader ReadFileHeaderOf(std::span<const std::uint8_t> bytes) {
 
 InfoHeader ReadInfoHeaderOf(std::span<const std::uint8_t> bytes) {
     InfoHeader header;
-    if (bytes.size() > FileHeaderBytes) {
-        ForEachField(header, FieldCursor(bytes.subspan(FileHeaderBytes)));
+    if (bytes.size() > FileHeaderSize) {
+        ForEachField(header, FieldCursor(bytes.subspan(FileHeaderSize)));
     }
     return header;
 }

@@ -4,10 +4,12 @@
 // by name (the codec's harnesses work in memory), the header fields of raw input bytes, and the
 // budget that keeps one input cheap.
 
+#include "bmp_headers.hpp"
 #include "bmp_reader.hpp"
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
@@ -83,6 +85,7 @@ inline std::uint32_t LittleEndianAt(const std::uint8_t* data, std::size_t size, 
 // The header fields that the harnesses look at; bytes past the end of the input read as 0.
 struct RawHeader {
     std::uint32_t OffBits;
+    std::uint32_t InfoSize;
     std::int32_t Width;
     std::int32_t Height;
     std::uint16_t BitCount;
@@ -91,13 +94,18 @@ struct RawHeader {
     std::int32_t YPelsPerMeter;
 
     RawHeader(const std::uint8_t* data, std::size_t size)
-        : OffBits(LittleEndianAt(data, size, 10, 4)),
+        : OffBits(LittleEndianAt(data, size, 10, 4)), InfoSize(LittleEndianAt(data, size, 14, 4)),
           Width(static_cast<std::int32_t>(LittleEndianAt(data, size, 18, 4))),
           Height(static_cast<std::int32_t>(LittleEndianAt(data, size, 22, 4))),
           BitCount(static_cast<std::uint16_t>(LittleEndianAt(data, size, 28, 2))),
           Compression(LittleEndianAt(data, size, 30, 4)),
           XPelsPerMeter(static_cast<std::int32_t>(LittleEndianAt(data, size, 38, 4))),
           YPelsPerMeter(static_cast<std::int32_t>(LittleEndianAt(data, size, 42, 4))) {}
+
+    // Where a palette starts: after the whole info header, when it is longer than 40 bytes.
+    std::uint64_t PaletteOffset() const {
+        return std::uint64_t{FileHeaderSize} + std::max(InfoSize, InfoHeaderFieldsSize);
+    }
 };
 
 // Whether an image of width x height is cheap enough to make for every input. Sizes that the

@@ -49,8 +49,13 @@ bool HeaderAcceptable(const RawHeader& header) {
     const bool depthKnown = HasPaletteDepth(depth) || depth == 16 || depth == 24 || depth == 32;
     const bool compressionKnown =
         header.Compression == BiRgb || (header.Compression == BiBitfields && depth == 16);
-    return depthKnown && compressionKnown && header.Width > 0 && header.Height > 0 &&
-           BmpDimensionsWithinLimits(header.Width, header.Height);
+    // A longer info header must end by bfOffBits where a palette follows it.
+    const bool paletteHasItsPlace = !HasPaletteDepth(depth) ||
+                                    header.InfoSize <= InfoHeaderFieldsSize ||
+                                    header.PaletteOffset() <= header.OffBits;
+    return header.InfoSize >= InfoHeaderFieldsSize && depthKnown && compressionKnown &&
+           header.Width > 0 && header.Height > 0 &&
+           BmpDimensionsWithinLimits(header.Width, header.Height) && paletteHasItsPlace;
 }
 
 void CheckRefusal(const BitmapImage& image, const std::uint8_t* data, std::size_t size) {
@@ -72,15 +77,17 @@ void CheckRefusal(const BitmapImage& image, const std::uint8_t* data, std::size_
           "a rejection after the headers lost their resolution");
 }
 
-// Entries the offset covers come from the file, byte by byte as far as the file goes, over the
-// standard entry; the rest are the default colour.
+// Entries the offset covers, from the end of the info header on, come from the file, byte by byte
+// as far as the file goes, over the standard entry; the rest are the default colour.
 void CheckPalette(const BitmapImage& image, const RawHeader& header, const std::uint8_t* data,
                   std::size_t size) {
     BitmapImage standard;
     standard.ChangeBitDepth(image.GetBitDepth());
     const auto entries = image.PaletteEntries();
     Check(entries.size() == standard.PaletteEntries().size(), "the palette has the wrong size");
-    const auto offset = static_cast<std::int32_t>(header.OffBits - HeadersSize);
+    const std::uint64_t start = header.PaletteOffset(); // at most OffBits, or 54
+    const auto offset =
+        static_cast<std::int32_t>(header.OffBits - static_cast<std::uint32_t>(start));
     const std::size_t covered = offset <= 0 ? 0 : static_cast<std::size_t>(offset / 4);
     for (std::size_t i = 0; i < entries.size(); ++i) {
         PixelRgba expected = DefaultColour;
@@ -88,7 +95,7 @@ void CheckPalette(const BitmapImage& image, const RawHeader& header, const std::
             expected = standard.PaletteEntries()[i];
             auto* bytes = reinterpret_cast<std::uint8_t*>(&expected);
             for (std::size_t k = 0; k < sizeof expected; ++k) {
-                const std::size_t at = HeadersSize + 4 * i + k;
+                const std::uint64_t at = start + 4 * i + k;
                 if (at < size) {
                     bytes[k] = data[at];
                 }

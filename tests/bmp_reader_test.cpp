@@ -64,12 +64,11 @@ class BmpReader : public ::testing::TestWithParam<Input> {
     // Loads the builder's file into Image, from a file or from memory.
     bool Load(const BmpFileBuilder& builder) { return LoadBytes(builder.Build()); }
     bool LoadBytes(const Bytes& bytes) {
-        FileFailure failure;
         if (GetParam() == Input::Memory) {
-            return Image.LoadBmp(std::span<const std::uint8_t>(bytes), failure);
+            return Image.LoadBmp(std::span<const std::uint8_t>(bytes), Failure);
         }
         const std::string path = Folder.Write("file" + std::to_string(Serial++) + ".bmp", bytes);
-        return Image.LoadBmp(path.c_str(), failure);
+        return Image.LoadBmp(path.c_str(), Failure);
     }
 
     // The state that every rejection leaves: 1 x 1 at 1 bpp, standard palette, white pixel.
@@ -103,6 +102,7 @@ class BmpReader : public ::testing::TestWithParam<Input> {
 
     TempDirectory Folder;
     BitmapImage Image;
+    FileFailure Failure; // of the last load
     int Serial = 0;
 };
 
@@ -211,6 +211,14 @@ TEST_P(BmpReader, HeaderRejectionsKeepTheHeaderResolution) {
         std::function<void(BmpFileBuilder&)> Change;
     };
     const std::vector<Case> cases{
+        {"OS/2 core header", [](BmpFileBuilder& f) { f.biSize = 12; }},
+        {"info header of 39 bytes", [](BmpFileBuilder& f) { f.biSize = 39; }},
+        {"header size 0", [](BmpFileBuilder& f) { f.biSize = 0; }},
+        {"8 bpp, a longer header past bfOffBits",
+         [](BmpFileBuilder& f) {
+             f.biSize = 124;
+             f.biBitCount = 8;
+         }},
         {"RLE8", [](BmpFileBuilder& f) { f.biCompression = 1; }},
         {"RLE4", [](BmpFileBuilder& f) { f.biCompression = 2; }},
         {"JPEG", [](BmpFileBuilder& f) { f.biCompression = 4; }},
@@ -264,6 +272,42 @@ TEST_P(BmpReader, HeaderRejectionsKeepTheHeaderResolution) {
         EXPECT_EQ(Image.XResolution, 2835) << c.Name;
         EXPECT_EQ(Image.YResolution, -7) << c.Name;
     }
+}
+
+namespace {
+
+// An OS/2 core file, 8 pixels wide at 1 bpp: a 12-byte header with 16-bit width and height, and
+// palette entries of 3 bytes. Two rows end it within the 40 bytes of our header, eight do not.
+Bytes CoreHeaderFile(std::uint16_t height) {
+    const std::uint32_t rows = 4U * height;
+    Bytes file{'B', 'M'};
+    PutU32(file, 14 + 12 + 6 + rows);
+    PutU32(file, 0);
+    PutU32(file, 14 + 12 + 6);
+    PutU32(file, 12);     // bcSize
+    PutU16(file, 8);      // bcWidth
+    PutU16(file, height); // bcHeight
+    PutU16(file, 1);      // bcPlanes
+    PutU16(file, 1);      // bcBitCount
+    file.insert(file.end(), {0, 0, 0, 255, 255, 255});
+    file.insert(file.end(), rows, 0xA5);
+    return file;
+}
+
+} // namespace
+
+TEST_P(BmpReader, ShorterInfoHeadersAreRefusedForTheirSize) {
+    for (const std::uint16_t height : {std::uint16_t{2}, std::uint16_t{8}}) {
+        Prepare();
+        EXPECT_FALSE(LoadBytes(CoreHeaderFile(height))) << height;
+        ExpectReset();
+        EXPECT_EQ(Failure.Reason(), "unsupported info header size 12 (an OS/2 core header)")
+            << height;
+    }
+    BmpFileBuilder file = ThreeByTwo24(); // an OS/2 2.x header may stop after biBitCount
+    file.biSize = 16;
+    EXPECT_FALSE(Load(file));
+    EXPECT_EQ(Failure.Reason(), "unsupported info header size 16");
 }
 
 TEST(BmpReaderLimits, DimensionLimitsAreInclusive) {
@@ -689,7 +733,8 @@ TEST_P(BmpReader, FieldsTheReaderIgnoresChangeNothing) {
     changed.biClrImportant = 99;
     changed.biSizeImage = 0xFFFFFFFF;
     changed.biPlanes = 7;
-    changed.biSize = 12;
+    changed.biSize = 41; // a longer header, whose extra byte is passed over
+    changed.ExtraHeader = Bytes{0xEE};
     changed.bfSize = 1;
     changed.bfReserved1 = 0xFFFF;
     changed.bfReserved2 = 0x1234;
@@ -704,29 +749,74 @@ TEST_P(BmpReader, FieldsTheReaderIgnoresChangeNothing) {
     }
 }
 
-TEST_P(BmpReader, LongerInfoHeadersAreReadAsFortyBytes) {
-    // 24 bpp: the rows are still found through bfOffBits.
+TEST_P(BmpReader, LongerInfoHeadersAreReadAsFortyBytesAndPassedOver) {
+    // 24 bpp: the rows are still found through bfOffBits, also where it lies within the header.
     BmpFileBuilder file = ThreeByTwo24();
     file.biSize = 124;
     file.ExtraHeader = Bytes(84, 0x5A);
     ASSERT_TRUE(Load(file));
     EXPECT_EQ(Image.PixelAt(2, 1), Rgb(21, 102, 201));
+    file.ExtraHeader.clear();
+    ASSERT_TRUE(Load(file));
+    EXPECT_EQ(Image.PixelAt(2, 1), Rgb(21, 102, 201));
 
-    // 8 bpp: the palette is read from offset 54, the extra header bytes taken as entries.
-    BmpFileBuilder palette;
-    palette.biSize = 48;
-    palette.biBitCount = 8;
-    palette.ExtraHeader = Bytes{1, 2, 3, 4, 5, 6, 7, 8};
-    palette.Palette = TestPalette(2);
-    palette.Rows.push_back(Bytes{1, 3, 0, 0});
-    palette.biWidth = 2;
-    ASSERT_TRUE(Load(palette));
-    EXPECT_EQ(Image.PaletteEntry(0), (PixelRgba{1, 2, 3, 4}));
-    EXPECT_EQ(Image.PaletteEntry(1), (PixelRgba{5, 6, 7, 8}));
-    EXPECT_EQ(Image.PaletteEntry(2), TestPalette(2)[0]);
-    EXPECT_EQ(Image.PaletteEntry(3), TestPalette(2)[1]);
-    EXPECT_EQ(Image.PixelAt(0, 0), (PixelRgba{5, 6, 7, 8}));
-    EXPECT_EQ(Image.PixelAt(1, 0), TestPalette(2)[1]);
+    // 1, 4 and 8 bpp: the palette follows the header's last byte, its entries as many as fit
+    // before bfOffBits. Pixel 0 takes entry 1, pixel 1 entry 0.
+    struct Case {
+        std::uint16_t Depth;
+        std::uint8_t Row;
+    };
+    for (const Case& c : {Case{1, 0x80}, Case{4, 0x10}, Case{8, 1}}) {
+        BmpFileBuilder palette;
+        palette.biSize = 48;
+        palette.biBitCount = c.Depth;
+        palette.biWidth = 2;
+        palette.ExtraHeader = Bytes{1, 2, 3, 4, 5, 6, 7, 8};
+        palette.Palette = TestPalette(2);
+        palette.Rows.push_back(Bytes{c.Row, 0, 0, 0});
+        ASSERT_TRUE(Load(palette)) << c.Depth;
+        EXPECT_EQ(Image.PaletteEntry(0), TestPalette(2)[0]) << c.Depth;
+        EXPECT_EQ(Image.PaletteEntry(1), TestPalette(2)[1]) << c.Depth;
+        if (c.Depth > 1) {
+            EXPECT_EQ(Image.PaletteEntry(2), DefaultColour) << c.Depth;
+        }
+        EXPECT_EQ(Image.PixelAt(0, 0), TestPalette(2)[1]) << c.Depth;
+        EXPECT_EQ(Image.PixelAt(1, 0), TestPalette(2)[0]) << c.Depth;
+        EXPECT_FALSE(Failure) << c.Depth;
+
+        // A header that runs past bfOffBits leaves no place for a palette: refused, as is one of
+        // 2^32 - 1 bytes.
+        palette.bfOffBits = 54 + 4;
+        Prepare();
+        EXPECT_FALSE(Load(palette)) << c.Depth;
+        ExpectReset();
+        EXPECT_EQ(Failure.Reason(), "info header size 48 runs past the pixel data at offset 58");
+        palette.biSize = 0xFFFFFFFF;
+        palette.bfOffBits = 0xFFFFFFFF;
+        EXPECT_FALSE(Load(palette)) << c.Depth;
+        EXPECT_EQ(Failure.Kind, FailureKind::HeaderPastPixels) << c.Depth;
+
+        // One that ends before bfOffBits but beyond the file is a file cut short: no row.
+        palette.biSize = 1000;
+        palette.bfOffBits = 14 + 1000 + 8;
+        ASSERT_TRUE(Load(palette)) << c.Depth;
+        EXPECT_EQ(Failure.RowsRead, 0) << c.Depth;
+        EXPECT_EQ(Failure.RowsExpected, 1) << c.Depth;
+        EXPECT_EQ(Image.PixelAt(0, 0), DefaultColour) << c.Depth;
+    }
+
+    // 16 bpp: the masks are read at offset 54, where the longer headers hold them (a 56-byte
+    // header, masks of red, green, blue and alpha). 0x0040 is green 8 as 5-6-5, 16 as 5-5-5.
+    BmpFileBuilder masks;
+    masks.biSize = 56;
+    masks.biBitCount = 16;
+    masks.biCompression = 3;
+    for (const std::uint32_t mask : {0xF800U, 0x07E0U, 0x001FU, 0U}) {
+        PutU32(masks.ExtraHeader, mask);
+    }
+    masks.Rows.push_back(Row16({0x0040}));
+    ASSERT_TRUE(Load(masks));
+    EXPECT_EQ(Image.PixelAt(0, 0), Rgb(0, 8, 0));
 }
 
 // --- Row decoders
@@ -796,10 +886,13 @@ struct LiteralImage {
 };
 
 LiteralImage LiteralLoad(const Bytes& bytes) {
-    const auto offBits = static_cast<std::int32_t>(GetU32(bytes, 10) - 54);
     const auto width = static_cast<std::int32_t>(GetU32(bytes, 18));
     const auto height = static_cast<std::int32_t>(GetU32(bytes, 22));
     const auto depth = static_cast<std::int32_t>(GetU16(bytes, 28));
+    // A palette follows the info header, however long; masks and rows count from offset 54.
+    const std::uint32_t headersEnd =
+        HasPaletteDepth(depth) ? 14 + std::max(GetU32(bytes, 14), 40U) : 54;
+    const auto offBits = static_cast<std::int32_t>(GetU32(bytes, 10) - headersEnd);
     const std::uint32_t compression = GetU32(bytes, 30);
     LiteralImage image;
     image.Width = width;
@@ -809,6 +902,10 @@ LiteralImage LiteralLoad(const Bytes& bytes) {
     LiteralStream stream{bytes};
     std::int32_t gap = offBits;
     if (HasPaletteDepth(depth)) {
+        if (headersEnd > 54) {
+            Bytes extra(headersEnd - 54);
+            stream.ReadItems(extra.data(), extra.size(), 1);
+        }
         image.Palette = StandardPalette(depth);
         const std::int32_t size = 1 << depth;
         const std::int32_t n = std::min(std::max(offBits / 4, 0), size);
@@ -938,6 +1035,15 @@ BmpFileBuilder PatternFile(std::uint16_t depth, std::int32_t width, std::int32_t
     return file;
 }
 
+// The file with an info header of size bytes, its fields beyond our 40 a pattern of their own.
+BmpFileBuilder WithLongerHeader(BmpFileBuilder file, std::uint32_t size) {
+    file.biSize = size;
+    for (std::uint32_t i = 40; i < size; ++i) {
+        file.ExtraHeader.push_back(static_cast<std::uint8_t>(0x30 + i));
+    }
+    return file;
+}
+
 } // namespace
 
 TEST_P(BmpReader, EveryCutOfAFileGivesWhatTheLiteralReaderGives) {
@@ -948,6 +1054,9 @@ TEST_P(BmpReader, EveryCutOfAFileGivesWhatTheLiteralReaderGives) {
         PatternFile(8, 3, 2, 256, 0, 6),
         PatternFile(4, 7, 3, 16, 0, 2),
         PatternFile(1, 35, 3, 2, 0, 0),
+        // V4 and V5 headers: cuts within the header's extra fields too.
+        WithLongerHeader(PatternFile(8, 5, 3, 40, 0, 3), 108),
+        WithLongerHeader(PatternFile(4, 7, 3, 16, 0, 0), 124),
         PatternFile(16, 3, 3, 0, 0, 2),
         PatternFile(16, 4, 2, 0, 3, 0),
         PatternFile(16, 5, 3, 0, 3, 3),

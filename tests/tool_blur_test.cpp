@@ -1,4 +1,5 @@
 #include "bitmap_image.hpp"
+#include "bmp_file_builder.hpp"
 #include "tool_runner.hpp"
 #include "vectors/kernels.hpp"
 
@@ -69,6 +70,10 @@ TEST(ToolBlur, FailuresNameTheFileAndTheReason) {
     std::ofstream(empty).flush();
     const std::string shortHeader = folder.File("short.bmp");
     std::ofstream(shortHeader) << "BM0123456789abcdef";
+    BmpFileBuilder headerPastPixels; // bfOffBits 54, within the 124-byte header
+    headerPastPixels.biBitCount = 8;
+    headerPastPixels.biSize = 124;
+    const std::string pastPixels = folder.Write("past.bmp", headerPastPixels.Build());
     const std::string out = folder.File("o.bmp");
     struct Case {
         std::vector<std::string> Arguments;
@@ -83,6 +88,14 @@ TEST(ToolBlur, FailuresNameTheFileAndTheReason) {
         Case{{text, out}, 1, text, "not a BMP file"},
         Case{{empty, out}, 1, empty, "not a BMP file"},
         Case{{shortHeader, out}, 1, shortHeader, "truncated BMP header"},
+        Case{{suite + "g/pal8os2.bmp", out},
+             1,
+             suite + "g/pal8os2.bmp",
+             "unsupported info header size 12 (an OS/2 core header)"},
+        Case{{pastPixels, out},
+             1,
+             pastPixels,
+             "info header size 124 runs past the pixel data at offset 54"},
         Case{{suite + "g/pal8rle.bmp", out},
              1,
              suite + "g/pal8rle.bmp",
@@ -116,7 +129,7 @@ TEST(ToolBlur, FailuresNameTheFileAndTheReason) {
              folder.File(std::string(250, 'x')),
              "No such file or directory"},
     };
-    std::vector<std::string> left{"empty.bmp", "short.bmp", "text.bmp"};
+    std::vector<std::string> left{"empty.bmp", "past.bmp", "short.bmp", "text.bmp"};
 #if !defined(_WIN32)
     // Permission bits, symbolic links, /dev/full, ulimit and names that are not UTF-8 (a Windows
     // command line is UTF-16) are POSIX matters.
