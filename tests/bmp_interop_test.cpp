@@ -184,9 +184,9 @@ TEST_F(BmpInterop, WeDecodeTheSuitesGoodFilesAsImageMagickDoes) {
     }
     for (const char* name :
          {"g/pal1.bmp", "g/pal1bg.bmp", "g/pal4.bmp", "g/pal4gs.bmp", "g/pal8.bmp", "g/pal8-0.bmp",
-          "g/pal8nonsquare.bmp", "g/pal8w124.bmp", "g/pal8w125.bmp", "g/pal8w126.bmp",
-          "g/rgb16.bmp", "g/rgb16-565.bmp", "g/rgb16-565pal.bmp", "g/rgb16bfdef.bmp", "g/rgb24.bmp",
-          "g/rgb24pal.bmp", "g/rgb32.bmp"}) {
+          "g/pal8v4.bmp", "g/pal8v5.bmp", "g/pal8nonsquare.bmp", "g/pal8w124.bmp", "g/pal8w125.bmp",
+          "g/pal8w126.bmp", "g/rgb16.bmp", "g/rgb16-565.bmp", "g/rgb16-565pal.bmp",
+          "g/rgb16bfdef.bmp", "g/rgb24.bmp", "g/rgb24pal.bmp", "g/rgb32.bmp"}) {
         const std::string path = (suite / name).string();
         BitmapImage image;
         ASSERT_TRUE(image.LoadBmp(path.c_str())) << name;
