@@ -1,6 +1,7 @@
 // Every path of the kernel table, by name: those this processor runs are held to the plain forms
-// of their block transposes and gray row encoders (the blur's step and the luma are held to theirs
-// by the equivalence tests, which walk the paths), those it does not are skipped, saying why.
+// of their block transposes, gray row encoders and channel reversals (the blur's step and the luma
+// are held to theirs by the equivalence tests, which walk the paths), those it does not are
+// skipped, saying why.
 #include "bitmap_image.hpp"
 #include "bmp_writer.hpp"
 #include "vectors/kernels.hpp"
@@ -9,8 +10,10 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <numeric>
 #include <random>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace dorvane {
@@ -76,6 +79,35 @@ TEST_P(VectorPath, EncodesGrayRowsAsTheCodec) {
             codec(grays.data() + 3, static_cast<std::int32_t>(width), expected.data());
             Kernels->EncodeGrays(grays.data() + 3, width, pixelBytes, actual.data());
             ASSERT_EQ(actual, expected) << "depth " << depth << ", width " << width;
+        }
+    }
+}
+
+// Every pair of pixel sizes, at every count up to a few vectors' worth and at a photo's row, from
+// the last bytes of the input (so that a sanitizer sees a read past them) into a row followed by
+// bytes that must stay as they were.
+TEST_P(VectorPath, ReversesChannelsOfEveryCount) {
+    std::mt19937 random(13);
+    std::vector<std::size_t> counts(71);
+    std::iota(counts.begin(), counts.end(), 0);
+    counts.push_back(4001);
+    for (const auto& [inBytes, outBytes] :
+         {std::pair<std::size_t, std::size_t>{3, 3}, {4, 3}, {3, 4}}) {
+        for (const std::size_t count : counts) {
+            std::vector<std::uint8_t> in(inBytes * count + 1);
+            for (std::uint8_t& byte : in) {
+                byte = static_cast<std::uint8_t>(random());
+            }
+            const std::uint8_t* pixels = in.data() + 1;
+            std::vector<std::uint8_t> expected(outBytes * count + 16, 0xA5);
+            for (std::size_t i = 0; i < count; ++i) {
+                for (std::size_t c = 0; c < outBytes; ++c) {
+                    expected[outBytes * i + c] = c < 3 ? pixels[inBytes * i + 2 - c] : 0;
+                }
+            }
+            std::vector<std::uint8_t> actual(expected.size(), 0xA5);
+            Kernels->ReverseChannels(pixels, inBytes, actual.data(), outBytes, count);
+            ASSERT_EQ(actual, expected) << inBytes << " to " << outBytes << " bytes, " << count;
         }
     }
 }

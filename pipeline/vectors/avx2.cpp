@@ -344,6 +344,61 @@ DORVANE_AVX2 std::size_t EncodeFourBytes(const std::uint8_t* gray, std::size_t c
     return x;
 }
 
+// --- Channels reversed: a byte shuffle within each 128-bit half reverses the pixels it holds (-1
+// selects zero); pixels of three bytes are also moved between the halves, by 32-bit lanes. Each
+// loop runs while 32 bytes from its first pixel lie within both rows, eleven pixels before the end.
+
+// Ten pixels of three bytes, five in each half: two runs of fifteen bytes, read and written sixteen
+// bytes at a time.
+DORVANE_AVX2 std::size_t ReverseThreeBytes(const std::uint8_t* in, std::uint8_t* out,
+                                           std::size_t count) {
+    const __m256i pick = _mm256_setr_epi8(2, 1, 0, 5, 4, 3, 8, 7, 6, 11, 10, 9, 14, 13, 12, 15, 2,
+                                          1, 0, 5, 4, 3, 8, 7, 6, 11, 10, 9, 14, 13, 12, 15);
+    std::size_t x = 0;
+    for (; x + 11 <= count; x += 10) {
+        const __m256i pixels =
+            _mm256_loadu2_m128i(reinterpret_cast<const __m128i*>(in + 3 * x + 15),
+                                reinterpret_cast<const __m128i*>(in + 3 * x));
+        const __m256i reversed = _mm256_shuffle_epi8(pixels, pick);
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 3 * x), _mm256_castsi256_si128(reversed));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 3 * x + 15),
+                         _mm256_extracti128_si256(reversed, 1));
+    }
+    return x;
+}
+
+// Eight pixels of four bytes into 24 bytes: each half packs its four into its first twelve bytes,
+// and those of both halves are put side by side.
+DORVANE_AVX2 std::size_t PackFourBytes(const std::uint8_t* in, std::uint8_t* out,
+                                       std::size_t count) {
+    const __m256i pick = _mm256_setr_epi8(2, 1, 0, 6, 5, 4, 10, 9, 8, 14, 13, 12, -1, -1, -1, -1, 2,
+                                          1, 0, 6, 5, 4, 10, 9, 8, 14, 13, 12, -1, -1, -1, -1);
+    const __m256i gather = _mm256_setr_epi32(0, 1, 2, 4, 5, 6, 3, 7);
+    std::size_t x = 0;
+    for (; x + 11 <= count; x += 8) {
+        const __m256i pixels = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(in + 4 * x));
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + 3 * x),
+                            _mm256_permutevar8x32_epi32(_mm256_shuffle_epi8(pixels, pick), gather));
+    }
+    return x;
+}
+
+// Eight pixels of three bytes into 32 bytes: the twelve bytes of four go to each half, which
+// spreads them over its four pixels.
+DORVANE_AVX2 std::size_t SpreadThreeBytes(const std::uint8_t* in, std::uint8_t* out,
+                                          std::size_t count) {
+    const __m256i spread = _mm256_setr_epi32(0, 1, 2, 0, 3, 4, 5, 0);
+    const __m256i pick = _mm256_setr_epi8(2, 1, 0, -1, 5, 4, 3, -1, 8, 7, 6, -1, 11, 10, 9, -1, 2,
+                                          1, 0, -1, 5, 4, 3, -1, 8, 7, 6, -1, 11, 10, 9, -1);
+    std::size_t x = 0;
+    for (; x + 11 <= count; x += 8) {
+        const __m256i pixels = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(in + 3 * x));
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + 4 * x),
+                            _mm256_shuffle_epi8(_mm256_permutevar8x32_epi32(pixels, spread), pick));
+    }
+    return x;
+}
+
 } // namespace
 
 // The plain loop, which the compiler vectorises for AVX2 here.
@@ -372,6 +427,15 @@ void EncodeGrays(const std::uint8_t* gray, std::size_t count, std::size_t pixelB
     const std::size_t done =
         pixelBytes == 4 ? EncodeFourBytes(gray, count, out) : EncodeThreeBytes(gray, count, out);
     plain::EncodeGrays(gray + done, count - done, pixelBytes, out + pixelBytes * done);
+}
+
+void ReverseChannels(const std::uint8_t* in, std::size_t inBytes, std::uint8_t* out,
+                     std::size_t outBytes, std::size_t count) {
+    const std::size_t done = inBytes == 4    ? PackFourBytes(in, out, count)
+                             : outBytes == 4 ? SpreadThreeBytes(in, out, count)
+                                             : ReverseThreeBytes(in, out, count);
+    plain::ReverseChannels(in + inBytes * done, inBytes, out + outBytes * done, outBytes,
+                           count - done);
 }
 
 } // namespace dorvane::vectors::avx2

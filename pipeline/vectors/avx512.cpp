@@ -1,5 +1,6 @@
 // The AVX-512 path (F, BW and VL): the blur's step in two vectors of 32 16-bit lanes, with masks
-// for the lanes it holds; the rest of the path is AVX2's. Each function is built for AVX-512
+// for the lanes it holds, and the channel reversal, whose masked loads and stores finish a row
+// without the plain loop; the rest of the path is AVX2's. Each function is built for AVX-512
 // alone, so that nothing of it reaches code that other processors run.
 #include "blur_arithmetic.hpp"
 #include "byte_set.hpp"
@@ -13,6 +14,8 @@
 #pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
 #endif
 
+#include <algorithm>
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <immintrin.h>
@@ -138,6 +141,64 @@ DORVANE_AVX512 __attribute__((always_inline)) inline void Step(std::uint8_t* row
     }
 }
 
+// --- Channels reversed: sixteen pixels a vector, four in each 128-bit quarter, where a byte
+// shuffle reverses them; pixels of three bytes are moved between the quarters by 32-bit lanes.
+
+// The shuffle of each quarter: byte c < 3 of pixel p < 4 out is byte 2 - c of pixel p in, every
+// other byte zero (-1).
+template <std::size_t InBytes, std::size_t OutBytes>
+constexpr std::array<std::int8_t, 64> QuarterPicks() {
+    std::array<std::int8_t, 64> pick{};
+    for (std::size_t j = 0; j < pick.size(); ++j) {
+        const std::size_t pixel = j % 16 / OutBytes;
+        const std::size_t channel = j % 16 % OutBytes;
+        pick[j] = pixel < 4 && channel < 3 ? static_cast<std::int8_t>(InBytes * pixel + 2 - channel)
+                                           : std::int8_t{-1};
+    }
+    return pick;
+}
+
+// Sixteen pixels of InBytes bytes from the first byte of pixels, reversed into pixels of OutBytes
+// bytes from the first byte of the result.
+template <std::size_t InBytes, std::size_t OutBytes>
+DORVANE_AVX512 inline __m512i ReverseSixteen(__m512i pixels, __m512i pick) {
+    if constexpr (InBytes == 3) {
+        const __m512i spread = _mm512_setr_epi32(0, 1, 2, 0, 3, 4, 5, 0, 6, 7, 8, 0, 9, 10, 11, 0);
+        pixels = _mm512_permutexvar_epi32(spread, pixels);
+    }
+    pixels = _mm512_shuffle_epi8(pixels, pick);
+    if constexpr (OutBytes == 3) {
+        const __m512i gather =
+            _mm512_setr_epi32(0, 1, 2, 4, 5, 6, 8, 9, 10, 12, 13, 14, 3, 7, 11, 15);
+        pixels = _mm512_permutexvar_epi32(gather, pixels);
+    }
+    return pixels;
+}
+
+// The mask of the first bytes of 64.
+inline __mmask64 FirstBytes(std::size_t bytes) {
+    return bytes >= 64 ? ~__mmask64{0} : (__mmask64{1} << bytes) - 1;
+}
+
+// Whole vectors while 64 bytes from their first pixel lie within both rows, 22 pixels before the
+// end; the rest through masks.
+template <std::size_t InBytes, std::size_t OutBytes>
+DORVANE_AVX512 void Reverse(const std::uint8_t* in, std::uint8_t* out, std::size_t count) {
+    static constexpr std::array<std::int8_t, 64> Picks = QuarterPicks<InBytes, OutBytes>();
+    const __m512i pick = _mm512_loadu_si512(Picks.data());
+    std::size_t i = 0;
+    for (; i + 22 <= count; i += 16) {
+        _mm512_storeu_si512(out + OutBytes * i, ReverseSixteen<InBytes, OutBytes>(
+                                                    _mm512_loadu_si512(in + InBytes * i), pick));
+    }
+    for (; i < count; i += 16) {
+        const std::size_t pixels = std::min<std::size_t>(count - i, 16);
+        const __m512i reversed = ReverseSixteen<InBytes, OutBytes>(
+            _mm512_maskz_loadu_epi8(FirstBytes(InBytes * pixels), in + InBytes * i), pick);
+        _mm512_mask_storeu_epi8(out + OutBytes * i, FirstBytes(OutBytes * pixels), reversed);
+    }
+}
+
 } // namespace
 
 DORVANE_AVX512 void BlurStep(std::uint8_t* row, std::uint64_t visited) {
@@ -145,6 +206,17 @@ DORVANE_AVX512 void BlurStep(std::uint8_t* row, std::uint64_t visited) {
         Step<true>(row, visited);
     } else {
         Step<false>(row, visited);
+    }
+}
+
+void ReverseChannels(const std::uint8_t* in, std::size_t inBytes, std::uint8_t* out,
+                     std::size_t outBytes, std::size_t count) {
+    if (inBytes == 4) {
+        Reverse<4, 3>(in, out, count);
+    } else if (outBytes == 4) {
+        Reverse<3, 4>(in, out, count);
+    } else {
+        Reverse<3, 3>(in, out, count);
     }
 }
 

@@ -16,6 +16,7 @@ constexpr Kernels Plain{.Name = "plain",
                         .BlurStep = plain::BlurStep,
                         .Luma = plain::Luma,
                         .EncodeGrays = plain::EncodeGrays,
+                        .ReverseChannels = plain::ReverseChannels,
                         .StageSums = plain::StageSums,
                         .Transpose = plain::Transpose};
 
@@ -25,23 +26,26 @@ constexpr Kernels Vector128{.Name = Vector128Name,
                             .BlurStep = vector128::BlurStep,
                             .Luma = vector128::Luma,
                             .EncodeGrays = vector128::EncodeGrays,
+                            .ReverseChannels = vector128::ReverseChannels,
                             .StageSums = plain::StageSums,
                             .Transpose = vector128::Transpose};
 #endif
 
 #if defined(__x86_64__)
 // Wider vectors than the 128-bit path's: the transposes gain nothing from them, as sixteen rows of
-// sixteen bytes are what a block holds; AVX-512 adds only the blur's step.
+// sixteen bytes are what a block holds; AVX-512 adds the blur's step and the channel reversal.
 constexpr Kernels Avx2{.Name = "avx2",
                        .BlurStep = avx2::BlurStep,
                        .Luma = avx2::Luma,
                        .EncodeGrays = avx2::EncodeGrays,
+                       .ReverseChannels = avx2::ReverseChannels,
                        .StageSums = avx2::StageSums,
                        .Transpose = vector128::Transpose};
 constexpr Kernels Avx512{.Name = "avx512",
                          .BlurStep = avx512::BlurStep,
                          .Luma = avx2::Luma,
                          .EncodeGrays = avx2::EncodeGrays,
+                         .ReverseChannels = avx512::ReverseChannels,
                          .StageSums = avx2::StageSums,
                          .Transpose = vector128::Transpose};
 #endif

@@ -39,6 +39,11 @@ struct Kernels {
     // them; nothing after the count pixels is touched.
     void (*EncodeGrays)(const std::uint8_t* gray, std::size_t count, std::size_t pixelBytes,
                         std::uint8_t* out);
+    // count pixels of inBytes bytes each into pixels of outBytes bytes, their first three bytes in
+    // reverse order (blue, green, red becomes red, green, blue and back); a fourth byte out is 0, a
+    // fourth byte in is dropped. inBytes and outBytes are 3 or 4, not both 4.
+    void (*ReverseChannels)(const std::uint8_t* in, std::size_t inBytes, std::uint8_t* out,
+                            std::size_t outBytes, std::size_t count);
     // GaussianBlurStage's sums of count cells (at most 128) down column x: sums[i] is, for the
     // cell at row i, its window's sum less the taps on the two cells above it, times
     // blur::Reciprocal; columns[a] is column x - 2 + a from two rows above the first cell. False

@@ -20,6 +20,8 @@ void Luma(const std::uint8_t* pixels, std::size_t pixelBytes, std::uint8_t* gray
 std::uint8_t LumaOf(std::uint8_t blue, std::uint8_t green, std::uint8_t red);
 void EncodeGrays(const std::uint8_t* gray, std::size_t count, std::size_t pixelBytes,
                  std::uint8_t* out);
+void ReverseChannels(const std::uint8_t* in, std::size_t inBytes, std::uint8_t* out,
+                     std::size_t outBytes, std::size_t count);
 bool StageSums(const std::array<const std::int32_t*, 5>& columns, std::size_t count,
                std::uint32_t* sums);
 void Transpose(const std::uint8_t* in, std::ptrdiff_t inStride, std::uint8_t* out,
@@ -81,6 +83,8 @@ void Luma(const std::uint8_t* pixels, std::size_t pixelBytes, std::uint8_t* gray
           std::size_t count);
 void EncodeGrays(const std::uint8_t* gray, std::size_t count, std::size_t pixelBytes,
                  std::uint8_t* out);
+void ReverseChannels(const std::uint8_t* in, std::size_t inBytes, std::uint8_t* out,
+                     std::size_t outBytes, std::size_t count);
 void Transpose(const std::uint8_t* in, std::ptrdiff_t inStride, std::uint8_t* out,
                std::ptrdiff_t outStride);
 } // namespace vector128
@@ -95,10 +99,14 @@ void Luma(const std::uint8_t* pixels, std::size_t pixelBytes, std::uint8_t* gray
           std::size_t count);
 void EncodeGrays(const std::uint8_t* gray, std::size_t count, std::size_t pixelBytes,
                  std::uint8_t* out);
+void ReverseChannels(const std::uint8_t* in, std::size_t inBytes, std::uint8_t* out,
+                     std::size_t outBytes, std::size_t count);
 } // namespace avx2
 
 namespace avx512 {
 void BlurStep(std::uint8_t* row, std::uint64_t visited);
+void ReverseChannels(const std::uint8_t* in, std::size_t inBytes, std::uint8_t* out,
+                     std::size_t outBytes, std::size_t count);
 } // namespace avx512
 #endif
 

@@ -89,6 +89,18 @@ void EncodeGrays(const std::uint8_t* gray, std::size_t count, std::size_t pixelB
     }
 }
 
+void ReverseChannels(const std::uint8_t* in, std::size_t inBytes, std::uint8_t* out,
+                     std::size_t outBytes, std::size_t count) {
+    for (std::size_t i = 0; i < count; ++i, in += inBytes, out += outBytes) {
+        out[0] = in[2];
+        out[1] = in[1];
+        out[2] = in[0];
+        if (outBytes == 4) {
+            out[3] = 0;
+        }
+    }
+}
+
 bool StageSums(const std::array<const std::int32_t*, 5>& columns, std::size_t count,
                std::uint32_t* sums) {
     return StageSumsOf(columns, count, sums);

@@ -1,6 +1,7 @@
 // The 128-bit path: SSE2 on x86-64 and NEON on AArch64 from one source, in GCC's and Clang's
-// vector extensions, which both compilers turn into either instruction set. The one operation that
-// they do not, the high half of a 16-bit product, is written for each.
+// vector extensions, which both compilers turn into either instruction set. Two operations are
+// written for each: the high half of a 16-bit product, which the extensions lack, and the byte
+// shuffles that reverse pixels' channels, one NEON instruction but none of SSE2's.
 #include "blur_arithmetic.hpp"
 #include "path_kernels.hpp"
 
@@ -325,6 +326,92 @@ std::size_t EncodeThreeBytes(const std::uint8_t* gray, std::size_t count, std::u
     return i;
 }
 
+// --- Channels reversed: four or five pixels a vector, each vector's sixteen bytes read and written
+// whole, the useful ones first.
+
+#if defined(__SSE2__)
+// SSE2 has no byte shuffle: bytes move by shifts, of the whole vector or within its lanes, and
+// masks pick them.
+
+// Five pixels of three bytes: each pixel's first and third bytes trade places, two apart.
+U8x16 ReverseFive(const std::uint8_t* pixels) {
+    const U8x16 bytes = Load<U8x16>(pixels);
+    const U8x16 zero{};
+    const U8x16 down = __builtin_shufflevector(bytes, zero, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13,
+                                               14, 15, 16, 17);
+    const U8x16 up =
+        __builtin_shufflevector(bytes, zero, 16, 17, 0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13);
+    const U8x16 firsts{0xFF, 0, 0, 0xFF, 0, 0, 0xFF, 0, 0, 0xFF, 0, 0, 0xFF, 0, 0, 0};
+    const U8x16 seconds{0, 0xFF, 0, 0, 0xFF, 0, 0, 0xFF, 0, 0, 0xFF, 0, 0, 0xFF, 0, 0};
+    const U8x16 thirds{0, 0, 0xFF, 0, 0, 0xFF, 0, 0, 0xFF, 0, 0, 0xFF, 0, 0, 0xFF, 0};
+    return (down & firsts) | (bytes & seconds) | (up & thirds);
+}
+
+// Bytes 0 and 2 of each 32-bit lane swapped, byte 3 cleared.
+U32x4 SwapEnds(U32x4 pixels) {
+    return ((pixels >> 16) & 0xFF) | (pixels & 0xFF00) | ((pixels & 0xFF) << 16);
+}
+
+// Four pixels of three bytes as four of four: pixels 0 and 1 from the first eight bytes, 2 and 3
+// from the eight after six, each pair spread over a 64-bit half.
+U8x16 SpreadFour(const std::uint8_t* pixels) {
+    const U64x2 pairs{Load<std::uint64_t>(pixels), Load<std::uint64_t>(pixels + 6)};
+    return std::bit_cast<U8x16>(
+        SwapEnds(std::bit_cast<U32x4>((pairs & 0xFFFFFF) | ((pairs << 8) & 0xFFFFFF00000000))));
+}
+
+// Four pixels of four bytes as twelve: each 64-bit half packs its two pixels into six bytes, and
+// the high half's six move down next to the low half's.
+U8x16 PackFour(const std::uint8_t* pixels) {
+    const U64x2 pairs = std::bit_cast<U64x2>(SwapEnds(Load<U32x4>(pixels)));
+    const U8x16 halves = std::bit_cast<U8x16>((pairs & 0xFFFFFF) | ((pairs >> 8) & 0xFFFFFF000000));
+    const U8x16 high = __builtin_shufflevector(halves, U8x16{}, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12,
+                                               13, 14, 15, 16, 17);
+    return (halves & U8x16{0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF}) |
+           (high & U8x16{0, 0, 0, 0, 0, 0, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF});
+}
+#else
+// NEON's table lookup takes any shuffle of a vector's bytes in one instruction.
+
+U8x16 ReverseFive(const std::uint8_t* pixels) {
+    const U8x16 bytes = Load<U8x16>(pixels);
+    return __builtin_shufflevector(bytes, bytes, 2, 1, 0, 5, 4, 3, 8, 7, 6, 11, 10, 9, 14, 13, 12,
+                                   15);
+}
+
+U8x16 SpreadFour(const std::uint8_t* pixels) {
+    return __builtin_shufflevector(Load<U8x16>(pixels), U8x16{}, 2, 1, 0, 16, 5, 4, 3, 16, 8, 7, 6,
+                                   16, 11, 10, 9, 16);
+}
+
+U8x16 PackFour(const std::uint8_t* pixels) {
+    const U8x16 bytes = Load<U8x16>(pixels);
+    return __builtin_shufflevector(bytes, bytes, 2, 1, 0, 6, 5, 4, 10, 9, 8, 14, 13, 12, 3, 7, 11,
+                                   15);
+}
+#endif
+
+// Whole vectors while the sixteen bytes from a vector's first pixel lie within both rows, as they
+// do up to six pixels before the end; returns how many pixels were done.
+std::size_t ReverseVectors(const std::uint8_t* in, std::size_t inBytes, std::uint8_t* out,
+                           std::size_t outBytes, std::size_t count) {
+    std::size_t i = 0;
+    if (inBytes == 4) {
+        for (; i + 6 <= count; i += 4) {
+            Store(out + 3 * i, PackFour(in + 4 * i));
+        }
+    } else if (outBytes == 4) {
+        for (; i + 6 <= count; i += 4) {
+            Store(out + 4 * i, SpreadFour(in + 3 * i));
+        }
+    } else {
+        for (; i + 6 <= count; i += 5) {
+            Store(out + 3 * i, ReverseFive(in + 3 * i));
+        }
+    }
+    return i;
+}
+
 } // namespace
 
 void BlurStep(std::uint8_t* row, std::uint64_t visited) {
@@ -347,6 +434,13 @@ void EncodeGrays(const std::uint8_t* gray, std::size_t count, std::size_t pixelB
     const std::size_t done =
         pixelBytes == 4 ? EncodeFourBytes(gray, count, out) : EncodeThreeBytes(gray, count, out);
     plain::EncodeGrays(gray + done, count - done, pixelBytes, out + pixelBytes * done);
+}
+
+void ReverseChannels(const std::uint8_t* in, std::size_t inBytes, std::uint8_t* out,
+                     std::size_t outBytes, std::size_t count) {
+    const std::size_t done = ReverseVectors(in, inBytes, out, outBytes, count);
+    plain::ReverseChannels(in + inBytes * done, inBytes, out + outBytes * done, outBytes,
+                           count - done);
 }
 
 // Four rounds of interleaving: bytes, then pairs, fours and eights.
