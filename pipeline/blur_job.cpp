@@ -7,6 +7,7 @@
 
 #include "bitmap_image.hpp"
 #include "bmp_headers.hpp"
+#include "bmp_output.hpp"
 #include "bmp_pixel_blocks.hpp"
 #include "bmp_writer.hpp"
 #include "byte_blur.hpp"
@@ -35,33 +36,6 @@
 
 namespace dorvane {
 namespace {
-
-// Calls work(i, buffers) for i = 0 .. count - 1 on up to threads threads, each taking the next i
-// as it gets free and using buffers of its own (from make), so that no bytes pass between
-// processors; stops early once work returns false. A thread that cannot be started, or cannot
-// get its buffers, leaves its share to the others; the caller's throws.
-template <class Make, class Work>
-void ShareGroups(std::uint32_t count, std::uint32_t threads, const Make& make, const Work& work) {
-    std::atomic<std::uint32_t> next{0};
-    std::atomic<bool> stopped{false};
-    ShareWork(std::min(threads, count), [&](std::uint32_t thread, std::uint32_t) {
-        std::optional<decltype(make())> buffers;
-        try {
-            buffers.emplace(make());
-        } catch (const std::bad_alloc&) {
-            if (thread == 0) {
-                stopped = true;
-                throw;
-            }
-            return;
-        }
-        for (std::uint32_t i = next++; i < count && !stopped.load(); i = next++) {
-            if (!work(i, *buffers)) {
-                stopped = true;
-            }
-        }
-    });
-}
 
 // A group's gray rows, and a piece of its rows as the file holds them.
 struct GroupBuffers {
@@ -249,7 +223,7 @@ bool Load(const char* source, GrayPicture& picture, const vectors::Kernels& kern
 
 // Writes the picture's rows to a file in the file's order, a group at a time: its rows out of the
 // columns, then each row into its bytes.
-class RowWriter {
+class RowWriter final : public RowWriting {
   public:
     RowWriter(GrayPicture& picture, const BitmapImage& format, const vectors::Kernels& kernels)
         : Picture(picture), Encode(format, kernels),
@@ -259,7 +233,7 @@ class RowWriter {
 
     // Every group into stream after what it holds. False when a write failed; error then says
     // why.
-    bool WriteInOrder(std::FILE* stream, int& error) const {
+    bool WriteInOrder(std::FILE* stream, int& error) const override {
         GroupBuffers buffers(Picture, File);
         for (std::uint32_t i = 0; i < Picture.Groups(); ++i) {
             const bool written = WriteGroup(
@@ -280,7 +254,7 @@ class RowWriter {
     // Every group at its place in the file of stream, whose rows start at rowsStart, on up to
     // threads threads. False when a write failed; error then says why.
     bool WriteInPlace(std::FILE* stream, std::uint64_t rowsStart, std::uint32_t threads,
-                      int& error) const {
+                      int& error) const override {
         std::atomic<int> failed{0};
         ShareGroups(
             Picture.Groups(), threads, [this] { return GroupBuffers(Picture, File); },
@@ -334,11 +308,8 @@ class RowWriter {
     FileRows File;
 };
 
-// The picture to output, at depth with the standard palette and the resolution of a new image,
-// through file (opened here unless the load opened it), replacing the file only when all of it
-// was written. With more than one thread, a new file gets its groups of rows from every thread at
-// once; a descriptor, which may append, is written in order. False when the file was not written;
-// failure then says why.
+// The picture to output, at depth with the standard palette and the resolution of a new image
+// (StoreBmp). False when the file was not written; failure then says why.
 bool Store(const char* output, GrayPicture& picture, const vectors::Kernels& kernels,
            std::int32_t depth, std::uint32_t threads, FileReplacement& file, FileFailure& failure) {
     BitmapImage format;
@@ -348,34 +319,7 @@ bool Store(const char* output, GrayPicture& picture, const vectors::Kernels& ker
     }
     const GrayColumns columns = picture.Columns();
     const RowWriter rows(picture, format, kernels);
-    if (file.Stream() == nullptr && !file.Open(output)) {
-        failure = file.Failure();
-        return false;
-    }
-    std::FILE* const stream = file.Stream();
-    int writeError = 0;
-    bool written = WriteBmpHeaders(format, static_cast<std::int32_t>(columns.Width),
-                                   static_cast<std::int32_t>(columns.Height), stream);
-    if (!written) {
-        writeError = errno;
-    } else if (threads > 1 && file.WritesNewFile()) {
-        const long rowsStart = std::ftell(stream);
-        written = rowsStart >= 0 && std::fflush(stream) == 0;
-        if (!written) {
-            writeError = errno;
-        } else {
-            written = rows.WriteInPlace(stream, static_cast<std::uint64_t>(rowsStart), threads,
-                                        writeError);
-        }
-    } else {
-        written = rows.WriteInOrder(stream, writeError);
-    }
-    if (!written) {
-        file.WriteFailed(writeError);
-    }
-    const bool committed = file.Commit();
-    failure = file.Failure();
-    return committed;
+    return StoreBmp(output, format, columns.Width, columns.Height, rows, threads, file, failure);
 }
 
 } // namespace

@@ -8,6 +8,8 @@
 #include <atomic>
 #include <cstdint>
 #include <exception>
+#include <new>
+#include <optional>
 #include <thread>
 #include <vector>
 
@@ -41,6 +43,33 @@ template <class Work> void ShareWork(std::uint32_t threads, const Work& work) {
     started.store(count);
     platform::WakeAll(started);
     work(0U, count);
+}
+
+// Calls work(i, buffers) for i = 0 .. count - 1 on up to threads threads, each taking the next i
+// as it gets free and using buffers of its own (from make), so that no bytes pass between
+// processors; stops early once work returns false. A thread that cannot be started, or cannot
+// get its buffers, leaves its share to the others; the caller's throws.
+template <class Make, class Work>
+void ShareGroups(std::uint32_t count, std::uint32_t threads, const Make& make, const Work& work) {
+    std::atomic<std::uint32_t> next{0};
+    std::atomic<bool> stopped{false};
+    ShareWork(std::min(threads, count), [&](std::uint32_t thread, std::uint32_t) {
+        std::optional<decltype(make())> buffers;
+        try {
+            buffers.emplace(make());
+        } catch (const std::bad_alloc&) {
+            if (thread == 0) {
+                stopped = true;
+                throw;
+            }
+            return;
+        }
+        for (std::uint32_t i = next++; i < count && !stopped.load(); i = next++) {
+            if (!work(i, *buffers)) {
+                stopped = true;
+            }
+        }
+    });
 }
 
 } // namespace dorvane

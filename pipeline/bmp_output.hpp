@@ -1,0 +1,35 @@
+#pragma once
+
+// A BMP file written by the pipeline: its headers from the codec, then rows that a writer of the
+// job's own produces, on several threads at their places in a new file or in order through a
+// descriptor, and the file put in place only once all of it is written.
+#include "bitmap_image.hpp"
+#include "file_failure.hpp"
+#include "file_replacement.hpp"
+
+#include <cstdint>
+#include <cstdio>
+
+namespace dorvane {
+
+// What fills a file's rows after its headers.
+class RowWriting {
+  public:
+    virtual ~RowWriting() = default;
+    // Every row into stream after what it holds. False when a write failed; error then says why.
+    virtual bool WriteInOrder(std::FILE* stream, int& error) const = 0;
+    // Every row at its place in the file of stream, whose rows start at rowsStart, on up to
+    // threads threads. False when a write failed; error then says why.
+    virtual bool WriteInPlace(std::FILE* stream, std::uint64_t rowsStart, std::uint32_t threads,
+                              int& error) const = 0;
+};
+
+// The width x height picture that rows writes to output, at format's depth, palette and
+// resolution, through file (opened here unless it is open), replacing the file only when all of
+// it was written. With more than one thread a new file is written in place; a descriptor, which
+// may append, in order. False when the file was not written; failure then says why.
+bool StoreBmp(const char* output, const BitmapImage& format, std::uint32_t width,
+              std::uint32_t height, const RowWriting& rows, std::uint32_t threads,
+              FileReplacement& file, FileFailure& failure);
+
+} // namespace dorvane
