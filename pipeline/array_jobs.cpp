@@ -5,8 +5,10 @@
 #include "large_block.hpp"
 #include "pipeline_state.hpp"
 #include "vectors/kernels.hpp"
+#include "work_sharing.hpp"
 
 #include <algorithm>
+#include <array>
 #include <cstddef>
 #include <mutex>
 #include <system_error>
@@ -43,14 +45,21 @@ void TransposeBlock(const std::uint8_t* in, std::size_t inStride, std::uint8_t* 
 }
 
 void Transpose(const std::uint8_t* in, std::size_t inStride, std::uint8_t* out,
-               std::size_t outStride, std::uint32_t rows, std::uint32_t columns) {
+               std::size_t outStride, std::uint32_t rows, std::uint32_t columns,
+               std::uint32_t threads) {
     const std::uint32_t wholeRows = rows / BlockSide * BlockSide;
     const std::uint32_t wholeColumns = columns / BlockSide * BlockSide;
-    for (std::uint32_t r = 0; r < wholeRows; r += BlockSide) {
-        for (std::uint32_t c = 0; c < wholeColumns; c += BlockSide) {
-            TransposeBlock(in + r * inStride + c, inStride, out + c * outStride + r, outStride);
+    // Each thread takes a run of rows of its own, whole tiles of them, so that no two threads
+    // write into one cache line of the columns.
+    ShareWork(threads, [&](std::uint32_t t, std::uint32_t n) {
+        const std::uint32_t tiles = (wholeRows + TileSide - 1) / TileSide;
+        const std::uint32_t end = std::min(wholeRows, (t + 1) * tiles / n * TileSide);
+        for (std::uint32_t r = t * tiles / n * TileSide; r < end; r += BlockSide) {
+            for (std::uint32_t c = 0; c < wholeColumns; c += BlockSide) {
+                TransposeBlock(in + r * inStride + c, inStride, out + c * outStride + r, outStride);
+            }
         }
-    }
+    });
     const auto single = [&](std::uint32_t r0, std::uint32_t r1, std::uint32_t c0) {
         for (std::uint32_t r = r0; r < r1; ++r) {
             for (std::uint32_t c = c0; c < columns; ++c) {
@@ -68,16 +77,24 @@ std::size_t At(const GrayArray& picture, std::uint32_t x, std::uint32_t y) {
 
 } // namespace
 
-void LumaOfRgb(const std::uint8_t* rgb, std::size_t count, std::uint8_t* gray) {
-    // Luma's double products and sums in its order, a loop that the compiler vectorises; the sum
-    // is never negative and at most 255, so truncation is the floor.
-    for (std::size_t i = 0; i < count; ++i) {
-        const std::uint8_t* pixel = rgb + 3 * i;
-        double sum = pixel[1] * 0.587;
-        sum = sum + pixel[0] * 0.299;
-        sum = sum + pixel[2] * 0.114;
-        gray[i] = static_cast<std::uint8_t>(static_cast<std::int32_t>(sum));
-    }
+void LumaOfRgb(const std::uint8_t* rgb, std::size_t count, std::uint8_t* gray,
+               std::uint32_t threads) {
+    const vectors::Kernels& kernels = vectors::InUse();
+    // The luma kernel takes pixels in a file's order, blue first: a run at a time is turned
+    // around in the cache on its way.
+    constexpr std::size_t Run = 4096;
+    const std::size_t runs = (count + Run - 1) / Run;
+    const std::uint32_t used =
+        threads != 0 ? threads : ThreadsWorthFor(3 * count, MinBytesPerThread);
+    ShareWork(used, [&](std::uint32_t t, std::uint32_t n) {
+        std::array<std::uint8_t, 3 * Run> bgr;
+        for (std::size_t i = t; i < runs; i += n) {
+            const std::size_t first = i * Run;
+            const std::size_t pixels = std::min(Run, count - first);
+            kernels.ReverseChannels(rgb + 3 * first, 3, bgr.data(), 3, pixels);
+            kernels.Luma(bgr.data(), 3, gray + first, pixels);
+        }
+    });
 }
 
 bool BlurGrayArray(const std::uint8_t* source, const GrayArray& picture, std::uint32_t threads) {
@@ -86,10 +103,15 @@ bool BlurGrayArray(const std::uint8_t* source, const GrayArray& picture, std::ui
         return false;
     }
     const GrayColumns blurred{columns.get(), picture.Width, picture.Height};
-    Transpose(source, picture.Width, columns.get(), picture.Height, picture.Height, picture.Width);
+    const std::uint32_t moving =
+        threads != 0
+            ? threads
+            : ThreadsWorthFor(std::uint64_t{picture.Width} * picture.Height, MinBytesPerThread);
+    Transpose(source, picture.Width, columns.get(), picture.Height, picture.Height, picture.Width,
+              moving);
     BlurGrayColumns(blurred, threads);
     Transpose(columns.get(), picture.Height, picture.Pixels, picture.Width, picture.Width,
-              picture.Height);
+              picture.Height, moving);
     return true;
 }
 

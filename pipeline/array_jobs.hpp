@@ -16,8 +16,10 @@ struct GrayArray {
 };
 
 // The floored luma of count pixels of red, green and blue bytes into gray, one byte each: Luma
-// of every pixel, as the job takes a source's gray picture.
-void LumaOfRgb(const std::uint8_t* rgb, std::size_t count, std::uint8_t* gray);
+// of every pixel, as the job takes a source's gray picture. threads: that many at most; 0
+// chooses from the cores and the count.
+void LumaOfRgb(const std::uint8_t* rgb, std::size_t count, std::uint8_t* gray,
+               std::uint32_t threads);
 
 // GaussianBlurStage on the gray picture at source, of picture's size, into picture: every cell
 // becomes the one that the stage leaves in a plane holding source's values (BlurGrayColumns on

@@ -94,9 +94,7 @@ class RowReader {
                                   return platform::ReadAt(stream, bytes, size, rowsStart + offset);
                               });
                 // The rows below the first one missing in any group arrived.
-                std::uint32_t seen = whole.load();
-                while (arrived < seen && !whole.compare_exchange_weak(seen, arrived)) {
-                }
+                LowerTo(whole, arrived);
                 return true;
             });
         return Finish(whole.load());
@@ -266,8 +264,7 @@ class RowWriter final : public RowWriting {
                         if (platform::WriteAt(stream, bytes, size, rowsStart + offset, why)) {
                             return true;
                         }
-                        int none = 0;
-                        failed.compare_exchange_strong(none, why);
+                        KeepFirst(failed, why);
                         return false;
                     });
             });

@@ -72,4 +72,16 @@ void ShareGroups(std::uint32_t count, std::uint32_t threads, const Make& make, c
     });
 }
 
+// What threads that share a pass report: the least of their values (the first row missing, say),
+// and the first of their errors.
+inline void LowerTo(std::atomic<std::uint32_t>& least, std::uint32_t value) {
+    std::uint32_t seen = least.load();
+    while (value < seen && !least.compare_exchange_weak(seen, value)) {
+    }
+}
+inline void KeepFirst(std::atomic<int>& first, int error) {
+    int none = 0;
+    first.compare_exchange_strong(none, error);
+}
+
 } // namespace dorvane

@@ -1,6 +1,7 @@
 // The gray load and store go between file rows and ImagePlane without an image of the whole
 // picture. These tests hold them to the plain path through a BitmapImage: LoadBmp and the luma of
 // every pixel, and a gray image built pixel by pixel and saved with SaveBmp.
+#include "array_files.hpp"
 #include "bitmap_image.hpp"
 #include "blur_job.hpp"
 #include "bmp_file_builder.hpp"
@@ -136,8 +137,51 @@ void ExpectJobMatchesStages(const std::string& path, const std::string& what) {
     std::filesystem::remove(stagesOutput);
 }
 
+// The array reading of the Python package reads 8, 24 and 32 bpp rows its own way too, and
+// takes every other depth from the codec's blocks, as from a file's bytes in memory: the pixels
+// of LoadBmp, and the same refusals and cuts.
+void ExpectArrayReadMatchesImage(const std::string& path, const std::string& what) {
+    BitmapImage image;
+    FileFailure imageFailure;
+    const bool loaded = image.LoadBmp(path.c_str(), imageFailure);
+    const Bytes bytes = ReadFileBytes(path);
+    std::vector<std::uint8_t> expected;
+    for (std::int32_t y = 0; loaded && y < image.GetHeight(); ++y) {
+        for (std::int32_t x = 0; x < image.GetWidth(); ++x) {
+            const PixelRgba pixel = image.PixelAt(x, y);
+            expected.insert(expected.end(), {pixel.Red, pixel.Green, pixel.Blue});
+        }
+    }
+    ForEachPath([&](const vectors::Kernels& kernels) {
+        // From memory the pixels come in the codec's blocks, whatever the threads.
+        for (const auto& [threads, fromMemory] :
+             {std::pair{1U, false}, std::pair{3U, false}, std::pair{1U, true}}) {
+            const std::string how = what + ", " + std::to_string(threads) + " threads, " +
+                                    kernels.Name + (fromMemory ? ", from memory" : "");
+            std::vector<std::uint8_t> rgb;
+            const RgbAllocation allocate = [&rgb](std::uint32_t width, std::uint32_t height) {
+                rgb.assign(std::size_t{3} * width * height, 0);
+                return rgb.data();
+            };
+            FileFailure failure;
+            const bool read = fromMemory ? ReadRgbArray(bytes, allocate, threads, failure)
+                                         : ReadRgbArray(path.c_str(), allocate, threads, failure);
+            ASSERT_EQ(read, loaded) << how;
+            EXPECT_EQ(failure.Reason(), imageFailure.Reason()) << how;
+            EXPECT_EQ(failure.RowsRead, imageFailure.RowsRead) << how;
+            if (read && rgb != expected) {
+                const auto at = static_cast<std::size_t>(
+                    std::mismatch(rgb.begin(), rgb.end(), expected.begin()).first - rgb.begin());
+                FAIL() << how << ": pixel " << at / 3 % image.GetWidth() << ","
+                       << at / 3 / image.GetWidth() << " differs";
+            }
+        }
+    });
+}
+
 void ExpectSameLoad(const std::string& path, const std::string& what) {
     ExpectJobMatchesStages(path, what);
+    ExpectArrayReadMatchesImage(path, what);
     const ReferenceLoad reference = LoadThroughImage(path);
     const bool loaded = LoadGrayPlanes(path.c_str()) != LoadFailed;
     ASSERT_EQ(loaded, reference.Loaded) << what;
@@ -274,19 +318,29 @@ TEST_F(GrayPlanesEquivalence, LoadOfEveryColourIsItsLuma) {
 }
 
 // The store against a gray image built pixel by pixel at the same depth and saved with SaveBmp.
+// The stage's store and the arrays' writing (gray, and red, green and blue) at every depth,
+// against a BitmapImage of the same pixels saved with SaveBmp; the last picture in several bands
+// of rows, which several threads write at once.
 TEST_F(GrayPlanesEquivalence, StoreWritesTheBytesOfTheImagePathAtEveryDepth) {
     std::mt19937 random(17);
     const std::string plain = Folder.File("plain.bmp");
     const std::string stored = Folder.File("stored.bmp");
     for (const std::int32_t depth : {1, 4, 8, 16, 24, 32}) {
-        for (int round = 0; round < 10; ++round) {
-            const auto width = Draw(random, 1, 70);
-            const auto height = Draw(random, 1, 70);
+        for (int round = 0; round < 11; ++round) {
+            const auto width = round < 10 ? Draw(random, 1, 70) : 1201;
+            const auto height = round < 10 ? Draw(random, 1, 70) : 300;
+            const std::string what = "depth " + std::to_string(depth) + ", " +
+                                     std::to_string(width) + " x " + std::to_string(height);
             ASSERT_TRUE(AllocatePlanes(width, height));
             BitmapImage image;
-            ASSERT_TRUE(image.ChangeBitDepth(depth));
-            ASSERT_TRUE(image.SetDimensions(static_cast<std::int32_t>(width),
-                                            static_cast<std::int32_t>(height)));
+            BitmapImage colours;
+            for (BitmapImage* picture : {&image, &colours}) {
+                ASSERT_TRUE(picture->ChangeBitDepth(depth));
+                ASSERT_TRUE(picture->SetDimensions(static_cast<std::int32_t>(width),
+                                                   static_cast<std::int32_t>(height)));
+            }
+            std::vector<std::uint8_t> grays(std::size_t{width} * height);
+            std::vector<std::uint8_t> rgb(3 * grays.size());
             for (std::uint32_t x = 0; x < width; ++x) {
                 for (std::uint32_t y = 0; y < height; ++y) {
                     // Mostly gray levels, now and then a value whose low byte is what counts.
@@ -295,15 +349,40 @@ TEST_F(GrayPlanesEquivalence, StoreWritesTheBytesOfTheImagePathAtEveryDepth) {
                     ImagePlane[x][y] = value;
                     const auto gray = static_cast<std::uint8_t>(value);
                     image.Column(static_cast<std::int32_t>(x))[y] = PixelRgba{gray, gray, gray, 0};
+                    const std::size_t at = std::size_t{y} * width + x;
+                    grays[at] = gray;
+                    const PixelRgba colour{static_cast<std::uint8_t>(random()),
+                                           static_cast<std::uint8_t>(random()),
+                                           static_cast<std::uint8_t>(random()), 0};
+                    colours.Column(static_cast<std::int32_t>(x))[y] = colour;
+                    std::copy_n(std::begin({colour.Red, colour.Green, colour.Blue}), 3,
+                                rgb.begin() + static_cast<std::ptrdiff_t>(3 * at));
                 }
             }
             ASSERT_TRUE(image.SaveBmp(plain.c_str()));
+            const Bytes expected = ReadFileBytes(plain);
             SourceBitDepth = static_cast<std::int8_t>(depth);
             std::strcpy(OutputPath, stored.c_str());
             ASSERT_TRUE(StoreGrayImage());
-            ASSERT_EQ(ReadFileBytes(stored), ReadFileBytes(plain))
-                << "depth " << depth << ", " << width << " x " << height;
+            ASSERT_EQ(ReadFileBytes(stored), expected) << what;
             ReleasePlanes();
+            ASSERT_TRUE(colours.SaveBmp(plain.c_str()));
+            const Bytes expectedColours = ReadFileBytes(plain);
+            ForEachPath([&](const vectors::Kernels& kernels) {
+                for (const std::uint32_t threads : {1U, 3U}) {
+                    const std::string how =
+                        what + ", " + kernels.Name + ", " + std::to_string(threads) + " threads";
+                    FileFailure failure;
+                    ASSERT_TRUE(WriteArray({grays.data(), width, height, 1}, depth, stored.c_str(),
+                                           threads, failure))
+                        << how << ": " << failure.Reason();
+                    ASSERT_EQ(ReadFileBytes(stored), expected) << how;
+                    ASSERT_TRUE(WriteArray({rgb.data(), width, height, 3}, depth, stored.c_str(),
+                                           threads, failure))
+                        << how << ": " << failure.Reason();
+                    ASSERT_EQ(ReadFileBytes(stored), expectedColours) << how << ", colours";
+                }
+            });
         }
     }
 }

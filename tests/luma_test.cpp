@@ -72,7 +72,7 @@ TEST(Luma, RowsGiveTheLumaOfEachPixel) {
                     for (const PixelRgba& p : row) {
                         bytes.insert(bytes.end(), {p.Red, p.Green, p.Blue});
                     }
-                    LumaOfRgb(bytes.data(), count, gray.data());
+                    LumaOfRgb(bytes.data(), count, gray.data(), 1);
                 } else {
                     bytes.clear();
                     for (const PixelRgba& p : row) {

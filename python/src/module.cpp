@@ -3,15 +3,16 @@
 // here every call checks its arrays, lets go of the GIL around the work, and turns the library's
 // FileFailure into the exception that a Python user expects, with the library's reason.
 #include "DorvaneBMPBlur.h"
+#include "array_files.hpp"
 #include "array_jobs.hpp"
 #include "bitmap_image.hpp"
 #include "bmp_headers.hpp"
-#include "bmp_pixel_blocks.hpp"
 #include "bmp_reader.hpp"
 #include "bmp_writer.hpp"
 #include "file_failure.hpp"
 #include "file_jobs.hpp"
 #include "header_inspection.hpp"
+#include "large_block.hpp"
 #include "scaling.hpp"
 
 #include <pybind11/numpy.h>
@@ -26,6 +27,7 @@
 #include <new>
 #include <span>
 #include <string>
+#include <type_traits>
 #include <vector>
 
 namespace py = pybind11;
@@ -163,9 +165,30 @@ const std::uint8_t* BytesOf(const py::array& array) {
     return static_cast<const std::uint8_t*>(array.data());
 }
 
+// An array of the given shape over block's bytes, which it then owns.
+py::array_t<std::uint8_t> ArrayOf(LargeBlock block, std::initializer_list<py::ssize_t> shape) {
+    const py::capsule owner(
+        block.get(), [](void* pixels) { LargeBlockRelease{}(static_cast<std::uint8_t*>(pixels)); });
+    std::uint8_t* pixels = block.release();
+    return py::array_t<std::uint8_t>(std::vector<py::ssize_t>(shape), pixels, owner);
+}
+
+// A new array of the given shape, in a block that the system may back with large pages: a
+// picture's worth of fresh memory then costs a few page faults instead of thousands.
+py::array_t<std::uint8_t> NewArray(std::initializer_list<py::ssize_t> shape) {
+    std::size_t bytes = 1;
+    for (const py::ssize_t side : shape) {
+        bytes *= static_cast<std::size_t>(side);
+    }
+    LargeBlock block = AllocateLargeBlock(std::max<std::size_t>(bytes, 1));
+    if (!block) {
+        throw std::bad_alloc();
+    }
+    return ArrayOf(std::move(block), shape);
+}
+
 py::array_t<std::uint8_t> NewGray(Size size) {
-    return py::array_t<std::uint8_t>(
-        {static_cast<py::ssize_t>(size.Height), static_cast<py::ssize_t>(size.Width)});
+    return NewArray({static_cast<py::ssize_t>(size.Height), static_cast<py::ssize_t>(size.Width)});
 }
 
 py::array_t<std::uint8_t> Gray(const py::object& rgb) {
@@ -174,7 +197,7 @@ py::array_t<std::uint8_t> Gray(const py::object& rgb) {
     std::uint8_t* out = gray.mutable_data();
     {
         const py::gil_scoped_release release;
-        LumaOfRgb(BytesOf(input), static_cast<std::size_t>(input.size() / 3), out);
+        LumaOfRgb(BytesOf(input), static_cast<std::size_t>(input.size() / 3), out, 0);
     }
     return gray;
 }
@@ -234,122 +257,27 @@ py::array Edges(const py::object& gray) {
 
 // --- Reading
 
-// An RGB picture being read, row after row from the top, given to numpy once read.
-class RgbPicture {
-  public:
-    bool Allocate(std::int32_t width, std::int32_t height) {
-        Width = static_cast<std::size_t>(width);
-        Height = static_cast<std::size_t>(height);
-        Pixels.reset(new (std::nothrow) std::uint8_t[3 * Width * Height]);
-        return Pixels != nullptr;
-    }
-    std::uint8_t* Row(std::size_t y) const { return Pixels.get() + 3 * Width * y; }
-    std::size_t RowBytes() const { return 3 * Width; }
-
-    // Rows y0 .. y1 - 1 white, as the reader leaves rows that a file lacks.
-    void Whiten(std::size_t y0, std::size_t y1) const {
-        std::fill(Row(y0), Row(y1), std::uint8_t{255});
-    }
-
-    // The pixels as an array that owns them.
-    py::array Release() {
-        std::uint8_t* pixels = Pixels.release();
-        const py::capsule owner(pixels,
-                                [](void* block) { delete[] static_cast<std::uint8_t*>(block); });
-        return py::array_t<std::uint8_t>(
-            {static_cast<py::ssize_t>(Height), static_cast<py::ssize_t>(Width), py::ssize_t{3}},
-            pixels, owner);
-    }
-
-    std::size_t Width = 0;
-    std::size_t Height = 0;
-
-  private:
-    std::unique_ptr<std::uint8_t[]> Pixels;
-};
-
-// A row of a file at 8, 24 or 32 bpp into RGB.
-void FileRowToRgb(const std::uint8_t* row, std::int32_t depth, std::span<const PixelRgba> palette,
-                  std::size_t width, std::uint8_t* rgb) {
-    if (depth == 8) {
-        for (std::size_t x = 0; x < width; ++x, rgb += 3) {
-            const PixelRgba& colour = palette[row[x]];
-            rgb[0] = colour.Red;
-            rgb[1] = colour.Green;
-            rgb[2] = colour.Blue;
-        }
-        return;
-    }
-    const auto step = static_cast<std::size_t>(depth / 8);
-    for (std::size_t x = 0; x < width; ++x, row += step, rgb += 3) {
-        rgb[0] = row[2];
-        rgb[1] = row[1];
-        rgb[2] = row[0];
-    }
-}
-
-// Reads a file's rows straight into the picture, a block of them at a time: the sink's own
-// reading of 8, 24 and 32 bpp files (see PixelBlockSink::ReadFileRows).
-std::int32_t ReadFileRows(RgbPicture& picture, const BitmapImage& format, std::FILE* stream,
-                          std::size_t rowLength) {
-    constexpr std::size_t BlockBytes = std::size_t{1} << 20;
-    const std::size_t blockRows =
-        std::clamp<std::size_t>(BlockBytes / rowLength, 1, picture.Height);
-    std::vector<std::uint8_t> block(blockRows * rowLength);
-    const std::span<const PixelRgba> palette = format.PaletteEntries();
-    std::size_t done = 0;
-    while (done < picture.Height) {
-        const std::size_t rows = std::min(blockRows, picture.Height - done);
-        const std::size_t got = std::fread(block.data(), 1, rows * rowLength, stream);
-        const std::size_t whole = got / rowLength;
-        for (std::size_t r = 0; r < whole; ++r) {
-            FileRowToRgb(block.data() + r * rowLength, format.GetBitDepth(), palette, picture.Width,
-                         picture.Row(picture.Height - 1 - done - r));
-        }
-        done += whole;
-        if (whole < rows) {
-            picture.Whiten(0, picture.Height - done);
-            break;
-        }
-    }
-    return static_cast<std::int32_t>(done);
-}
-
-// Blocks of decoded pixels into the picture.
-void TakeBlock(RgbPicture& picture, const PixelBlock& block) {
-    for (std::int32_t r = 0; r < block.Rows; ++r) {
-        const PixelRgba* pixel = block.Pixels.data() + static_cast<std::size_t>(r) * block.Stride;
-        std::uint8_t* rgb = picture.Row(static_cast<std::size_t>(block.YLow + r)) +
-                            3 * static_cast<std::size_t>(block.XLow);
-        for (std::int32_t x = 0; x < block.Columns; ++x, ++pixel, rgb += 3) {
-            rgb[0] = pixel->Red;
-            rgb[1] = pixel->Green;
-            rgb[2] = pixel->Blue;
-        }
-    }
-}
-
 template <class Input> py::array ReadRgb(Input input, const py::object& name) {
-    RgbPicture picture;
-    BitmapImage format;
+    LargeBlock pixels;
+    py::ssize_t width = 0;
+    py::ssize_t height = 0;
+    const RgbAllocation allocate = [&](std::uint32_t w, std::uint32_t h) {
+        width = w;
+        height = h;
+        pixels = AllocateLargeBlock(std::size_t{3} * w * h);
+        return pixels.get();
+    };
     FileFailure failure;
     bool read = false;
     {
         const py::gil_scoped_release release;
-        const PixelBlockSink sink{[&](std::int32_t width, std::int32_t height) {
-                                      return picture.Allocate(width, height);
-                                  },
-                                  [&](const PixelBlock& block) { TakeBlock(picture, block); },
-                                  [&](std::FILE* stream, std::size_t rowLength) {
-                                      return ReadFileRows(picture, format, stream, rowLength);
-                                  }};
-        read = ReadBmpPixels(format, input, sink, failure);
+        read = ReadRgbArray(input, allocate, 0, failure);
     }
     if (!read) {
         Raise(failure, name);
     }
     WarnIfTruncated(failure, name);
-    return picture.Release();
+    return ArrayOf(std::move(pixels), {height, width, 3});
 }
 
 // The bytes of a bytes-like object, held while they are read.
@@ -419,10 +347,15 @@ void SaveArray(const py::object& object, std::int32_t depth, Output& output,
     bool saved = false;
     {
         const py::gil_scoped_release release;
-        saved = rgb ? SaveRgbBmp(format, RgbRows{BytesOf(array), 3 * size.Width, width, height},
-                                 output, failure)
-                    : SaveGrayBmp(format, GrayRows{BytesOf(array), size.Width, width, height},
-                                  output, failure);
+        if constexpr (std::is_same_v<Output, const char*>) {
+            saved = WriteArray(ArrayRows{BytesOf(array), size.Width, size.Height, rgb ? 3U : 1U},
+                               depth, output, 0, failure);
+        } else {
+            saved = rgb ? SaveRgbBmp(format, RgbRows{BytesOf(array), 3 * size.Width, width, height},
+                                     output, failure)
+                        : SaveGrayBmp(format, GrayRows{BytesOf(array), size.Width, width, height},
+                                      output, failure);
+        }
     }
     if (!saved) {
         Raise(failure, name);

@@ -1,0 +1,283 @@
+#include "array_files.hpp"
+
+#include "bitmap_image.hpp"
+#include "bmp_headers.hpp"
+#include "bmp_output.hpp"
+#include "bmp_pixel_blocks.hpp"
+#include "bmp_writer.hpp"
+#include "file_replacement.hpp"
+#include "gray_row_encoding.hpp"
+#include "platform.hpp"
+#include "vectors/kernels.hpp"
+#include "work_sharing.hpp"
+
+#include <algorithm>
+#include <array>
+#include <atomic>
+#include <cerrno>
+#include <cstddef>
+#include <cstdio>
+#include <cstring>
+#include <vector>
+
+namespace dorvane {
+namespace {
+
+// Rows move between a file and a picture in bands of about this many bytes of the file, which
+// stay in the processor's cache between the two.
+constexpr std::size_t BandBytes = std::size_t{1} << 18;
+
+// The file rows of a picture of height rows of rowLength bytes each, in bands: band i is file
+// rows i x Rows on, the file's first row being the picture's last.
+struct Bands {
+    Bands(std::size_t rowLength, std::uint32_t height)
+        : RowLength(rowLength), Height(height),
+          Rows(static_cast<std::uint32_t>(
+              std::clamp<std::size_t>(BandBytes / rowLength, 1, std::max(height, 1U)))) {}
+
+    std::uint32_t Count() const { return (Height + Rows - 1) / Rows; }
+    std::uint32_t First(std::uint32_t band) const { return band * Rows; }
+    std::uint32_t RowsOf(std::uint32_t band) const { return std::min(Rows, Height - First(band)); }
+    std::vector<std::uint8_t> Buffer() const { return std::vector<std::uint8_t>(Rows * RowLength); }
+
+    std::size_t RowLength;
+    std::uint32_t Height;
+    std::uint32_t Rows;
+};
+
+// How many threads a pass over bytes bytes uses, when asked for threads (0: as many as pay).
+std::uint32_t ThreadsFor(std::uint32_t threads, std::uint64_t bytes) {
+    return threads != 0 ? threads : ThreadsWorthFor(bytes, MinBytesPerThread);
+}
+
+// The pixels of a file's rows at 8, 24 or 32 bpp into an RGB picture, band by band; the first row
+// that does not arrive whole, and every row after it, white.
+class RgbReader {
+  public:
+    RgbReader(std::uint8_t* pixels, std::uint32_t width, std::uint32_t height,
+              const BitmapImage& format, std::size_t rowLength, const vectors::Kernels& kernels)
+        : Pixels(pixels), Width(width), Height(height), Depth(format.GetBitDepth()),
+          Kernels(kernels), Rows(rowLength, height) {
+        const std::span<const PixelRgba> palette = format.PaletteEntries();
+        for (std::size_t i = 0; i < Palette.size() && i < palette.size(); ++i) {
+            Palette[i] = {palette[i].Red, palette[i].Green, palette[i].Blue};
+        }
+    }
+
+    // From the stream's position on, until a row does not arrive whole. Returns how many did.
+    std::uint32_t ReadInOrder(std::FILE* stream) const {
+        std::vector<std::uint8_t> bytes = Rows.Buffer();
+        std::uint32_t whole = Height;
+        for (std::uint32_t band = 0; band < Rows.Count() && whole == Height; ++band) {
+            whole = ReadBand(band, bytes, [&](std::uint8_t* into, std::size_t size, std::uint64_t) {
+                return std::fread(into, 1, size, stream);
+            });
+        }
+        return Finish(whole);
+    }
+
+    // Each band from its place in the file of stream, whose rows start at rowsStart, on up to
+    // threads threads; of a file that does not change meanwhile, the same rows as in order.
+    std::uint32_t ReadInPlace(std::FILE* stream, std::uint64_t rowsStart,
+                              std::uint32_t threads) const {
+        std::atomic<std::uint32_t> whole{Height};
+        ShareGroups(
+            Rows.Count(), threads, [this] { return Rows.Buffer(); },
+            [&](std::uint32_t band, std::vector<std::uint8_t>& bytes) {
+                const std::uint32_t arrived = ReadBand(
+                    band, bytes, [&](std::uint8_t* into, std::size_t size, std::uint64_t offset) {
+                        return platform::ReadAt(stream, into, size, rowsStart + offset);
+                    });
+                LowerTo(whole, arrived);
+                return true;
+            });
+        return Finish(whole.load());
+    }
+
+  private:
+    // A band's bytes from read(bytes, size, offset from the first row's start) into the picture.
+    // Returns the first file row of it that did not arrive whole, or the picture's height.
+    template <class Read>
+    std::uint32_t ReadBand(std::uint32_t band, std::vector<std::uint8_t>& bytes,
+                           const Read& read) const {
+        const std::uint32_t first = Rows.First(band);
+        const std::size_t size = Rows.RowsOf(band) * Rows.RowLength;
+        const std::size_t got = read(bytes.data(), size, std::uint64_t{first} * Rows.RowLength);
+        const auto whole = static_cast<std::uint32_t>(got / Rows.RowLength);
+        for (std::uint32_t r = 0; r < whole; ++r) {
+            TakeRow(bytes.data() + r * Rows.RowLength, Row(Height - 1 - first - r));
+        }
+        return got < size ? first + whole : Height;
+    }
+
+    void TakeRow(const std::uint8_t* row, std::uint8_t* rgb) const {
+        if (Depth != 8) {
+            Kernels.ReverseChannels(row, static_cast<std::size_t>(Depth / 8), rgb, 3, Width);
+            return;
+        }
+        for (std::uint32_t x = 0; x < Width; ++x, rgb += 3) {
+            std::memcpy(rgb, Palette[row[x]].data(), 3);
+        }
+    }
+
+    // The rows from file row whole on white; returns whole.
+    std::uint32_t Finish(std::uint32_t whole) const {
+        std::fill(Row(0), Row(Height - whole), std::uint8_t{255});
+        return whole;
+    }
+
+    std::uint8_t* Row(std::uint32_t y) const { return Pixels + std::size_t{3} * Width * y; }
+
+    std::uint8_t* Pixels;
+    std::uint32_t Width;
+    std::uint32_t Height;
+    std::int32_t Depth;
+    const vectors::Kernels& Kernels;
+    Bands Rows;
+    std::array<std::array<std::uint8_t, 3>, 256> Palette{};
+};
+
+template <class Input>
+bool ReadRgb(Input input, const RgbAllocation& allocate, std::uint32_t threads,
+             FileFailure& failure) {
+    const vectors::Kernels& kernels = vectors::InUse();
+    BitmapImage format;
+    std::uint8_t* pixels = nullptr;
+    std::uint32_t width = 0;
+    std::uint32_t height = 0;
+    const auto start = [&](std::int32_t w, std::int32_t h) {
+        width = static_cast<std::uint32_t>(w);
+        height = static_cast<std::uint32_t>(h);
+        pixels = allocate(width, height);
+        return pixels != nullptr;
+    };
+    const auto take = [&](const PixelBlock& block) {
+        for (std::int32_t r = 0; r < block.Rows; ++r) {
+            const PixelRgba* row = block.Pixels.data() + static_cast<std::size_t>(r) * block.Stride;
+            kernels.ReverseChannels(
+                reinterpret_cast<const std::uint8_t*>(row), sizeof(PixelRgba),
+                pixels + 3 * (std::size_t{width} * static_cast<std::uint32_t>(block.YLow + r) +
+                              static_cast<std::uint32_t>(block.XLow)),
+                3, static_cast<std::size_t>(block.Columns));
+        }
+    };
+    const auto readFileRows = [&](std::FILE* stream, std::size_t rowLength) {
+        const RgbReader rows(pixels, width, height, format, rowLength, kernels);
+        const std::uint32_t used = ThreadsFor(threads, std::uint64_t{rowLength} * height);
+        const long rowsStart =
+            used > 1 && platform::IsRegularFile(stream) ? std::ftell(stream) : -1;
+        return static_cast<std::int32_t>(
+            rowsStart >= 0 ? rows.ReadInPlace(stream, static_cast<std::uint64_t>(rowsStart), used)
+                           : rows.ReadInOrder(stream));
+    };
+    return ReadBmpPixels(format, input, PixelBlockSink{start, take, readFileRows}, failure);
+}
+
+// The rows of a picture held in memory encoded into a file's rows, band by band.
+class ArrayWriter final : public RowWriting {
+  public:
+    ArrayWriter(const ArrayRows& picture, const BitmapImage& format,
+                const vectors::Kernels& kernels)
+        : Picture(picture), Depth(format.GetBitDepth()), EncodeGray(format, kernels),
+          Kernels(kernels), Rows(static_cast<std::size_t>(
+                                     BmpRowLength(static_cast<std::int32_t>(picture.Width), Depth)),
+                                 picture.Height) {}
+
+    bool WriteInOrder(std::FILE* stream, int& error) const override {
+        std::vector<std::uint8_t> bytes = Rows.Buffer();
+        for (std::uint32_t band = 0; band < Rows.Count(); ++band) {
+            const std::size_t size = Encode(band, bytes);
+            if (std::fwrite(bytes.data(), 1, size, stream) != size) {
+                error = errno;
+                return false;
+            }
+        }
+        return true;
+    }
+
+    bool WriteInPlace(std::FILE* stream, std::uint64_t rowsStart, std::uint32_t threads,
+                      int& error) const override {
+        std::atomic<int> failed{0};
+        ShareGroups(
+            Rows.Count(), threads, [this] { return Rows.Buffer(); },
+            [&](std::uint32_t band, std::vector<std::uint8_t>& bytes) {
+                const std::size_t size = Encode(band, bytes);
+                int why = 0;
+                if (platform::WriteAt(stream, bytes.data(), size,
+                                      rowsStart + std::uint64_t{Rows.First(band)} * Rows.RowLength,
+                                      why)) {
+                    return true;
+                }
+                KeepFirst(failed, why);
+                return false;
+            });
+        error = failed.load();
+        return error == 0;
+    }
+
+  private:
+    // A band's file rows into bytes; returns their size.
+    std::size_t Encode(std::uint32_t band, std::vector<std::uint8_t>& bytes) const {
+        const std::uint32_t first = Rows.First(band);
+        const std::size_t pixelBytes = (std::size_t{Picture.Width} * Depth + 7) / 8;
+        for (std::uint32_t r = 0; r < Rows.RowsOf(band); ++r) {
+            std::uint8_t* out = bytes.data() + r * Rows.RowLength;
+            const std::uint8_t* row = Picture.Pixels + std::size_t{Picture.Channels} *
+                                                           Picture.Width *
+                                                           (Picture.Height - 1 - first - r);
+            if (Picture.Channels == 1) {
+                EncodeGray(row, static_cast<std::int32_t>(Picture.Width), out);
+            } else {
+                Kernels.ReverseChannels(row, 3, out, static_cast<std::size_t>(Depth / 8),
+                                        Picture.Width);
+            }
+            std::fill(out + pixelBytes, out + Rows.RowLength, std::uint8_t{0});
+        }
+        return Rows.RowsOf(band) * Rows.RowLength;
+    }
+
+    ArrayRows Picture;
+    std::int32_t Depth;
+    FastGrayRowEncoder EncodeGray;
+    const vectors::Kernels& Kernels;
+    Bands Rows;
+};
+
+} // namespace
+
+bool ReadRgbArray(const char* source, const RgbAllocation& allocate, std::uint32_t threads,
+                  FileFailure& failure) {
+    return ReadRgb(source, allocate, threads, failure);
+}
+
+bool ReadRgbArray(std::span<const std::uint8_t> bytes, const RgbAllocation& allocate,
+                  std::uint32_t threads, FileFailure& failure) {
+    return ReadRgb(bytes, allocate, threads, failure);
+}
+
+bool WriteArray(const ArrayRows& picture, std::int32_t depth, const char* output,
+                std::uint32_t threads, FileFailure& failure) {
+    failure = {};
+    BitmapImage format;
+    if (!VerifyTypeSizes() || !format.ChangeBitDepth(depth)) {
+        failure = SystemFailure(FailedFile::Output, FailureKind::Write, ENOMEM);
+        return false;
+    }
+    if (picture.Channels == 3 && depth != 24 && depth != 32) {
+        // The nearest palette entry of a colour, or its 16-bit value, is the codec's to find.
+        return SaveRgbBmp(format,
+                          RgbRows{picture.Pixels, std::size_t{3} * picture.Width,
+                                  static_cast<std::int32_t>(picture.Width),
+                                  static_cast<std::int32_t>(picture.Height)},
+                          output, failure);
+    }
+    const vectors::Kernels& kernels = vectors::InUse();
+    const ArrayWriter rows(picture, format, kernels);
+    FileReplacement file(TemporaryFile::Unnamed);
+    const std::uint64_t bytes =
+        BmpRowLength(static_cast<std::int32_t>(picture.Width), depth) * picture.Height;
+    return StoreBmp(output, format, picture.Width, picture.Height, rows, ThreadsFor(threads, bytes),
+                    file, failure);
+}
+
+} // namespace dorvane
