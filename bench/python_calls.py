@@ -1,15 +1,19 @@
-"""python_calls.py N SOURCE OUTPUT LIBRARY: the Python row of bench/compare.
+"""python_calls.py N ROUNDS SOURCE OUTPUT LIBRARY: the Python row of bench/compare.
 
-In one process, alternately, N times after a warm-up each: the job through dorvane (read_bmp,
-gray, blur_gray, write_bmp at 24 bpp) against the same job through OpenCV's cv2 (imread,
-cvtColor to gray, GaussianBlur 5 x 5, back to three channels, imwrite), and dorvane.blur_file
-against the C entry BMPBlur of the shared library LIBRARY called through ctypes. Prints the
-median and 90th percentile of each in milliseconds and the ratios of the medians.
+In each of ROUNDS processes, alternately, N times after a warm-up each: the job through dorvane
+(read_bmp, gray, blur_gray, write_bmp at 24 bpp) against the same job through OpenCV's cv2
+(imread, cvtColor to gray, GaussianBlur 5 x 5, back to three channels, imwrite), and
+dorvane.blur_file against the C entry BMPBlur of the shared library LIBRARY called through
+ctypes. Prints the median and 90th percentile of each over all the calls in milliseconds, and
+the ratios of the medians. Several processes, as a process keeps where the system placed its
+threads and memory: two runs of one job differ by more than its calls within one run do.
 """
 
 import ctypes
+import json
 import os
 import statistics
+import subprocess
 import sys
 import time
 
@@ -27,8 +31,8 @@ def opencv(source, output):
     cv2.imwrite(output, cv2.cvtColor(blurred, cv2.COLOR_GRAY2BGR))
 
 
-def main():
-    calls, source, output, library = int(sys.argv[1]), sys.argv[2], sys.argv[3], sys.argv[4]
+def one_round(calls, source, output, library):
+    """The times of every call of one process, by job."""
     entry = ctypes.CDLL(library).BMPBlur
     entry.argtypes = [ctypes.c_char_p, ctypes.c_char_p]
     entry.restype = ctypes.c_int32
@@ -50,6 +54,21 @@ def main():
             job(source, output)
             if call > 0:
                 times[name].append((time.perf_counter() - start) * 1000)
+    return times
+
+
+def main():
+    if sys.argv[1] == "--round":
+        calls, source, output, library = int(sys.argv[2]), *sys.argv[3:6]
+        print(json.dumps(one_round(calls, source, output, library)))
+        return
+    calls, rounds = sys.argv[1], int(sys.argv[2])
+    times = {}
+    for _ in range(rounds):
+        run = subprocess.run([sys.executable, __file__, "--round", calls, *sys.argv[3:6]],
+                             check=True, capture_output=True, text=True)
+        for name, values in json.loads(run.stdout).items():
+            times.setdefault(name, []).extend(values)
     for name, values in times.items():
         values.sort()
         p90 = values[max(0, -(-9 * len(values) // 10) - 1)]
