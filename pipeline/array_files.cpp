@@ -18,6 +18,7 @@
 #include <cstddef>
 #include <cstdio>
 #include <cstring>
+#include <new>
 #include <vector>
 
 namespace dorvane {
@@ -141,7 +142,6 @@ template <class Input>
 bool ReadRgb(Input input, const RgbAllocation& allocate, std::uint32_t threads,
              FileFailure& failure) {
     const vectors::Kernels& kernels = vectors::InUse();
-    BitmapImage format;
     std::uint8_t* pixels = nullptr;
     std::uint32_t width = 0;
     std::uint32_t height = 0;
@@ -161,16 +161,24 @@ bool ReadRgb(Input input, const RgbAllocation& allocate, std::uint32_t threads,
                 3, static_cast<std::size_t>(block.Columns));
         }
     };
-    const auto readFileRows = [&](std::FILE* stream, std::size_t rowLength) {
-        const RgbReader rows(pixels, width, height, format, rowLength, kernels);
-        const std::uint32_t used = ThreadsFor(threads, std::uint64_t{rowLength} * height);
-        const long rowsStart =
-            used > 1 && platform::IsRegularFile(stream) ? std::ftell(stream) : -1;
-        return static_cast<std::int32_t>(
-            rowsStart >= 0 ? rows.ReadInPlace(stream, static_cast<std::uint64_t>(rowsStart), used)
-                           : rows.ReadInOrder(stream));
-    };
-    return ReadBmpPixels(format, input, PixelBlockSink{start, take, readFileRows}, failure);
+    try {
+        BitmapImage format;
+        const auto readFileRows = [&](std::FILE* stream, std::size_t rowLength) {
+            const RgbReader rows(pixels, width, height, format, rowLength, kernels);
+            const std::uint32_t used = ThreadsFor(threads, std::uint64_t{rowLength} * height);
+            const long rowsStart =
+                used > 1 && platform::IsRegularFile(stream) ? std::ftell(stream) : -1;
+            return static_cast<std::int32_t>(
+                rowsStart >= 0
+                    ? rows.ReadInPlace(stream, static_cast<std::uint64_t>(rowsStart), used)
+                    : rows.ReadInOrder(stream));
+        };
+        return ReadBmpPixels(format, input, PixelBlockSink{start, take, readFileRows}, failure);
+    } catch (const std::bad_alloc&) {
+        // The format, the sink or the bands' buffers.
+        failure = FormatFailure(FailureKind::OutOfMemory, width, height);
+        return false;
+    }
 }
 
 // The rows of a picture held in memory encoded into a file's rows, band by band.
@@ -258,26 +266,31 @@ bool ReadRgbArray(std::span<const std::uint8_t> bytes, const RgbAllocation& allo
 bool WriteArray(const ArrayRows& picture, std::int32_t depth, const char* output,
                 std::uint32_t threads, FileFailure& failure) {
     failure = {};
-    BitmapImage format;
-    if (!VerifyTypeSizes() || !format.ChangeBitDepth(depth)) {
+    try {
+        BitmapImage format;
+        if (!VerifyTypeSizes() || !format.ChangeBitDepth(depth)) {
+            failure = SystemFailure(FailedFile::Output, FailureKind::Write, ENOMEM);
+            return false;
+        }
+        if (picture.Channels == 3 && depth != 24 && depth != 32) {
+            // The nearest palette entry of a colour, or its 16-bit value, is the codec's to find.
+            return SaveRgbBmp(format,
+                              RgbRows{picture.Pixels, std::size_t{3} * picture.Width,
+                                      static_cast<std::int32_t>(picture.Width),
+                                      static_cast<std::int32_t>(picture.Height)},
+                              output, failure);
+        }
+        const ArrayWriter rows(picture, format, vectors::InUse());
+        // Abandoned, leaving the old file, should the bands' buffers not be had.
+        FileReplacement file(TemporaryFile::Unnamed);
+        const std::uint64_t bytes =
+            BmpRowLength(static_cast<std::int32_t>(picture.Width), depth) * picture.Height;
+        return StoreBmp(output, format, picture.Width, picture.Height, rows,
+                        ThreadsFor(threads, bytes), file, failure);
+    } catch (const std::bad_alloc&) {
         failure = SystemFailure(FailedFile::Output, FailureKind::Write, ENOMEM);
         return false;
     }
-    if (picture.Channels == 3 && depth != 24 && depth != 32) {
-        // The nearest palette entry of a colour, or its 16-bit value, is the codec's to find.
-        return SaveRgbBmp(format,
-                          RgbRows{picture.Pixels, std::size_t{3} * picture.Width,
-                                  static_cast<std::int32_t>(picture.Width),
-                                  static_cast<std::int32_t>(picture.Height)},
-                          output, failure);
-    }
-    const vectors::Kernels& kernels = vectors::InUse();
-    const ArrayWriter rows(picture, format, kernels);
-    FileReplacement file(TemporaryFile::Unnamed);
-    const std::uint64_t bytes =
-        BmpRowLength(static_cast<std::int32_t>(picture.Width), depth) * picture.Height;
-    return StoreBmp(output, format, picture.Width, picture.Height, rows, ThreadsFor(threads, bytes),
-                    file, failure);
 }
 
 } // namespace dorvane

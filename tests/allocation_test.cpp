@@ -1,5 +1,6 @@
 // Runs in its own binary, whose global allocation operators count and fail on demand.
 #include "DorvaneBMPBlur.h"
+#include "array_files.hpp"
 
 #include "bitmap_image.hpp"
 #include "bmp_file_builder.hpp"
@@ -14,6 +15,8 @@
 #include <algorithm>
 #include <filesystem>
 #include <functional>
+#include <memory>
+#include <new>
 #include <optional>
 #include <string>
 #include <vector>
@@ -210,6 +213,22 @@ TEST(Allocation, LoadWithAnyAllocationFailingFailsCleanly) {
                 EXPECT_EQ(image->GetBitDepth(), loaded ? depth : 1);
                 image.reset();
             });
+        // The arrays' reading, which reads 8, 24 and 32 bpp rows itself, on one thread and on
+        // three.
+        for (const std::uint32_t threads : {1U, 3U}) {
+            std::unique_ptr<std::uint8_t[]> pixels;
+            const RgbAllocation allocate = [&pixels](std::uint32_t width, std::uint32_t height) {
+                pixels.reset(new (std::nothrow) std::uint8_t[std::size_t{3} * width * height]);
+                return pixels.get();
+            };
+            FileFailure failure;
+            FailEachAllocation(
+                [] {}, [&] { return ReadRgbArray(path.c_str(), allocate, threads, failure); },
+                [&](bool read) {
+                    EXPECT_EQ(failure.Kind == FailureKind::OutOfMemory, !read) << failure.Reason();
+                    pixels.reset();
+                });
+        }
     }
 }
 
@@ -222,13 +241,26 @@ TEST(Allocation, SaveWithAnyAllocationFailingLeavesTheOldFile) {
         BitmapImage image;
         ASSERT_TRUE(image.ChangeBitDepth(depth));
         ASSERT_TRUE(image.SetDimensions(9, 4));
-        FailEachAllocation([] {}, [&] { return image.SaveBmp(path.c_str()); },
-                           [&](bool saved) {
-                               if (saved) {
-                                   WritePicture(path, 24, 3, 3); // the old file again
-                               }
-                               EXPECT_EQ(std::filesystem::file_size(path), before);
-                           });
+        const auto restore = [&](bool saved) {
+            if (saved) {
+                WritePicture(path, 24, 3, 3); // the old file again
+            }
+            EXPECT_EQ(std::filesystem::file_size(path), before);
+        };
+        FailEachAllocation([] {}, [&] { return image.SaveBmp(path.c_str()); }, restore);
+        // The arrays' writing, gray and colour, on one thread and on three.
+        const std::vector<std::uint8_t> pixels(3 * 9 * 4, 100);
+        for (const std::uint32_t channels : {1U, 3U}) {
+            for (const std::uint32_t threads : {1U, 3U}) {
+                FileFailure failure;
+                FailEachAllocation([] {},
+                                   [&] {
+                                       return WriteArray({pixels.data(), 9, 4, channels}, depth,
+                                                         path.c_str(), threads, failure);
+                                   },
+                                   restore);
+            }
+        }
         EXPECT_EQ(folder.Entries(), std::vector<std::string>{"out.bmp"});
     }
 }
