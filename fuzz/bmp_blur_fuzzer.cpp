@@ -3,9 +3,11 @@
 // must give BMPBLUR_SOURCE_UNREADABLE and no output file. And BMPBlur, which runs its own job on
 // bytes, must give the result, the file and the globals of the stages run one after another on the
 // plain path: LoadGrayPlanes, the literal blur (ConvolveAt cell by cell) and StoreGrayImage. The
-// job runs on a path of the kernel table that the input chooses.
+// job runs on a path of the kernel table that the input chooses, and so does the reading into an
+// RGB array, which must give LoadBmp's answer, reason and pixels.
 #include "DorvaneBMPBlur.h"
 
+#include "array_files.hpp"
 #include "bitmap_image.hpp"
 #include "file_jobs.hpp"
 #include "fuzz_support.hpp"
@@ -106,6 +108,30 @@ void CheckAgainstStages(std::int32_t result, const std::string& sourcePath,
     Check(Contents(outputPath) == Contents(stagesPath), "the stages write other bytes");
 }
 
+// ReadRgbArray against what LoadBmp gave: loaded, why not, and the pixels.
+void CheckArrayRead(const std::string& sourcePath, std::uint32_t threads, BitmapImage& source,
+                    bool loaded, const FileFailure& loadFailure) {
+    std::vector<std::uint8_t> rgb;
+    const RgbAllocation allocate = [&rgb](std::uint32_t width, std::uint32_t height) {
+        rgb.resize(std::size_t{3} * width * height);
+        return rgb.data();
+    };
+    FileFailure failure;
+    const bool read = ReadRgbArray(sourcePath.c_str(), allocate, threads, failure);
+    Check(read == loaded && failure.Reason() == loadFailure.Reason() &&
+              failure.RowsRead == loadFailure.RowsRead,
+          "the array reading and the reader answer otherwise");
+    const std::uint8_t* pixel = rgb.data();
+    for (std::int32_t y = 0; read && y < source.GetHeight(); ++y) {
+        for (std::int32_t x = 0; x < source.GetWidth(); ++x, pixel += 3) {
+            const PixelRgba& expected = source.PixelAt(x, y);
+            Check(pixel[0] == expected.Red && pixel[1] == expected.Green &&
+                      pixel[2] == expected.Blue,
+                  "the array reading gives other pixels");
+        }
+    }
+}
+
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -121,7 +147,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     // Half the inputs through BMPBlur, which keeps small pictures on one thread; the other half
     // with two threads asked for, so that the strips of the blur run on both. The path from the
     // rest of the size.
-    vectors::Use(*RunningPaths()[size / 2 % RunningPaths().size()]);
+    const vectors::Kernels& chosen = *RunningPaths()[size / 2 % RunningPaths().size()];
+    vectors::Use(chosen);
     const std::u16string wideSource = Wide(sourcePath);
     const std::u16string wideOutput = Wide(outputPath);
     FileFailure jobFailure;
@@ -131,7 +158,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     CheckAgainstStages(result, sourcePath, outputPath);
     BitmapImage source;
     FileFailure loadFailure;
-    if (!source.LoadBmp(sourcePath.c_str(), loadFailure)) {
+    const bool loaded = source.LoadBmp(sourcePath.c_str(), loadFailure);
+    vectors::Use(chosen);
+    CheckArrayRead(sourcePath, size % 2 == 0 ? 1 : 2, source, loaded, loadFailure);
+    if (!loaded) {
         Check(result == BMPBLUR_SOURCE_UNREADABLE, "a rejected source did not give result 1");
         Check(size % 2 == 0 || jobFailure.Reason() == loadFailure.Reason(),
               "the job and the reader give other reasons");
