@@ -114,7 +114,7 @@ class FastBlurTest : public dorvane::testing::PlaneTest {
     }
 
     // The plane as an array of rows, as a caller holds it, blurred into another array.
-    static PlaneValues BlurArray(const PlaneValues& plane) {
+    static PlaneValues BlurArray(const PlaneValues& plane, std::uint32_t threads = 0) {
         const auto width = static_cast<std::uint32_t>(plane.size());
         const auto height = static_cast<std::uint32_t>(plane.front().size());
         std::vector<std::uint8_t> rows(std::size_t{width} * height);
@@ -124,7 +124,7 @@ class FastBlurTest : public dorvane::testing::PlaneTest {
                 rows[std::size_t{y} * width + x] = static_cast<std::uint8_t>(plane[x][y]);
             }
         }
-        EXPECT_TRUE(BlurGrayArray(rows.data(), GrayArray{blurred.data(), width, height}, 0));
+        EXPECT_TRUE(BlurGrayArray(rows.data(), GrayArray{blurred.data(), width, height}, threads));
         PlaneValues result(width, std::vector<std::int32_t>(height));
         for (std::uint32_t x = 0; x < width; ++x) {
             for (std::uint32_t y = 0; y < height; ++y) {
@@ -211,7 +211,7 @@ TEST_F(FastBlurTest, MatchesWithTheThreadsItChoosesOnABigPlane) {
     LiteralGaussianBlur();
     const PlaneValues expected = Snapshot();
     // Many strips of the byte blur, the last one partly beyond the picture, taken by threads
-    // in turn.
+    // in turn; and the same through an array of rows.
     ForEachPath([&](const vectors::Kernels& kernels) {
         Load(plane);
         GaussianBlurStage();
@@ -219,6 +219,10 @@ TEST_F(FastBlurTest, MatchesWithTheThreadsItChoosesOnABigPlane) {
         for (const std::uint32_t threads : {1, 2, 3}) {
             EXPECT_TRUE(Compare(BlurBytes(plane, threads), expected,
                                 std::to_string(threads) + " threads, " + kernels.Name + " bytes"));
+            // The rows move into columns and back on the threads too, in runs of rows that end
+            // short of the picture's last rows and columns.
+            EXPECT_TRUE(Compare(BlurArray(plane, threads), expected,
+                                std::to_string(threads) + " threads, " + kernels.Name + " array"));
         }
     });
 }
