@@ -5,7 +5,9 @@
 
 #include <gtest/gtest.h>
 
+#include <cstddef>
 #include <cstdint>
+#include <utility>
 #include <vector>
 
 using namespace dorvane;
@@ -34,8 +36,9 @@ TEST(Luma, EveryGrayMapsToItselfOrOneBelow) {
 
 // The rows' vector code against Luma: every colour once (4096 rows of 4096, blue varying along
 // the row), runs of each gray that cross the groups of eight, and grays beside a colour that is
-// not gray but whose weighted sum 1000 divides as well; as file rows of 24 and 32 bpp, as
-// pixels and as the red, green and blue bytes of an array (depth 3 below); on every path.
+// not gray but whose weighted sum 1000 divides as well, and a row of several thousand of them;
+// as file rows of 24 and 32 bpp, as pixels and as the red, green and blue bytes of an array
+// (depth 3 below, the long row on three threads); on every path.
 TEST(Luma, RowsGiveTheLumaOfEachPixel) {
     constexpr std::uint32_t side = 4096;
     const auto weighted = [](const PixelRgba& p) {
@@ -58,6 +61,13 @@ TEST(Luma, RowsGiveTheLumaOfEachPixel) {
         grays.insert(grays.end(), 7, PixelRgba{value, value, value, 0});
         grays.push_back(awkward);
     }
+    // A long row, which an array's luma shares among threads in runs of a few thousand pixels.
+    std::vector<PixelRgba> longRow;
+    for (std::size_t r = 0; r < 3; ++r) {
+        longRow.insert(longRow.end(), rows[r].begin(), rows[r].end());
+    }
+    longRow.insert(longRow.end(), grays.begin(), grays.end());
+    rows.push_back(std::move(longRow));
     std::vector<std::uint8_t> bytes;
     std::vector<std::uint8_t> gray;
     ForEachPath([&](const vectors::Kernels& kernels) {
@@ -72,7 +82,7 @@ TEST(Luma, RowsGiveTheLumaOfEachPixel) {
                     for (const PixelRgba& p : row) {
                         bytes.insert(bytes.end(), {p.Red, p.Green, p.Blue});
                     }
-                    LumaOfRgb(bytes.data(), count, gray.data(), 1);
+                    LumaOfRgb(bytes.data(), count, gray.data(), count > side ? 3 : 1);
                 } else {
                     bytes.clear();
                     for (const PixelRgba& p : row) {
