@@ -205,22 +205,13 @@ class ArrayWriter final : public RowWriting {
 
     bool WriteInPlace(std::FILE* stream, std::uint64_t rowsStart, std::uint32_t threads,
                       int& error) const override {
-        std::atomic<int> failed{0};
-        ShareGroups(
-            Rows.Count(), threads, [this] { return Rows.Buffer(); },
-            [&](std::uint32_t band, std::vector<std::uint8_t>& bytes) {
+        return WritePiecesInPlace(
+            stream, rowsStart, Rows.Count(), threads, [this] { return Rows.Buffer(); },
+            [this](std::uint32_t band, std::vector<std::uint8_t>& bytes, const auto& write) {
                 const std::size_t size = Encode(band, bytes);
-                int why = 0;
-                if (platform::WriteAt(stream, bytes.data(), size,
-                                      rowsStart + std::uint64_t{Rows.First(band)} * Rows.RowLength,
-                                      why)) {
-                    return true;
-                }
-                KeepFirst(failed, why);
-                return false;
-            });
-        error = failed.load();
-        return error == 0;
+                return write(bytes.data(), size, std::uint64_t{Rows.First(band)} * Rows.RowLength);
+            },
+            error);
     }
 
   private:

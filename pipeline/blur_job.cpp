@@ -253,23 +253,13 @@ class RowWriter final : public RowWriting {
     // threads threads. False when a write failed; error then says why.
     bool WriteInPlace(std::FILE* stream, std::uint64_t rowsStart, std::uint32_t threads,
                       int& error) const override {
-        std::atomic<int> failed{0};
-        ShareGroups(
-            Picture.Groups(), threads, [this] { return GroupBuffers(Picture, File); },
-            [&](std::uint32_t i, GroupBuffers& buffers) {
-                return WriteGroup(
-                    i, buffers,
-                    [&](const std::uint8_t* bytes, std::size_t size, std::uint64_t offset) {
-                        int why = 0;
-                        if (platform::WriteAt(stream, bytes, size, rowsStart + offset, why)) {
-                            return true;
-                        }
-                        KeepFirst(failed, why);
-                        return false;
-                    });
-            });
-        error = failed.load();
-        return error == 0;
+        return WritePiecesInPlace(
+            stream, rowsStart, Picture.Groups(), threads,
+            [this] { return GroupBuffers(Picture, File); },
+            [this](std::uint32_t i, GroupBuffers& buffers, const auto& write) {
+                return WriteGroup(i, buffers, write);
+            },
+            error);
     }
 
   private:

@@ -6,7 +6,11 @@
 #include "bitmap_image.hpp"
 #include "file_failure.hpp"
 #include "file_replacement.hpp"
+#include "platform.hpp"
+#include "work_sharing.hpp"
 
+#include <atomic>
+#include <cstddef>
 #include <cstdint>
 #include <cstdio>
 
@@ -23,6 +27,28 @@ class RowWriting {
     virtual bool WriteInPlace(std::FILE* stream, std::uint64_t rowsStart, std::uint32_t threads,
                               int& error) const = 0;
 };
+
+// WriteInPlace's common part: count pieces of rows on up to threads threads, each with buffers of
+// its own from make; piece(i, buffers, write) hands the i-th piece's bytes to write(bytes, size,
+// offset from the first row's start), which writes them at their place in the file of stream,
+// whose rows start at rowsStart. False when a write failed; error then says why (the first).
+template <class Make, class Piece>
+bool WritePiecesInPlace(std::FILE* stream, std::uint64_t rowsStart, std::uint32_t count,
+                        std::uint32_t threads, const Make& make, const Piece& piece, int& error) {
+    std::atomic<int> failed{0};
+    const auto write = [&](const std::uint8_t* bytes, std::size_t size, std::uint64_t offset) {
+        int why = 0;
+        if (platform::WriteAt(stream, bytes, size, rowsStart + offset, why)) {
+            return true;
+        }
+        KeepFirst(failed, why);
+        return false;
+    };
+    ShareGroups(count, threads, make,
+                [&](std::uint32_t i, auto& buffers) { return piece(i, buffers, write); });
+    error = failed.load();
+    return error == 0;
+}
 
 // The width x height picture that rows writes to output, at format's depth, palette and
 // resolution, through file (opened here unless it is open), replacing the file only when all of
