@@ -1,7 +1,9 @@
-// opencv_calls N SOURCE OUTPUT: the job of bench/blur_calls.c done N times in one process with
-// OpenCV (imread, cvtColor to gray, a 5 x 5 GaussianBlur, back to three channels, imwrite), for
-// the in-process part of bench/compare; the same output: "call K MS" for each call (call 1 is
-// the warm-up) and last "peak_rss_kib KIB". Not part of the library's build.
+// opencv_calls [edges] N SOURCE OUTPUT: the job of bench/blur_calls.c done N times in one process
+// with OpenCV (imread, cvtColor to gray, a 5 x 5 GaussianBlur, back to three channels, imwrite),
+// for the in-process part of bench/compare; with "edges", the edge job of bench/job_calls.cpp:
+// Canny with the thresholds 65 and 80 after the blur, inverted so that edges are black as in
+// bmpblur's map. The same output: "call K MS" for each call (call 1 is the warm-up) and last
+// "peak_rss_kib KIB". Not part of the library's build.
 #include <opencv2/core.hpp>
 #include <opencv2/imgcodecs.hpp>
 #include <opencv2/imgproc.hpp>
@@ -13,6 +15,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <string_view>
 
 namespace {
 
@@ -29,10 +32,15 @@ int BitsPerPixel(const char* path) {
 } // namespace
 
 int main(int argc, char** argv) {
+    const bool edges = argc == 5 && std::string_view(argv[1]) == "edges";
+    if (edges) {
+        ++argv;
+        --argc;
+    }
     char* end = nullptr;
     const long calls = argc == 4 ? std::strtol(argv[1], &end, 10) : 0;
     if (argc != 4 || *end != '\0' || calls < 1) {
-        std::fputs("usage: opencv_calls N SOURCE OUTPUT\n", stderr);
+        std::fputs("usage: opencv_calls [edges] N SOURCE OUTPUT\n", stderr);
         return 64;
     }
     const bool gray_output = BitsPerPixel(argv[2]) == 8;
@@ -48,6 +56,11 @@ int main(int argc, char** argv) {
         cv::cvtColor(colour, gray, cv::COLOR_BGR2GRAY);
         cv::Mat blurred;
         cv::GaussianBlur(gray, blurred, cv::Size(5, 5), 0);
+        if (edges) {
+            cv::Mat map;
+            cv::Canny(blurred, map, 65, 80);
+            cv::bitwise_not(map, blurred);
+        }
         cv::Mat written = blurred;
         if (!gray_output) {
             cv::cvtColor(blurred, written, cv::COLOR_GRAY2BGR);
