@@ -5,6 +5,7 @@ vector copies chosen at run time), so the module computes what the tool computes
 a C++20 compiler, pybind11 (Debian: pybind11-dev) and Python's headers (python3-dev).
 """
 
+import importlib.util
 import pathlib
 import shutil
 import subprocess
@@ -14,6 +15,26 @@ from setuptools import Extension, setup
 from setuptools.command.build_ext import build_ext
 
 PROJECT = pathlib.Path(__file__).resolve().parent.parent
+
+
+def missing_build_tools() -> list:
+    """What an offline build (pip's --no-build-isolation) needs and this Python lacks: a wheel
+    builder (setuptools from 70.1 on has its own, older ones need the package wheel) and numpy,
+    which the package imports."""
+    missing = []
+    if importlib.util.find_spec("setuptools.command.bdist_wheel") is None and \
+            importlib.util.find_spec("wheel") is None:
+        missing.append("wheel")
+    if importlib.util.find_spec("numpy") is None:
+        missing.append("numpy")
+    return missing
+
+
+# Said at once, instead of pip's "invalid command 'bdist_wheel'" or an import error after the build.
+if missing_build_tools():
+    sys.exit(f"dorvane: {sys.executable} lacks {' and '.join(missing_build_tools())}, which the "
+             "offline build needs; use Debian's /usr/bin/python3 (python3-numpy, python3-wheel) "
+             "or install them into this Python first")
 
 
 class CMakeBuild(build_ext):
@@ -41,4 +62,9 @@ class CMakeBuild(build_ext):
         subprocess.run(["cmake", "--build", str(build), "--target", "_dorvane"], check=True)
 
 
-setup(ext_modules=[Extension("dorvane._dorvane", sources=[])], cmdclass={"build_ext": CMakeBuild})
+# Everything the build makes goes into the project's build folder, so that the checkout keeps only
+# its own files.
+BUILD = PROJECT / "build" / "python"
+BUILD.mkdir(parents=True, exist_ok=True)
+setup(ext_modules=[Extension("dorvane._dorvane", sources=[])], cmdclass={"build_ext": CMakeBuild},
+      options={"build": {"build_base": str(BUILD)}, "egg_info": {"egg_base": str(BUILD)}})
