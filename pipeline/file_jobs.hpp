@@ -1,5 +1,6 @@
 #pragma once
 
+#include "DorvaneBMPBlur.h"
 #include "blur_job.hpp"
 #include "file_failure.hpp"
 
