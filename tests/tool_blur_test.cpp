@@ -68,6 +68,8 @@ TEST(ToolBlur, FailuresNameTheFileAndTheReason) {
     std::ofstream(text) << "hello";
     const std::string empty = folder.File("empty.bmp");
     std::ofstream(empty).flush();
+    const std::string png = folder.File("photo.png");
+    std::ofstream(png, std::ios::binary) << "\x89PNG\r\n\x1a\n";
     const std::string shortHeader = folder.File("short.bmp");
     std::ofstream(shortHeader) << "BM0123456789abcdef";
     BmpFileBuilder headerPastPixels; // bfOffBits 54, within the 124-byte header
@@ -86,7 +88,8 @@ TEST(ToolBlur, FailuresNameTheFileAndTheReason) {
         Case{{missing, out}, 1, missing, "No such file or directory"},
         Case{{folder.Path.string(), out}, 1, folder.Path.string(), "Is a directory"},
         Case{{text, out}, 1, text, "not a BMP file"},
-        Case{{empty, out}, 1, empty, "not a BMP file"},
+        Case{{empty, out}, 1, empty, "empty file"},
+        Case{{png, out}, 1, png, "a PNG file, not a BMP file"},
         Case{{shortHeader, out}, 1, shortHeader, "truncated BMP header"},
         Case{{suite + "g/pal8os2.bmp", out},
              1,
@@ -129,7 +132,7 @@ TEST(ToolBlur, FailuresNameTheFileAndTheReason) {
              folder.File(std::string(250, 'x')),
              "No such file or directory"},
     };
-    std::vector<std::string> left{"empty.bmp", "past.bmp", "short.bmp", "text.bmp"};
+    std::vector<std::string> left{"empty.bmp", "past.bmp", "photo.png", "short.bmp", "text.bmp"};
 #if !defined(_WIN32)
     // Permission bits, symbolic links, /dev/full, ulimit and names that are not UTF-8 (a Windows
     // command line is UTF-16) are POSIX matters.

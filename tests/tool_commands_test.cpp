@@ -66,11 +66,13 @@ TEST(ToolCommands, InfoListsEveryHeaderFieldByItsPublishedName) {
     const std::string headerless = folder.File("headerless");
     std::ofstream(empty).flush();
     std::ofstream(oneByte) << "B";
+    const std::string jpeg = folder.File("photo.jpg");
+    std::ofstream(jpeg, std::ios::binary) << "\xff\xd8\xff\xe0";
     std::ofstream(headerless) << "BM" << std::string(51, '\0'); // one byte short of both headers
     for (const auto& [path, reason] :
          {std::pair{std::string("/no/such.bmp"), "No such file or directory"},
-          std::pair{empty, "not a BMP file"}, std::pair{oneByte, "not a BMP file"},
-          std::pair{headerless, "not a BMP file"}}) {
+          std::pair{empty, "empty file"}, std::pair{jpeg, "a JPEG file, not a BMP file"},
+          std::pair{oneByte, "not a BMP file"}, std::pair{headerless, "not a BMP file"}}) {
         const ToolRun refused = RunTool({"info", path});
         EXPECT_EQ(refused.Status, 1);
         EXPECT_EQ(refused.Out, "");
