@@ -60,6 +60,13 @@ TEST(ToolCommands, InfoListsEveryHeaderFieldByItsPublishedName) {
                              "biClrUsed: 0", "biClrImportant: 0", "bfReserved1: 0"}) {
         EXPECT_NE(run.Out.find(line), std::string::npos) << line << "\n" << run.Out;
     }
+    // Of several files each is listed as it would be alone, after an empty line; one that
+    // cannot be read is named, and the status is its.
+    const ToolRun several = RunTool({"info", Sample, "/no/such.bmp", Sample});
+    EXPECT_EQ(several.Status, 1);
+    EXPECT_EQ(several.Out, run.Out + "\n" + run.Out);
+    EXPECT_EQ(several.Err, "bmpblur: /no/such.bmp: No such file or directory\n");
+
     TempDirectory folder;
     const std::string empty = folder.File("empty");
     const std::string oneByte = folder.File("one-byte");
@@ -216,7 +223,8 @@ TEST(ToolCommands, BatchRefusesTwoSourcesOfTheSameNameAndAMissingFolder) {
     const ToolRun made = RunTool({"blur", "-o", out.File("new/deeper"), in.File("pic.bmp")});
     EXPECT_EQ(made.Status, 0) << made.Err;
     EXPECT_TRUE(std::filesystem::is_regular_file(out.File("new/deeper/pic.bmp")));
-    const ToolRun blocked = RunTool({"blur", "-o", in.File("pic.bmp"), in.File("a/pic.bmp")});
+    const ToolRun blocked =
+        RunTool({"blur", "-o", in.File("pic.bmp"), in.File("a/pic.bmp"), in.File("a/other.bmp")});
     EXPECT_EQ(blocked.Status, 2);
     EXPECT_EQ(blocked.Err, "bmpblur: " + in.File("pic.bmp") + ": Not a directory\n");
     EXPECT_EQ(RunTool({"blur", "-o", out.Path.string()}).Status, 64);
