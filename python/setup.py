@@ -6,6 +6,7 @@ a C++20 compiler, pybind11 (Debian: pybind11-dev) and Python's headers (python3-
 """
 
 import pathlib
+import re
 import shutil
 import subprocess
 import sys
@@ -14,6 +15,9 @@ from setuptools import Extension, setup
 from setuptools.command.build_ext import build_ext
 
 PROJECT = pathlib.Path(__file__).resolve().parent.parent
+# The version is the project's, said once, in its CMakeLists.txt; the module gets it from CMake.
+VERSION = re.search(r"project\(DorvaneBMPBlur VERSION ([0-9.]+)",
+                    (PROJECT / "CMakeLists.txt").read_text()).group(1)
 
 
 class CMakeBuild(build_ext):
@@ -41,4 +45,5 @@ class CMakeBuild(build_ext):
         subprocess.run(["cmake", "--build", str(build), "--target", "_dorvane"], check=True)
 
 
-setup(ext_modules=[Extension("dorvane._dorvane", sources=[])], cmdclass={"build_ext": CMakeBuild})
+setup(version=VERSION, ext_modules=[Extension("dorvane._dorvane", sources=[])],
+      cmdclass={"build_ext": CMakeBuild})
