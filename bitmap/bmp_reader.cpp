@@ -19,6 +19,7 @@
 #include "bmp_pixel_blocks.hpp"
 #include "byte_source.hpp"
 #include "file_failure.hpp"
+#include "file_signature.hpp"
 #include "file_stream.hpp"
 #include "int_power.hpp"
 #include "little_endian.hpp"
@@ -591,6 +592,14 @@ FileFailure HeaderReadFailure(const ByteSource& source, const InfoHeader& info,
     return FormatFailure(shortFile);
 }
 
+// Why a file that does not start "BM" is refused: its first two bytes, type, and the rest of its
+// signature tell what it is instead.
+FileFailure SignatureFailure(const std::array<std::uint8_t, 2>& type, ByteSource& source) {
+    std::array<std::uint8_t, SignatureBytes> lead{type[0], type[1]};
+    const std::size_t rest = source.Read(lead.data() + type.size(), lead.size() - type.size());
+    return NotBmpFailure(std::span(lead).first(type.size() + rest));
+}
+
 // The rule of the reader that the accepted headers' fields break, if any.
 FileFailure HeaderFailure(const Headers& headers) {
     const InfoHeader& info = headers.Info;
@@ -632,14 +641,20 @@ bool LoadBmpBytes(BitmapImage& image, ByteSource& source, Target& target, FileFa
     Headers headers;
     // Until biSize arrives the info header counts as ours: a file that ends before it is cut short.
     headers.Info.biSize = InfoHeaderFieldsSize;
-    const bool typeRead = ReadField(headers.File.bfType, source);
+    std::array<std::uint8_t, sizeof headers.File.bfType> type{};
+    const std::size_t typeBytes = source.Read(type.data(), type.size());
+    const bool typeRead = typeBytes == type.size();
+    if (typeRead) {
+        headers.File.bfType = LoadLittleEndian<std::uint16_t>(type);
+    }
     if (headers.File.bfType != BmpSignature) {
-        why = FormatFailure(FailureKind::NotBmp);
+        why = SignatureFailure(type, source);
         return false;
     }
     if (!typeRead) {
         // A field not read keeps its default, "BM": the reader goes on, and the header fails.
-        why = HeaderReadFailure(source, headers.Info, FailureKind::NotBmp);
+        why = HeaderReadFailure(source, headers.Info,
+                                typeBytes == 0 ? FailureKind::EmptyFile : FailureKind::NotBmp);
         ReadHeaderFields(headers, source);
         return Reject(image);
     }

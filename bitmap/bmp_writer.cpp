@@ -120,9 +120,11 @@ class GrayColumns {
 struct RgbColumn {
     const std::uint8_t* Pixels;
     std::size_t Stride;
+    ChannelOrder Order;
     PixelRgba operator[](std::int32_t y) const {
         const std::uint8_t* pixel = Pixels + static_cast<std::size_t>(y) * Stride;
-        return PixelRgba{pixel[2], pixel[1], pixel[0], 0};
+        return Order == ChannelOrder::Bgr ? PixelRgba{pixel[0], pixel[1], pixel[2], 0}
+                                          : PixelRgba{pixel[2], pixel[1], pixel[0], 0};
     }
 };
 
@@ -131,7 +133,8 @@ class RgbColumns {
     explicit RgbColumns(const RgbRows& picture) : Picture(picture) {}
     std::int32_t Width() const { return Picture.Width; }
     RgbColumn Column(std::int32_t x) const {
-        return RgbColumn{Picture.Pixels + 3 * static_cast<std::size_t>(x), Picture.Stride};
+        return RgbColumn{Picture.Pixels + 3 * static_cast<std::size_t>(x), Picture.Stride,
+                         Picture.Order};
     }
 
   private:

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "bitmap_image.hpp"
+#include "channel_order.hpp"
 #include "durability.hpp"
 #include "file_failure.hpp"
 
@@ -44,12 +45,13 @@ bool SaveGrayBmp(const BitmapImage& format, const GrayRows& picture,
                  std::vector<std::uint8_t>& bytes, FileFailure& failure);
 
 // A picture of red, green and blue bytes, row after row: pixel (x, y) is the three bytes at
-// Pixels[y * Stride + 3 * x], with alpha 0.
+// Pixels[y * Stride + 3 * x], in Order, with alpha 0.
 struct RgbRows {
     const std::uint8_t* Pixels;
     std::size_t Stride;
     std::int32_t Width;
     std::int32_t Height;
+    ChannelOrder Order = ChannelOrder::Rgb;
 };
 
 // Writes the file that SaveBmp would write were format resized to the picture's size and its

@@ -1,6 +1,7 @@
 #include "file_failure.hpp"
 
 #include "bmp_reader.hpp"
+#include "file_signature.hpp"
 
 #include <cerrno>
 #include <system_error>
@@ -39,6 +40,10 @@ std::string FileFailure::Reason() const {
                (SystemError == EBUSY ? " (the destination is a mount point)" : "");
     case FailureKind::NotBmp:
         return "not a BMP file";
+    case FailureKind::EmptyFile:
+        return "empty file";
+    case FailureKind::OtherFormat:
+        return std::string("a ") + ImageFormatName(Values[0]) + " file, not a BMP file";
     case FailureKind::TruncatedHeader:
         return "truncated BMP header";
     case FailureKind::UnsupportedHeaderSize:

@@ -17,6 +17,8 @@ enum class FailureKind : std::uint8_t {
     Replace,
     // The source is not a BMP file that the reader takes.
     NotBmp,
+    EmptyFile,
+    OtherFormat, // Values: the ImageFormat (file_signature.hpp) that the file begins as
     TruncatedHeader,
     UnsupportedHeaderSize, // Values: the info header's size, biSize
     HeaderPastPixels,      // Values: biSize and bfOffBits

@@ -1,4 +1,5 @@
 #include "header_inspection.hpp"
+#include "file_signature.hpp"
 #include "file_stream.hpp"
 #include "little_endian.hpp"
 #include "platform.hpp"
@@ -122,14 +123,14 @@ bool ReadBmpHeaders(std::span<const std::uint8_t> bytes, FileHeader& file, InfoH
                     FileFailure& failure) {
     failure = {};
     if (bytes.size() < HeadersSize) {
-        failure = FormatFailure(FailureKind::NotBmp);
+        failure = NotBmpFailure(bytes.first(std::min(bytes.size(), SignatureBytes)));
         return false;
     }
     FieldCursor field(bytes);
     ForEachField(file, std::ref(field));
     ForEachField(info, std::ref(field));
     if (file.bfType != BmpSignature) {
-        failure = FormatFailure(FailureKind::NotBmp);
+        failure = NotBmpFailure(bytes.first(SignatureBytes));
         return false;
     }
     return true;

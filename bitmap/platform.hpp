@@ -108,6 +108,9 @@ void RemoveNow(const std::filesystem::path::value_type* path);
 // some of them (taskset, a container's share). At least 1.
 std::uint32_t AvailableCores();
 
+// Whether the process's standard output is a terminal.
+bool StandardOutputIsTerminal();
+
 // Asks the system to back the size bytes at block, aligned to 2 MiB, with large pages. Advice only.
 void AdviseLargePages(void* block, std::size_t size);
 

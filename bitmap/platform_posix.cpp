@@ -268,6 +268,10 @@ void RemoveNow(const char* path) {
     ::unlink(path);
 }
 
+bool StandardOutputIsTerminal() {
+    return ::isatty(STDOUT_FILENO) == 1;
+}
+
 std::uint32_t AvailableCores() {
 #if defined(__linux__)
     // The cores of the machine count those this process is barred from too.

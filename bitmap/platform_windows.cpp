@@ -6,6 +6,7 @@
 #include <bit>
 #include <cerrno>
 #include <cstdint>
+#include <cstdio>
 #include <string>
 
 #include <fcntl.h>
@@ -284,6 +285,10 @@ bool Rename(const std::filesystem::path& from, const std::filesystem::path& to, 
 
 void RemoveNow(const wchar_t* path) {
     ::DeleteFileW(path);
+}
+
+bool StandardOutputIsTerminal() {
+    return ::_isatty(::_fileno(stdout)) != 0;
 }
 
 std::uint32_t AvailableCores() {

@@ -1,5 +1,8 @@
 #pragma once
 
+#include <span>
+#include <string>
+
 namespace dorvane::cli {
 
 // Exit statuses of bmpblur; the first four follow the results of BMPBlur.
@@ -13,7 +16,7 @@ enum ExitCode : int {
     ExitUsage = 64,
 };
 
-// The lines of --help that list the exit statuses.
-extern const char* const ExitCodeHelp;
+// The lines of --help that list the exit statuses: codes, or all of them when codes is empty.
+std::string ExitCodeHelp(std::span<const ExitCode> codes = {});
 
 } // namespace dorvane::cli

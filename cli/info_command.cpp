@@ -7,6 +7,7 @@
 
 #include <iostream>
 #include <string_view>
+#include <vector>
 
 namespace dorvane::cli {
 namespace {
@@ -35,20 +36,8 @@ std::string_view CompressionName(std::uint32_t compression) {
     }
 }
 
-} // namespace
-
-ExitCode PrintHeaders(const std::string& path) {
-    if (RefuseStreamOperand(path)) {
-        return ExitInvalidArgument;
-    }
-    FileHeader file;
-    InfoHeader info;
-    FileFailure failure;
-    if (!ReadBmpHeaders(PathOfSource(path).c_str(), file, info, failure)) {
-        Report(OperandName(path, true), failure.Reason());
-        return ExitSourceUnreadable;
-    }
-    std::cout << "File: " << OperandName(path, true) << '\n' << "  FileHeader:\n";
+void PrintFields(const std::string& name, const FileHeader& file, const InfoHeader& info) {
+    std::cout << "File: " << name << '\n' << "  FileHeader:\n";
     Field("bfType", file.bfType, "BM");
     Field("bfSize", file.bfSize, "bytes");
     Field("bfReserved1", file.bfReserved1);
@@ -66,7 +55,32 @@ ExitCode PrintHeaders(const std::string& path) {
     Field("biYPelsPerMeter", info.biYPelsPerMeter, "pixels per metre");
     Field("biClrUsed", info.biClrUsed);
     Field("biClrImportant", info.biClrImportant);
-    return ExitOk;
+}
+
+} // namespace
+
+ExitCode PrintHeaders(const std::vector<std::string>& paths) {
+    ExitCode status = ExitOk;
+    bool printed = false;
+    for (const std::string& path : paths) {
+        if (RefuseStreamOperand(path)) {
+            status = status == ExitOk ? ExitInvalidArgument : status;
+            continue;
+        }
+        FileHeader file;
+        InfoHeader info;
+        FileFailure failure;
+        if (!ReadBmpHeaders(PathOfSource(path).c_str(), file, info, failure)) {
+            Report(OperandName(path, true), failure.Reason());
+            status = status == ExitOk ? ExitSourceUnreadable : status;
+            continue;
+        }
+        // Each file's listing starts with its name; an empty line sets it off from the one before.
+        std::cout << (printed ? "\n" : "");
+        PrintFields(OperandName(path, true), file, info);
+        printed = true;
+    }
+    return status;
 }
 
 } // namespace dorvane::cli

@@ -3,6 +3,7 @@
 #include "exit_codes.hpp"
 #include "file_replacement.hpp"
 #include "info_command.hpp"
+#include "output_checks.hpp"
 #include "path_conversion.hpp"
 #include "pipeline_commands.hpp"
 #include "scale_command.hpp"
@@ -15,6 +16,7 @@
 #include <cstdint>
 #include <iostream>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -33,7 +35,25 @@ struct Command {
     ExitCode (*Run)(const Arguments&);
     // Set for commands that take a SOURCE and an OUTPUT and so can work on many files at once.
     FileJob PerFile;
+    // The exit statuses that the command can return, listed by its --help.
+    std::span<const ExitCode> Statuses;
+    // Whether the last operand may come any number of times, once at least.
+    bool RepeatsLast = false;
 };
+
+ExitCode RunScale(const Arguments& operands);
+
+constexpr ExitCode FileJobStatuses[] = {
+    ExitOk,   ExitSourceUnreadable, ExitOutputUnwritable, ExitInvalidArgument, ExitWorkerKilled,
+    ExitUsage};
+#if defined(_WIN32)
+// - is refused on Windows as an unusable argument.
+constexpr ExitCode InfoStatuses[] = {ExitOk, ExitSourceUnreadable, ExitInvalidArgument, ExitUsage};
+#else
+constexpr ExitCode InfoStatuses[] = {ExitOk, ExitSourceUnreadable, ExitUsage};
+#endif
+constexpr ExitCode ScaleStatuses[] = {ExitOk, ExitSourceUnreadable, ExitOutputUnwritable,
+                                      ExitInvalidArgument, ExitUsage};
 
 const Command Commands[] = {
     {"blur",
@@ -43,30 +63,30 @@ const Command Commands[] = {
      "standard input or output. With -o, every SOURCE is written to FOLDER (created when "
      "missing) under its own file name, by N workers (-j N or --jobs N; one per core by "
      "default); an output that is the same file as a SOURCE is not written. Without -o, -j N "
-     "limits the job to N threads. With --sync, each new file reaches the disk before it "
-     "replaces the old one, and the replacement after; slower. Options may also follow the "
-     "operands; -- ends them.",
-     2, nullptr, BlurFile},
+     "limits the job to N threads; -jN and --jobs=N say the same. With --sync, each new file "
+     "reaches the disk before it replaces the old one, and the replacement after; slower. "
+     "Options may also follow the operands; -- ends them. An OUTPUT whose name ends in "
+     "another extension than .bmp is written all the same, with a warning; standard output is "
+     "not written when it is a terminal.",
+     2, nullptr, BlurFile, FileJobStatuses},
     {"edges",
      "edges [-j N] [--sync] SOURCE OUTPUT\n       bmpblur edges [-j N] [--sync] -o FOLDER "
      "SOURCE...",
      "Find the edges of SOURCE (blur, gradient, non-maximum suppression, hysteresis at 65 and "
      "80) and write the edge map to OUTPUT at the source's size and bit depth: edges black, "
      "everything else white. - and the options as for blur.",
-     2, nullptr, DetectEdges},
-    {"info", "info FILE",
-     "Print the file header and the info header of a BMP file (- for standard input), one "
-     "field a line, with the format's published field names.",
-     1, [](const Arguments& operands) { return PrintHeaders(operands[0]); }, nullptr},
+     2, nullptr, DetectEdges, FileJobStatuses},
+    {"info", "info FILE...",
+     "Print the file header and the info header of each BMP FILE (- for standard input), one "
+     "field a line, with the format's published field names; each file's listing starts with "
+     "its name.",
+     1, PrintHeaders, nullptr, InfoStatuses, true},
     {"scale", "scale SOURCE OUTPUT MODE VALUE",
      "Resize SOURCE by bilinear sampling and write it to OUTPUT at 24 bits per pixel. MODE is P "
      "(VALUE is a percentage), W (the new width), H (the new height) or F (the new length of "
-     "the longer side); the other side keeps the aspect ratio. - as for blur.",
-     4,
-     [](const Arguments& operands) {
-         return ScaleFile(operands[0], operands[1], operands[2], operands[3]);
-     },
-     nullptr},
+     "the longer side); VALUE is 1 or more, and the other side keeps the aspect ratio. - and "
+     "OUTPUT as for blur.",
+     4, RunScale, nullptr, ScaleStatuses},
 };
 
 // text broken into lines of at most 78 columns, each starting with indent.
@@ -109,13 +129,33 @@ void PrintHelp() {
     for (const Command& command : Commands) {
         std::cout << "  " << command.Name << '\n' << Wrapped(command.Summary, "      ");
     }
-    std::cout << "\nRun 'bmpblur COMMAND --help' for one command.\n\n" << ExitCodeHelp;
+    std::cout << "\nRun 'bmpblur COMMAND --help' for one command.\n\n" << ExitCodeHelp();
 }
 
 ExitCode UsageError(const std::string& message) {
     std::cerr << "bmpblur: " << message << "\n";
     PrintUsage(std::cerr);
     return ExitUsage;
+}
+
+// A BMP file's bytes would fill a terminal with noise; gzip refuses the same.
+ExitCode TerminalError(const std::string& command) {
+    return UsageError(command + ": standard output is a terminal; redirect it to a file or a pipe");
+}
+
+ExitCode RunScale(const Arguments& operands) {
+    const std::string& value = operands[3];
+    if (IsBelowOne(value)) {
+        return UsageError("scale: VALUE must be 1 or more, not " + value);
+    }
+    if (IsTerminalOutput(operands[1])) {
+        return TerminalError("scale");
+    }
+    const ExitCode status = ScaleFile(operands[0], operands[1], operands[2], value);
+    if (status == ExitOk) {
+        WarnOfExtension(operands[1]);
+    }
+    return status;
 }
 
 const Command* FindCommand(const std::string& name) {
@@ -131,12 +171,25 @@ bool IsJobsOption(const std::string& argument) {
     return argument == "-j" || argument == "--jobs";
 }
 
+// The count of -jN or --jobs=N, given in one argument with its option, as make and GNU tools
+// take it.
+std::optional<std::string> AttachedJobs(const std::string& argument) {
+    if (argument.starts_with("--jobs=")) {
+        return argument.substr(7);
+    }
+    if (argument.starts_with("-j") && argument.size() > 2) {
+        return argument.substr(2);
+    }
+    return std::nullopt;
+}
+
 bool TakesValue(const std::string& option) {
     return option == "-o" || IsJobsOption(option);
 }
 
 bool IsFileJobOption(const std::string& argument) {
-    return TakesValue(argument) || argument == "--sync" || argument == "--" || IsHelp(argument);
+    return TakesValue(argument) || AttachedJobs(argument) || argument == "--sync" ||
+           argument == "--" || IsHelp(argument);
 }
 
 // A count of 1 or more.
@@ -159,6 +212,15 @@ struct FileJobArguments {
     std::string Error; // why the arguments do not parse, if they do not
 };
 
+// The count of -j N, --jobs N and their one-argument forms, or why it is none.
+void SetJobs(FileJobArguments& parsed, const std::string& option, const std::string& value) {
+    if (const std::optional<std::uint32_t> count = ParseCount(value)) {
+        parsed.Jobs = *count;
+    } else {
+        parsed.Error = option + " needs a whole number of 1 or more, not " + value;
+    }
+}
+
 // Options come before, between or after the operands, as GNU tools take them; -- ends them, so
 // that an operand may start with -. A lone - is an operand.
 FileJobArguments ParseFileJobArguments(const Arguments& arguments) {
@@ -174,6 +236,8 @@ FileJobArguments ParseFileJobArguments(const Arguments& arguments) {
             parsed.Help = true;
         } else if (argument == "--sync") {
             parsed.Sync = true;
+        } else if (const std::optional<std::string> jobs = AttachedJobs(argument)) {
+            SetJobs(parsed, argument.starts_with("--") ? "--jobs" : "-j", *jobs);
         } else if (!TakesValue(argument)) {
             parsed.Error = "unknown option " + argument;
         } else if (index + 1 == arguments.size()) {
@@ -182,10 +246,8 @@ FileJobArguments ParseFileJobArguments(const Arguments& arguments) {
             const std::string& value = arguments[++index];
             if (argument == "-o") {
                 parsed.Folder = value;
-            } else if (const std::optional<std::uint32_t> count = ParseCount(value)) {
-                parsed.Jobs = *count;
             } else {
-                parsed.Error = argument + " needs a whole number of 1 or more, not " + value;
+                SetJobs(parsed, argument, value);
             }
         }
     }
@@ -195,7 +257,7 @@ FileJobArguments ParseFileJobArguments(const Arguments& arguments) {
 void PrintCommandHelp(const Command& command) {
     std::cout << "Usage: bmpblur " << command.Usage << "\n\n"
               << Wrapped(command.Summary, "") << '\n'
-              << ExitCodeHelp;
+              << ExitCodeHelp(command.Statuses);
 }
 
 ExitCode RunFileJob(const Command& command, const FileJobArguments& parsed) {
@@ -217,13 +279,26 @@ ExitCode RunFileJob(const Command& command, const FileJobArguments& parsed) {
             std::find(operands.begin(), operands.end(), "-") != operands.end()) {
             return UsageError(name + ": - (standard input or output) cannot be used with -o");
         }
+        // The habit of gcc and sort, -o OUTPUT, would otherwise make a folder of that name.
+        if (operands.size() == 1 && LooksLikeAFile(*parsed.Folder)) {
+            return UsageError(name + ": -o names a FOLDER, and " + *parsed.Folder +
+                              " looks like a file; to write one file: bmpblur " + name +
+                              " SOURCE OUTPUT");
+        }
         return RunBatch(command.PerFile, *parsed.Folder, operands, parsed.Jobs, parsed.Sync);
     }
     if (operands.size() != command.Operands) {
         return UsageError(name + ": expected " + std::to_string(command.Operands) +
                           " operands, got " + std::to_string(operands.size()));
     }
-    return command.PerFile(operands[0], operands[1], {parsed.Jobs, parsed.Sync});
+    if (IsTerminalOutput(operands[1])) {
+        return TerminalError(name);
+    }
+    const ExitCode status = command.PerFile(operands[0], operands[1], {parsed.Jobs, parsed.Sync});
+    if (status == ExitOk) {
+        WarnOfExtension(operands[1]);
+    }
+    return status;
 }
 
 ExitCode RunCommand(const Command& command, const Arguments& arguments) {
@@ -234,9 +309,12 @@ ExitCode RunCommand(const Command& command, const Arguments& arguments) {
         PrintCommandHelp(command);
         return ExitOk;
     }
-    if (arguments.size() != command.Operands) {
+    const bool counted = command.RepeatsLast ? arguments.size() >= command.Operands
+                                             : arguments.size() == command.Operands;
+    if (!counted) {
         return UsageError(std::string(command.Name) + ": expected " +
-                          std::to_string(command.Operands) + " operands, got " +
+                          std::to_string(command.Operands) +
+                          (command.RepeatsLast ? " or more" : "") + " operands, got " +
                           std::to_string(arguments.size()));
     }
     return command.Run(arguments);

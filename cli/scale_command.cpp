@@ -30,6 +30,11 @@ bool IsMode(const std::string& mode) {
 
 } // namespace
 
+bool IsBelowOne(const std::string& value) {
+    const std::optional<std::int32_t> number = ParseValue(value);
+    return number && *number < 1;
+}
+
 ExitCode ScaleFile(const std::string& source, const std::string& output, const std::string& mode,
                    const std::string& value) {
     if (!IsMode(mode)) {

@@ -46,6 +46,29 @@ struct Bands {
     std::uint32_t Rows;
 };
 
+// count pixels of inBytes bytes each into pixels of outBytes bytes, 3 or 4, their first three
+// bytes in the order they come: a fourth byte out is 0, a fourth byte in is dropped.
+void CopyChannels(const std::uint8_t* in, std::size_t inBytes, std::uint8_t* out,
+                  std::size_t outBytes, std::size_t count) {
+    for (std::size_t i = 0; i < count; ++i, in += inBytes, out += outBytes) {
+        std::memcpy(out, in, 3);
+        if (outBytes == 4) {
+            out[3] = 0;
+        }
+    }
+}
+
+// Colour pixels between a file's order, blue first, and a caller's picture in order: turned
+// around by the kernel for red first, copied as they are for blue first.
+void MoveChannels(const vectors::Kernels& kernels, ChannelOrder order, const std::uint8_t* in,
+                  std::size_t inBytes, std::uint8_t* out, std::size_t outBytes, std::size_t count) {
+    if (order == ChannelOrder::Bgr) {
+        CopyChannels(in, inBytes, out, outBytes, count);
+    } else {
+        kernels.ReverseChannels(in, inBytes, out, outBytes, count);
+    }
+}
+
 // How many threads a pass over bytes bytes uses, when asked for threads (0: as many as pay).
 std::uint32_t ThreadsFor(std::uint32_t threads, std::uint64_t bytes) {
     return threads != 0 ? threads : ThreadsWorthFor(bytes, MinBytesPerThread);
@@ -56,12 +79,16 @@ std::uint32_t ThreadsFor(std::uint32_t threads, std::uint64_t bytes) {
 class RgbReader {
   public:
     RgbReader(std::uint8_t* pixels, std::uint32_t width, std::uint32_t height,
-              const BitmapImage& format, std::size_t rowLength, const vectors::Kernels& kernels)
+              const BitmapImage& format, std::size_t rowLength, const vectors::Kernels& kernels,
+              ChannelOrder order)
         : Pixels(pixels), Width(width), Height(height), Depth(format.GetBitDepth()),
-          Kernels(kernels), Rows(rowLength, height) {
+          Kernels(kernels), Order(order), Rows(rowLength, height) {
         const std::span<const PixelRgba> palette = format.PaletteEntries();
         for (std::size_t i = 0; i < Palette.size() && i < palette.size(); ++i) {
-            Palette[i] = {palette[i].Red, palette[i].Green, palette[i].Blue};
+            const PixelRgba& entry = palette[i];
+            Palette[i] = order == ChannelOrder::Bgr
+                             ? std::array{entry.Blue, entry.Green, entry.Red}
+                             : std::array{entry.Red, entry.Green, entry.Blue};
         }
     }
 
@@ -113,7 +140,7 @@ class RgbReader {
 
     void TakeRow(const std::uint8_t* row, std::uint8_t* rgb) const {
         if (Depth != 8) {
-            Kernels.ReverseChannels(row, static_cast<std::size_t>(Depth / 8), rgb, 3, Width);
+            MoveChannels(Kernels, Order, row, static_cast<std::size_t>(Depth / 8), rgb, 3, Width);
             return;
         }
         for (std::uint32_t x = 0; x < Width; ++x, rgb += 3) {
@@ -134,13 +161,14 @@ class RgbReader {
     std::uint32_t Height;
     std::int32_t Depth;
     const vectors::Kernels& Kernels;
+    ChannelOrder Order;
     Bands Rows;
     std::array<std::array<std::uint8_t, 3>, 256> Palette{};
 };
 
 template <class Input>
 bool ReadRgb(Input input, const RgbAllocation& allocate, std::uint32_t threads,
-             FileFailure& failure) {
+             FileFailure& failure, ChannelOrder order) {
     const vectors::Kernels& kernels = vectors::InUse();
     std::uint8_t* pixels = nullptr;
     std::uint32_t width = 0;
@@ -154,8 +182,8 @@ bool ReadRgb(Input input, const RgbAllocation& allocate, std::uint32_t threads,
     const auto take = [&](const PixelBlock& block) {
         for (std::int32_t r = 0; r < block.Rows; ++r) {
             const PixelRgba* row = block.Pixels.data() + static_cast<std::size_t>(r) * block.Stride;
-            kernels.ReverseChannels(
-                reinterpret_cast<const std::uint8_t*>(row), sizeof(PixelRgba),
+            MoveChannels(
+                kernels, order, reinterpret_cast<const std::uint8_t*>(row), sizeof(PixelRgba),
                 pixels + 3 * (std::size_t{width} * static_cast<std::uint32_t>(block.YLow + r) +
                               static_cast<std::uint32_t>(block.XLow)),
                 3, static_cast<std::size_t>(block.Columns));
@@ -164,7 +192,7 @@ bool ReadRgb(Input input, const RgbAllocation& allocate, std::uint32_t threads,
     try {
         BitmapImage format;
         const auto readFileRows = [&](std::FILE* stream, std::size_t rowLength) {
-            const RgbReader rows(pixels, width, height, format, rowLength, kernels);
+            const RgbReader rows(pixels, width, height, format, rowLength, kernels, order);
             const std::uint32_t used = ThreadsFor(threads, std::uint64_t{rowLength} * height);
             const long rowsStart =
                 used > 1 && platform::IsRegularFile(stream) ? std::ftell(stream) : -1;
@@ -227,8 +255,8 @@ class ArrayWriter final : public RowWriting {
             if (Picture.Channels == 1) {
                 EncodeGray(row, static_cast<std::int32_t>(Picture.Width), out);
             } else {
-                Kernels.ReverseChannels(row, 3, out, static_cast<std::size_t>(Depth / 8),
-                                        Picture.Width);
+                MoveChannels(Kernels, Picture.Order, row, 3, out,
+                             static_cast<std::size_t>(Depth / 8), Picture.Width);
             }
             std::fill(out + pixelBytes, out + Rows.RowLength, std::uint8_t{0});
         }
@@ -245,13 +273,13 @@ class ArrayWriter final : public RowWriting {
 } // namespace
 
 bool ReadRgbArray(const char* source, const RgbAllocation& allocate, std::uint32_t threads,
-                  FileFailure& failure) {
-    return ReadRgb(source, allocate, threads, failure);
+                  FileFailure& failure, ChannelOrder order) {
+    return ReadRgb(source, allocate, threads, failure, order);
 }
 
 bool ReadRgbArray(std::span<const std::uint8_t> bytes, const RgbAllocation& allocate,
-                  std::uint32_t threads, FileFailure& failure) {
-    return ReadRgb(bytes, allocate, threads, failure);
+                  std::uint32_t threads, FileFailure& failure, ChannelOrder order) {
+    return ReadRgb(bytes, allocate, threads, failure, order);
 }
 
 bool WriteArray(const ArrayRows& picture, std::int32_t depth, const char* output,
@@ -268,7 +296,7 @@ bool WriteArray(const ArrayRows& picture, std::int32_t depth, const char* output
             return SaveRgbBmp(format,
                               RgbRows{picture.Pixels, std::size_t{3} * picture.Width,
                                       static_cast<std::int32_t>(picture.Width),
-                                      static_cast<std::int32_t>(picture.Height)},
+                                      static_cast<std::int32_t>(picture.Height), picture.Order},
                               output, failure);
         }
         const ArrayWriter rows(picture, format, vectors::InUse());

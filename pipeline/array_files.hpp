@@ -3,6 +3,7 @@
 // BMP files to and from pictures that a caller holds in memory row after row from the top, as
 // arrays of other languages hold them: the codec's reading and writing, byte for byte, on as many
 // threads as pay.
+#include "channel_order.hpp"
 #include "file_failure.hpp"
 
 #include <cstdint>
@@ -16,22 +17,24 @@ namespace dorvane {
 using RgbAllocation = std::function<std::uint8_t*(std::uint32_t width, std::uint32_t height)>;
 
 // The pixels that LoadBmp gives the file at source, or the file of bytes, into the array that
-// allocate gives: pixel (x, y) as red, green and blue at 3 (y x width + x), row 0 at the top.
-// threads: that many at most; 0 chooses from the cores and the picture's size. False when the
-// file is refused or memory runs out; failure then says why, and after true whether the file was
-// cut short.
+// allocate gives: pixel (x, y) as red, green and blue in order at 3 (y x width + x), row 0 at the
+// top. threads: that many at most; 0 chooses from the cores and the picture's size. False when
+// the file is refused or memory runs out; failure then says why, and after true whether the file
+// was cut short.
 bool ReadRgbArray(const char* source, const RgbAllocation& allocate, std::uint32_t threads,
-                  FileFailure& failure);
+                  FileFailure& failure, ChannelOrder order = ChannelOrder::Rgb);
 bool ReadRgbArray(std::span<const std::uint8_t> bytes, const RgbAllocation& allocate,
-                  std::uint32_t threads, FileFailure& failure);
+                  std::uint32_t threads, FileFailure& failure,
+                  ChannelOrder order = ChannelOrder::Rgb);
 
-// A picture of Channels bytes a pixel, 1 (a gray) or 3 (red, green and blue), row after row:
-// pixel (x, y) at Pixels + Channels x (y x Width + x).
+// A picture of Channels bytes a pixel, 1 (a gray) or 3 (red, green and blue in Order), row after
+// row: pixel (x, y) at Pixels + Channels x (y x Width + x).
 struct ArrayRows {
     const std::uint8_t* Pixels;
     std::uint32_t Width;
     std::uint32_t Height;
     std::uint32_t Channels;
+    ChannelOrder Order = ChannelOrder::Rgb;
 };
 
 // The file that SaveGrayBmp (one channel) or SaveRgbBmp (three) writes for the picture at depth

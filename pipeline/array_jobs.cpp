@@ -75,13 +75,11 @@ std::size_t At(const GrayArray& picture, std::uint32_t x, std::uint32_t y) {
     return std::size_t{y} * picture.Width + x;
 }
 
-} // namespace
-
-void LumaOfRgb(const std::uint8_t* rgb, std::size_t count, std::uint8_t* gray,
-               std::uint32_t threads) {
+void LumaOfPixels(const std::uint8_t* pixels, ChannelOrder order, std::size_t count,
+                  std::uint8_t* gray, std::uint32_t threads) {
     const vectors::Kernels& kernels = vectors::InUse();
-    // The luma kernel takes pixels in a file's order, blue first: a run at a time is turned
-    // around in the cache on its way.
+    // The luma kernel takes pixels in a file's order, blue first: red first, a run at a time is
+    // turned around in the cache on its way.
     constexpr std::size_t Run = 4096;
     const std::size_t runs = (count + Run - 1) / Run;
     const std::uint32_t used =
@@ -90,11 +88,27 @@ void LumaOfRgb(const std::uint8_t* rgb, std::size_t count, std::uint8_t* gray,
         std::array<std::uint8_t, 3 * Run> bgr;
         for (std::size_t i = t; i < runs; i += n) {
             const std::size_t first = i * Run;
-            const std::size_t pixels = std::min(Run, count - first);
-            kernels.ReverseChannels(rgb + 3 * first, 3, bgr.data(), 3, pixels);
-            kernels.Luma(bgr.data(), 3, gray + first, pixels);
+            const std::size_t run = std::min(Run, count - first);
+            if (order == ChannelOrder::Bgr) {
+                kernels.Luma(pixels + 3 * first, 3, gray + first, run);
+            } else {
+                kernels.ReverseChannels(pixels + 3 * first, 3, bgr.data(), 3, run);
+                kernels.Luma(bgr.data(), 3, gray + first, run);
+            }
         }
     });
+}
+
+} // namespace
+
+void LumaOfRgb(const std::uint8_t* rgb, std::size_t count, std::uint8_t* gray,
+               std::uint32_t threads) {
+    LumaOfPixels(rgb, ChannelOrder::Rgb, count, gray, threads);
+}
+
+void LumaOfBgr(const std::uint8_t* bgr, std::size_t count, std::uint8_t* gray,
+               std::uint32_t threads) {
+    LumaOfPixels(bgr, ChannelOrder::Bgr, count, gray, threads);
 }
 
 bool BlurGrayArray(const std::uint8_t* source, const GrayArray& picture, std::uint32_t threads) {

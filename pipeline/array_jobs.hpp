@@ -1,5 +1,7 @@
 #pragma once
 
+#include "channel_order.hpp"
+
 #include <cstddef>
 #include <cstdint>
 
@@ -19,6 +21,10 @@ struct GrayArray {
 // of every pixel, as the job takes a source's gray picture. threads: that many at most; 0
 // chooses from the cores and the count.
 void LumaOfRgb(const std::uint8_t* rgb, std::size_t count, std::uint8_t* gray,
+               std::uint32_t threads);
+// The same of pixels of blue, green and red bytes, a file's order, which the luma kernel takes
+// as they are.
+void LumaOfBgr(const std::uint8_t* bgr, std::size_t count, std::uint8_t* gray,
                std::uint32_t threads);
 
 // GaussianBlurStage on the gray picture at source, of picture's size, into picture: every cell

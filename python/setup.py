@@ -7,6 +7,7 @@ a C++20 compiler, pybind11 (Debian: pybind11-dev) and Python's headers (python3-
 
 import importlib.util
 import pathlib
+import re
 import shutil
 import subprocess
 import sys
@@ -15,6 +16,9 @@ from setuptools import Extension, setup
 from setuptools.command.build_ext import build_ext
 
 PROJECT = pathlib.Path(__file__).resolve().parent.parent
+# The version is the project's, said once, in its CMakeLists.txt; the module gets it from CMake.
+VERSION = re.search(r"project\(DorvaneBMPBlur VERSION ([0-9.]+)",
+                    (PROJECT / "CMakeLists.txt").read_text()).group(1)
 
 
 def missing_build_tools() -> list:
@@ -66,5 +70,6 @@ class CMakeBuild(build_ext):
 # its own files.
 BUILD = PROJECT / "build" / "python"
 BUILD.mkdir(parents=True, exist_ok=True)
-setup(ext_modules=[Extension("dorvane._dorvane", sources=[])], cmdclass={"build_ext": CMakeBuild},
+setup(version=VERSION, ext_modules=[Extension("dorvane._dorvane", sources=[])],
+      cmdclass={"build_ext": CMakeBuild},
       options={"build": {"build_base": str(BUILD)}, "egg_info": {"egg_base": str(BUILD)}})

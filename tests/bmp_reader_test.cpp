@@ -16,6 +16,7 @@
 #include <functional>
 #include <span>
 #include <string>
+#include <string_view>
 #include <vector>
 
 using namespace dorvane;
@@ -186,6 +187,23 @@ TEST_P(BmpReader, WrongSignatureLeavesTheImageUnchanged) {
     EXPECT_EQ(fresh.GetBitDepth(), 24);
     EXPECT_EQ(fresh.GetWidth(), 1);
     EXPECT_EQ(fresh.GetHeight(), 1);
+
+    // A refusal names the formats most often mistaken for BMP by their signatures; an empty
+    // file is named as such, and is reset as every file shorter than the headers is.
+    const auto bytes = [](std::string_view text) { return Bytes(text.begin(), text.end()); };
+    using namespace std::string_view_literals;
+    for (const auto& [lead, reason] :
+         {std::pair{bytes("\x89PNG\r\n\x1a\n\0\0\0\rIHDR"sv), "a PNG file, not a BMP file"},
+          std::pair{bytes("\xff\xd8\xff\xe0"sv), "a JPEG file, not a BMP file"},
+          std::pair{bytes("GIF87a"sv), "a GIF file, not a BMP file"},
+          std::pair{bytes("GIF89a\x01"sv), "a GIF file, not a BMP file"},
+          std::pair{bytes("II*\0\x08"sv), "a TIFF file, not a BMP file"},
+          std::pair{bytes("MM\0*"sv), "a TIFF file, not a BMP file"},
+          std::pair{bytes("\x89PNG\r\n\x1a"sv), "not a BMP file"}, // one byte short
+          std::pair{bytes("GIF88a"sv), "not a BMP file"}, std::pair{Bytes{}, "empty file"}}) {
+        EXPECT_FALSE(LoadBytes(lead));
+        EXPECT_EQ(Failure.Reason(), reason) << lead.size();
+    }
 }
 
 TEST_P(BmpReader, FilesShorterThanTheHeadersAreRejectedWithReset) {

@@ -17,6 +17,7 @@
 #include <cstring>
 #include <random>
 #include <string>
+#include <tuple>
 #include <vector>
 
 namespace dorvane {
@@ -145,27 +146,35 @@ void ExpectArrayReadMatchesImage(const std::string& path, const std::string& wha
     FileFailure imageFailure;
     const bool loaded = image.LoadBmp(path.c_str(), imageFailure);
     const Bytes bytes = ReadFileBytes(path);
-    std::vector<std::uint8_t> expected;
+    std::vector<std::uint8_t> rgbExpected;
+    std::vector<std::uint8_t> bgrExpected;
     for (std::int32_t y = 0; loaded && y < image.GetHeight(); ++y) {
         for (std::int32_t x = 0; x < image.GetWidth(); ++x) {
             const PixelRgba pixel = image.PixelAt(x, y);
-            expected.insert(expected.end(), {pixel.Red, pixel.Green, pixel.Blue});
+            rgbExpected.insert(rgbExpected.end(), {pixel.Red, pixel.Green, pixel.Blue});
+            bgrExpected.insert(bgrExpected.end(), {pixel.Blue, pixel.Green, pixel.Red});
         }
     }
     ForEachPath([&](const vectors::Kernels& kernels) {
         // From memory the pixels come in the codec's blocks, whatever the threads.
-        for (const auto& [threads, fromMemory] :
-             {std::pair{1U, false}, std::pair{3U, false}, std::pair{1U, true}}) {
+        for (const auto& [threads, fromMemory, order] :
+             {std::tuple{1U, false, ChannelOrder::Rgb}, std::tuple{3U, false, ChannelOrder::Rgb},
+              std::tuple{1U, true, ChannelOrder::Rgb}, std::tuple{3U, false, ChannelOrder::Bgr},
+              std::tuple{1U, true, ChannelOrder::Bgr}}) {
+            const bool bgr = order == ChannelOrder::Bgr;
+            const std::vector<std::uint8_t>& expected = bgr ? bgrExpected : rgbExpected;
             const std::string how = what + ", " + std::to_string(threads) + " threads, " +
-                                    kernels.Name + (fromMemory ? ", from memory" : "");
+                                    kernels.Name + (fromMemory ? ", from memory" : "") +
+                                    (bgr ? ", blue first" : "");
             std::vector<std::uint8_t> rgb;
             const RgbAllocation allocate = [&rgb](std::uint32_t width, std::uint32_t height) {
                 rgb.assign(std::size_t{3} * width * height, 0);
                 return rgb.data();
             };
             FileFailure failure;
-            const bool read = fromMemory ? ReadRgbArray(bytes, allocate, threads, failure)
-                                         : ReadRgbArray(path.c_str(), allocate, threads, failure);
+            const bool read = fromMemory
+                                  ? ReadRgbArray(bytes, allocate, threads, failure, order)
+                                  : ReadRgbArray(path.c_str(), allocate, threads, failure, order);
             ASSERT_EQ(read, loaded) << how;
             EXPECT_EQ(failure.Reason(), imageFailure.Reason()) << how;
             EXPECT_EQ(failure.RowsRead, imageFailure.RowsRead) << how;
@@ -341,6 +350,7 @@ TEST_F(GrayPlanesEquivalence, StoreWritesTheBytesOfTheImagePathAtEveryDepth) {
             }
             std::vector<std::uint8_t> grays(std::size_t{width} * height);
             std::vector<std::uint8_t> rgb(3 * grays.size());
+            std::vector<std::uint8_t> bgr(rgb.size());
             for (std::uint32_t x = 0; x < width; ++x) {
                 for (std::uint32_t y = 0; y < height; ++y) {
                     // Mostly gray levels, now and then a value whose low byte is what counts.
@@ -357,6 +367,8 @@ TEST_F(GrayPlanesEquivalence, StoreWritesTheBytesOfTheImagePathAtEveryDepth) {
                     colours.Column(static_cast<std::int32_t>(x))[y] = colour;
                     std::copy_n(std::begin({colour.Red, colour.Green, colour.Blue}), 3,
                                 rgb.begin() + static_cast<std::ptrdiff_t>(3 * at));
+                    std::copy_n(std::begin({colour.Blue, colour.Green, colour.Red}), 3,
+                                bgr.begin() + static_cast<std::ptrdiff_t>(3 * at));
                 }
             }
             ASSERT_TRUE(image.SaveBmp(plain.c_str()));
@@ -381,6 +393,10 @@ TEST_F(GrayPlanesEquivalence, StoreWritesTheBytesOfTheImagePathAtEveryDepth) {
                                            threads, failure))
                         << how << ": " << failure.Reason();
                     ASSERT_EQ(ReadFileBytes(stored), expectedColours) << how << ", colours";
+                    ASSERT_TRUE(WriteArray({bgr.data(), width, height, 3, ChannelOrder::Bgr}, depth,
+                                           stored.c_str(), threads, failure))
+                        << how << ": " << failure.Reason();
+                    ASSERT_EQ(ReadFileBytes(stored), expectedColours) << how << ", blue first";
                 }
             });
         }

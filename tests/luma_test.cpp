@@ -74,7 +74,8 @@ TEST(Luma, RowsGiveTheLumaOfEachPixel) {
         for (const std::vector<PixelRgba>& row : rows) {
             const auto count = static_cast<std::uint32_t>(row.size());
             gray.resize(count);
-            for (const std::int32_t depth : {0, 3, 24, 32}) {
+            // 0: the plane's row, 3 and -3: an array's pixels red first and blue first.
+            for (const std::int32_t depth : {0, 3, -3, 24, 32}) {
                 if (depth == 0) {
                     LumaRow(row.data(), gray.data(), count);
                 } else if (depth == 3) {
@@ -83,6 +84,12 @@ TEST(Luma, RowsGiveTheLumaOfEachPixel) {
                         bytes.insert(bytes.end(), {p.Red, p.Green, p.Blue});
                     }
                     LumaOfRgb(bytes.data(), count, gray.data(), count > side ? 3 : 1);
+                } else if (depth == -3) {
+                    bytes.clear();
+                    for (const PixelRgba& p : row) {
+                        bytes.insert(bytes.end(), {p.Blue, p.Green, p.Red});
+                    }
+                    LumaOfBgr(bytes.data(), count, gray.data(), count > side ? 3 : 1);
                 } else {
                     bytes.clear();
                     for (const PixelRgba& p : row) {

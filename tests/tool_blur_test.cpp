@@ -34,7 +34,9 @@ TEST(ToolBlur, BlursQuietlyWithOrWithoutTheCommandName) {
                                            "e.bmp");
     std::filesystem::copy_file(Sample, PathOf(source));
     std::vector<std::vector<std::string>> runs{{Sample, folder.File("a.bmp")},
-                                               {"blur", source, folder.File("b-\xe6\xbc\xa2.bmp")}};
+                                               {"blur", source, folder.File("b-\xe6\xbc\xa2.bmp")},
+                                               {"-j2", Sample, folder.File("c.bmp")},
+                                               {"blur", "--jobs=2", source, folder.File("d.BMP")}};
 #if !defined(_WIN32)
     // A path of 300 bytes and more (Windows takes them only where long paths are switched on).
     const std::string longFolder = folder.File(std::string(100, 'd'));
@@ -49,6 +51,20 @@ TEST(ToolBlur, BlursQuietlyWithOrWithoutTheCommandName) {
         EXPECT_EQ(run.Err, "");
         EXPECT_TRUE(ReadText(arguments.back()) == ReadText(folder.File("a.bmp")))
             << arguments.back();
+    }
+    // Another extension than .bmp is written all the same, with a warning; no extension is no
+    // claim of a format.
+    for (const auto& [name, warning] :
+         {std::pair{"e.jpg", ": warning: written as a BMP file, though its name ends in .jpg\n"},
+          std::pair{"f.tar.PNG",
+                    ": warning: written as a BMP file, though its name ends in .PNG\n"},
+          std::pair{"g", ""}, std::pair{".bmp.d/h", ""}}) {
+        std::filesystem::create_directory(folder.File(".bmp.d"));
+        const std::string output = folder.File(name);
+        const ToolRun run = RunTool({Sample, output});
+        EXPECT_EQ(run.Status, 0);
+        EXPECT_EQ(run.Err, *warning != '\0' ? "bmpblur: " + output + warning : "");
+        EXPECT_TRUE(ReadText(output) == ReadText(folder.File("a.bmp"))) << name;
     }
     BitmapImage result;
     ASSERT_TRUE(result.LoadBmp(folder.File("a.bmp").c_str()));
@@ -68,6 +84,8 @@ TEST(ToolBlur, FailuresNameTheFileAndTheReason) {
     std::ofstream(text) << "hello";
     const std::string empty = folder.File("empty.bmp");
     std::ofstream(empty).flush();
+    const std::string png = folder.File("photo.png");
+    std::ofstream(png, std::ios::binary) << "\x89PNG\r\n\x1a\n";
     const std::string shortHeader = folder.File("short.bmp");
     std::ofstream(shortHeader) << "BM0123456789abcdef";
     BmpFileBuilder headerPastPixels; // bfOffBits 54, within the 124-byte header
@@ -86,7 +104,8 @@ TEST(ToolBlur, FailuresNameTheFileAndTheReason) {
         Case{{missing, out}, 1, missing, "No such file or directory"},
         Case{{folder.Path.string(), out}, 1, folder.Path.string(), "Is a directory"},
         Case{{text, out}, 1, text, "not a BMP file"},
-        Case{{empty, out}, 1, empty, "not a BMP file"},
+        Case{{empty, out}, 1, empty, "empty file"},
+        Case{{png, out}, 1, png, "a PNG file, not a BMP file"},
         Case{{shortHeader, out}, 1, shortHeader, "truncated BMP header"},
         Case{{suite + "g/pal8os2.bmp", out},
              1,
@@ -129,7 +148,7 @@ TEST(ToolBlur, FailuresNameTheFileAndTheReason) {
              folder.File(std::string(250, 'x')),
              "No such file or directory"},
     };
-    std::vector<std::string> left{"empty.bmp", "past.bmp", "short.bmp", "text.bmp"};
+    std::vector<std::string> left{"empty.bmp", "past.bmp", "photo.png", "short.bmp", "text.bmp"};
 #if !defined(_WIN32)
     // Permission bits, symbolic links, /dev/full, ulimit and names that are not UTF-8 (a Windows
     // command line is UTF-16) are POSIX matters.
@@ -248,6 +267,17 @@ TEST(ToolBlur, WritesPipesFifosAndStandardStreams) {
         EXPECT_TRUE(run.Out == c.Expected) << c.Command << ": " << run.Out.size() << " bytes";
         std::filesystem::remove(folder.File("fifo"));
         std::filesystem::remove(folder.File("f"));
+    }
+    // A BMP file is not poured into a terminal, as gzip does not pour its output there.
+    if (RunShell("script -V").Status == 0) {
+        for (const std::string& arguments :
+             {sample + " -", "edges " + sample + " -", "scale " + sample + " - P 50"}) {
+            const ToolRun run =
+                RunShell("script -qec " + Quote(tool + " " + arguments) + " /dev/null");
+            EXPECT_EQ(run.Status, 64) << arguments;
+            EXPECT_NE(run.Out.find("standard output is a terminal"), std::string::npos) << run.Out;
+            EXPECT_EQ(run.Out.find("BM"), std::string::npos) << arguments;
+        }
     }
     const ToolRun info = RunShell("cat " + sample + " | " + tool + " info -");
     EXPECT_EQ(info.Status, 0);
@@ -423,6 +453,26 @@ TEST(ToolBlur, HelpVersionAndUsageErrors) {
     EXPECT_EQ(blurHelp.Status, 0);
     EXPECT_NE(blurHelp.Out.find("Usage: bmpblur blur [-j N] [--sync] SOURCE OUTPUT"),
               std::string::npos);
+    // Each command's help lists the statuses that it can return, and no other.
+    for (const auto& [command, statuses] : {
+             std::pair{"blur", "0 1 2 3 4 64 "}, std::pair{"edges", "0 1 2 3 4 64 "},
+#if defined(_WIN32)
+                 std::pair{"info", "0 1 3 64 "},
+#else
+          std::pair{"info", "0 1 64 "},
+#endif
+                 std::pair {
+                 "scale", "0 1 2 3 64 "
+             }
+         }) {
+        const std::string out = RunTool({command, "--help"}).Out;
+        for (const std::string status : {"0", "1", "2", "3", "4", "64"}) {
+            const std::size_t listed = (" " + std::string(statuses)).find(" " + status + " ");
+            EXPECT_EQ(out.find("\n  " + status + " ") != std::string::npos,
+                      listed != std::string::npos)
+                << command << " " << status;
+        }
+    }
 
     const ToolRun version = RunTool({"--version"});
     EXPECT_EQ(version.Status, 0);
@@ -436,10 +486,20 @@ TEST(ToolBlur, HelpVersionAndUsageErrors) {
           std::vector<std::string>{"a", "b", "--frobnicate"},
           // A batch names its outputs after its sources: - is neither a name nor a folder.
           std::vector<std::string>{"blur", "-o", "out", "-"},
-          std::vector<std::string>{"edges", "a.bmp", "-o", "-"}}) {
+          std::vector<std::string>{"edges", "a.bmp", "-o", "-"},
+          // -o OUTPUT, the habit of gcc and sort, would make a folder of the file's name.
+          std::vector<std::string>{Sample, "-o", "out.bmp"},
+          std::vector<std::string>{"edges", "-o", Sample, Sample},
+          std::vector<std::string>{"-j0", "a", "b"}, std::vector<std::string>{"a", "b", "--jobs=x"},
+          // The library makes a side of one pixel of these; the tool takes them for slips.
+          std::vector<std::string>{"scale", Sample, "s.bmp", "P", "-5"},
+          std::vector<std::string>{"scale", Sample, "s.bmp", "W", "0"},
+          std::vector<std::string>{"info"}}) {
         const ToolRun run = RunTool(wrong);
         EXPECT_EQ(run.Status, 64);
         EXPECT_EQ(run.Err.rfind("bmpblur: ", 0), 0U) << run.Err;
         EXPECT_EQ(run.Out, "");
     }
+    EXPECT_FALSE(std::filesystem::exists("out.bmp"));
+    EXPECT_FALSE(std::filesystem::exists("s.bmp"));
 }

@@ -60,17 +60,26 @@ TEST(ToolCommands, InfoListsEveryHeaderFieldByItsPublishedName) {
                              "biClrUsed: 0", "biClrImportant: 0", "bfReserved1: 0"}) {
         EXPECT_NE(run.Out.find(line), std::string::npos) << line << "\n" << run.Out;
     }
+    // Of several files each is listed as it would be alone, after an empty line; one that
+    // cannot be read is named, and the status is its.
+    const ToolRun several = RunTool({"info", Sample, "/no/such.bmp", Sample});
+    EXPECT_EQ(several.Status, 1);
+    EXPECT_EQ(several.Out, run.Out + "\n" + run.Out);
+    EXPECT_EQ(several.Err, "bmpblur: /no/such.bmp: No such file or directory\n");
+
     TempDirectory folder;
     const std::string empty = folder.File("empty");
     const std::string oneByte = folder.File("one-byte");
     const std::string headerless = folder.File("headerless");
     std::ofstream(empty).flush();
     std::ofstream(oneByte) << "B";
+    const std::string jpeg = folder.File("photo.jpg");
+    std::ofstream(jpeg, std::ios::binary) << "\xff\xd8\xff\xe0";
     std::ofstream(headerless) << "BM" << std::string(51, '\0'); // one byte short of both headers
     for (const auto& [path, reason] :
          {std::pair{std::string("/no/such.bmp"), "No such file or directory"},
-          std::pair{empty, "not a BMP file"}, std::pair{oneByte, "not a BMP file"},
-          std::pair{headerless, "not a BMP file"}}) {
+          std::pair{empty, "empty file"}, std::pair{jpeg, "a JPEG file, not a BMP file"},
+          std::pair{oneByte, "not a BMP file"}, std::pair{headerless, "not a BMP file"}}) {
         const ToolRun refused = RunTool({"info", path});
         EXPECT_EQ(refused.Status, 1);
         EXPECT_EQ(refused.Out, "");
@@ -214,7 +223,8 @@ TEST(ToolCommands, BatchRefusesTwoSourcesOfTheSameNameAndAMissingFolder) {
     const ToolRun made = RunTool({"blur", "-o", out.File("new/deeper"), in.File("pic.bmp")});
     EXPECT_EQ(made.Status, 0) << made.Err;
     EXPECT_TRUE(std::filesystem::is_regular_file(out.File("new/deeper/pic.bmp")));
-    const ToolRun blocked = RunTool({"blur", "-o", in.File("pic.bmp"), in.File("a/pic.bmp")});
+    const ToolRun blocked =
+        RunTool({"blur", "-o", in.File("pic.bmp"), in.File("a/pic.bmp"), in.File("a/other.bmp")});
     EXPECT_EQ(blocked.Status, 2);
     EXPECT_EQ(blocked.Err, "bmpblur: " + in.File("pic.bmp") + ": Not a directory\n");
     EXPECT_EQ(RunTool({"blur", "-o", out.Path.string()}).Status, 64);

@@ -42,6 +42,14 @@ PyObject* FormatErrorType = nullptr;
     throw py::error_already_set();
 }
 
+// A FormatError with the reason as its message and the file, as an OSError has it, in filename.
+[[noreturn]] void RaiseFormatError(const std::string& reason, const py::object& file) {
+    py::object error = py::reinterpret_borrow<py::object>(FormatErrorType)(reason);
+    error.attr("filename") = file;
+    PyErr_SetObject(FormatErrorType, error.ptr());
+    RaiseSet();
+}
+
 // The exception for a failure: OSError (which Python makes FileNotFoundError, PermissionError,
 // ... by its errno) for the system's, FormatError for the format's; file names the file.
 [[noreturn]] void Raise(const FileFailure& failure, const py::object& file) {
@@ -59,8 +67,7 @@ PyObject* FormatErrorType = nullptr;
     case FailureKind::PathInvalid:
         throw py::value_error(reason);
     default:
-        PyErr_SetString(FormatErrorType, reason.c_str());
-        RaiseSet();
+        RaiseFormatError(reason, file);
     }
 }
 
@@ -117,10 +124,10 @@ void BlurFile(const py::bytes& source, const py::bytes& output, std::uint32_t th
     WarnIfTruncated(RunJob(BlurFiles, from, to, {threads, sync}), from.Name());
 }
 
-void EdgesFile(const py::bytes& source, const py::bytes& output, std::uint32_t threads) {
+void EdgesFile(const py::bytes& source, const py::bytes& output, std::uint32_t threads, bool sync) {
     const Path from(source);
     const Path to(output);
-    WarnIfTruncated(RunJob(DetectEdgesInFiles, from, to, {threads, false}), from.Name());
+    WarnIfTruncated(RunJob(DetectEdgesInFiles, from, to, {threads, sync}), from.Name());
 }
 
 // --- Arrays
@@ -191,13 +198,18 @@ py::array_t<std::uint8_t> NewGray(Size size) {
     return NewArray({static_cast<py::ssize_t>(size.Height), static_cast<py::ssize_t>(size.Width)});
 }
 
-py::array_t<std::uint8_t> Gray(const py::object& rgb) {
+ChannelOrder OrderOf(bool bgr) {
+    return bgr ? ChannelOrder::Bgr : ChannelOrder::Rgb;
+}
+
+py::array_t<std::uint8_t> Gray(const py::object& rgb, bool bgr) {
     const py::array input = CheckedArray(rgb, "rgb", true);
     py::array_t<std::uint8_t> gray = NewGray(SizeOf(input));
     std::uint8_t* out = gray.mutable_data();
     {
         const py::gil_scoped_release release;
-        LumaOfRgb(BytesOf(input), static_cast<std::size_t>(input.size() / 3), out, 0);
+        const auto count = static_cast<std::size_t>(input.size() / 3);
+        (bgr ? LumaOfBgr : LumaOfRgb)(BytesOf(input), count, out, 0);
     }
     return gray;
 }
@@ -257,7 +269,7 @@ py::array Edges(const py::object& gray) {
 
 // --- Reading
 
-template <class Input> py::array ReadRgb(Input input, const py::object& name) {
+template <class Input> py::array ReadRgb(Input input, const py::object& name, bool bgr) {
     LargeBlock pixels;
     py::ssize_t width = 0;
     py::ssize_t height = 0;
@@ -271,7 +283,7 @@ template <class Input> py::array ReadRgb(Input input, const py::object& name) {
     bool read = false;
     {
         const py::gil_scoped_release release;
-        read = ReadRgbArray(input, allocate, 0, failure);
+        read = ReadRgbArray(input, allocate, 0, failure, OrderOf(bgr));
     }
     if (!read) {
         Raise(failure, name);
@@ -300,14 +312,14 @@ class HeldBuffer {
     Py_buffer View{};
 };
 
-py::array ReadBmpPath(const py::bytes& source) {
+py::array ReadBmpPath(const py::bytes& source, bool bgr) {
     const Path path(source);
-    return ReadRgb(path.c_str(), path.Name());
+    return ReadRgb(path.c_str(), path.Name(), bgr);
 }
 
-py::array ReadBmpBytes(const py::object& data) {
+py::array ReadBmpBytes(const py::object& data, bool bgr) {
     const HeldBuffer buffer(data);
-    return ReadRgb(buffer.Bytes(), py::none());
+    return ReadRgb(buffer.Bytes(), py::none(), bgr);
 }
 
 // --- Writing
@@ -327,7 +339,7 @@ BitmapImage FormatOf(std::int32_t depth) {
 
 // Saves an (H, W) gray or (H, W, 3) RGB array to output, a path or a buffer.
 template <class Output>
-void SaveArray(const py::object& object, std::int32_t depth, Output& output,
+void SaveArray(const py::object& object, std::int32_t depth, bool bgr, Output& output,
                const py::object& name) {
     if (!py::isinstance<py::array>(object)) {
         throw py::type_error("array must be a numpy array");
@@ -348,11 +360,14 @@ void SaveArray(const py::object& object, std::int32_t depth, Output& output,
     {
         const py::gil_scoped_release release;
         if constexpr (std::is_same_v<Output, const char*>) {
-            saved = WriteArray(ArrayRows{BytesOf(array), size.Width, size.Height, rgb ? 3U : 1U},
-                               depth, output, 0, failure);
+            saved = WriteArray(
+                ArrayRows{BytesOf(array), size.Width, size.Height, rgb ? 3U : 1U, OrderOf(bgr)},
+                depth, output, 0, failure);
         } else {
-            saved = rgb ? SaveRgbBmp(format, RgbRows{BytesOf(array), 3 * size.Width, width, height},
-                                     output, failure)
+            saved = rgb ? SaveRgbBmp(
+                              format,
+                              RgbRows{BytesOf(array), 3 * size.Width, width, height, OrderOf(bgr)},
+                              output, failure)
                         : SaveGrayBmp(format, GrayRows{BytesOf(array), size.Width, width, height},
                                       output, failure);
         }
@@ -362,15 +377,15 @@ void SaveArray(const py::object& object, std::int32_t depth, Output& output,
     }
 }
 
-void WriteBmpPath(const py::object& array, const py::bytes& output, std::int32_t depth) {
+void WriteBmpPath(const py::object& array, const py::bytes& output, std::int32_t depth, bool bgr) {
     const Path path(output);
     const char* destination = path.c_str();
-    SaveArray(array, depth, destination, path.Name());
+    SaveArray(array, depth, bgr, destination, path.Name());
 }
 
-py::bytes EncodeBmp(const py::object& array, std::int32_t depth) {
+py::bytes EncodeBmp(const py::object& array, std::int32_t depth, bool bgr) {
     std::vector<std::uint8_t> bytes;
-    SaveArray(array, depth, bytes, py::none());
+    SaveArray(array, depth, bgr, bytes, py::none());
     return {reinterpret_cast<const char*>(bytes.data()), bytes.size()};
 }
 
@@ -466,10 +481,15 @@ py::array Scale(const py::object& rgbObject, char mode, std::int32_t value) {
 
 PYBIND11_MODULE(_dorvane, module) {
     module.doc() = "The compiled core of dorvane; use the functions of the package itself.";
+    module.attr("__version__") = DORVANE_VERSION;
+    // filename is None unless the library sets it, as an OSError's is.
+    py::dict fields;
+    fields["filename"] = py::none();
     FormatErrorType = PyErr_NewExceptionWithDoc(
         "dorvane.FormatError",
-        "A file that the BMP format's rules, as this library reads them, reject.", PyExc_ValueError,
-        nullptr);
+        "A file that the BMP format's rules, as this library reads them, reject; filename names "
+        "it, when it has a name.",
+        PyExc_ValueError, fields.ptr());
     if (FormatErrorType == nullptr) {
         RaiseSet();
     }
@@ -477,15 +497,16 @@ PYBIND11_MODULE(_dorvane, module) {
 
     module.def("blur_file", BlurFile, py::arg("source"), py::arg("output"), py::arg("threads"),
                py::arg("sync"));
-    module.def("edges_file", EdgesFile, py::arg("source"), py::arg("output"), py::arg("threads"));
-    module.def("read_bmp_path", ReadBmpPath, py::arg("source"));
-    module.def("read_bmp_bytes", ReadBmpBytes, py::arg("data"));
+    module.def("edges_file", EdgesFile, py::arg("source"), py::arg("output"), py::arg("threads"),
+               py::arg("sync"));
+    module.def("read_bmp_path", ReadBmpPath, py::arg("source"), py::arg("bgr"));
+    module.def("read_bmp_bytes", ReadBmpBytes, py::arg("data"), py::arg("bgr"));
     module.def("write_bmp_path", WriteBmpPath, py::arg("array"), py::arg("output"),
-               py::arg("bit_depth"));
-    module.def("encode_bmp", EncodeBmp, py::arg("array"), py::arg("bit_depth"));
+               py::arg("bit_depth"), py::arg("bgr"));
+    module.def("encode_bmp", EncodeBmp, py::arg("array"), py::arg("bit_depth"), py::arg("bgr"));
     module.def("header_path", HeaderPath, py::arg("source"));
     module.def("header_bytes", HeaderBytes, py::arg("data"));
-    module.def("gray", Gray, py::arg("rgb"));
+    module.def("gray", Gray, py::arg("rgb"), py::arg("bgr"));
     module.def("blur_gray", BlurGray, py::arg("gray"), py::arg("out"));
     module.def("edges", Edges, py::arg("gray"));
     module.def("scale", Scale, py::arg("rgb"), py::arg("mode"), py::arg("value"));

@@ -2,10 +2,12 @@
 threads."""
 
 import errno
+import functools
 import io
 import os
 import tempfile
 import threading
+import typing
 import warnings
 
 import numpy as np
@@ -42,6 +44,7 @@ def test_the_pipeline_gives_the_tools_files(source, tmp_path):
         with pytest.raises(dorvane.FormatError) as refusal:
             dorvane.read_bmp(source)
         assert str(refusal.value) == tool_reason(result, source)
+        assert refusal.value.filename == str(source)
         return
     assert run_tool("edges", source, tool_edges).returncode == 0
     depth = dorvane.header(source)["biBitCount"]
@@ -53,7 +56,7 @@ def test_the_pipeline_gives_the_tools_files(source, tmp_path):
     assert ours.read_bytes() == tool_edges.read_bytes()
     quietly(dorvane.blur_file, source, ours)
     assert ours.read_bytes() == tool_blur.read_bytes()
-    quietly(dorvane.edges_file, source, ours)
+    quietly(functools.partial(dorvane.edges_file, sync=True), source, ours)
     assert ours.read_bytes() == tool_edges.read_bytes()
     in_place = gray.copy()
     assert dorvane.blur_gray(in_place, out=in_place) is in_place
@@ -77,6 +80,10 @@ def test_reading_writing_and_scaling_agree_with_the_codec(source, tmp_path):
     for kind in (data, bytearray(data), memoryview(data), io.BytesIO(data), str(source)):
         assert np.array_equal(quietly(dorvane.read_bmp, kind), rgb)
     assert dorvane.header(io.BytesIO(data)) == fields
+    # Blue first, as OpenCV keeps pixels: the same picture, its gray and its files.
+    bgr = quietly(functools.partial(dorvane.read_bmp, channels="bgr"), source)
+    assert np.array_equal(bgr, rgb[..., ::-1])
+    assert np.array_equal(dorvane.gray(bgr, channels="bgr"), dorvane.gray(rgb))
 
     for depth in DEPTHS:
         written = tmp_path / f"{depth}.bmp"
@@ -85,17 +92,22 @@ def test_reading_writing_and_scaling_agree_with_the_codec(source, tmp_path):
         if depth >= 24:
             assert np.array_equal(again, rgb)
         # What a depth keeps, it keeps: the pixels read back, written into memory, read back
-        # alike.
+        # alike; a numpy integer is a depth as an int is.
         buffer = io.BytesIO()
-        dorvane.write_bmp(again, buffer, depth)
+        dorvane.write_bmp(again, buffer, np.int64(depth))
         assert np.array_equal(dorvane.read_bmp(buffer.getvalue()), again)
         assert dorvane.header(written)["biBitCount"] == depth
+        blue_first = io.BytesIO()
+        dorvane.write_bmp(bgr, blue_first, depth, channels="bgr")
+        assert blue_first.getvalue() == written.read_bytes()
+        dorvane.write_bmp(bgr, written, depth, channels="bgr")
+        assert blue_first.getvalue() == written.read_bytes()
 
     # The C++ codec's own 24 bpp file of the scaled picture, which keeps the source's
     # resolution where write_bmp writes 96 dpi (bytes 38 to 45).
     tool_scaled = tmp_path / "tool-scaled.bmp"
     assert run_tool("scale", source, tool_scaled, "P", 50).returncode == 0
-    scaled = dorvane.scale(rgb, "p", 50)
+    scaled = dorvane.scale(rgb, "p", np.int64(50))
     ours = tmp_path / "scaled.bmp"
     dorvane.write_bmp(scaled, ours)
     expected, actual = tool_scaled.read_bytes(), ours.read_bytes()
@@ -122,12 +134,33 @@ def not_bmp(folder):
     dorvane.read_bmp(folder / "text.bmp")
 
 
+def png(folder):
+    (folder / "photo.png").write_bytes(b"\x89PNG\r\n\x1a\n\0\0\0\rIHDR")
+    dorvane.read_bmp(folder / "photo.png")
+
+
+def text_mode_source(folder):
+    with open(SAMPLE, encoding="utf-8") as text:
+        dorvane.read_bmp(text)
+
+
 CASES = [
     # name, call, exception, message
     ("missing", missing, FileNotFoundError, "No such file or directory"),
     ("folder", folder_source, IsADirectoryError, "Is a directory"),
     ("missing folder", output_in_missing_folder, FileNotFoundError, "No such file or directory"),
     ("not BMP", not_bmp, dorvane.FormatError, "not a BMP file"),
+    ("PNG", png, dorvane.FormatError, "a PNG file, not a BMP file"),
+    ("empty", lambda folder: dorvane.header(b""), dorvane.FormatError, "empty file"),
+    ("text-mode source", text_mode_source, TypeError, "binary mode"),
+    ("text-mode output", lambda folder: dorvane.write_bmp(np.zeros((2, 2), np.uint8),
+                                                          io.StringIO()), TypeError, "binary mode"),
+    ("channels", lambda folder: dorvane.gray(np.zeros((2, 2, 3), np.uint8), channels="BGRA"),
+     ValueError, "channels"),
+    ("bool threads", lambda folder: dorvane.blur_file(SAMPLE, folder / "o.bmp", threads=True),
+     TypeError, "threads"),
+    ("float value", lambda folder: dorvane.scale(np.zeros((2, 2, 3), np.uint8), "P", 50.0),
+     TypeError, "value"),
     ("truncated header", lambda folder: dorvane.read_bmp(SAMPLE.read_bytes()[:30]),
      dorvane.FormatError, "truncated BMP header"),
     ("unsupported depth", lambda folder: dorvane.read_bmp(
@@ -145,7 +178,7 @@ CASES = [
      ValueError, "shape"),
     ("depth", lambda folder: dorvane.write_bmp(np.zeros((2, 2), np.uint8), folder / "o.bmp", 2),
      ValueError, "bit_depth"),
-    ("empty", lambda folder: dorvane.write_bmp(np.zeros((0, 2), np.uint8), folder / "o.bmp"),
+    ("no pixels", lambda folder: dorvane.write_bmp(np.zeros((0, 2), np.uint8), folder / "o.bmp"),
      ValueError, "pixels"),
     ("mode", lambda folder: dorvane.scale(np.zeros((2, 2, 3), np.uint8), "Q", 5), ValueError,
      "mode"),
@@ -159,7 +192,18 @@ def test_each_failure_raises_its_exception(name, call, exception, message, tmp_p
         call(tmp_path)
     if issubclass(exception, OSError):
         assert raised.value.errno is not None and raised.value.filename is not None
+    if exception is dorvane.FormatError:
+        # As an OSError's: the file's name, None for bytes; the message is the reason alone.
+        assert raised.value.filename in (None, str(tmp_path / "text.bmp"),
+                                         str(tmp_path / "photo.png"))
+        assert str(raised.value) == raised.value.args[0]
     assert not (tmp_path / "o.bmp").exists()
+
+
+def test_the_version_is_the_tools_and_the_stubs_take_either_case():
+    assert run_tool("--version").stdout.split()[1] == dorvane.__version__
+    mode = typing.get_type_hints(dorvane.scale)["mode"]
+    assert set(typing.get_args(mode)) == set("PWHFpwhf")
 
 
 def test_permission_is_refused_for_reading_and_replacing(tmp_path):
@@ -229,7 +273,7 @@ def test_four_threads_blurring_at_once_give_the_right_files(tmp_path):
     def blur(index):
         try:
             for round_ in range(5):
-                dorvane.blur_file(SAMPLE, tmp_path / f"{index}-{round_}.bmp", threads=2)
+                dorvane.blur_file(SAMPLE, tmp_path / f"{index}-{round_}.bmp", threads=np.int64(2))
         except Exception as error:  # noqa: BLE001 - reported below
             failures.append(error)
 

@@ -4,15 +4,23 @@ Arrays are numpy ``uint8``, C-contiguous, row 0 at the top: ``(H, W, 3)`` for re
 blue, ``(H, W)`` for gray. Every result is byte for byte what the ``bmpblur`` tool computes.
 The GIL is released while pixels are worked on, so threads calling these functions run at once.
 
+Arrays from OpenCV, whose colour pixels come blue first, are taken and given as they are with
+``channels="bgr"`` on :func:`gray`, :func:`read_bmp` and :func:`write_bmp`: that is a BMP file's
+own order, so it costs no copy (``bgr[..., ::-1]`` is not C-contiguous and is refused).
+
 Failures raise ``FileNotFoundError``, ``PermissionError``, ``IsADirectoryError`` or another
 ``OSError`` (with ``errno`` set) for the system's, :class:`FormatError` (a ``ValueError``) for a
 file that the format's rules reject, and ``TypeError`` or ``ValueError`` for an unusable argument;
-the message is the library's reason. A file whose rows stop short of what its header says is
-still read, its missing rows white, with a ``UserWarning`` that says how many rows arrived.
+the message is the library's reason, and ``filename`` of an ``OSError`` or a ``FormatError`` names
+the file. A file whose rows stop short of what its header says is still read, its missing rows
+white, with a ``UserWarning`` that says how many rows arrived. Wherever an ``int`` is taken, any
+integer that ``operator.index`` takes will do, numpy's among them.
 """
 
 from __future__ import annotations
 
+import io
+import operator
 import os
 from typing import BinaryIO, Literal, Optional, Union
 
@@ -20,6 +28,8 @@ import numpy as np
 
 from . import _dorvane
 from ._dorvane import FormatError
+
+__version__: str = _dorvane.__version__
 
 __all__ = [
     "FormatError",
@@ -36,20 +46,42 @@ __all__ = [
 
 PathType = Union[str, bytes, "os.PathLike[str]", "os.PathLike[bytes]"]
 Source = Union[PathType, bytes, bytearray, memoryview, BinaryIO]
+Channels = Literal["rgb", "bgr"]
 
 
 def _path(path: PathType) -> bytes:
     return os.fsencode(path)
 
 
+def _int(value: object, name: str) -> int:
+    """value as an int: an int, or an integer of another kind (numpy's); never a bool."""
+    if isinstance(value, (bool, np.bool_)):
+        raise TypeError(f"{name} must be an int")
+    try:
+        return operator.index(value)  # type: ignore[arg-type]
+    except TypeError:
+        raise TypeError(f"{name} must be an int") from None
+
+
 def _threads(threads: Optional[int]) -> int:
     if threads is None:
         return 0
-    if not isinstance(threads, int) or isinstance(threads, bool):
-        raise TypeError("threads must be an int or None")
-    if threads < 1 or threads > 2**32 - 1:
+    count = _int(threads, "threads")
+    if count < 1 or count > 2**32 - 1:
         raise ValueError("threads must be at least 1")
-    return threads
+    return count
+
+
+def _blue_first(channels: str) -> bool:
+    if channels not in ("rgb", "bgr"):
+        raise ValueError("channels must be 'rgb' or 'bgr'")
+    return channels == "bgr"
+
+
+def _binary(file: object, what: str) -> None:
+    """A text-mode file would decode a BMP file's bytes as text, or refuse to write them."""
+    if isinstance(file, io.TextIOBase):
+        raise TypeError(f"{what} is a text-mode file object; open it in binary mode ('rb', 'wb')")
 
 
 def _is_path(source: object) -> bool:
@@ -70,26 +102,32 @@ def blur_file(
     _dorvane.blur_file(_path(source), _path(output), _threads(threads), bool(sync))
 
 
-def edges_file(source: PathType, output: PathType, *, threads: Optional[int] = None) -> None:
+def edges_file(
+    source: PathType, output: PathType, *, threads: Optional[int] = None, sync: bool = False
+) -> None:
     """Write the edge map of the BMP file ``source`` to ``output``, as ``bmpblur edges`` does.
 
     Edges are black (0), everything else white (255), at the source's size and bit depth.
+    ``threads`` and ``sync`` as for :func:`blur_file`.
     """
-    _dorvane.edges_file(_path(source), _path(output), _threads(threads))
+    _dorvane.edges_file(_path(source), _path(output), _threads(threads), bool(sync))
 
 
-def read_bmp(source: Source) -> np.ndarray:
+def read_bmp(source: Source, *, channels: Channels = "rgb") -> np.ndarray:
     """Read a BMP file at 1, 4, 8, 16, 24 or 32 bits per pixel into an ``(H, W, 3)`` RGB array.
 
     ``source`` is a path (``str`` or path-like), the file's bytes (a bytes-like object) or a
-    binary file object, which is read to its end.
+    binary file object, which is read to its end. With ``channels="bgr"`` each pixel comes blue
+    first, as OpenCV keeps it.
     """
+    bgr = _blue_first(channels)
     if _is_path(source):
-        return _dorvane.read_bmp_path(_path(source))
+        return _dorvane.read_bmp_path(_path(source), bgr)
     if hasattr(source, "read"):
-        return _dorvane.read_bmp_bytes(source.read())  # type: ignore[union-attr]
+        _binary(source, "source")
+        return _dorvane.read_bmp_bytes(source.read(), bgr)  # type: ignore[union-attr]
     if isinstance(source, (bytes, bytearray, memoryview)):
-        return _dorvane.read_bmp_bytes(source)
+        return _dorvane.read_bmp_bytes(source, bgr)
     raise TypeError("source must be a path, a bytes-like object or a binary file object")
 
 
@@ -97,19 +135,23 @@ def write_bmp(
     array: np.ndarray,
     output: Union[PathType, BinaryIO],
     bit_depth: Literal[1, 4, 8, 16, 24, 32] = 24,
+    *,
+    channels: Channels = "rgb",
 ) -> None:
     """Write an ``(H, W, 3)`` RGB or ``(H, W)`` gray array as a BMP file at ``bit_depth``.
 
     At 1, 4 and 8 bits per pixel the file has the standard palette of its depth and each pixel
     the nearest entry; 16 bits keep the top 5, 6 and 5 bits of red, green and blue. ``output``
     is a path, whose file is replaced whole or not at all, or a binary file object, written once.
+    With ``channels="bgr"`` the array's pixels are blue first, as OpenCV keeps them.
     """
-    if isinstance(bit_depth, bool) or not isinstance(bit_depth, int):
-        raise TypeError("bit_depth must be an int")
+    depth = _int(bit_depth, "bit_depth")
+    bgr = _blue_first(channels)
     if _is_path(output) or isinstance(output, bytes):
-        _dorvane.write_bmp_path(array, _path(output), bit_depth)  # type: ignore[arg-type]
+        _dorvane.write_bmp_path(array, _path(output), depth, bgr)  # type: ignore[arg-type]
     elif hasattr(output, "write"):
-        output.write(_dorvane.encode_bmp(array, bit_depth))
+        _binary(output, "output")
+        output.write(_dorvane.encode_bmp(array, depth, bgr))
     else:
         raise TypeError("output must be a path or a binary file object")
 
@@ -124,15 +166,20 @@ def header(source: Source) -> dict[str, int]:
     if _is_path(source):
         return _dorvane.header_path(_path(source))
     if hasattr(source, "read"):
+        _binary(source, "source")
         return _dorvane.header_bytes(source.read(54))  # type: ignore[union-attr]
     if isinstance(source, (bytes, bytearray, memoryview)):
         return _dorvane.header_bytes(source)
     raise TypeError("source must be a path, a bytes-like object or a binary file object")
 
 
-def gray(rgb: np.ndarray) -> np.ndarray:
-    """The ``(H, W)`` gray picture of an RGB array: floor(0.587 G + 0.299 R + 0.114 B)."""
-    return _dorvane.gray(rgb)
+def gray(rgb: np.ndarray, *, channels: Channels = "rgb") -> np.ndarray:
+    """The ``(H, W)`` gray picture of an RGB array: floor(0.587 G + 0.299 R + 0.114 B).
+
+    With ``channels="bgr"`` the array's pixels are blue first, as OpenCV keeps them; an array
+    that is, given as RGB, would have red and blue weighed the other way round.
+    """
+    return _dorvane.gray(rgb, _blue_first(channels))
 
 
 def blur_gray(gray: np.ndarray, *, out: Optional[np.ndarray] = None) -> np.ndarray:
@@ -154,7 +201,9 @@ def edges(gray: np.ndarray) -> np.ndarray:
     return _dorvane.edges(gray)
 
 
-def scale(rgb: np.ndarray, mode: Literal["P", "W", "H", "F"], value: int) -> np.ndarray:
+def scale(
+    rgb: np.ndarray, mode: Literal["P", "W", "H", "F", "p", "w", "h", "f"], value: int
+) -> np.ndarray:
     """Resize an RGB array by bilinear resampling, as ``bmpblur scale`` does.
 
     ``mode``, in either case: ``'P'`` takes ``value`` as a percentage, ``'W'`` as the new width,
@@ -163,8 +212,7 @@ def scale(rgb: np.ndarray, mode: Literal["P", "W", "H", "F"], value: int) -> np.
     """
     if not isinstance(mode, str) or len(mode) != 1 or mode.upper() not in "PWHF":
         raise ValueError("mode must be one of 'P', 'W', 'H' and 'F'")
-    if isinstance(value, bool) or not isinstance(value, int):
-        raise TypeError("value must be an int")
-    if not -(2**31) <= value < 2**31:
+    number = _int(value, "value")
+    if not -(2**31) <= number < 2**31:
         raise ValueError("value must fit in 32 bits")
-    return _dorvane.scale(rgb, mode, value)
+    return _dorvane.scale(rgb, mode, number)
