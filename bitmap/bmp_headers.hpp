@@ -1,8 +1,11 @@
 #pragma once
 
+#include <concepts>
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
+#include <string_view>
+#include <tuple>
 
 namespace dorvane {
 
@@ -47,6 +50,72 @@ struct InfoHeader {
 
     void ReverseByteOrder();
 };
+
+// One field of a header: its published name, its place in the file, where the record keeps it,
+// and a few words on what its value counts, for people. Its size on disk is its type's.
+template <class Record, std::integral Value> struct HeaderField {
+    std::string_view Name;
+    std::uint32_t Offset; // from the start of the file
+    Value Record::*Member;
+    std::string_view Note; // empty when the number says it all
+    static constexpr std::uint32_t Size = sizeof(Value);
+};
+
+template <class Record, std::integral Value>
+constexpr HeaderField<Record, Value> Field(std::string_view name, std::uint32_t offset,
+                                           Value Record::*member, std::string_view note = {}) {
+    return {name, offset, member, note};
+}
+
+// The fields of both headers, in file order: the one list that reading, writing, byte-order
+// reversal, inspection and the listings of the tool and the Python package go through.
+inline constexpr std::tuple FileHeaderFields{
+    Field("bfType", 0, &FileHeader::bfType, "BM"),
+    Field("bfSize", 2, &FileHeader::bfSize, "bytes"),
+    Field("bfReserved1", 6, &FileHeader::bfReserved1),
+    Field("bfReserved2", 8, &FileHeader::bfReserved2),
+    Field("bfOffBits", 10, &FileHeader::bfOffBits, "offset of the pixel rows"),
+};
+inline constexpr std::tuple InfoHeaderFields{
+    Field("biSize", 14, &InfoHeader::biSize, "bytes"),
+    Field("biWidth", 18, &InfoHeader::biWidth, "pixels"),
+    Field("biHeight", 22, &InfoHeader::biHeight, "pixels"),
+    Field("biPlanes", 26, &InfoHeader::biPlanes),
+    Field("biBitCount", 28, &InfoHeader::biBitCount, "bits per pixel"),
+    Field("biCompression", 30, &InfoHeader::biCompression),
+    Field("biSizeImage", 34, &InfoHeader::biSizeImage, "bytes"),
+    Field("biXPelsPerMeter", 38, &InfoHeader::biXPelsPerMeter, "pixels per metre"),
+    Field("biYPelsPerMeter", 42, &InfoHeader::biYPelsPerMeter, "pixels per metre"),
+    Field("biClrUsed", 46, &InfoHeader::biClrUsed),
+    Field("biClrImportant", 50, &InfoHeader::biClrImportant),
+};
+
+constexpr const auto& FieldsOf(const FileHeader&) {
+    return FileHeaderFields;
+}
+constexpr const auto& FieldsOf(const InfoHeader&) {
+    return InfoHeaderFields;
+}
+
+// Calls visit(field, value) on each field of header in file order, value being header's member.
+template <class Header, class Visit> constexpr void ForEachField(Header& header, Visit&& visit) {
+    std::apply([&](const auto&... field) { (visit(field, header.*field.Member), ...); },
+               FieldsOf(header));
+}
+
+// Whether fields lie one after another from start, without gaps, and fill size bytes.
+template <class Fields>
+constexpr bool FieldsFill(const Fields& fields, std::uint32_t start, std::uint32_t size) {
+    return std::apply(
+        [&](const auto&... field) {
+            std::uint32_t next = start;
+            return ((field.Offset == next && (next += field.Size) > 0) && ...) &&
+                   next == start + size;
+        },
+        fields);
+}
+static_assert(FieldsFill(FileHeaderFields, 0, FileHeaderSize));
+static_assert(FieldsFill(InfoHeaderFields, FileHeaderSize, InfoHeaderFieldsSize));
 
 // Reads count items of itemSize bytes. False when the stream was already at its end or fewer
 // than count whole items arrived (bytes of a partial item may already be in buffer).

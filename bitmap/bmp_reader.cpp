@@ -81,26 +81,17 @@ struct Headers {
     InfoHeader Info;
 };
 
-// Every field is read, whatever the earlier reads gave; true when all of them arrived.
+// Every field after bfType, which was read first, is read whatever the earlier reads gave; true
+// when all of them arrived.
 bool ReadHeaderFields(Headers& headers, ByteSource& source) {
-    FileHeader& file = headers.File;
-    InfoHeader& info = headers.Info;
     bool complete = true;
-    complete &= ReadField(file.bfSize, source);
-    complete &= ReadField(file.bfReserved1, source);
-    complete &= ReadField(file.bfReserved2, source);
-    complete &= ReadField(file.bfOffBits, source);
-    complete &= ReadField(info.biSize, source);
-    complete &= ReadField(info.biWidth, source);
-    complete &= ReadField(info.biHeight, source);
-    complete &= ReadField(info.biPlanes, source);
-    complete &= ReadField(info.biBitCount, source);
-    complete &= ReadField(info.biCompression, source);
-    complete &= ReadField(info.biSizeImage, source);
-    complete &= ReadField(info.biXPelsPerMeter, source);
-    complete &= ReadField(info.biYPelsPerMeter, source);
-    complete &= ReadField(info.biClrUsed, source);
-    complete &= ReadField(info.biClrImportant, source);
+    const auto read = [&](const auto& field, auto& value) {
+        if (field.Offset > 0) {
+            complete &= ReadField(value, source);
+        }
+    };
+    ForEachField(headers.File, read);
+    ForEachField(headers.Info, read);
     return complete;
 }
 

@@ -11,6 +11,7 @@
 #include "byte_lookup.hpp"
 #include "file_replacement.hpp"
 #include "int_power.hpp"
+#include "little_endian.hpp"
 #include "row_blocks.hpp"
 
 #include <algorithm>
@@ -419,23 +420,13 @@ bool WriteHeaders(const BitmapImage& format, std::int32_t width, std::int32_t he
     info.biClrImportant = 0;
 
     std::array<std::uint8_t, HeadersSize + 256 * 4> block{};
-    ByteWriter out(block.data());
-    out.Put16(file.bfType);
-    out.Put32(file.bfSize);
-    out.Put16(file.bfReserved1);
-    out.Put16(file.bfReserved2);
-    out.Put32(file.bfOffBits);
-    out.Put32(info.biSize);
-    out.Put32(static_cast<std::uint32_t>(info.biWidth));
-    out.Put32(static_cast<std::uint32_t>(info.biHeight));
-    out.Put16(info.biPlanes);
-    out.Put16(info.biBitCount);
-    out.Put32(info.biCompression);
-    out.Put32(info.biSizeImage);
-    out.Put32(static_cast<std::uint32_t>(info.biXPelsPerMeter));
-    out.Put32(static_cast<std::uint32_t>(info.biYPelsPerMeter));
-    out.Put32(info.biClrUsed);
-    out.Put32(info.biClrImportant);
+    const auto put = [&block](const auto& field, auto value) {
+        const auto bytes = LittleEndianBytes(value);
+        std::copy(bytes.begin(), bytes.end(), block.begin() + field.Offset);
+    };
+    ForEachField(file, put);
+    ForEachField(info, put);
+    ByteWriter out(block.data() + HeadersSize);
     for (std::uint32_t index = 0; index < paletteCount; ++index) {
         // PaletteEntry gives the default colour should an image ever lack its palette.
         out.Put(format.PaletteEntry(static_cast<std::int32_t>(index)));
