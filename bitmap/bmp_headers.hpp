@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <string_view>
 #include <tuple>
+#include <utility>
 
 namespace dorvane {
 
@@ -50,6 +51,32 @@ struct InfoHeader {
 
     void ReverseByteOrder();
 };
+
+// Both headers, as a file holds them.
+struct BmpHeaders {
+    FileHeader File;
+    InfoHeader Info;
+};
+
+// What the writer stores: a width x height picture at depth, with tableBytes of palette or masks
+// before pixelBytes of rows, at a resolution in pixels per metre (0: not set).
+struct PictureLayout {
+    std::int32_t Width = 0;
+    std::int32_t Height = 0;
+    std::int32_t Depth = 0;
+    std::uint32_t TableBytes = 0;
+    std::uint64_t PixelBytes = 0;
+    std::int32_t XResolution = 0;
+    std::int32_t YResolution = 0;
+};
+
+// The headers of the writer's file of picture. An unset resolution goes out as 96 dots per inch.
+[[nodiscard]] BmpHeaders WrittenHeaders(const PictureLayout& picture);
+
+// The resolution that a file's info header gives, horizontal then vertical, in pixels per metre.
+[[nodiscard]] constexpr std::pair<std::int32_t, std::int32_t> ResolutionOf(const InfoHeader& info) {
+    return {info.biXPelsPerMeter, info.biYPelsPerMeter};
+}
 
 // One field of a header: its published name, its place in the file, where the record keeps it,
 // and a few words on what its value counts, for people. Its size on disk is its type's.

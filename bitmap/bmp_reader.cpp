@@ -32,6 +32,7 @@
 #include <cstring>
 #include <exception>
 #include <span>
+#include <tuple>
 #include <utility>
 #include <vector>
 
@@ -76,14 +77,9 @@ bool Reject(BitmapImage& image) {
     return false;
 }
 
-struct Headers {
-    FileHeader File;
-    InfoHeader Info;
-};
-
 // Every field after bfType, which was read first, is read whatever the earlier reads gave; true
 // when all of them arrived.
-bool ReadHeaderFields(Headers& headers, ByteSource& source) {
+bool ReadHeaderFields(BmpHeaders& headers, ByteSource& source) {
     bool complete = true;
     const auto read = [&](const auto& field, auto& value) {
         if (field.Offset > 0) {
@@ -583,7 +579,7 @@ FileFailure HeaderReadFailure(const ByteSource& source, const InfoHeader& info,
 }
 
 // The rule of the reader that the accepted headers' fields break, if any.
-FileFailure HeaderFailure(const Headers& headers) {
+FileFailure HeaderFailure(const BmpHeaders& headers) {
     const InfoHeader& info = headers.Info;
     if (FileFailure size = HeaderSizeFailure(info)) {
         return size;
@@ -620,7 +616,7 @@ FileFailure HeaderFailure(const Headers& headers) {
 // The load from source, which stands at the file's first byte.
 template <class Target>
 bool LoadBmpBytes(BitmapImage& image, ByteSource& source, Target& target, FileFailure& why) {
-    Headers headers;
+    BmpHeaders headers;
     // Until biSize arrives the info header counts as ours: a file that ends before it is cut short.
     headers.Info.biSize = InfoHeaderFieldsSize;
     const bool typeRead = ReadField(headers.File.bfType, source);
@@ -639,8 +635,7 @@ bool LoadBmpBytes(BitmapImage& image, ByteSource& source, Target& target, FileFa
         return Reject(image);
     }
     const InfoHeader& info = headers.Info;
-    image.XResolution = info.biXPelsPerMeter;
-    image.YResolution = info.biYPelsPerMeter;
+    std::tie(image.XResolution, image.YResolution) = ResolutionOf(info);
 
     why = HeaderFailure(headers);
     if (why) {
