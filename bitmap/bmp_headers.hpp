@@ -52,32 +52,6 @@ struct InfoHeader {
     void ReverseByteOrder();
 };
 
-// Both headers, as a file holds them.
-struct BmpHeaders {
-    FileHeader File;
-    InfoHeader Info;
-};
-
-// What the writer stores: a width x height picture at depth, with tableBytes of palette or masks
-// before pixelBytes of rows, at a resolution in pixels per metre (0: not set).
-struct PictureLayout {
-    std::int32_t Width = 0;
-    std::int32_t Height = 0;
-    std::int32_t Depth = 0;
-    std::uint32_t TableBytes = 0;
-    std::uint64_t PixelBytes = 0;
-    std::int32_t XResolution = 0;
-    std::int32_t YResolution = 0;
-};
-
-// The headers of the writer's file of picture. An unset resolution goes out as 96 dots per inch.
-[[nodiscard]] BmpHeaders WrittenHeaders(const PictureLayout& picture);
-
-// The resolution that a file's info header gives, horizontal then vertical, in pixels per metre.
-[[nodiscard]] constexpr std::pair<std::int32_t, std::int32_t> ResolutionOf(const InfoHeader& info) {
-    return {info.biXPelsPerMeter, info.biYPelsPerMeter};
-}
-
 // One field of a header: its published name, its place in the file, where the record keeps it,
 // and a few words on what its value counts, for people. Its size on disk is its type's.
 template <class Record, std::integral Value> struct HeaderField {
@@ -89,32 +63,32 @@ template <class Record, std::integral Value> struct HeaderField {
 };
 
 template <class Record, std::integral Value>
-constexpr HeaderField<Record, Value> Field(std::string_view name, std::uint32_t offset,
-                                           Value Record::*member, std::string_view note = {}) {
+constexpr HeaderField<Record, Value> FieldAt(std::string_view name, std::uint32_t offset,
+                                             Value Record::*member, std::string_view note = {}) {
     return {name, offset, member, note};
 }
 
 // The fields of both headers, in file order: the one list that reading, writing, byte-order
 // reversal, inspection and the listings of the tool and the Python package go through.
 inline constexpr std::tuple FileHeaderFields{
-    Field("bfType", 0, &FileHeader::bfType, "BM"),
-    Field("bfSize", 2, &FileHeader::bfSize, "bytes"),
-    Field("bfReserved1", 6, &FileHeader::bfReserved1),
-    Field("bfReserved2", 8, &FileHeader::bfReserved2),
-    Field("bfOffBits", 10, &FileHeader::bfOffBits, "offset of the pixel rows"),
+    FieldAt("bfType", 0, &FileHeader::bfType, "BM"),
+    FieldAt("bfSize", 2, &FileHeader::bfSize, "bytes"),
+    FieldAt("bfReserved1", 6, &FileHeader::bfReserved1),
+    FieldAt("bfReserved2", 8, &FileHeader::bfReserved2),
+    FieldAt("bfOffBits", 10, &FileHeader::bfOffBits, "offset of the pixel rows"),
 };
 inline constexpr std::tuple InfoHeaderFields{
-    Field("biSize", 14, &InfoHeader::biSize, "bytes"),
-    Field("biWidth", 18, &InfoHeader::biWidth, "pixels"),
-    Field("biHeight", 22, &InfoHeader::biHeight, "pixels"),
-    Field("biPlanes", 26, &InfoHeader::biPlanes),
-    Field("biBitCount", 28, &InfoHeader::biBitCount, "bits per pixel"),
-    Field("biCompression", 30, &InfoHeader::biCompression),
-    Field("biSizeImage", 34, &InfoHeader::biSizeImage, "bytes"),
-    Field("biXPelsPerMeter", 38, &InfoHeader::biXPelsPerMeter, "pixels per metre"),
-    Field("biYPelsPerMeter", 42, &InfoHeader::biYPelsPerMeter, "pixels per metre"),
-    Field("biClrUsed", 46, &InfoHeader::biClrUsed),
-    Field("biClrImportant", 50, &InfoHeader::biClrImportant),
+    FieldAt("biSize", 14, &InfoHeader::biSize, "bytes"),
+    FieldAt("biWidth", 18, &InfoHeader::biWidth, "pixels"),
+    FieldAt("biHeight", 22, &InfoHeader::biHeight, "pixels"),
+    FieldAt("biPlanes", 26, &InfoHeader::biPlanes),
+    FieldAt("biBitCount", 28, &InfoHeader::biBitCount, "bits per pixel"),
+    FieldAt("biCompression", 30, &InfoHeader::biCompression),
+    FieldAt("biSizeImage", 34, &InfoHeader::biSizeImage, "bytes"),
+    FieldAt("biXPelsPerMeter", 38, &InfoHeader::biXPelsPerMeter, "pixels per metre"),
+    FieldAt("biYPelsPerMeter", 42, &InfoHeader::biYPelsPerMeter, "pixels per metre"),
+    FieldAt("biClrUsed", 46, &InfoHeader::biClrUsed),
+    FieldAt("biClrImportant", 50, &InfoHeader::biClrImportant),
 };
 
 constexpr const auto& FieldsOf(const FileHeader&) {
@@ -143,6 +117,32 @@ constexpr bool FieldsFill(const Fields& fields, std::uint32_t start, std::uint32
 }
 static_assert(FieldsFill(FileHeaderFields, 0, FileHeaderSize));
 static_assert(FieldsFill(InfoHeaderFields, FileHeaderSize, InfoHeaderFieldsSize));
+
+// Both headers, as a file holds them.
+struct BmpHeaders {
+    FileHeader File;
+    InfoHeader Info;
+};
+
+// What the writer stores: a Width x Height picture at Depth, with TableBytes of palette or masks
+// before PixelBytes of rows, at a resolution in pixels per metre (0: not set).
+struct PictureLayout {
+    std::int32_t Width = 0;
+    std::int32_t Height = 0;
+    std::int32_t Depth = 0;
+    std::uint32_t TableBytes = 0;
+    std::uint64_t PixelBytes = 0;
+    std::int32_t XResolution = 0;
+    std::int32_t YResolution = 0;
+};
+
+// The headers of the writer's file of picture. An unset resolution goes out as 96 dots per inch.
+[[nodiscard]] BmpHeaders WrittenHeaders(const PictureLayout& picture);
+
+// The resolution that a file's info header gives, horizontal then vertical, in pixels per metre.
+[[nodiscard]] constexpr std::pair<std::int32_t, std::int32_t> ResolutionOf(const InfoHeader& info) {
+    return {info.biXPelsPerMeter, info.biYPelsPerMeter};
+}
 
 // Reads count items of itemSize bytes. False when the stream was already at its end or fewer
 // than count whole items arrived (bytes of a partial item may already be in buffer).

@@ -13,8 +13,8 @@
 namespace dorvane {
 namespace {
 
-// header's fields, each from its little-endian bytes at its offset in bytes, the start of a
-// file. A field that the bytes do not hold completely keeps its value, and so does every field
+// header with each field taken from its little-endian bytes at its offset in bytes, the start of
+// a file. A field that the bytes do not hold completely keeps its value, and so does every field
 // after it, as when reading a file that ends there.
 template <class Header> Header FieldsFrom(std::span<const std::uint8_t> bytes, Header header) {
     ForEachField(header, [bytes](const auto& field, auto& value) {
