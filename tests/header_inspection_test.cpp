@@ -225,5 +225,9 @@ TEST(HeaderInspection, EveryFieldHasItsPublishedNameAndItsOwnBytes) {
     ForEachField(file, check);
     ForEachField(info, check);
     EXPECT_EQ(index, fields.size());
-    EXPECT_EQ(info.biXPelsPerMeter, 0x29282726); // and by name, for one
+    // And each in its own member of the records.
+    EXPECT_EQ(Fields(file), Fields(FileHeader{0x4D42, 0x05040302, 0x0706, 0x0908, 0x0D0C0B0A}));
+    EXPECT_EQ(Fields(info),
+              Fields(InfoHeader{0x11100F0E, 0x15141312, 0x19181716, 0x1B1A, 0x1D1C, 0x21201F1E,
+                                0x25242322, 0x29282726, 0x2D2C2B2A, 0x31302F2E, 0x35343332}));
 }
