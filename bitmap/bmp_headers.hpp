@@ -1,8 +1,12 @@
 #pragma once
 
+#include <concepts>
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
+#include <string_view>
+#include <tuple>
+#include <utility>
 
 namespace dorvane {
 
@@ -47,6 +51,98 @@ struct InfoHeader {
 
     void ReverseByteOrder();
 };
+
+// One field of a header: its published name, its place in the file, where the record keeps it,
+// and a few words on what its value counts, for people. Its size on disk is its type's.
+template <class Record, std::integral Value> struct HeaderField {
+    std::string_view Name;
+    std::uint32_t Offset; // from the start of the file
+    Value Record::*Member;
+    std::string_view Note; // empty when the number says it all
+    static constexpr std::uint32_t Size = sizeof(Value);
+};
+
+template <class Record, std::integral Value>
+constexpr HeaderField<Record, Value> FieldAt(std::string_view name, std::uint32_t offset,
+                                             Value Record::*member, std::string_view note = {}) {
+    return {name, offset, member, note};
+}
+
+// The fields of both headers, in file order: the one list that reading, writing, byte-order
+// reversal, inspection and the listings of the tool and the Python package go through.
+inline constexpr std::tuple FileHeaderFields{
+    FieldAt("bfType", 0, &FileHeader::bfType, "BM"),
+    FieldAt("bfSize", 2, &FileHeader::bfSize, "bytes"),
+    FieldAt("bfReserved1", 6, &FileHeader::bfReserved1),
+    FieldAt("bfReserved2", 8, &FileHeader::bfReserved2),
+    FieldAt("bfOffBits", 10, &FileHeader::bfOffBits, "offset of the pixel rows"),
+};
+inline constexpr std::tuple InfoHeaderFields{
+    FieldAt("biSize", 14, &InfoHeader::biSize, "bytes"),
+    FieldAt("biWidth", 18, &InfoHeader::biWidth, "pixels"),
+    FieldAt("biHeight", 22, &InfoHeader::biHeight, "pixels"),
+    FieldAt("biPlanes", 26, &InfoHeader::biPlanes),
+    FieldAt("biBitCount", 28, &InfoHeader::biBitCount, "bits per pixel"),
+    FieldAt("biCompression", 30, &InfoHeader::biCompression),
+    FieldAt("biSizeImage", 34, &InfoHeader::biSizeImage, "bytes"),
+    FieldAt("biXPelsPerMeter", 38, &InfoHeader::biXPelsPerMeter, "pixels per metre"),
+    FieldAt("biYPelsPerMeter", 42, &InfoHeader::biYPelsPerMeter, "pixels per metre"),
+    FieldAt("biClrUsed", 46, &InfoHeader::biClrUsed),
+    FieldAt("biClrImportant", 50, &InfoHeader::biClrImportant),
+};
+
+constexpr const auto& FieldsOf(const FileHeader&) {
+    return FileHeaderFields;
+}
+constexpr const auto& FieldsOf(const InfoHeader&) {
+    return InfoHeaderFields;
+}
+
+// Calls visit(field, value) on each field of header in file order, value being header's member.
+template <class Header, class Visit> constexpr void ForEachField(Header& header, Visit&& visit) {
+    std::apply([&](const auto&... field) { (visit(field, header.*field.Member), ...); },
+               FieldsOf(header));
+}
+
+// Whether fields lie one after another from start, without gaps, and fill size bytes.
+template <class Fields>
+constexpr bool FieldsFill(const Fields& fields, std::uint32_t start, std::uint32_t size) {
+    return std::apply(
+        [&](const auto&... field) {
+            std::uint32_t next = start;
+            return ((field.Offset == next && (next += field.Size) > 0) && ...) &&
+                   next == start + size;
+        },
+        fields);
+}
+static_assert(FieldsFill(FileHeaderFields, 0, FileHeaderSize));
+static_assert(FieldsFill(InfoHeaderFields, FileHeaderSize, InfoHeaderFieldsSize));
+
+// Both headers, as a file holds them.
+struct BmpHeaders {
+    FileHeader File;
+    InfoHeader Info;
+};
+
+// What the writer stores: a Width x Height picture at Depth, with TableBytes of palette or masks
+// before PixelBytes of rows, at a resolution in pixels per metre (0: not set).
+struct PictureLayout {
+    std::int32_t Width = 0;
+    std::int32_t Height = 0;
+    std::int32_t Depth = 0;
+    std::uint32_t TableBytes = 0;
+    std::uint64_t PixelBytes = 0;
+    std::int32_t XResolution = 0;
+    std::int32_t YResolution = 0;
+};
+
+// The headers of the writer's file of picture. An unset resolution goes out as 96 dots per inch.
+[[nodiscard]] BmpHeaders WrittenHeaders(const PictureLayout& picture);
+
+// The resolution that a file's info header gives, horizontal then vertical, in pixels per metre.
+[[nodiscard]] constexpr std::pair<std::int32_t, std::int32_t> ResolutionOf(const InfoHeader& info) {
+    return {info.biXPelsPerMeter, info.biYPelsPerMeter};
+}
 
 // Reads count items of itemSize bytes. False when the stream was already at its end or fewer
 // than count whole items arrived (bytes of a partial item may already be in buffer).

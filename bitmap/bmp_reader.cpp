@@ -33,6 +33,7 @@
 #include <cstring>
 #include <exception>
 #include <span>
+#include <tuple>
 #include <utility>
 #include <vector>
 
@@ -77,31 +78,17 @@ bool Reject(BitmapImage& image) {
     return false;
 }
 
-struct Headers {
-    FileHeader File;
-    InfoHeader Info;
-};
-
-// Every field is read, whatever the earlier reads gave; true when all of them arrived.
-bool ReadHeaderFields(Headers& headers, ByteSource& source) {
-    FileHeader& file = headers.File;
-    InfoHeader& info = headers.Info;
+// Every field after bfType, which was read first, is read whatever the earlier reads gave; true
+// when all of them arrived.
+bool ReadHeaderFields(BmpHeaders& headers, ByteSource& source) {
     bool complete = true;
-    complete &= ReadField(file.bfSize, source);
-    complete &= ReadField(file.bfReserved1, source);
-    complete &= ReadField(file.bfReserved2, source);
-    complete &= ReadField(file.bfOffBits, source);
-    complete &= ReadField(info.biSize, source);
-    complete &= ReadField(info.biWidth, source);
-    complete &= ReadField(info.biHeight, source);
-    complete &= ReadField(info.biPlanes, source);
-    complete &= ReadField(info.biBitCount, source);
-    complete &= ReadField(info.biCompression, source);
-    complete &= ReadField(info.biSizeImage, source);
-    complete &= ReadField(info.biXPelsPerMeter, source);
-    complete &= ReadField(info.biYPelsPerMeter, source);
-    complete &= ReadField(info.biClrUsed, source);
-    complete &= ReadField(info.biClrImportant, source);
+    const auto read = [&](const auto& field, auto& value) {
+        if (field.Offset > 0) {
+            complete &= ReadField(value, source);
+        }
+    };
+    ForEachField(headers.File, read);
+    ForEachField(headers.Info, read);
     return complete;
 }
 
@@ -601,7 +588,7 @@ FileFailure SignatureFailure(const std::array<std::uint8_t, 2>& type, ByteSource
 }
 
 // The rule of the reader that the accepted headers' fields break, if any.
-FileFailure HeaderFailure(const Headers& headers) {
+FileFailure HeaderFailure(const BmpHeaders& headers) {
     const InfoHeader& info = headers.Info;
     if (FileFailure size = HeaderSizeFailure(info)) {
         return size;
@@ -638,7 +625,7 @@ FileFailure HeaderFailure(const Headers& headers) {
 // The load from source, which stands at the file's first byte.
 template <class Target>
 bool LoadBmpBytes(BitmapImage& image, ByteSource& source, Target& target, FileFailure& why) {
-    Headers headers;
+    BmpHeaders headers;
     // Until biSize arrives the info header counts as ours: a file that ends before it is cut short.
     headers.Info.biSize = InfoHeaderFieldsSize;
     std::array<std::uint8_t, sizeof headers.File.bfType> type{};
@@ -663,8 +650,7 @@ bool LoadBmpBytes(BitmapImage& image, ByteSource& source, Target& target, FileFa
         return Reject(image);
     }
     const InfoHeader& info = headers.Info;
-    image.XResolution = info.biXPelsPerMeter;
-    image.YResolution = info.biYPelsPerMeter;
+    std::tie(image.XResolution, image.YResolution) = ResolutionOf(info);
 
     why = HeaderFailure(headers);
     if (why) {

@@ -11,6 +11,7 @@
 #include "byte_lookup.hpp"
 #include "file_replacement.hpp"
 #include "int_power.hpp"
+#include "little_endian.hpp"
 #include "row_blocks.hpp"
 
 #include <algorithm>
@@ -27,9 +28,6 @@
 namespace dorvane {
 namespace {
 
-// A resolution of 0 (unset) goes out as 96 dots per inch.
-constexpr std::int32_t FallbackResolution = 3780;
-constexpr std::uint32_t InfoHeaderSize = 40;
 constexpr std::uint32_t MaskBytes = 12;
 
 std::int32_t SquaredDistance(const PixelRgba& a, const PixelRgba& b) {
@@ -401,44 +399,23 @@ bool WriteHeaders(const BitmapImage& format, std::int32_t width, std::int32_t he
     const std::uint32_t tableBytes = HasPaletteDepth(depth) ? 4 * paletteCount
                                      : depth == 16          ? MaskBytes
                                                             : 0;
-    const std::uint64_t pixelBytes = rowSize * static_cast<std::uint64_t>(height);
-
-    // The sizes are unsigned 32-bit fields; an image too large for them (over 4 GiB of
-    // pixels) gets them modulo 2^32, as the readers that use bfOffBits never look at them.
-    FileHeader file;
-    file.bfSize = static_cast<std::uint32_t>(tableBytes + pixelBytes + HeadersSize);
-    file.bfOffBits = tableBytes + HeadersSize;
-    InfoHeader info;
-    info.biSize = InfoHeaderSize;
-    info.biWidth = width;
-    info.biHeight = height;
-    info.biPlanes = 1;
-    info.biBitCount = static_cast<std::uint16_t>(depth);
-    info.biCompression = depth == 16 ? BiBitfields : BiRgb;
-    info.biSizeImage = static_cast<std::uint32_t>(pixelBytes);
-    info.biXPelsPerMeter = format.XResolution == 0 ? FallbackResolution : format.XResolution;
-    info.biYPelsPerMeter = format.YResolution == 0 ? FallbackResolution : format.YResolution;
-    info.biClrUsed = 0;
-    info.biClrImportant = 0;
+    const BmpHeaders headers =
+        WrittenHeaders({.Width = width,
+                        .Height = height,
+                        .Depth = depth,
+                        .TableBytes = tableBytes,
+                        .PixelBytes = rowSize * static_cast<std::uint64_t>(height),
+                        .XResolution = format.XResolution,
+                        .YResolution = format.YResolution});
 
     std::array<std::uint8_t, HeadersSize + 256 * 4> block{};
-    ByteWriter out(block.data());
-    out.Put16(file.bfType);
-    out.Put32(file.bfSize);
-    out.Put16(file.bfReserved1);
-    out.Put16(file.bfReserved2);
-    out.Put32(file.bfOffBits);
-    out.Put32(info.biSize);
-    out.Put32(static_cast<std::uint32_t>(info.biWidth));
-    out.Put32(static_cast<std::uint32_t>(info.biHeight));
-    out.Put16(info.biPlanes);
-    out.Put16(info.biBitCount);
-    out.Put32(info.biCompression);
-    out.Put32(info.biSizeImage);
-    out.Put32(static_cast<std::uint32_t>(info.biXPelsPerMeter));
-    out.Put32(static_cast<std::uint32_t>(info.biYPelsPerMeter));
-    out.Put32(info.biClrUsed);
-    out.Put32(info.biClrImportant);
+    const auto put = [&block](const auto& field, auto value) {
+        const auto bytes = LittleEndianBytes(value);
+        std::copy(bytes.begin(), bytes.end(), block.begin() + field.Offset);
+    };
+    ForEachField(headers.File, put);
+    ForEachField(headers.Info, put);
+    ByteWriter out(block.data() + HeadersSize);
     for (std::uint32_t index = 0; index < paletteCount; ++index) {
         // PaletteEntry gives the default colour should an image ever lack its palette.
         out.Put(format.PaletteEntry(static_cast<std::int32_t>(index)));

@@ -20,28 +20,19 @@ void Reverse(std::int32_t& field) {
     field = std::bit_cast<std::int32_t>(ByteSwap32(std::bit_cast<std::uint32_t>(field)));
 }
 
+// Each field by its own width.
+void ReverseFields(auto& header) {
+    ForEachField(header, [](const auto&, auto& value) { Reverse(value); });
+}
+
 } // namespace
 
 void FileHeader::ReverseByteOrder() {
-    Reverse(bfType);
-    Reverse(bfSize);
-    Reverse(bfReserved1);
-    Reverse(bfReserved2);
-    Reverse(bfOffBits);
+    ReverseFields(*this);
 }
 
 void InfoHeader::ReverseByteOrder() {
-    Reverse(biSize);
-    Reverse(biWidth);
-    Reverse(biHeight);
-    Reverse(biPlanes);
-    Reverse(biBitCount);
-    Reverse(biCompression);
-    Reverse(biSizeImage);
-    Reverse(biXPelsPerMeter);
-    Reverse(biYPelsPerMeter);
-    Reverse(biClrUsed);
-    Reverse(biClrImportant);
+    ReverseFields(*this);
 }
 
 } // namespace dorvane

@@ -8,54 +8,26 @@
 #include <array>
 #include <cerrno>
 #include <cstdio>
-#include <functional>
 #include <span>
+#include <type_traits>
 
 namespace dorvane {
 namespace {
 
-// Calls field on each field of a header, in file order.
-template <class Field> void ForEachField(FileHeader& header, Field field) {
-    field(header.bfType);
-    field(header.bfSize);
-    field(header.bfReserved1);
-    field(header.bfReserved2);
-    field(header.bfOffBits);
-}
-template <class Field> void ForEachField(InfoHeader& header, Field field) {
-    field(header.biSize);
-    field(header.biWidth);
-    field(header.biHeight);
-    field(header.biPlanes);
-    field(header.biBitCount);
-    field(header.biCompression);
-    field(header.biSizeImage);
-    field(header.biXPelsPerMeter);
-    field(header.biYPelsPerMeter);
-    field(header.biClrUsed);
-    field(header.biClrImportant);
-}
-
-// Takes little-endian fields from bytes in memory, one after another. A field that the bytes do
-// not hold completely is left as it was, and so is every field after it, as when reading a file
-// that ends there.
-class FieldCursor {
-  public:
-    explicit FieldCursor(std::span<const std::uint8_t> bytes) : Rest(bytes) {}
-    template <typename Field> void operator()(Field& field) {
-        std::array<std::uint8_t, sizeof(Field)> bytes{};
-        if (Rest.size() < bytes.size()) {
-            Rest = {};
-            return;
+// header with each field taken from its little-endian bytes at its offset in bytes, the start of
+// a file. A field that the bytes do not hold completely keeps its value, and so does every field
+// after it, as when reading a file that ends there.
+template <class Header> Header FieldsFrom(std::span<const std::uint8_t> bytes, Header header) {
+    ForEachField(header, [bytes](const auto& field, auto& value) {
+        using Value = std::remove_reference_t<decltype(value)>;
+        std::array<std::uint8_t, sizeof(Value)> held{};
+        if (field.Offset + held.size() <= bytes.size()) {
+            std::copy_n(bytes.begin() + field.Offset, held.size(), held.begin());
+            value = LoadLittleEndian<Value>(held);
         }
-        std::copy_n(Rest.begin(), bytes.size(), bytes.begin());
-        field = LoadLittleEndian<Field>(bytes);
-        Rest = Rest.subspan(bytes.size());
-    }
-
-  private:
-    std::span<const std::uint8_t> Rest;
-};
+    });
+    return header;
+}
 
 // The first bytes of a file, as many of the two headers' as it holds, and the errno when
 // reading them failed.
@@ -76,17 +48,11 @@ struct HeaderBytes {
 } // namespace
 
 FileHeader ReadFileHeaderOf(std::span<const std::uint8_t> bytes) {
-    FileHeader header;
-    ForEachField(header, FieldCursor(bytes));
-    return header;
+    return FieldsFrom(bytes, FileHeader{});
 }
 
 InfoHeader ReadInfoHeaderOf(std::span<const std::uint8_t> bytes) {
-    InfoHeader header;
-    if (bytes.size() > FileHeaderSize) {
-        ForEachField(header, FieldCursor(bytes.subspan(FileHeaderSize)));
-    }
-    return header;
+    return FieldsFrom(bytes, InfoHeader{});
 }
 
 FileHeader ReadFileHeaderOf(const char* path) {
@@ -126,9 +92,8 @@ bool ReadBmpHeaders(std::span<const std::uint8_t> bytes, FileHeader& file, InfoH
         failure = NotBmpFailure(bytes.first(std::min(bytes.size(), SignatureBytes)));
         return false;
     }
-    FieldCursor field(bytes);
-    ForEachField(file, std::ref(field));
-    ForEachField(info, std::ref(field));
+    file = FieldsFrom(bytes, FileHeader{});
+    info = FieldsFrom(bytes, InfoHeader{});
     if (file.bfType != BmpSignature) {
         failure = NotBmpFailure(bytes.first(SignatureBytes));
         return false;

@@ -19,4 +19,16 @@ constexpr Value LoadLittleEndian(const std::array<std::uint8_t, sizeof(Value)>& 
     return static_cast<Value>(value);
 }
 
+// The bytes of value, least significant first, whatever the host's order.
+template <std::integral Value>
+constexpr std::array<std::uint8_t, sizeof(Value)> LittleEndianBytes(Value value) {
+    auto bits = static_cast<std::make_unsigned_t<Value>>(value);
+    std::array<std::uint8_t, sizeof(Value)> bytes{};
+    for (std::uint8_t& byte : bytes) {
+        byte = static_cast<std::uint8_t>(bits & 0xFFU);
+        bits = static_cast<std::make_unsigned_t<Value>>(bits >> 8);
+    }
+    return bytes;
+}
+
 } // namespace dorvane

@@ -6,20 +6,13 @@
 #include "stream_operands.hpp"
 
 #include <iostream>
+#include <string>
 #include <string_view>
+#include <type_traits>
 #include <vector>
 
 namespace dorvane::cli {
 namespace {
-
-template <typename Value>
-void Field(std::string_view name, Value value, std::string_view note = {}) {
-    std::cout << "    " << name << ": " << +value;
-    if (!note.empty()) {
-        std::cout << " (" << note << ')';
-    }
-    std::cout << '\n';
-}
 
 std::string_view CompressionName(std::uint32_t compression) {
     switch (compression) {
@@ -36,25 +29,39 @@ std::string_view CompressionName(std::uint32_t compression) {
     }
 }
 
+// Whether field is the header field member.
+template <class Field, class Member> bool Is(const Field& field, Member member) {
+    if constexpr (std::is_same_v<decltype(Field::Member), Member>) {
+        return field.Member == member;
+    } else {
+        return false;
+    }
+}
+
+// What a field's value says beyond its number: the field's note, and for the height and the
+// compression what the value itself means.
+template <class Field> std::string Note(const Field& field, const InfoHeader& info) {
+    if (Is(field, &InfoHeader::biHeight)) {
+        return std::string(field.Note) + (info.biHeight < 0 ? ", top-down" : ", bottom-up");
+    }
+    if (Is(field, &InfoHeader::biCompression)) {
+        return std::string(CompressionName(info.biCompression));
+    }
+    return std::string(field.Note);
+}
+
 void PrintFields(const std::string& name, const FileHeader& file, const InfoHeader& info) {
+    const auto print = [&info](const auto& field, auto value) {
+        std::cout << "    " << field.Name << ": " << +value;
+        if (const std::string note = Note(field, info); !note.empty()) {
+            std::cout << " (" << note << ')';
+        }
+        std::cout << '\n';
+    };
     std::cout << "File: " << name << '\n' << "  FileHeader:\n";
-    Field("bfType", file.bfType, "BM");
-    Field("bfSize", file.bfSize, "bytes");
-    Field("bfReserved1", file.bfReserved1);
-    Field("bfReserved2", file.bfReserved2);
-    Field("bfOffBits", file.bfOffBits, "offset of the pixel rows");
+    ForEachField(file, print);
     std::cout << "  InfoHeader:\n";
-    Field("biSize", info.biSize, "bytes");
-    Field("biWidth", info.biWidth, "pixels");
-    Field("biHeight", info.biHeight, info.biHeight < 0 ? "pixels, top-down" : "pixels, bottom-up");
-    Field("biPlanes", info.biPlanes);
-    Field("biBitCount", info.biBitCount, "bits per pixel");
-    Field("biCompression", info.biCompression, CompressionName(info.biCompression));
-    Field("biSizeImage", info.biSizeImage, "bytes");
-    Field("biXPelsPerMeter", info.biXPelsPerMeter, "pixels per metre");
-    Field("biYPelsPerMeter", info.biYPelsPerMeter, "pixels per metre");
-    Field("biClrUsed", info.biClrUsed);
-    Field("biClrImportant", info.biClrImportant);
+    ForEachField(info, print);
 }
 
 } // namespace

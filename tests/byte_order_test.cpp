@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
 #include <cstdint>
 #include <tuple>
 
@@ -20,6 +21,12 @@ static_assert(LoadLittleEndian<std::uint16_t>({0x42, 0x4D}) == BmpSignature);
 static_assert(LoadLittleEndian<std::uint16_t>({0xE0, 0x07}) == 0x07E0);
 static_assert(LoadLittleEndian<std::int32_t>({0x02, 0x01, 0x00, 0x00}) == 258);
 static_assert(LoadLittleEndian<std::int32_t>({0x3C, 0xF1, 0xFF, 0xFF}) == -3780);
+// And written back so: signed fields as their 32-bit patterns.
+static_assert(LittleEndianBytes(BmpSignature) == std::array<std::uint8_t, 2>{0x42, 0x4D});
+static_assert(LittleEndianBytes(std::int32_t{-3780}) ==
+              std::array<std::uint8_t, 4>{0x3C, 0xF1, 0xFF, 0xFF});
+static_assert(LittleEndianBytes(std::uint32_t{0x11223344}) ==
+              std::array<std::uint8_t, 4>{0x44, 0x33, 0x22, 0x11});
 
 namespace {
 

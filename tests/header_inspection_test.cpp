@@ -190,3 +190,44 @@ TEST(HeaderInspection, BytesInMemoryGiveWhatTheSameFileGives) {
         }
     }
 }
+
+TEST(HeaderInspection, EveryFieldHasItsPublishedNameAndItsOwnBytes) {
+    // Every byte after "BM" differs, so a field read from the wrong place or with the wrong width
+    // shows, and so do two fields that trade places.
+    Bytes bytes{'B', 'M'};
+    for (std::uint8_t k = 2; k < 54; ++k) {
+        bytes.push_back(k);
+    }
+    const std::vector<std::tuple<std::string, std::uint32_t, std::uint32_t>> fields{
+        {"bfType", 0, 2},           {"bfSize", 2, 4},           {"bfReserved1", 6, 2},
+        {"bfReserved2", 8, 2},      {"bfOffBits", 10, 4},       {"biSize", 14, 4},
+        {"biWidth", 18, 4},         {"biHeight", 22, 4},        {"biPlanes", 26, 2},
+        {"biBitCount", 28, 2},      {"biCompression", 30, 4},   {"biSizeImage", 34, 4},
+        {"biXPelsPerMeter", 38, 4}, {"biYPelsPerMeter", 42, 4}, {"biClrUsed", 46, 4},
+        {"biClrImportant", 50, 4}};
+    FileHeader file;
+    InfoHeader info;
+    FileFailure failure;
+    ASSERT_TRUE(ReadBmpHeaders(std::span(bytes), file, info, failure));
+    std::size_t index = 0;
+    const auto check = [&](const auto& field, auto value) {
+        ASSERT_LT(index, fields.size());
+        const auto& [name, offset, size] = fields[index++];
+        EXPECT_EQ(field.Name, name);
+        EXPECT_EQ(field.Offset, offset) << name;
+        EXPECT_EQ(sizeof(value), size) << name;
+        std::uint32_t expected = 0;
+        for (std::uint32_t k = size; k-- > 0;) {
+            expected = (expected << 8) | bytes[offset + k];
+        }
+        EXPECT_EQ(static_cast<std::uint32_t>(value), expected) << name;
+    };
+    ForEachField(file, check);
+    ForEachField(info, check);
+    EXPECT_EQ(index, fields.size());
+    // And each in its own member of the records.
+    EXPECT_EQ(Fields(file), Fields(FileHeader{0x4D42, 0x05040302, 0x0706, 0x0908, 0x0D0C0B0A}));
+    EXPECT_EQ(Fields(info),
+              Fields(InfoHeader{0x11100F0E, 0x15141312, 0x19181716, 0x1B1A, 0x1D1C, 0x21201F1E,
+                                0x25242322, 0x29282726, 0x2D2C2B2A, 0x31302F2E, 0x35343332}));
+}

@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <map>
 #include <regex>
 #include <set>
@@ -67,7 +68,23 @@ TEST(ToolCommands, InfoListsEveryHeaderFieldByItsPublishedName) {
     EXPECT_EQ(several.Out, run.Out + "\n" + run.Out);
     EXPECT_EQ(several.Err, "bmpblur: /no/such.bmp: No such file or directory\n");
 
+    // The notes after the values, and the height's order read from its sign.
     TempDirectory folder;
+    std::ifstream sample(Sample, std::ios::binary);
+    std::string topDown((std::istreambuf_iterator<char>(sample)), {});
+    topDown.replace(22, 4, std::string("\x00\xFF\xFF\xFF", 4)); // -256
+    const std::string flipped = folder.File("top-down.bmp");
+    std::ofstream(flipped, std::ios::binary) << topDown;
+    const ToolRun flippedRun = RunTool({"info", flipped});
+    ASSERT_EQ(flippedRun.Status, 0) << flippedRun.Err;
+    for (const char* line :
+         {"    bfType: 19778 (BM)\n", "    bfOffBits: 54 (offset of the pixel rows)\n",
+          "    biWidth: 384 (pixels)\n", "    biHeight: -256 (pixels, top-down)\n",
+          "    biPlanes: 1\n", "    biCompression: 0 (BI_RGB)\n",
+          "    biYPelsPerMeter: 3780 (pixels per metre)\n", "    biClrImportant: 0\n"}) {
+        EXPECT_NE(flippedRun.Out.find(line), std::string::npos) << line << flippedRun.Out;
+    }
+    EXPECT_NE(run.Out.find("    biHeight: 256 (pixels, bottom-up)\n"), std::string::npos);
     const std::string empty = folder.File("empty");
     const std::string oneByte = folder.File("one-byte");
     const std::string headerless = folder.File("headerless");

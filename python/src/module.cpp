@@ -393,22 +393,11 @@ py::bytes EncodeBmp(const py::object& array, std::int32_t depth, bool bgr) {
 
 py::dict HeaderDict(const FileHeader& file, const InfoHeader& info) {
     py::dict fields;
-    fields["bfType"] = file.bfType;
-    fields["bfSize"] = file.bfSize;
-    fields["bfReserved1"] = file.bfReserved1;
-    fields["bfReserved2"] = file.bfReserved2;
-    fields["bfOffBits"] = file.bfOffBits;
-    fields["biSize"] = info.biSize;
-    fields["biWidth"] = info.biWidth;
-    fields["biHeight"] = info.biHeight;
-    fields["biPlanes"] = info.biPlanes;
-    fields["biBitCount"] = info.biBitCount;
-    fields["biCompression"] = info.biCompression;
-    fields["biSizeImage"] = info.biSizeImage;
-    fields["biXPelsPerMeter"] = info.biXPelsPerMeter;
-    fields["biYPelsPerMeter"] = info.biYPelsPerMeter;
-    fields["biClrUsed"] = info.biClrUsed;
-    fields["biClrImportant"] = info.biClrImportant;
+    const auto put = [&fields](const auto& field, auto value) {
+        fields[py::str(field.Name.data(), field.Name.size())] = value;
+    };
+    ForEachField(file, put);
+    ForEachField(info, put);
     return fields;
 }
 

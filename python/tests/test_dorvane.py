@@ -114,6 +114,14 @@ def test_reading_writing_and_scaling_agree_with_the_codec(source, tmp_path):
     assert actual[:38] + actual[46:] == expected[:38] + expected[46:]
 
 
+@pytest.mark.parametrize("source", READABLE, ids=lambda path: path.name)
+def test_header_gives_the_fields_that_info_lists_in_their_order(source):
+    listed = [line.split()[:2] for line in run_tool("info", source).stdout.splitlines()
+              if line.startswith("    ")]
+    assert [(name.rstrip(":"), int(value)) for name, value in listed] == \
+        list(dorvane.header(source).items())
+
+
 # --- Failures: each kind raises what a Python user expects, with the library's reason
 
 
