@@ -47,6 +47,16 @@ struct ScaleColumns {
             X1[i] = std::min(X0[i] + 1, width - 1);
             std::fill_n(Fx.begin() + 3 * std::ptrdiff_t{i}, 3, x.Fraction);
         }
+        // The first columns whose x1 is x0 + 1 and whose 8 bytes from x0 on lie within a row of
+        // pixels of 3 or of 4 bytes.
+        for (const std::uint32_t pixelBytes : {3U, 4U}) {
+            std::size_t& paired = Paired[pixelBytes - 3];
+            while (paired < X0.size() && X1[paired] == X0[paired] + 1 &&
+                   std::uint64_t{pixelBytes} * X0[paired] + 8 <=
+                       std::uint64_t{pixelBytes} * width) {
+                ++paired;
+            }
+        }
     }
 
     std::size_t Bytes() const { return Fx.size(); }
@@ -54,6 +64,7 @@ struct ScaleColumns {
     std::vector<std::uint32_t> X0;
     std::vector<std::uint32_t> X1;
     std::vector<double> Fx;
+    std::array<std::size_t, 2> Paired{};
 };
 
 // The old rows of new row j and its fraction.
@@ -177,29 +188,40 @@ struct Scaling {
     const vectors::Kernels& Kernels;
 };
 
+// The three bytes of row's pixel at each new column's x0 into at0, at x1 into at1. Where x1 is
+// x0 + 1 and 8 bytes from x0 on lie within the row (all new columns but the last few, paired),
+// one load takes both pixels.
 template <std::size_t PixelBytes>
-void GatherPixels(const std::uint8_t* row, const std::vector<std::uint32_t>& columns,
-                  std::uint8_t* out) {
-    for (const std::uint32_t x : columns) {
-        std::memcpy(out, row + PixelBytes * x, 3);
-        out += 3;
+void GatherPixels(const std::uint8_t* row, const ScaleColumns& columns, std::size_t paired,
+                  std::uint8_t* at0, std::uint8_t* at1) {
+    for (std::size_t i = 0; i < paired; ++i) {
+        std::array<std::uint8_t, 8> both{};
+        std::memcpy(both.data(), row + PixelBytes * columns.X0[i], both.size());
+        // Four bytes each, the fourth overwritten by the next column's.
+        std::memcpy(at0 + 3 * i, both.data(), 4);
+        std::memcpy(at1 + 3 * i, both.data() + PixelBytes, 4);
+    }
+    for (std::size_t i = paired; i < columns.X0.size(); ++i) {
+        std::memcpy(at0 + 3 * i, row + PixelBytes * columns.X0[i], 3);
+        std::memcpy(at1 + 3 * i, row + PixelBytes * columns.X1[i], 3);
     }
 }
 
-// The three bytes of row's pixel at each of columns, into out.
-void Gather(const std::uint8_t* row, const PixelLayout& layout,
-            const std::vector<std::uint32_t>& columns, std::uint8_t* out) {
+void Gather(const std::uint8_t* row, const PixelLayout& layout, const ScaleColumns& columns,
+            std::uint8_t* at0, std::uint8_t* at1) {
+    const std::size_t count = columns.X0.size();
     if (row == nullptr) {
-        std::fill_n(out, 3 * columns.size(), std::uint8_t{255});
+        std::fill_n(at0, 3 * count, std::uint8_t{255});
+        std::fill_n(at1, 3 * count, std::uint8_t{255});
     } else if (layout.PixelBytes == 1) {
-        for (const std::uint32_t x : columns) {
-            std::memcpy(out, layout.Palette[row[x]].data(), 3);
-            out += 3;
+        for (std::size_t i = 0; i < count; ++i) {
+            std::memcpy(at0 + 3 * i, layout.Palette[row[columns.X0[i]]].data(), 3);
+            std::memcpy(at1 + 3 * i, layout.Palette[row[columns.X1[i]]].data(), 3);
         }
     } else if (layout.PixelBytes == 3) {
-        GatherPixels<3>(row, columns, out);
+        GatherPixels<3>(row, columns, columns.Paired[0], at0, at1);
     } else {
-        GatherPixels<4>(row, columns, out);
+        GatherPixels<4>(row, columns, columns.Paired[1], at0, at1);
     }
 }
 
@@ -227,10 +249,9 @@ class RowScaler {
         std::size_t slot = HeldRows[0] == y ? 0 : 1;
         if (HeldRows[slot] != y) {
             slot = HeldRows[0] == keep ? 1 : 0;
-            const std::uint8_t* row = Job.Source.Row(y, Raw.data());
             std::uint8_t* gathered = Slot(slot);
-            Gather(row, Job.Layout, Job.Columns.X0, gathered);
-            Gather(row, Job.Layout, Job.Columns.X1, gathered + Job.Columns.Bytes());
+            Gather(Job.Source.Row(y, Raw.data()), Job.Layout, Job.Columns, gathered,
+                   gathered + Job.Columns.Bytes());
             HeldRows[slot] = static_cast<std::int64_t>(y);
         }
         return Slot(slot);
