@@ -27,6 +27,7 @@
 #include <cstring>
 #include <new>
 #include <optional>
+#include <span>
 #include <string_view>
 #include <vector>
 
@@ -131,7 +132,7 @@ class RowsInPlace final : public SourceRows {
         if (fileRow >= Whole) {
             return nullptr;
         }
-        // A file that shrank meanwhile lacks the row like those above it.
+        // Missing too where a file that shrank meanwhile cuts it short.
         const std::size_t got =
             platform::ReadAt(File.Stream, buffer, File.RowLength,
                              RowsStart + std::uint64_t{fileRow} * File.RowLength);
@@ -355,17 +356,18 @@ PixelLayout LayoutOf(const BitmapImage& format) {
     return layout;
 }
 
-// How many of a regular file's rows, from rowsStart on, arrived whole: those before its end.
+// How many of a regular file's rows, from rowsStart on, arrived whole: those before its end. Where
+// the end cannot be told (beyond a long's range), all; a row that does not arrive is missing all
+// the same.
 std::uint32_t WholeRows(const FileRows& file, std::uint64_t rowsStart) {
-    if (std::fseek(file.Stream, 0, SEEK_END) != 0) {
-        return 0;
+    const long end = std::fseek(file.Stream, 0, SEEK_END) == 0 ? std::ftell(file.Stream) : -1;
+    if (end < 0) {
+        return file.Height;
     }
-    const long end = std::ftell(file.Stream);
-    if (end < 0 || static_cast<std::uint64_t>(end) < rowsStart) {
-        return 0;
-    }
-    return static_cast<std::uint32_t>(std::min<std::uint64_t>(
-        file.Height, (static_cast<std::uint64_t>(end) - rowsStart) / file.RowLength));
+    const auto bytes = static_cast<std::uint64_t>(end);
+    return bytes < rowsStart ? 0
+                             : static_cast<std::uint32_t>(std::min<std::uint64_t>(
+                                   file.Height, (bytes - rowsStart) / file.RowLength));
 }
 
 } // namespace
