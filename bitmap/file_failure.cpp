@@ -72,6 +72,10 @@ std::string FileFailure::Reason() const {
                              : std::string("not enough memory");
     case FailureKind::PathInvalid:
         return "path is missing or not valid UTF-16";
+    case FailureKind::UnknownScalingMode:
+        return "unknown scaling mode (use P, W, H or F)";
+    case FailureKind::ScaledTooLarge:
+        return "the scaled image would be too large";
     }
     return "unknown failure";
 }

@@ -31,6 +31,9 @@ enum class FailureKind : std::uint8_t {
     OutOfMemory, // Values: width and height, when known
     // A path that the caller gave cannot be used.
     PathInvalid,
+    // A scaling that ScaleImage refuses: its mode, or the size it would make.
+    UnknownScalingMode,
+    ScaledTooLarge,
 };
 
 // Why reading or writing a file failed, recorded where it happened: the failing step and the

@@ -11,11 +11,6 @@
 namespace dorvane {
 namespace {
 
-struct Size {
-    std::int32_t Width;
-    std::int32_t Height;
-};
-
 // A new side from its unfloored value: below 1 is raised to 1; outside the 32-bit range it is
 // refused, which also keeps the conversion to int defined.
 std::optional<std::int32_t> NewSide(double side) {
@@ -44,14 +39,19 @@ std::optional<std::int32_t> Proportional(std::int32_t value, std::int32_t side,
 }
 
 // No image larger than the reader would load is made: it is refused rather than allocated.
-std::optional<Size> Combine(std::optional<std::int32_t> width, std::optional<std::int32_t> height) {
+std::optional<ScaledSize> Combine(std::optional<std::int32_t> width,
+                                  std::optional<std::int32_t> height) {
     if (!width || !height || !BmpDimensionsWithinLimits(*width, *height)) {
         return std::nullopt;
     }
-    return Size{*width, *height};
+    return ScaledSize{*width, *height};
 }
 
-std::optional<Size> NewSize(int mode, std::int32_t width, std::int32_t height, std::int32_t value) {
+} // namespace
+
+std::optional<ScaledSize> ScaledSizeOf(char mode, std::int32_t width, std::int32_t height,
+                                       std::int32_t value) {
+    mode = static_cast<char>(std::toupper(static_cast<unsigned char>(mode)));
     if (mode == 'F') {
         mode = width > height ? 'W' : 'H';
     }
@@ -67,17 +67,13 @@ std::optional<Size> NewSize(int mode, std::int32_t width, std::int32_t height, s
     }
 }
 
-// Where new column or row `index` of `newSize` falls in the old `oldSize` ones.
-struct Sample {
-    std::int32_t Index;
-    double Fraction;
-};
-
-Sample SampleAt(std::int32_t index, std::int32_t oldSize, std::int32_t newSize) {
+ScaleSample ScaleSampleAt(std::int32_t index, std::int32_t oldSize, std::int32_t newSize) {
     const double position = static_cast<double>(index) * (oldSize - 1.0) / (newSize - 1.0);
     const double whole = std::floor(position);
     return {static_cast<std::int32_t>(whole), position - whole};
 }
+
+namespace {
 
 // Sums lie within (-1, 256): truncated toward zero as unsigned, of which the low byte is kept.
 std::uint8_t ToChannel(double sum) {
@@ -98,7 +94,7 @@ double BlueSum(double p00, double p10, double p01, double p11, const Weights& w)
 }
 
 // Bilinear from the four neighbours; the neighbour past a last column or row is clamped onto it.
-void FillInterior(PixelRgba& target, const BitmapImage& source, Sample x, Sample y) {
+void FillInterior(PixelRgba& target, const BitmapImage& source, ScaleSample x, ScaleSample y) {
     const PixelRgba& p00 = source.PixelAt(x.Index, y.Index);
     const PixelRgba& p10 = source.PixelAt(x.Index + 1, y.Index);
     const PixelRgba& p01 = source.PixelAt(x.Index, y.Index + 1);
@@ -128,15 +124,15 @@ void Resample(const BitmapImage& source, BitmapImage& image) {
     const std::int32_t newWidth = image.GetWidth();
     const std::int32_t newHeight = image.GetHeight();
     for (std::int32_t j = 0; j <= newHeight - 2; ++j) {
-        const Sample y = SampleAt(j, height, newHeight);
+        const ScaleSample y = ScaleSampleAt(j, height, newHeight);
         for (std::int32_t i = 0; i <= newWidth - 2; ++i) {
-            FillInterior(image.PixelAt(i, j), source, SampleAt(i, width, newWidth), y);
+            FillInterior(image.PixelAt(i, j), source, ScaleSampleAt(i, width, newWidth), y);
         }
         FillEdge(image.PixelAt(newWidth - 1, j), source.PixelAt(width - 1, y.Index),
                  source.PixelAt(width - 1, y.Index + 1), y.Fraction);
     }
     for (std::int32_t i = 0; i <= newWidth - 2; ++i) {
-        const Sample x = SampleAt(i, width, newWidth);
+        const ScaleSample x = ScaleSampleAt(i, width, newWidth);
         FillEdge(image.PixelAt(i, newHeight - 1), source.PixelAt(x.Index, height - 1),
                  source.PixelAt(x.Index + 1, height - 1), x.Fraction);
     }
@@ -153,8 +149,8 @@ bool ScaleImage(BitmapImage& image, char mode, std::int32_t value) {
     } catch (const std::bad_alloc&) {
         return false;
     }
-    const std::optional<Size> size = NewSize(std::toupper(static_cast<unsigned char>(mode)),
-                                             source->GetWidth(), source->GetHeight(), value);
+    const std::optional<ScaledSize> size =
+        ScaledSizeOf(mode, source->GetWidth(), source->GetHeight(), value);
     if (!size || !image.SetDimensions(size->Width, size->Height)) {
         return false;
     }

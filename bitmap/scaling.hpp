@@ -3,8 +3,27 @@
 #include "bitmap_image.hpp"
 
 #include <cstdint>
+#include <optional>
 
 namespace dorvane {
+
+struct ScaledSize {
+    std::int32_t Width;
+    std::int32_t Height;
+};
+
+// The size that ScaleImage gives an image of width x height; nothing where it refuses (an
+// unknown mode, a size beyond the limits below).
+std::optional<ScaledSize> ScaledSizeOf(char mode, std::int32_t width, std::int32_t height,
+                                       std::int32_t value);
+
+// Where new column or row index of newSize ones falls among oldSize old ones: between old Index
+// and Index + 1, Fraction of the way. Only for index <= newSize - 2.
+struct ScaleSample {
+    std::int32_t Index;
+    double Fraction;
+};
+ScaleSample ScaleSampleAt(std::int32_t index, std::int32_t oldSize, std::int32_t newSize);
 
 // Resizes image in place by bilinear resampling; the result is 24 bpp without a palette. mode, in
 // either case: 'P' takes value as a percentage, 'W' as the new width, 'H' as the new height, 'F'

@@ -1,8 +1,8 @@
 #include "scale_command.hpp"
 
-#include "bitmap_image.hpp"
+#include "DorvaneBMPBlur.h"
+#include "file_jobs.hpp"
 #include "report.hpp"
-#include "scaling.hpp"
 #include "stream_operands.hpp"
 
 #include <cctype>
@@ -49,22 +49,23 @@ ExitCode ScaleFile(const std::string& source, const std::string& output, const s
     if (RefuseStreamOperand(source) || RefuseStreamOperand(output)) {
         return ExitInvalidArgument;
     }
-    BitmapImage image;
     FileFailure failure;
-    if (!image.LoadBmp(PathOfSource(source).c_str(), failure)) {
+    const std::int32_t result = ScaleFiles(
+        PathOfSource(source).c_str(), PathOfOutput(output).c_str(), mode[0], *number, {}, failure);
+    switch (result) {
+    case BMPBLUR_OK:
+        ReportTruncation(OperandName(source, true), failure);
+        return ExitOk;
+    case BMPBLUR_SOURCE_UNREADABLE:
         Report(OperandName(source, true), failure.Reason());
         return ExitSourceUnreadable;
-    }
-    ReportTruncation(OperandName(source, true), failure);
-    if (!ScaleImage(image, mode[0], *number)) {
-        Report(value, "the scaled image would be too large");
-        return ExitInvalidArgument;
-    }
-    if (!image.SaveBmp(PathOfOutput(output).c_str(), failure)) {
+    case BMPBLUR_OUTPUT_UNWRITABLE:
         Report(OperandName(output, false), failure.Reason());
         return ExitOutputUnwritable;
+    default:
+        Report(value, failure.Reason());
+        return ExitInvalidArgument;
     }
-    return ExitOk;
 }
 
 } // namespace dorvane::cli

@@ -1,11 +1,15 @@
 // ScaleImage and the pixel and region copies with fuzzed images, modes, sizes and coordinates,
 // extreme 32-bit values included. Besides what the sanitizers catch: a refused scaling changes
-// nothing, an accepted one keeps the corner colours, a single-pixel copy changes exactly the
-// clamped destination pixel, and no copy changes anything but destination pixels.
+// nothing, an accepted one keeps the corner colours and is what the pipeline's scaling of the
+// same pixels gives (on a vector path and a number of threads of the input's choosing), a
+// single-pixel copy changes exactly the clamped destination pixel, and no copy changes anything
+// but destination pixels.
 #include "bitmap_image.hpp"
 #include "fuzz_support.hpp"
 #include "region_copy.hpp"
+#include "scale_job.hpp"
 #include "scaling.hpp"
+#include "vectors/kernels.hpp"
 
 #include <fuzzer/FuzzedDataProvider.h>
 
@@ -13,6 +17,7 @@
 #include <cctype>
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <vector>
 
 namespace {
@@ -130,6 +135,43 @@ bool SameColour(const PixelRgba& a, const PixelRgba& b) {
     return a.Red == b.Red && a.Green == b.Green && a.Blue == b.Blue;
 }
 
+// The pipeline's scaling of before's pixels, as ScaleImage(mode, value) made scaled of them.
+void CheckFastPath(FuzzedDataProvider& input, Snapshot& before, char mode, std::int32_t value,
+                   BitmapImage& scaled) {
+    std::vector<const vectors::Kernels*> tables;
+    for (const vectors::Path& path : vectors::Paths()) {
+        if (path.Table != nullptr) {
+            tables.push_back(path.Table);
+        }
+    }
+    vectors::Use(*tables[input.ConsumeIntegralInRange<std::size_t>(0, tables.size() - 1)]);
+    const std::optional<ScaledSize> size = ScaledSizeOf(mode, before.Width, before.Height, value);
+    Check(size && size->Width == scaled.GetWidth() && size->Height == scaled.GetHeight(),
+          "the pipeline's new size is not ScaleImage's");
+    std::vector<std::uint8_t> rgb;
+    for (std::int32_t y = 0; y < before.Height; ++y) {
+        for (std::int32_t x = 0; x < before.Width; ++x) {
+            const PixelRgba& pixel = before.At(x, y);
+            rgb.insert(rgb.end(), {pixel.Red, pixel.Green, pixel.Blue});
+        }
+    }
+    std::vector<std::uint8_t> out(std::size_t{3} * static_cast<std::size_t>(size->Width) *
+                                  static_cast<std::size_t>(size->Height));
+    Check(ScaleRgbArray({rgb.data(), static_cast<std::uint32_t>(before.Width),
+                         static_cast<std::uint32_t>(before.Height), 3},
+                        *size, out.data(), input.ConsumeIntegralInRange<std::uint32_t>(1, 3)),
+          "the pipeline's scaling ran out of memory");
+    const std::uint8_t* pixel = out.data();
+    for (std::int32_t y = 0; y < size->Height; ++y) {
+        for (std::int32_t x = 0; x < size->Width; ++x, pixel += 3) {
+            const PixelRgba& expected = scaled.PixelAt(x, y);
+            Check(pixel[0] == expected.Red && pixel[1] == expected.Green &&
+                      pixel[2] == expected.Blue,
+                  "the pipeline's scaling is not ScaleImage's");
+        }
+    }
+}
+
 // False when the input asks for a scaling too large to run quickly.
 bool ScaleAndCheck(FuzzedDataProvider& input, BitmapImage& image) {
     const char mode = input.PickValueInArray(
@@ -163,6 +205,7 @@ bool ScaleAndCheck(FuzzedDataProvider& input, BitmapImage& image) {
                   SameColour(image.PixelAt(0, bottom), before.At(0, before.Height - 1)),
               "a corner lost its colour");
     }
+    CheckFastPath(input, before, mode, value, image);
     return true;
 }
 

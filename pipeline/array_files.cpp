@@ -24,28 +24,6 @@
 namespace dorvane {
 namespace {
 
-// Rows move between a file and a picture in bands of about this many bytes of the file, which
-// stay in the processor's cache between the two.
-constexpr std::size_t BandBytes = std::size_t{1} << 18;
-
-// The file rows of a picture of height rows of rowLength bytes each, in bands: band i is file
-// rows i x Rows on, the file's first row being the picture's last.
-struct Bands {
-    Bands(std::size_t rowLength, std::uint32_t height)
-        : RowLength(rowLength), Height(height),
-          Rows(static_cast<std::uint32_t>(
-              std::clamp<std::size_t>(BandBytes / rowLength, 1, std::max(height, 1U)))) {}
-
-    std::uint32_t Count() const { return (Height + Rows - 1) / Rows; }
-    std::uint32_t First(std::uint32_t band) const { return band * Rows; }
-    std::uint32_t RowsOf(std::uint32_t band) const { return std::min(Rows, Height - First(band)); }
-    std::vector<std::uint8_t> Buffer() const { return std::vector<std::uint8_t>(Rows * RowLength); }
-
-    std::size_t RowLength;
-    std::uint32_t Height;
-    std::uint32_t Rows;
-};
-
 // count pixels of inBytes bytes each into pixels of outBytes bytes, 3 or 4, their first three
 // bytes in the order they come: a fourth byte out is 0, a fourth byte in is dropped.
 void CopyChannels(const std::uint8_t* in, std::size_t inBytes, std::uint8_t* out,
@@ -162,7 +140,7 @@ class RgbReader {
     std::int32_t Depth;
     const vectors::Kernels& Kernels;
     ChannelOrder Order;
-    Bands Rows;
+    RowBands Rows;
     std::array<std::array<std::uint8_t, 3>, 256> Palette{};
 };
 
@@ -267,7 +245,7 @@ class ArrayWriter final : public RowWriting {
     std::int32_t Depth;
     FastGrayRowEncoder EncodeGray;
     const vectors::Kernels& Kernels;
-    Bands Rows;
+    RowBands Rows;
 };
 
 } // namespace

@@ -6,7 +6,8 @@
 
 namespace dorvane {
 
-enum class JobResult { Done, SourceFailed, OutputFailed };
+// Refused: the job's arguments other than the paths, before either file is touched.
+enum class JobResult { Done, SourceFailed, OutputFailed, Refused };
 
 struct JobOptions {
     // How many threads the job may use at most; 0 chooses from the cores and the picture's size,

@@ -9,12 +9,36 @@
 #include "platform.hpp"
 #include "work_sharing.hpp"
 
+#include <algorithm>
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
+#include <vector>
 
 namespace dorvane {
+
+// Rows move between a file and a picture in bands of about this many bytes of the file, which
+// stay in the processor's cache between the two.
+inline constexpr std::size_t BandBytes = std::size_t{1} << 18;
+
+// The file rows of a picture of height rows of rowLength bytes each, in bands: band i is file
+// rows i x Rows on, the file's first row being the picture's last.
+struct RowBands {
+    RowBands(std::size_t rowLength, std::uint32_t height)
+        : RowLength(rowLength), Height(height),
+          Rows(static_cast<std::uint32_t>(
+              std::clamp<std::size_t>(BandBytes / rowLength, 1, std::max(height, 1U)))) {}
+
+    std::uint32_t Count() const { return (Height + Rows - 1) / Rows; }
+    std::uint32_t First(std::uint32_t band) const { return band * Rows; }
+    std::uint32_t RowsOf(std::uint32_t band) const { return std::min(Rows, Height - First(band)); }
+    std::vector<std::uint8_t> Buffer() const { return std::vector<std::uint8_t>(Rows * RowLength); }
+
+    std::size_t RowLength;
+    std::uint32_t Height;
+    std::uint32_t Rows;
+};
 
 // What fills a file's rows after its headers.
 class RowWriting {

@@ -4,6 +4,7 @@
 #include "edge_job.hpp"
 #include "path_conversion.hpp"
 #include "pipeline_state.hpp"
+#include "scale_job.hpp"
 
 #include <cerrno>
 #include <mutex>
@@ -14,9 +15,6 @@
 namespace dorvane {
 namespace {
 
-using Job = JobResult (*)(const char* source, const char* output, const JobOptions& options,
-                          FileFailure& failure);
-
 std::int32_t ResultOf(JobResult result) {
     switch (result) {
     case JobResult::Done:
@@ -25,26 +23,43 @@ std::int32_t ResultOf(JobResult result) {
         return BMPBLUR_SOURCE_UNREADABLE;
     case JobResult::OutputFailed:
         break;
+    case JobResult::Refused:
+        return BMPBLUR_INVALID_ARGUMENT;
     }
     return BMPBLUR_OUTPUT_UNWRITABLE;
 }
 
-std::int32_t RunInTurn(Job job, const char* source, const char* output, const JobOptions& options,
-                       FileFailure& failure) noexcept {
+// job(source, output, options, failure), once neither path is null.
+template <class Job>
+std::int32_t RunWithPaths(const Job& job, const char* source, const char* output,
+                          const JobOptions& options, FileFailure& failure) noexcept {
     failure = {};
     if (source == nullptr || output == nullptr) {
         failure = {source == nullptr ? FailedFile::Source : FailedFile::Output,
                    FailureKind::PathInvalid};
         return BMPBLUR_INVALID_ARGUMENT;
     }
-    try {
-        const std::lock_guard lock(PipelineMutex);
-        return ResultOf(job(source, output, options, failure));
-    } catch (...) {
-        // Only taking the lock can throw (a system error): nothing was read.
-        failure = SystemFailure(FailedFile::Source, FailureKind::Open, EAGAIN);
-        return BMPBLUR_SOURCE_UNREADABLE;
-    }
+    return ResultOf(job(source, output, options, failure));
+}
+
+using Job = JobResult (*)(const char* source, const char* output, const JobOptions& options,
+                          FileFailure& failure);
+
+// A job on the pipeline's planes, one call at a time in the process.
+std::int32_t RunInTurn(Job job, const char* source, const char* output, const JobOptions& options,
+                       FileFailure& failure) noexcept {
+    const auto inTurn = [job](const char* from, const char* to, const JobOptions& with,
+                              FileFailure& why) {
+        try {
+            const std::lock_guard lock(PipelineMutex);
+            return job(from, to, with, why);
+        } catch (...) {
+            // Only taking the lock can throw (a system error): nothing was read.
+            why = SystemFailure(FailedFile::Source, FailureKind::Open, EAGAIN);
+            return JobResult::SourceFailed;
+        }
+    };
+    return RunWithPaths(inTurn, source, output, options, failure);
 }
 
 // The UTF-8 form of a UTF-16 path, whatever its length; nothing when it is null or not valid
@@ -93,6 +108,20 @@ std::int32_t BlurFiles(const char* source, const char* output, const JobOptions&
 std::int32_t DetectEdgesInFiles(const char* source, const char* output, const JobOptions& options,
                                 FileFailure& failure) noexcept {
     return RunInTurn(RunEdgeJob, source, output, options, failure);
+}
+
+std::int32_t ScaleFiles(const char* source, const char* output, char mode, std::int32_t value,
+                        const JobOptions& options, FileFailure& failure) noexcept {
+    return RunWithPaths(
+        [mode, value](const char* from, const char* to, const JobOptions& with, FileFailure& why) {
+            try {
+                return RunScaleJob(from, to, mode, value, with, why);
+            } catch (const std::bad_alloc&) {
+                why = FormatFailure(FailureKind::OutOfMemory); // setting up, before reading
+                return JobResult::SourceFailed;
+            }
+        },
+        source, output, options, failure);
 }
 
 std::int32_t BlurFiles(const char16_t* source, const char16_t* output, std::uint32_t threads,

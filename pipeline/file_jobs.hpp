@@ -18,6 +18,12 @@ std::int32_t BlurFiles(const char* source, const char* output, const JobOptions&
 std::int32_t DetectEdgesInFiles(const char* source, const char* output, const JobOptions& options,
                                 FileFailure& failure) noexcept;
 
+// The file that SaveBmp writes, at 24 bpp, for the image that LoadBmp reads from source once
+// ScaleImage(mode, value) has scaled it. BMPBLUR_INVALID_ARGUMENT, before either file is
+// touched, where ScaleImage refuses mode or the new size. Unlike the others, calls run at once.
+std::int32_t ScaleFiles(const char* source, const char* output, char mode, std::int32_t value,
+                        const JobOptions& options, FileFailure& failure) noexcept;
+
 // The same with UTF-16 paths and threads as JobOptions::Threads.
 
 // BMPBlur's job: the gray picture of source, smoothed, at the source's bit depth.

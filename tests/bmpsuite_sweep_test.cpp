@@ -4,8 +4,14 @@
 // table names, or, for a file without the "BM" signature, refused with the image unchanged. Run
 // under the sanitizers, it also shows that no file makes the reader crash, hang or allocate beyond
 // its limits.
+#include "DorvaneBMPBlur.h"
+
 #include "bitmap_image.hpp"
+#include "bmp_file_builder.hpp"
 #include "file_failure.hpp"
+#include "file_jobs.hpp"
+#include "scaling.hpp"
+#include "temp_directory.hpp"
 
 #include <gtest/gtest.h>
 
@@ -16,6 +22,7 @@
 #include <vector>
 
 using namespace dorvane;
+using namespace dorvane::testing;
 namespace fs = std::filesystem;
 
 namespace {
@@ -185,6 +192,10 @@ TEST(BmpSuiteSweep, EveryFileLoadsOrIsRejectedAsTheTableSays) {
     if (!fs::is_directory(SuiteDir)) {
         GTEST_SKIP() << "no BMP suite at " << SuiteDir;
     }
+    // The scale job reads what LoadBmp reads, or refuses it for the same reason.
+    const TempDirectory folder;
+    const std::string scaledPath = folder.File("scaled.bmp");
+    const std::string output = folder.File("output.bmp");
     for (const auto& [name, expected] : Table()) {
         const fs::path path = SuiteDir / name;
         if (!fs::exists(path)) {
@@ -193,6 +204,21 @@ TEST(BmpSuiteSweep, EveryFileLoadsOrIsRejectedAsTheTableSays) {
         BitmapImage image;
         FileFailure failure;
         const bool loaded = image.LoadBmp(path.string().c_str(), failure);
+        FileFailure scaling;
+        const std::int32_t result =
+            ScaleFiles(path.string().c_str(), output.c_str(), 'P', 70, {}, scaling);
+        EXPECT_EQ(scaling.Kind, failure.Kind) << name;
+        if (loaded) {
+            // Loaded afresh: a copy would have its resolution through dots per inch.
+            BitmapImage scaled;
+            ASSERT_TRUE(scaled.LoadBmp(path.string().c_str())) << name;
+            ASSERT_TRUE(ScaleImage(scaled, 'P', 70)) << name;
+            ASSERT_TRUE(scaled.SaveBmp(scaledPath.c_str())) << name;
+            EXPECT_EQ(result, BMPBLUR_OK) << name;
+            EXPECT_EQ(ReadFileBytes(output), ReadFileBytes(scaledPath)) << name;
+        } else {
+            EXPECT_EQ(result, BMPBLUR_SOURCE_UNREADABLE) << name;
+        }
         switch (expected.Result) {
         case Outcome::Loads:
             EXPECT_TRUE(loaded) << name;

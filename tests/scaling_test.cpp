@@ -1,12 +1,24 @@
+#include "DorvaneBMPBlur.h"
+
 #include "bitmap_image.hpp"
+#include "bmp_file_builder.hpp"
+#include "file_jobs.hpp"
+#include "scale_job.hpp"
 #include "scaling.hpp"
+#include "temp_directory.hpp"
+#include "vector_paths.hpp"
 
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <filesystem>
 #include <limits>
+#include <random>
+#include <string>
+#include <vector>
 
 using namespace dorvane;
+using namespace dorvane::testing;
 
 namespace {
 
@@ -27,6 +39,66 @@ void FillDistinct(BitmapImage& image) {
 
 PixelRgba Rgb(std::uint8_t blue, std::uint8_t green, std::uint8_t red) {
     return PixelRgba{blue, green, red, 0};
+}
+
+// Noise with runs of equal and of gray pixels, whose sums meet the rounding of the weights.
+BitmapImage Noise(std::int32_t width, std::int32_t height, std::uint32_t seed) {
+    BitmapImage image;
+    EXPECT_TRUE(image.SetDimensions(width, height));
+    std::mt19937 random(seed);
+    PixelRgba pixel{};
+    for (std::int32_t y = 0; y < height; ++y) {
+        for (std::int32_t x = 0; x < width; ++x) {
+            const auto draw = static_cast<std::uint32_t>(random());
+            if (draw % 4 != 0) {
+                pixel = {static_cast<std::uint8_t>(draw >> 8),
+                         static_cast<std::uint8_t>(draw >> 16),
+                         static_cast<std::uint8_t>(draw >> 24), static_cast<std::uint8_t>(draw)};
+                if (draw % 8 == 1) {
+                    pixel.Green = pixel.Red = pixel.Blue;
+                }
+            }
+            image.PixelAt(x, y) = pixel;
+        }
+    }
+    return image;
+}
+
+// An image's pixels as rows of red, green and blue from the top.
+std::vector<std::uint8_t> RgbRows(const BitmapImage& image) {
+    std::vector<std::uint8_t> rgb;
+    for (std::int32_t y = 0; y < image.GetHeight(); ++y) {
+        for (std::int32_t x = 0; x < image.GetWidth(); ++x) {
+            const PixelRgba& pixel = image.PixelAt(x, y);
+            rgb.insert(rgb.end(), {pixel.Red, pixel.Green, pixel.Blue});
+        }
+    }
+    return rgb;
+}
+
+struct ScaleCase {
+    char Mode;
+    std::int32_t Value, Width, Height;
+};
+
+std::string Describe(const ScaleCase& c) {
+    return std::string(1, c.Mode) + " " + std::to_string(c.Value) + " of " +
+           std::to_string(c.Width) + " x " + std::to_string(c.Height);
+}
+
+// Every mode in either case, sides of 1 before and after, "F" on a square, enlarging and
+// shrinking, and new rows of 3 to 60 bytes around the vectors' runs of 6, 12 and 24.
+std::vector<ScaleCase> ScaleCases() {
+    std::vector<ScaleCase> cases = {
+        {'P', 50, 40, 30}, {'p', 150, 17, 9}, {'P', 100, 11, 7}, {'P', 3, 200, 90},
+        {'P', 50, 3, 3},   {'W', 1, 9, 5},    {'H', 1, 9, 5},    {'w', 23, 1, 6},
+        {'h', 17, 6, 1},   {'W', 5, 1, 1},    {'F', 13, 10, 10}, {'f', 29, 12, 7},
+        {'F', 9, 7, 12},   {'w', 7, 30, 3},   {'h', 9, 3, 30},   {'H', 2, 64, 64},
+    };
+    for (std::int32_t newWidth = 2; newWidth <= 20; ++newWidth) {
+        cases.push_back({'W', newWidth, 7, 5});
+    }
+    return cases;
 }
 
 } // namespace
@@ -236,4 +308,100 @@ TEST(ScaleImage, RefusalsLeaveTheImageAsItWas) {
         EXPECT_EQ(image.XResolution, 3780);
         EXPECT_EQ(image.YResolution, 3780);
     }
+}
+
+TEST(ScaleJob, ArraysHoldToScaleImageOnEveryPathAndThreadCount) {
+    ForEachPath([](const vectors::Kernels& kernels) {
+        std::uint32_t seed = 1;
+        for (const ScaleCase& c : ScaleCases()) {
+            BitmapImage source = Noise(c.Width, c.Height, seed++);
+            BitmapImage expected = source;
+            ASSERT_TRUE(ScaleImage(expected, c.Mode, c.Value));
+            const std::optional<ScaledSize> size = ScaledSizeOf(c.Mode, c.Width, c.Height, c.Value);
+            ASSERT_TRUE(size);
+            ASSERT_EQ(size->Width, expected.GetWidth());
+            ASSERT_EQ(size->Height, expected.GetHeight());
+            const std::vector<std::uint8_t> rgb = RgbRows(source);
+            for (const std::uint32_t threads : {1U, 3U}) {
+                std::vector<std::uint8_t> scaled(
+                    std::size_t{3} * static_cast<std::size_t>(size->Width * size->Height));
+                ASSERT_TRUE(ScaleRgbArray({rgb.data(), static_cast<std::uint32_t>(c.Width),
+                                           static_cast<std::uint32_t>(c.Height), 3},
+                                          *size, scaled.data(), threads));
+                EXPECT_EQ(scaled, RgbRows(expected))
+                    << kernels.Name << ", " << Describe(c) << ", " << threads << " threads";
+            }
+        }
+    });
+}
+
+// The job's file is SaveBmp's of the image that LoadBmp and ScaleImage give, from a source of
+// every depth, on every path and thread count.
+TEST(ScaleJob, FilesHoldToLoadScaleAndSaveAtEveryDepth) {
+    const TempDirectory folder;
+    const std::string source = folder.File("source.bmp");
+    const std::string expectedPath = folder.File("expected.bmp");
+    const std::string output = folder.File("output.bmp");
+    const ScaleCase cases[] = {{'P', 150, 13, 9}, {'w', 1, 13, 9},  {'H', 1, 13, 9},
+                               {'P', 40, 13, 9},  {'F', 20, 13, 9}, {'W', 9, 1, 4}};
+    for (const std::int32_t depth : {1, 4, 8, 16, 24, 32}) {
+        for (const ScaleCase& c : cases) {
+            BitmapImage picture = Noise(c.Width, c.Height, static_cast<std::uint32_t>(depth));
+            ASSERT_TRUE(picture.ChangeBitDepth(depth));
+            picture.XResolution = depth == 8 ? 0 : 2835 + depth;
+            ASSERT_TRUE(picture.SaveBmp(source.c_str()));
+            BitmapImage expected;
+            ASSERT_TRUE(expected.LoadBmp(source.c_str()));
+            ASSERT_TRUE(ScaleImage(expected, c.Mode, c.Value));
+            ASSERT_TRUE(expected.SaveBmp(expectedPath.c_str()));
+            const Bytes expectedBytes = ReadFileBytes(expectedPath);
+            ForEachPath([&](const vectors::Kernels& kernels) {
+                for (const std::uint32_t threads : {1U, 3U}) {
+                    FileFailure failure;
+                    ASSERT_EQ(ScaleFiles(source.c_str(), output.c_str(), c.Mode, c.Value, {threads},
+                                         failure),
+                              BMPBLUR_OK)
+                        << failure.Reason();
+                    EXPECT_FALSE(failure) << failure.Reason();
+                    EXPECT_EQ(ReadFileBytes(output), expectedBytes)
+                        << kernels.Name << ", " << depth << " bpp, " << Describe(c) << ", "
+                        << threads << " threads";
+                }
+            });
+        }
+    }
+}
+
+TEST(ScaleJob, RefusesWhatScaleImageRefusesBeforeTouchingEitherFile) {
+    const TempDirectory folder;
+    const std::string source = folder.File("source.bmp");
+    const std::string output = folder.File("output.bmp");
+    BitmapImage picture = Noise(3, 2, 7);
+    ASSERT_TRUE(picture.SaveBmp(source.c_str()));
+    struct Case {
+        char Mode;
+        std::int32_t Value;
+        const char* Path;
+        std::int32_t Result;
+        FailureKind Why;
+    };
+    const std::string missing = folder.File("missing.bmp");
+    const Case cases[] = {
+        {'X', 50, source.c_str(), BMPBLUR_INVALID_ARGUMENT, FailureKind::UnknownScalingMode},
+        {'\0', 50, missing.c_str(), BMPBLUR_INVALID_ARGUMENT, FailureKind::UnknownScalingMode},
+        {'W', 16'777'217, source.c_str(), BMPBLUR_INVALID_ARGUMENT, FailureKind::ScaledTooLarge},
+        {'P', std::numeric_limits<std::int32_t>::max(), source.c_str(), BMPBLUR_INVALID_ARGUMENT,
+         FailureKind::ScaledTooLarge},
+        {'p', 50, missing.c_str(), BMPBLUR_SOURCE_UNREADABLE, FailureKind::Open},
+    };
+    for (const Case& c : cases) {
+        FileFailure failure;
+        EXPECT_EQ(ScaleFiles(c.Path, output.c_str(), c.Mode, c.Value, {}, failure), c.Result)
+            << c.Mode << c.Value;
+        EXPECT_EQ(failure.Kind, c.Why) << c.Mode << c.Value << ": " << failure.Reason();
+        EXPECT_FALSE(std::filesystem::exists(PathOf(output)));
+    }
+    FileFailure failure;
+    EXPECT_EQ(ScaleFiles(nullptr, output.c_str(), 'P', 50, {}, failure), BMPBLUR_INVALID_ARGUMENT);
+    EXPECT_EQ(failure.Kind, FailureKind::PathInvalid);
 }

@@ -233,8 +233,10 @@ TEST(ToolBlur, WritesPipesFifosAndStandardStreams) {
     const std::string fifo = Quote(folder.File("fifo"));
     ASSERT_EQ(RunTool({Sample, folder.File("blurred.bmp")}).Status, 0);
     ASSERT_EQ(RunTool({"edges", Sample, folder.File("edges.bmp")}).Status, 0);
+    ASSERT_EQ(RunTool({"scale", Sample, folder.File("scaled.bmp"), "P", "70"}).Status, 0);
     const std::string blurred = ReadText(folder.File("blurred.bmp"));
     const std::string edges = ReadText(folder.File("edges.bmp"));
+    const std::string scaled = ReadText(folder.File("scaled.bmp"));
     // A file that the shell opened is written through its descriptor, as by any filter: what it
     // held before stays, appending appends, and a deleted one gets the bytes, not a new name.
     const std::string file = Quote(folder.File("f"));
@@ -249,6 +251,9 @@ TEST(ToolBlur, WritesPipesFifosAndStandardStreams) {
              Case{"cat " + sample + " | " + tool + " /dev/stdin /dev/stdout", blurred},
              Case{tool + " " + sample + " -", blurred}, // standard output is a file
              Case{"cat " + sample + " | " + tool + " edges - - | cat", edges},
+             // Scaling reads a pipe's rows in order, keeping only those still needed.
+             Case{"cat " + sample + " | " + tool + " scale - - P 70 | cat", scaled},
+             Case{tool + " scale " + sample + " /dev/stdout P 70 | cat", scaled},
              Case{"mkfifo " + fifo + " && { cat " + fifo + " & " + tool + " " + sample + " " +
                       fifo + "; wait; }",
                   blurred},
@@ -283,7 +288,8 @@ TEST(ToolBlur, WritesPipesFifosAndStandardStreams) {
     EXPECT_EQ(info.Status, 0);
     EXPECT_NE(info.Out.find("File: standard input\n"), std::string::npos) << info.Out;
     EXPECT_NE(info.Out.find("biWidth: 384"), std::string::npos) << info.Out;
-    EXPECT_EQ(folder.Entries(), (std::vector<std::string>{"blurred.bmp", "edges.bmp"}));
+    EXPECT_EQ(folder.Entries(),
+              (std::vector<std::string>{"blurred.bmp", "edges.bmp", "scaled.bmp"}));
 #endif
 }
 

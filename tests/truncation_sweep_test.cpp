@@ -12,6 +12,7 @@
 #include "file_jobs.hpp"
 #include "gray_planes.hpp"
 #include "pipeline_state.hpp"
+#include "scaling.hpp"
 #include "temp_directory.hpp"
 
 #include <gtest/gtest.h>
@@ -174,6 +175,7 @@ TEST(TruncationSweep, EveryCutOfEveryDepthLoadsWhatArrived) {
     const TempDirectory folder;
     const std::string path = folder.File("cut.bmp");
     const std::string output = folder.File("out.bmp");
+    const std::string expected = folder.File("expected.bmp");
     for (const Sample& sample : Samples(folder)) {
         WriteFileBytes(path, sample.File);
         BitmapImage whole;
@@ -190,6 +192,9 @@ TEST(TruncationSweep, EveryCutOfEveryDepthLoadsWhatArrived) {
             if (length < HeadersSize) {
                 EXPECT_FALSE(loaded) << context;
                 ExpectReset(image, context);
+                EXPECT_EQ(ScaleFiles(path.c_str(), output.c_str(), 'W', 7, {}, failure),
+                          BMPBLUR_SOURCE_UNREADABLE)
+                    << context;
                 continue;
             }
             ASSERT_TRUE(loaded) << context;
@@ -208,6 +213,21 @@ TEST(TruncationSweep, EveryCutOfEveryDepthLoadsWhatArrived) {
                           BMPBLUR_OK)
                     << job;
                 ExpectRecorded(failure, rows, job);
+            }
+            // The scale job reads only the rows it needs, at their places or in order, and
+            // writes what ScaleImage makes of the rows that arrived.
+            // Loaded afresh: a copy would have its resolution through dots per inch.
+            BitmapImage scaled;
+            ASSERT_TRUE(scaled.LoadBmp(path.c_str())) << context;
+            ASSERT_TRUE(ScaleImage(scaled, 'W', 7)) << context;
+            ASSERT_TRUE(scaled.SaveBmp(expected.c_str())) << context;
+            for (const std::uint32_t threads : {1U, 3U}) {
+                const std::string job = context + ", scaling on " + std::to_string(threads);
+                ASSERT_EQ(ScaleFiles(path.c_str(), output.c_str(), 'W', 7, {threads}, failure),
+                          BMPBLUR_OK)
+                    << job;
+                ExpectRecorded(failure, rows, job);
+                EXPECT_EQ(ReadFileBytes(output), ReadFileBytes(expected)) << job;
             }
         }
     }

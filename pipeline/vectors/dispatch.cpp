@@ -18,7 +18,8 @@ constexpr Kernels Plain{.Name = "plain",
                         .EncodeGrays = plain::EncodeGrays,
                         .ReverseChannels = plain::ReverseChannels,
                         .StageSums = plain::StageSums,
-                        .Transpose = plain::Transpose};
+                        .Transpose = plain::Transpose,
+                        .ScaleRow = plain::ScaleRow};
 
 #if defined(DORVANE_VECTOR128)
 // The stage's sums are the plain loop, which the compiler vectorises for these vectors alike.
@@ -28,7 +29,8 @@ constexpr Kernels Vector128{.Name = Vector128Name,
                             .EncodeGrays = vector128::EncodeGrays,
                             .ReverseChannels = vector128::ReverseChannels,
                             .StageSums = plain::StageSums,
-                            .Transpose = vector128::Transpose};
+                            .Transpose = vector128::Transpose,
+                            .ScaleRow = vector128::ScaleRow};
 #endif
 
 #if defined(__x86_64__)
@@ -40,14 +42,16 @@ constexpr Kernels Avx2{.Name = "avx2",
                        .EncodeGrays = avx2::EncodeGrays,
                        .ReverseChannels = avx2::ReverseChannels,
                        .StageSums = avx2::StageSums,
-                       .Transpose = vector128::Transpose};
+                       .Transpose = vector128::Transpose,
+                       .ScaleRow = avx2::ScaleRow};
 constexpr Kernels Avx512{.Name = "avx512",
                          .BlurStep = avx512::BlurStep,
                          .Luma = avx2::Luma,
                          .EncodeGrays = avx2::EncodeGrays,
                          .ReverseChannels = avx512::ReverseChannels,
                          .StageSums = avx2::StageSums,
-                         .Transpose = vector128::Transpose};
+                         .Transpose = vector128::Transpose,
+                         .ScaleRow = avx512::ScaleRow};
 #endif
 
 constexpr std::size_t PathCount = 5;

@@ -26,6 +26,16 @@ constexpr std::int64_t Tap(std::int64_t a, std::int64_t b) {
     return ((b - 2) + Skew * (a - 2)) * RowBytes + a;
 }
 
+// The bytes of a scaled row's neighbours, gathered so that byte k of each belongs to the row's
+// byte k: the upper source row's pixel at x0 and at x1 (x0 + 1, or x0 on the last column), and
+// the lower row's.
+struct ScaleNeighbours {
+    const std::uint8_t* Upper0;
+    const std::uint8_t* Upper1;
+    const std::uint8_t* Lower0;
+    const std::uint8_t* Lower1;
+};
+
 struct Kernels {
     const char* Name;
     // One step of the wavefront: lane k of row, where bit k of visited is set, becomes its
@@ -54,6 +64,11 @@ struct Kernels {
     // becomes byte i of the run at in + j inStride.
     void (*Transpose)(const std::uint8_t* in, std::ptrdiff_t inStride, std::uint8_t* out,
                       std::ptrdiff_t outStride);
+    // Bytes 0 .. count - 1 of a row that ScaleImage fills: byte k is its bilinear sum of bytes k
+    // of the neighbours, with fractions fx[k] and fy, truncated; k is a blue byte, summed in
+    // Blue's order, where k % 3 == blue. count is a multiple of 3.
+    void (*ScaleRow)(const ScaleNeighbours& neighbours, const double* fx, double fy,
+                     std::size_t blue, std::size_t count, std::uint8_t* out);
 };
 
 // A path by name, with its kernels where this processor runs it, or why it does not.

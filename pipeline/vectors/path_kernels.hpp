@@ -26,6 +26,8 @@ bool StageSums(const std::array<const std::int32_t*, 5>& columns, std::size_t co
                std::uint32_t* sums);
 void Transpose(const std::uint8_t* in, std::ptrdiff_t inStride, std::uint8_t* out,
                std::ptrdiff_t outStride);
+void ScaleRow(const ScaleNeighbours& neighbours, const double* fx, double fy, std::size_t blue,
+              std::size_t count, std::uint8_t* out);
 } // namespace plain
 
 // The luma of each gray (v, v, v): v, or v - 1 where the double sum rounds below it.
@@ -87,6 +89,8 @@ void ReverseChannels(const std::uint8_t* in, std::size_t inBytes, std::uint8_t* 
                      std::size_t outBytes, std::size_t count);
 void Transpose(const std::uint8_t* in, std::ptrdiff_t inStride, std::uint8_t* out,
                std::ptrdiff_t outStride);
+void ScaleRow(const ScaleNeighbours& neighbours, const double* fx, double fy, std::size_t blue,
+              std::size_t count, std::uint8_t* out);
 } // namespace vector128
 #endif
 
@@ -101,12 +105,16 @@ void EncodeGrays(const std::uint8_t* gray, std::size_t count, std::size_t pixelB
                  std::uint8_t* out);
 void ReverseChannels(const std::uint8_t* in, std::size_t inBytes, std::uint8_t* out,
                      std::size_t outBytes, std::size_t count);
+void ScaleRow(const ScaleNeighbours& neighbours, const double* fx, double fy, std::size_t blue,
+              std::size_t count, std::uint8_t* out);
 } // namespace avx2
 
 namespace avx512 {
 void BlurStep(std::uint8_t* row, std::uint64_t visited);
 void ReverseChannels(const std::uint8_t* in, std::size_t inBytes, std::uint8_t* out,
                      std::size_t outBytes, std::size_t count);
+void ScaleRow(const ScaleNeighbours& neighbours, const double* fx, double fy, std::size_t blue,
+              std::size_t count, std::uint8_t* out);
 } // namespace avx512
 #endif
 

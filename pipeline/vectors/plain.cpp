@@ -115,5 +115,22 @@ void Transpose(const std::uint8_t* in, std::ptrdiff_t inStride, std::uint8_t* ou
     }
 }
 
+void ScaleRow(const ScaleNeighbours& neighbours, const double* fx, double fy, std::size_t blue,
+              std::size_t count, std::uint8_t* out) {
+    for (std::size_t k = 0; k < count; ++k) {
+        const double w11 = fx[k] * fy;
+        const double w00 = ((1.0 - fx[k]) - fy) + w11;
+        const double w01 = fy - w11;
+        const double w10 = fx[k] - w11;
+        const double p00 = neighbours.Upper0[k];
+        const double p10 = neighbours.Upper1[k];
+        const double p01 = neighbours.Lower0[k];
+        const double p11 = neighbours.Lower1[k];
+        const double sum = k % 3 == blue ? ((p11 * w11 + p00 * w00) + p10 * w10) + p01 * w01
+                                         : ((p10 * w10 + p01 * w01) + p11 * w11) + p00 * w00;
+        out[k] = static_cast<std::uint8_t>(static_cast<std::uint32_t>(sum) & 0xFFU);
+    }
+}
+
 } // namespace plain
 } // namespace dorvane::vectors

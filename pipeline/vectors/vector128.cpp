@@ -27,6 +27,8 @@ using U16x8 = std::uint16_t __attribute__((vector_size(16)));
 using I16x8 = std::int16_t __attribute__((vector_size(16)));
 using U32x4 = std::uint32_t __attribute__((vector_size(16)));
 using U64x2 = std::uint64_t __attribute__((vector_size(16)));
+using I64x2 = std::int64_t __attribute__((vector_size(16)));
+using F64x2 = double __attribute__((vector_size(16)));
 
 // The high 16 bits of each lane's product with factor.
 U16x8 MulHigh(U16x8 lanes, std::uint16_t factor) {
@@ -412,6 +414,30 @@ std::size_t ReverseVectors(const std::uint8_t* in, std::size_t inBytes, std::uin
     return i;
 }
 
+// Two bytes of a scaled row from byte k on, blue where blue's lanes are all ones.
+void ScaleTwo(const ScaleNeighbours& neighbours, const double* fx, F64x2 fy, U64x2 blue,
+              std::size_t k, std::uint8_t* out) {
+    const auto two = [k](const std::uint8_t* bytes) {
+        return F64x2{static_cast<double>(bytes[k]), static_cast<double>(bytes[k + 1])};
+    };
+    const F64x2 x = Load<F64x2>(reinterpret_cast<const std::uint8_t*>(fx + k));
+    const F64x2 w11 = x * fy;
+    const F64x2 w00 = ((F64x2{1.0, 1.0} - x) - fy) + w11;
+    const F64x2 w01 = fy - w11;
+    const F64x2 w10 = x - w11;
+    const F64x2 t10 = two(neighbours.Upper1) * w10;
+    const F64x2 t01 = two(neighbours.Lower0) * w01;
+    const F64x2 t11 = two(neighbours.Lower1) * w11;
+    const F64x2 t00 = two(neighbours.Upper0) * w00;
+    const U64x2 redGreen = std::bit_cast<U64x2>(((t10 + t01) + t11) + t00);
+    const U64x2 blues = std::bit_cast<U64x2>(((t11 + t00) + t10) + t01);
+    // Truncated toward zero, then the low byte of each.
+    const I64x2 sums =
+        __builtin_convertvector(std::bit_cast<F64x2>((blues & blue) | (redGreen & ~blue)), I64x2);
+    out[k] = static_cast<std::uint8_t>(sums[0]);
+    out[k + 1] = static_cast<std::uint8_t>(sums[1]);
+}
+
 } // namespace
 
 void BlurStep(std::uint8_t* row, std::uint64_t visited) {
@@ -477,6 +503,25 @@ void Transpose(const std::uint8_t* in, std::ptrdiff_t inStride, std::uint8_t* ou
         Store(out + row * outStride, LowHalves(eights[c], eights[8 + c]));
         Store(out + (row + 1) * outStride, HighHalves(eights[c], eights[8 + c]));
     }
+}
+
+void ScaleRow(const ScaleNeighbours& neighbours, const double* fx, double fy, std::size_t blue,
+              std::size_t count, std::uint8_t* out) {
+    // Three vectors hold two pixels: the blue lanes of each, the same in every such run.
+    U64x2 blues[3] = {};
+    for (std::size_t lane = 0; lane < 6; ++lane) {
+        blues[lane / 2][lane % 2] = lane % 3 == blue ? ~std::uint64_t{0} : 0;
+    }
+    const F64x2 y{fy, fy};
+    std::size_t k = 0;
+    for (; k + 6 <= count; k += 6) {
+        ScaleTwo(neighbours, fx, y, blues[0], k, out);
+        ScaleTwo(neighbours, fx, y, blues[1], k + 2, out);
+        ScaleTwo(neighbours, fx, y, blues[2], k + 4, out);
+    }
+    plain::ScaleRow({neighbours.Upper0 + k, neighbours.Upper1 + k, neighbours.Lower0 + k,
+                     neighbours.Lower1 + k},
+                    fx + k, fy, blue, count - k, out + k);
 }
 
 } // namespace dorvane::vectors::vector128

@@ -13,6 +13,7 @@
 #include "file_jobs.hpp"
 #include "header_inspection.hpp"
 #include "large_block.hpp"
+#include "scale_job.hpp"
 #include "scaling.hpp"
 
 #include <pybind11/numpy.h>
@@ -25,6 +26,7 @@
 #include <limits>
 #include <memory>
 #include <new>
+#include <optional>
 #include <span>
 #include <string>
 #include <type_traits>
@@ -429,39 +431,21 @@ py::array Scale(const py::object& rgbObject, char mode, std::int32_t value) {
                                    static_cast<std::int32_t>(size.Height))) {
         throw py::value_error("rgb must have 1 to 16777216 pixels a side and 268435456 in all");
     }
-    BitmapImage image;
-    bool scaled = false;
-    {
-        const py::gil_scoped_release release;
-        if (!image.SetDimensions(static_cast<std::int32_t>(size.Width),
-                                 static_cast<std::int32_t>(size.Height))) {
-            throw std::bad_alloc();
-        }
-        const std::uint8_t* pixel = BytesOf(rgb);
-        for (std::uint32_t y = 0; y < size.Height; ++y) {
-            for (std::uint32_t x = 0; x < size.Width; ++x, pixel += 3) {
-                image.Column(static_cast<std::int32_t>(x))[y] =
-                    PixelRgba{pixel[2], pixel[1], pixel[0], 0};
-            }
-        }
-        scaled = ScaleImage(image, mode, value);
-    }
+    const std::optional<ScaledSize> scaled = ScaledSizeOf(
+        mode, static_cast<std::int32_t>(size.Width), static_cast<std::int32_t>(size.Height), value);
     if (!scaled) {
         throw py::value_error("the scaled picture would be too large");
     }
-    py::array_t<std::uint8_t> result({static_cast<py::ssize_t>(image.GetHeight()),
-                                      static_cast<py::ssize_t>(image.GetWidth()), py::ssize_t{3}});
-    std::uint8_t* out = result.mutable_data();
+    py::array_t<std::uint8_t> result = NewArray(
+        {static_cast<py::ssize_t>(scaled->Height), static_cast<py::ssize_t>(scaled->Width), 3});
+    bool done = false;
     {
         const py::gil_scoped_release release;
-        for (std::int32_t y = 0; y < image.GetHeight(); ++y) {
-            for (std::int32_t x = 0; x < image.GetWidth(); ++x, out += 3) {
-                const PixelRgba& pixel = image.Column(x)[static_cast<std::size_t>(y)];
-                out[0] = pixel.Red;
-                out[1] = pixel.Green;
-                out[2] = pixel.Blue;
-            }
-        }
+        done = ScaleRgbArray({BytesOf(rgb), size.Width, size.Height, 3}, *scaled,
+                             result.mutable_data(), 0);
+    }
+    if (!done) {
+        throw std::bad_alloc();
     }
     return result;
 }

@@ -1,0 +1,507 @@
+// Scaling on the blur job's engine: ScaleImage's pixels, byte for byte, a new row at a time from
+// the two old rows it needs, which come from the file as they are needed (or from rows held in
+// memory), in bands of rows on as many threads as pay.
+//
+// ScaleImage fills interior, last-column, last-row and corner pixels by three formulas; here they
+// are one sum. On the last column the fraction along x is 0 and both neighbours lie on the old
+// last column, on the last row likewise along y: the weights are then exactly 1 - f, f and
+// zeros, and adding the products' +0 leaves the edges' two-term sums bit for bit (the products
+// are never negative); the corner weighs its pixel by exactly 1.
+#include "scale_job.hpp"
+
+#include "bitmap_image.hpp"
+#include "bmp_output.hpp"
+#include "bmp_pixel_blocks.hpp"
+#include "bmp_writer.hpp"
+#include "file_replacement.hpp"
+#include "platform.hpp"
+#include "vectors/kernels.hpp"
+#include "work_sharing.hpp"
+
+#include <algorithm>
+#include <array>
+#include <cctype>
+#include <cerrno>
+#include <cstddef>
+#include <cstdio>
+#include <cstring>
+#include <new>
+#include <optional>
+#include <span>
+#include <string_view>
+#include <vector>
+
+namespace dorvane {
+namespace {
+
+// Where the new columns fall among the old ones, the same for every row: new column i takes old
+// columns X0[i] and X1[i], and each of its three bytes the fraction Fx[3 i ..].
+struct ScaleColumns {
+    ScaleColumns(std::uint32_t width, std::uint32_t newWidth)
+        : X0(newWidth, width - 1), X1(newWidth, width - 1), Fx(std::size_t{3} * newWidth, 0.0) {
+        for (std::uint32_t i = 0; i + 1 < newWidth; ++i) {
+            const ScaleSample x =
+                ScaleSampleAt(static_cast<std::int32_t>(i), static_cast<std::int32_t>(width),
+                              static_cast<std::int32_t>(newWidth));
+            X0[i] = static_cast<std::uint32_t>(x.Index);
+            // Past the last column, in a picture one column wide, is the last column.
+            X1[i] = std::min(X0[i] + 1, width - 1);
+            std::fill_n(Fx.begin() + 3 * std::ptrdiff_t{i}, 3, x.Fraction);
+        }
+        // The first columns whose x1 is x0 + 1 and whose 8 bytes from x0 on lie within a row of
+        // pixels of 3 or of 4 bytes.
+        for (const std::uint32_t pixelBytes : {3U, 4U}) {
+            std::size_t& paired = Paired[pixelBytes - 3];
+            while (paired < X0.size() && X1[paired] == X0[paired] + 1 &&
+                   std::uint64_t{pixelBytes} * X0[paired] + 8 <=
+                       std::uint64_t{pixelBytes} * width) {
+                ++paired;
+            }
+        }
+    }
+
+    std::size_t Bytes() const { return Fx.size(); }
+
+    std::vector<std::uint32_t> X0;
+    std::vector<std::uint32_t> X1;
+    std::vector<double> Fx;
+    std::array<std::size_t, 2> Paired{};
+};
+
+// The old rows of new row j and its fraction.
+struct RowSample {
+    std::uint32_t Upper;
+    std::uint32_t Lower;
+    double Fy;
+};
+
+RowSample RowAt(std::uint32_t j, std::uint32_t height, std::uint32_t newHeight) {
+    if (j + 1 == newHeight) {
+        return {height - 1, height - 1, 0.0};
+    }
+    const ScaleSample y =
+        ScaleSampleAt(static_cast<std::int32_t>(j), static_cast<std::int32_t>(height),
+                      static_cast<std::int32_t>(newHeight));
+    const auto upper = static_cast<std::uint32_t>(y.Index);
+    return {upper, std::min(upper + 1, height - 1), y.Fraction};
+}
+
+// How the source's rows hold pixels: PixelBytes bytes each, 3 or 4, whose first three are the
+// channels; or, PixelBytes 1, an index into Palette.
+struct PixelLayout {
+    std::size_t PixelBytes;
+    std::array<std::array<std::uint8_t, 3>, 256> Palette;
+};
+
+// Where the source's rows come from.
+class SourceRows {
+  public:
+    virtual ~SourceRows() = default;
+    // Row y, 0 the top, in buffer (of the file's row length) where it is read; null where the
+    // file lacks the row, which is then white.
+    virtual const std::uint8_t* Row(std::uint32_t y, std::uint8_t* buffer) = 0;
+};
+
+// Rows in memory, Stride bytes apart.
+class MemoryRows final : public SourceRows {
+  public:
+    MemoryRows(const std::uint8_t* pixels, std::size_t stride) : Pixels(pixels), Stride(stride) {}
+    const std::uint8_t* Row(std::uint32_t y, std::uint8_t*) override { return Pixels + Stride * y; }
+
+  private:
+    const std::uint8_t* Pixels;
+    std::size_t Stride;
+};
+
+// The rows of a BMP file from stream, bottom row first, RowLength bytes each.
+struct FileRows {
+    std::FILE* Stream;
+    std::size_t RowLength;
+    std::uint32_t Height;
+};
+
+// Each row from its place in a regular file whose rows start at RowsStart, on any thread; the
+// file holds Whole of them whole.
+class RowsInPlace final : public SourceRows {
+  public:
+    RowsInPlace(const FileRows& file, std::uint64_t rowsStart, std::uint32_t whole)
+        : File(file), RowsStart(rowsStart), Whole(whole) {}
+
+    const std::uint8_t* Row(std::uint32_t y, std::uint8_t* buffer) override {
+        const std::uint32_t fileRow = File.Height - 1 - y;
+        if (fileRow >= Whole) {
+            return nullptr;
+        }
+        // Missing too where a file that shrank meanwhile cuts it short.
+        const std::size_t got =
+            platform::ReadAt(File.Stream, buffer, File.RowLength,
+                             RowsStart + std::uint64_t{fileRow} * File.RowLength);
+        return got == File.RowLength ? buffer : nullptr;
+    }
+
+  private:
+    FileRows File;
+    std::uint64_t RowsStart;
+    std::uint32_t Whole;
+};
+
+// The rows in the file's order, as a pipe gives them, on one thread: each asked for after those
+// below it, reading and dropping the rows between. The first row that does not arrive whole, and
+// every row after it, is missing.
+class RowsInOrder final : public SourceRows {
+  public:
+    explicit RowsInOrder(const FileRows& file) : File(file), Whole(file.Height) {}
+
+    const std::uint8_t* Row(std::uint32_t y, std::uint8_t* buffer) override {
+        const std::uint32_t fileRow = File.Height - 1 - y;
+        while (Next <= fileRow && Whole == File.Height) {
+            if (std::fread(buffer, 1, File.RowLength, File.Stream) != File.RowLength) {
+                Whole = Next;
+            }
+            ++Next;
+        }
+        return fileRow < Whole ? buffer : nullptr;
+    }
+
+    // Reads the rows left; returns how many arrived whole.
+    std::uint32_t Finish(std::uint8_t* buffer) {
+        Row(0, buffer);
+        return Whole;
+    }
+
+  private:
+    FileRows File;
+    std::uint32_t Next = 0;
+    std::uint32_t Whole;
+};
+
+// What a scaling reads and how it sums.
+struct Scaling {
+    const ScaleColumns& Columns;
+    std::uint32_t Height;
+    std::uint32_t NewHeight;
+    SourceRows& Source;
+    PixelLayout Layout;
+    // The index of blue among a pixel's three bytes, in the source and in the new rows.
+    std::size_t Blue;
+    // The length of a row that Source reads, 0 for rows in memory.
+    std::size_t RowLength;
+    const vectors::Kernels& Kernels;
+};
+
+// The three bytes of row's pixel at each new column's x0 into at0, at x1 into at1. Where x1 is
+// x0 + 1 and 8 bytes from x0 on lie within the row (all new columns but the last few, paired),
+// one load takes both pixels.
+template <std::size_t PixelBytes>
+void GatherPixels(const std::uint8_t* row, const ScaleColumns& columns, std::size_t paired,
+                  std::uint8_t* at0, std::uint8_t* at1) {
+    for (std::size_t i = 0; i < paired; ++i) {
+        std::array<std::uint8_t, 8> both{};
+        std::memcpy(both.data(), row + PixelBytes * columns.X0[i], both.size());
+        // Four bytes each, the fourth overwritten by the next column's.
+        std::memcpy(at0 + 3 * i, both.data(), 4);
+        std::memcpy(at1 + 3 * i, both.data() + PixelBytes, 4);
+    }
+    for (std::size_t i = paired; i < columns.X0.size(); ++i) {
+        std::memcpy(at0 + 3 * i, row + PixelBytes * columns.X0[i], 3);
+        std::memcpy(at1 + 3 * i, row + PixelBytes * columns.X1[i], 3);
+    }
+}
+
+void Gather(const std::uint8_t* row, const PixelLayout& layout, const ScaleColumns& columns,
+            std::uint8_t* at0, std::uint8_t* at1) {
+    const std::size_t count = columns.X0.size();
+    if (row == nullptr) {
+        std::fill_n(at0, 3 * count, std::uint8_t{255});
+        std::fill_n(at1, 3 * count, std::uint8_t{255});
+    } else if (layout.PixelBytes == 1) {
+        for (std::size_t i = 0; i < count; ++i) {
+            std::memcpy(at0 + 3 * i, layout.Palette[row[columns.X0[i]]].data(), 3);
+            std::memcpy(at1 + 3 * i, layout.Palette[row[columns.X1[i]]].data(), 3);
+        }
+    } else if (layout.PixelBytes == 3) {
+        GatherPixels<3>(row, columns, columns.Paired[0], at0, at1);
+    } else {
+        GatherPixels<4>(row, columns, columns.Paired[1], at0, at1);
+    }
+}
+
+// A thread's new rows, with the last two old rows it read, each gathered at the new columns' x0
+// and x1: a row of the file is read once for all the new rows that need it.
+class RowScaler {
+  public:
+    explicit RowScaler(const Scaling& scaling)
+        : Job(scaling), Raw(scaling.RowLength), Gathered(4 * scaling.Columns.Bytes()) {}
+
+    // New row j into out: 3 x the new width bytes.
+    void Row(std::uint32_t j, std::uint8_t* out) {
+        const RowSample sample = RowAt(j, Job.Height, Job.NewHeight);
+        // The lower row first: the file's order.
+        const std::uint8_t* lower = Held(sample.Lower, sample.Upper);
+        const std::uint8_t* upper = Held(sample.Upper, sample.Lower);
+        const std::size_t bytes = Job.Columns.Bytes();
+        Job.Kernels.ScaleRow({upper, upper + bytes, lower, lower + bytes}, Job.Columns.Fx.data(),
+                             sample.Fy, Job.Blue, bytes, out);
+    }
+
+  private:
+    // Old row y gathered, reading it unless it is held; keeps row keep where it is held.
+    const std::uint8_t* Held(std::uint32_t y, std::uint32_t keep) {
+        std::size_t slot = HeldRows[0] == y ? 0 : 1;
+        if (HeldRows[slot] != y) {
+            slot = HeldRows[0] == keep ? 1 : 0;
+            std::uint8_t* gathered = Slot(slot);
+            Gather(Job.Source.Row(y, Raw.data()), Job.Layout, Job.Columns, gathered,
+                   gathered + Job.Columns.Bytes());
+            HeldRows[slot] = static_cast<std::int64_t>(y);
+        }
+        return Slot(slot);
+    }
+
+    std::uint8_t* Slot(std::size_t slot) {
+        return Gathered.data() + 2 * Job.Columns.Bytes() * slot;
+    }
+
+    const Scaling& Job;
+    std::vector<std::uint8_t> Raw;
+    std::vector<std::uint8_t> Gathered;
+    std::array<std::int64_t, 2> HeldRows{-1, -1};
+};
+
+// How many threads a pass making bytes bytes uses, when asked for threads (0: as many as pay).
+std::uint32_t ThreadsFor(std::uint32_t threads, std::uint64_t bytes) {
+    return threads != 0 ? threads : ThreadsWorthFor(bytes, MinBytesPerThread);
+}
+
+// The new rows of a 24 bpp file, in bands of file rows.
+class ScaledRowWriter final : public RowWriting {
+  public:
+    explicit ScaledRowWriter(const Scaling& scaling)
+        : Job(scaling), Rows(static_cast<std::size_t>(BmpRowLength(
+                                 static_cast<std::int32_t>(scaling.Columns.X0.size()), 24)),
+                             scaling.NewHeight) {}
+
+    bool WriteInOrder(std::FILE* stream, int& error) const override {
+        Buffers buffers = MakeBuffers();
+        for (std::uint32_t band = 0; band < Rows.Count(); ++band) {
+            const std::size_t size = Encode(band, buffers);
+            if (std::fwrite(buffers.Bytes.data(), 1, size, stream) != size) {
+                error = errno;
+                return false;
+            }
+        }
+        return true;
+    }
+
+    bool WriteInPlace(std::FILE* stream, std::uint64_t rowsStart, std::uint32_t threads,
+                      int& error) const override {
+        return WritePiecesInPlace(
+            stream, rowsStart, Rows.Count(), threads, [this] { return MakeBuffers(); },
+            [this](std::uint32_t band, Buffers& buffers, const auto& write) {
+                const std::size_t size = Encode(band, buffers);
+                return write(buffers.Bytes.data(), size,
+                             std::uint64_t{Rows.First(band)} * Rows.RowLength);
+            },
+            error);
+    }
+
+  private:
+    struct Buffers {
+        RowScaler Scaler;
+        std::vector<std::uint8_t> Bytes;
+    };
+
+    Buffers MakeBuffers() const { return {RowScaler(Job), Rows.Buffer()}; }
+
+    // A band's file rows into buffers' bytes, bottom row first; returns their size.
+    std::size_t Encode(std::uint32_t band, Buffers& buffers) const {
+        const std::size_t pixelBytes = Job.Columns.Bytes();
+        for (std::uint32_t r = 0; r < Rows.RowsOf(band); ++r) {
+            std::uint8_t* out = buffers.Bytes.data() + r * Rows.RowLength;
+            buffers.Scaler.Row(Job.NewHeight - 1 - Rows.First(band) - r, out);
+            std::fill(out + pixelBytes, out + Rows.RowLength, std::uint8_t{0});
+        }
+        return Rows.RowsOf(band) * Rows.RowLength;
+    }
+
+    const Scaling& Job;
+    RowBands Rows;
+};
+
+// The new picture to output through file, at 24 bpp with resolution's resolution, on up to
+// threads threads. False when the file was not written; failure then says why.
+bool Store(const char* output, const Scaling& scaling, const BitmapImage& resolution,
+           std::uint32_t threads, FileReplacement& file, FileFailure& failure) {
+    BitmapImage format;
+    format.ChangeBitDepth(24); // cannot fail
+    format.XResolution = resolution.XResolution;
+    format.YResolution = resolution.YResolution;
+    const ScaledRowWriter rows(scaling);
+    return StoreBmp(output, format, static_cast<std::uint32_t>(scaling.Columns.X0.size()),
+                    scaling.NewHeight, rows, threads, file, failure);
+}
+
+bool IsScalingMode(char mode) {
+    const auto upper = static_cast<char>(std::toupper(static_cast<unsigned char>(mode)));
+    return std::string_view("PWHF").find(upper) != std::string_view::npos;
+}
+
+// How a file at format's depth, 8, 24 or 32 bpp, holds pixels.
+PixelLayout LayoutOf(const BitmapImage& format) {
+    PixelLayout layout{static_cast<std::size_t>(format.GetBitDepth() / 8), {}};
+    const std::span<const PixelRgba> palette = format.PaletteEntries();
+    for (std::size_t i = 0; i < layout.Palette.size() && i < palette.size(); ++i) {
+        layout.Palette[i] = {palette[i].Blue, palette[i].Green, palette[i].Red};
+    }
+    return layout;
+}
+
+// How many of a regular file's rows, from rowsStart on, arrived whole: those before its end. Where
+// the end cannot be told (beyond a long's range), all; a row that does not arrive is missing all
+// the same.
+std::uint32_t WholeRows(const FileRows& file, std::uint64_t rowsStart) {
+    const long end = std::fseek(file.Stream, 0, SEEK_END) == 0 ? std::ftell(file.Stream) : -1;
+    if (end < 0) {
+        return file.Height;
+    }
+    const auto bytes = static_cast<std::uint64_t>(end);
+    return bytes < rowsStart ? 0
+                             : static_cast<std::uint32_t>(std::min<std::uint64_t>(
+                                   file.Height, (bytes - rowsStart) / file.RowLength));
+}
+
+} // namespace
+
+JobResult RunScaleJob(const char* source, const char* output, char mode, std::int32_t value,
+                      const JobOptions& options, FileFailure& failure) {
+    failure = {};
+    if (!IsScalingMode(mode)) {
+        failure = {FailedFile::None, FailureKind::UnknownScalingMode};
+        return JobResult::Refused;
+    }
+    const vectors::Kernels& kernels = vectors::InUse();
+    // Abandoned, leaving nothing, when the job fails before the output is written.
+    FileReplacement file(TemporaryFile::Unnamed,
+                         options.Sync ? Durability::Disk : Durability::Process);
+    BitmapImage format;
+    std::optional<ScaledSize> size;
+    std::optional<ScaleColumns> columns;
+    std::uint32_t width = 0;
+    std::uint32_t height = 0;
+    bool refused = false;
+    const auto start = [&](std::int32_t w, std::int32_t h) {
+        size = ScaledSizeOf(mode, w, h, value);
+        refused = !size;
+        if (refused) {
+            return false;
+        }
+        width = static_cast<std::uint32_t>(w);
+        height = static_cast<std::uint32_t>(h);
+        columns.emplace(width, static_cast<std::uint32_t>(size->Width));
+        return true;
+    };
+    const auto store = [&](SourceRows& rows, const PixelLayout& layout, std::size_t rowLength,
+                           std::uint32_t threads, FileFailure& why) {
+        const auto newHeight = static_cast<std::uint32_t>(size->Height);
+        const Scaling scaling{*columns, height, newHeight, rows, layout, 0, rowLength, kernels};
+        const std::uint64_t bytes = std::uint64_t{3} * columns->X0.size() * newHeight;
+        return Store(output, scaling, format, ThreadsFor(threads, bytes), file, why);
+    };
+
+    // At 1, 4 and 16 bpp: the whole source, three bytes a pixel, rows from the top.
+    std::vector<std::uint8_t> held;
+    const auto take = [&](const PixelBlock& block) {
+        held.resize(std::size_t{3} * width * height);
+        for (std::int32_t r = 0; r < block.Rows; ++r) {
+            const PixelRgba* pixel =
+                block.Pixels.data() + static_cast<std::size_t>(r) * block.Stride;
+            std::uint8_t* out =
+                held.data() + 3 * (std::size_t{width} * static_cast<std::uint32_t>(block.YLow + r) +
+                                   static_cast<std::uint32_t>(block.XLow));
+            for (std::int32_t x = 0; x < block.Columns; ++x, ++pixel, out += 3) {
+                out[0] = pixel->Blue;
+                out[1] = pixel->Green;
+                out[2] = pixel->Red;
+            }
+        }
+    };
+
+    // At 8, 24 and 32 bpp the output is written while the file's rows are read: whether it was.
+    std::optional<bool> stored;
+    FileFailure storeFailure;
+    const auto readFileRows = [&](std::FILE* stream, std::size_t rowLength) {
+        const FileRows rows{stream, rowLength, height};
+        const long rowsStart = platform::IsRegularFile(stream) ? std::ftell(stream) : -1;
+        std::uint32_t whole = 0;
+        try {
+            if (rowsStart >= 0) {
+                whole = WholeRows(rows, static_cast<std::uint64_t>(rowsStart));
+                RowsInPlace inPlace(rows, static_cast<std::uint64_t>(rowsStart), whole);
+                stored = store(inPlace, LayoutOf(format), rowLength, options.Threads, storeFailure);
+            } else {
+                // Read in the file's order, so written in it, on one thread.
+                RowsInOrder inOrder(rows);
+                stored = store(inOrder, LayoutOf(format), rowLength, 1, storeFailure);
+                std::vector<std::uint8_t> buffer(rowLength);
+                whole = inOrder.Finish(buffer.data());
+            }
+        } catch (const std::bad_alloc&) {
+            stored = false;
+            storeFailure = SystemFailure(FailedFile::Output, FailureKind::Write, ENOMEM);
+        }
+        return static_cast<std::int32_t>(whole);
+    };
+
+    if (!ReadBmpPixels(format, source, PixelBlockSink{start, take, readFileRows}, failure)) {
+        if (refused) {
+            failure = {FailedFile::None, FailureKind::ScaledTooLarge};
+            return JobResult::Refused;
+        }
+        return JobResult::SourceFailed;
+    }
+    // The store starts a failure of its own; what the read found of the source stays.
+    if (!stored) {
+        try {
+            MemoryRows inMemory(held.data(), std::size_t{3} * width);
+            stored = store(inMemory, {3, {}}, 0, options.Threads, storeFailure);
+        } catch (const std::bad_alloc&) {
+            stored = false;
+            storeFailure = SystemFailure(FailedFile::Output, FailureKind::Write, ENOMEM);
+        }
+    }
+    if (!*stored) {
+        failure = storeFailure;
+        return JobResult::OutputFailed;
+    }
+    return JobResult::Done;
+}
+
+bool ScaleRgbArray(const ArrayRows& picture, ScaledSize size, std::uint8_t* out,
+                   std::uint32_t threads) {
+    try {
+        const auto newWidth = static_cast<std::uint32_t>(size.Width);
+        const auto newHeight = static_cast<std::uint32_t>(size.Height);
+        const ScaleColumns columns(picture.Width, newWidth);
+        MemoryRows rows(picture.Pixels, std::size_t{3} * picture.Width);
+        // Red, green, blue: blue is a pixel's third byte.
+        const Scaling scaling{columns, picture.Height,  newHeight, rows, {3, {}}, 2,
+                              0,       vectors::InUse()};
+        const std::size_t rowBytes = columns.Bytes();
+        const RowBands bands(rowBytes, newHeight);
+        ShareGroups(
+            bands.Count(), ThreadsFor(threads, std::uint64_t{rowBytes} * newHeight),
+            [&scaling] { return RowScaler(scaling); },
+            [&](std::uint32_t band, RowScaler& scaler) {
+                for (std::uint32_t j = bands.First(band);
+                     j < bands.First(band) + bands.RowsOf(band); ++j) {
+                    scaler.Row(j, out + rowBytes * j);
+                }
+                return true;
+            });
+        return true;
+    } catch (const std::bad_alloc&) {
+        return false;
+    }
+}
+
+} // namespace dorvane
