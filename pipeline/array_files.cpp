@@ -46,11 +46,6 @@ struct Bands {
     std::uint32_t Rows;
 };
 
-// How many threads a pass over bytes bytes uses, when asked for threads (0: as many as pay).
-std::uint32_t ThreadsFor(std::uint32_t threads, std::uint64_t bytes) {
-    return threads != 0 ? threads : ThreadsWorthFor(bytes, MinBytesPerThread);
-}
-
 // The pixels of a file's rows at 8, 24 or 32 bpp into an RGB picture, band by band; the first row
 // that does not arrive whole, and every row after it, white.
 class RgbReader {
@@ -165,7 +160,8 @@ bool ReadRgb(Input input, const RgbAllocation& allocate, std::uint32_t threads,
         BitmapImage format;
         const auto readFileRows = [&](std::FILE* stream, std::size_t rowLength) {
             const RgbReader rows(pixels, width, height, format, rowLength, kernels);
-            const std::uint32_t used = ThreadsFor(threads, std::uint64_t{rowLength} * height);
+            const std::uint32_t used =
+                ResolveThreads(threads, Share::PictureBytes, std::uint64_t{rowLength} * height);
             const long rowsStart =
                 used > 1 && platform::IsRegularFile(stream) ? std::ftell(stream) : -1;
             return static_cast<std::int32_t>(
@@ -277,7 +273,7 @@ bool WriteArray(const ArrayRows& picture, std::int32_t depth, const char* output
         const std::uint64_t bytes =
             BmpRowLength(static_cast<std::int32_t>(picture.Width), depth) * picture.Height;
         return StoreBmp(output, format, picture.Width, picture.Height, rows,
-                        ThreadsFor(threads, bytes), file, failure);
+                        ResolveThreads(threads, Share::PictureBytes, bytes), file, failure);
     } catch (const std::bad_alloc&) {
         failure = SystemFailure(FailedFile::Output, FailureKind::Write, ENOMEM);
         return false;

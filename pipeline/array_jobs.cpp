@@ -84,17 +84,16 @@ void LumaOfRgb(const std::uint8_t* rgb, std::size_t count, std::uint8_t* gray,
     // around in the cache on its way.
     constexpr std::size_t Run = 4096;
     const std::size_t runs = (count + Run - 1) / Run;
-    const std::uint32_t used =
-        threads != 0 ? threads : ThreadsWorthFor(3 * count, MinBytesPerThread);
-    ShareWork(used, [&](std::uint32_t t, std::uint32_t n) {
-        std::array<std::uint8_t, 3 * Run> bgr;
-        for (std::size_t i = t; i < runs; i += n) {
-            const std::size_t first = i * Run;
-            const std::size_t pixels = std::min(Run, count - first);
-            kernels.ReverseChannels(rgb + 3 * first, 3, bgr.data(), 3, pixels);
-            kernels.Luma(bgr.data(), 3, gray + first, pixels);
-        }
-    });
+    ShareWork(ResolveThreads(threads, Share::PictureBytes, 3 * count),
+              [&](std::uint32_t t, std::uint32_t n) {
+                  std::array<std::uint8_t, 3 * Run> bgr;
+                  for (std::size_t i = t; i < runs; i += n) {
+                      const std::size_t first = i * Run;
+                      const std::size_t pixels = std::min(Run, count - first);
+                      kernels.ReverseChannels(rgb + 3 * first, 3, bgr.data(), 3, pixels);
+                      kernels.Luma(bgr.data(), 3, gray + first, pixels);
+                  }
+              });
 }
 
 bool BlurGrayArray(const std::uint8_t* source, const GrayArray& picture, std::uint32_t threads) {
@@ -103,15 +102,13 @@ bool BlurGrayArray(const std::uint8_t* source, const GrayArray& picture, std::ui
         return false;
     }
     const GrayColumns blurred{columns.get(), picture.Width, picture.Height};
-    const std::uint32_t moving =
-        threads != 0
-            ? threads
-            : ThreadsWorthFor(std::uint64_t{picture.Width} * picture.Height, MinBytesPerThread);
+    const std::uint32_t used =
+        ResolveThreads(threads, Share::PictureBytes, std::uint64_t{picture.Width} * picture.Height);
     Transpose(source, picture.Width, columns.get(), picture.Height, picture.Height, picture.Width,
-              moving);
-    BlurGrayColumns(blurred, threads);
+              used);
+    BlurGrayColumns(blurred, used);
     Transpose(columns.get(), picture.Height, picture.Pixels, picture.Width, picture.Width,
-              picture.Height, moving);
+              picture.Height, used);
     return true;
 }
 
