@@ -659,7 +659,7 @@ bool LoadBmpBytes(BitmapImage& image, ByteSource& source, Target& target, FileFa
     const std::int32_t depth = info.biBitCount;
     // Only exhausted memory makes a valid depth or a size within the limits fail.
     if (!image.ChangeBitDepth(depth) || !target.Prepare(info.biWidth, info.biHeight)) {
-        why = FormatFailure(FailureKind::OutOfMemory, info.biWidth, info.biHeight);
+        why = MemoryFailure(FailedFile::Source, info.biWidth, info.biHeight);
         return Reject(image);
     }
 
@@ -730,7 +730,7 @@ bool Load(BitmapImage& image, Input input, Target target, FileFailure& failure) 
     } catch (const std::exception&) {
         // Exhausted memory (std::bad_alloc, or a length beyond what a vector can hold). A file's
         // stream was closed while the exception left LoadBmpFrom.
-        failure = FormatFailure(FailureKind::OutOfMemory);
+        failure = MemoryFailure(FailedFile::Source);
         return Reject(image);
     }
 }

@@ -559,7 +559,7 @@ bool SaveFile(const BitmapImage& format, const Source& source, std::int32_t widt
         return saved;
     } catch (const std::exception&) {
         // Exhausted memory for the row buffer or the index cache; the replacement was abandoned.
-        why = SystemFailure(FailedFile::Output, FailureKind::Write, ENOMEM);
+        why = MemoryFailure(FailedFile::Output);
         return false;
     }
 }
@@ -582,7 +582,7 @@ bool SaveFile(const BitmapImage& format, const Source& source, std::int32_t widt
         return WriteBmp(format, width, height, encode, bytes);
     } catch (const std::exception&) {
         bytes.resize(start);
-        why = SystemFailure(FailedFile::Output, FailureKind::Write, ENOMEM);
+        why = MemoryFailure(FailedFile::Output);
         return false;
     }
 }

@@ -172,7 +172,7 @@ bool ReadRgb(Input input, const RgbAllocation& allocate, std::uint32_t threads,
         return ReadBmpPixels(format, input, PixelBlockSink{start, take, readFileRows}, failure);
     } catch (const std::bad_alloc&) {
         // The format, the sink or the bands' buffers.
-        failure = FormatFailure(FailureKind::OutOfMemory, width, height);
+        failure = MemoryFailure(FailedFile::Source, width, height);
         return false;
     }
 }
@@ -255,8 +255,8 @@ bool WriteArray(const ArrayRows& picture, std::int32_t depth, const char* output
     failure = {};
     try {
         BitmapImage format;
-        if (!VerifyTypeSizes() || !format.ChangeBitDepth(depth)) {
-            failure = SystemFailure(FailedFile::Output, FailureKind::Write, ENOMEM);
+        if (!format.ChangeBitDepth(depth)) {
+            failure = MemoryFailure(FailedFile::Output);
             return false;
         }
         if (picture.Channels == 3 && depth != 24 && depth != 32) {
@@ -275,7 +275,7 @@ bool WriteArray(const ArrayRows& picture, std::int32_t depth, const char* output
         return StoreBmp(output, format, picture.Width, picture.Height, rows,
                         ResolveThreads(threads, Share::PictureBytes, bytes), file, failure);
     } catch (const std::bad_alloc&) {
-        failure = SystemFailure(FailedFile::Output, FailureKind::Write, ENOMEM);
+        failure = MemoryFailure(FailedFile::Output);
         return false;
     }
 }

@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cerrno>
 #include <cstddef>
 #include <mutex>
 #include <system_error>
@@ -96,9 +97,12 @@ void LumaOfRgb(const std::uint8_t* rgb, std::size_t count, std::uint8_t* gray,
               });
 }
 
-bool BlurGrayArray(const std::uint8_t* source, const GrayArray& picture, std::uint32_t threads) {
+bool BlurGrayArray(const std::uint8_t* source, const GrayArray& picture, std::uint32_t threads,
+                   FileFailure& failure) {
+    failure = {};
     const LargeBlock columns = AllocateLargeBlock(std::size_t{picture.Width} * picture.Height);
     if (!columns) {
+        failure = MemoryFailure(FailedFile::None, picture.Width, picture.Height);
         return false;
     }
     const GrayColumns blurred{columns.get(), picture.Width, picture.Height};
@@ -113,10 +117,12 @@ bool BlurGrayArray(const std::uint8_t* source, const GrayArray& picture, std::ui
 }
 
 bool DetectEdgesInGrayArray(const std::uint8_t* source, const GrayArray& picture,
-                            std::uint32_t threads) {
+                            std::uint32_t threads, FileFailure& failure) {
+    failure = {};
     try {
         const std::lock_guard lock(PipelineMutex);
         if (!AllocatePlanes(picture.Width, picture.Height)) {
+            failure = MemoryFailure(FailedFile::None, picture.Width, picture.Height);
             return false;
         }
         ForEachTileColumn(picture.Width, picture.Height,
@@ -136,7 +142,8 @@ bool DetectEdgesInGrayArray(const std::uint8_t* source, const GrayArray& picture
         ReleasePlanes();
         return true;
     } catch (const std::system_error&) {
-        return false; // the lock could not be had
+        failure = SystemFailure(FailedFile::None, FailureKind::Open, EAGAIN); // the lock
+        return false;
     }
 }
 

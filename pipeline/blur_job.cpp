@@ -296,8 +296,8 @@ class RowWriter final : public RowWriting {
 bool Store(const char* output, GrayPicture& picture, const vectors::Kernels& kernels,
            std::int32_t depth, std::uint32_t threads, FileReplacement& file, FileFailure& failure) {
     BitmapImage format;
-    if (!VerifyTypeSizes() || !format.ChangeBitDepth(depth)) {
-        failure = SystemFailure(FailedFile::Output, FailureKind::Write, ENOMEM);
+    if (!format.ChangeBitDepth(depth)) {
+        failure = MemoryFailure(FailedFile::Output);
         return false;
     }
     const GrayColumns columns = picture.Columns();
@@ -325,7 +325,7 @@ JobResult RunBlurJob(const char* source, const char* output, const JobOptions& o
         }
         depth = format.GetBitDepth();
     } catch (const std::bad_alloc&) {
-        failure = FormatFailure(FailureKind::OutOfMemory); // setting up the sink, before reading
+        failure = MemoryFailure(FailedFile::Source); // setting up the sink, before reading
         return JobResult::SourceFailed;
     }
     // As after a load and the release at the end of a call.
@@ -348,7 +348,7 @@ JobResult RunBlurJob(const char* source, const char* output, const JobOptions& o
         failure = loaded;
         return JobResult::Done;
     } catch (const std::bad_alloc&) {
-        failure = SystemFailure(FailedFile::Output, FailureKind::Write, ENOMEM);
+        failure = MemoryFailure(FailedFile::Output);
         return JobResult::OutputFailed;
     }
 }

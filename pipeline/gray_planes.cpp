@@ -79,7 +79,7 @@ class GrayLoad {
             return false;
         }
         if (Allocated.load() != Outcome::Succeeded) {
-            Why = FormatFailure(FailureKind::OutOfMemory, Width, Height);
+            Why = MemoryFailure(FailedFile::Source, Width, Height);
             return false;
         }
         Planes->Install();
@@ -229,7 +229,7 @@ std::int32_t LoadGrayPlanes(const char* path, FileFailure& failure) {
         return LoadPlanesFrom(path, failure);
     } catch (const std::bad_alloc&) {
         // Only setting up the sink can throw, before anything is allocated.
-        failure = FormatFailure(FailureKind::OutOfMemory);
+        failure = MemoryFailure(FailedFile::Source);
         return LoadFailed;
     }
 }
@@ -240,7 +240,7 @@ std::int32_t LoadGrayPlanes(const char* path) {
 }
 
 bool StoreGrayImage(const char* output, Durability durability, FileFailure& failure) {
-    failure = SystemFailure(FailedFile::Output, FailureKind::Write, ENOMEM);
+    failure = MemoryFailure(FailedFile::Output);
     try {
         // The image gives the depth, the standard palette and the resolution of a new image;
         // the gray pixels go from ImagePlane straight into the file's rows.
@@ -252,7 +252,7 @@ bool StoreGrayImage(const char* output, Durability durability, FileFailure& fail
         return SaveGrayBmp(format, columns, static_cast<std::int32_t>(PlaneHeight), output, failure,
                            durability);
     } catch (const std::bad_alloc&) {
-        failure = SystemFailure(FailedFile::Output, FailureKind::Write, ENOMEM);
+        failure = MemoryFailure(FailedFile::Output);
         return false;
     }
 }

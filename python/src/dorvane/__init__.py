@@ -6,8 +6,9 @@ The GIL is released while pixels are worked on, so threads calling these functio
 
 Failures raise ``FileNotFoundError``, ``PermissionError``, ``IsADirectoryError`` or another
 ``OSError`` (with ``errno`` set) for the system's, :class:`FormatError` (a ``ValueError``) for a
-file that the format's rules reject, and ``TypeError`` or ``ValueError`` for an unusable argument;
-the message is the library's reason. A file whose rows stop short of what its header says is
+file that the format's rules reject, ``MemoryError`` when memory runs out (reading, writing or in
+a stage alike), and ``TypeError`` or ``ValueError`` for an unusable argument; the message is the
+library's reason. A file whose rows stop short of what its header says is
 still read, its missing rows white, with a ``UserWarning`` that says how many rows arrived.
 """
 
