@@ -1,7 +1,6 @@
 // The BMP reader: LoadBmp and the row decoders.
 //
 // What LoadBmp leaves behind:
-// - VerifyTypeSizes false: false, image unchanged, no file opened.
 // - the file cannot be opened: false; 1 x 1 at 1 bpp with the standard palette, pixel white;
 //   resolution unchanged.
 // - bfType is not "BM": false, image unchanged.
@@ -721,10 +720,6 @@ bool LoadBmpFrom(BitmapImage& image, std::span<const std::uint8_t> bytes, Target
 template <class Target, class Input>
 bool Load(BitmapImage& image, Input input, Target target, FileFailure& failure) {
     failure = {};
-    if (!VerifyTypeSizes()) {
-        failure = SystemFailure(FailedFile::Source, FailureKind::Open, ENOTSUP);
-        return false;
-    }
     try {
         return LoadBmpFrom(image, input, target, failure);
     } catch (const std::exception&) {

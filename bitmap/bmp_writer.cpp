@@ -539,10 +539,6 @@ bool SaveFile(const BitmapImage& format, const Source& source, std::int32_t widt
               std::int32_t height, const char* path, FileFailure& why,
               Durability durability = Durability::Process) {
     why = {};
-    if (!VerifyTypeSizes()) {
-        why = SystemFailure(FailedFile::Output, FailureKind::Open, ENOTSUP);
-        return false;
-    }
     try {
         Encoder encode(format, source);
         FileReplacement output(TemporaryFile::Unnamed, durability);
@@ -570,10 +566,6 @@ template <class Encoder, class Source>
 bool SaveFile(const BitmapImage& format, const Source& source, std::int32_t width,
               std::int32_t height, std::vector<std::uint8_t>& bytes, FileFailure& why) {
     why = {};
-    if (!VerifyTypeSizes()) {
-        why = SystemFailure(FailedFile::Output, FailureKind::Open, ENOTSUP);
-        return false;
-    }
     const std::size_t start = bytes.size();
     try {
         Encoder encode(format, source);
