@@ -33,6 +33,12 @@ struct FileHeader {
     void ReverseByteOrder();
 };
 
+// The fields' widths add up to the header's size on disk.
+static_assert(sizeof FileHeader::bfType + sizeof FileHeader::bfSize +
+                  sizeof FileHeader::bfReserved1 + sizeof FileHeader::bfReserved2 +
+                  sizeof FileHeader::bfOffBits ==
+              FileHeaderSize);
+
 // The 40-byte info header. Longer headers in files are read as their first 40 bytes, and a
 // palette is looked for after their last byte; the reader refuses shorter ones, whose fields lie
 // elsewhere (the 12-byte OS/2 core header among them).
@@ -147,11 +153,5 @@ struct PictureLayout {
 // Reads count items of itemSize bytes. False when the stream was already at its end or fewer
 // than count whole items arrived (bytes of a partial item may already be in buffer).
 bool ReadItems(void* buffer, std::size_t itemSize, std::size_t count, std::FILE* stream);
-
-// Whether the header field types have the widths the format needs; with fixed-width types this
-// holds by construction, and the reader and writer still ask before touching a file.
-constexpr bool VerifyTypeSizes() {
-    return sizeof(std::uint8_t) == 1 && sizeof(std::uint16_t) == 2 && sizeof(std::uint32_t) == 4;
-}
 
 } // namespace dorvane

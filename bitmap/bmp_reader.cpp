@@ -1,7 +1,6 @@
 // The BMP reader: LoadBmp and the row decoders.
 //
 // What LoadBmp leaves behind:
-// - VerifyTypeSizes false: false, image unchanged, no file opened.
 // - the file cannot be opened: false; 1 x 1 at 1 bpp with the standard palette, pixel white;
 //   resolution unchanged.
 // - bfType is not "BM": false, image unchanged.
@@ -660,7 +659,7 @@ bool LoadBmpBytes(BitmapImage& image, ByteSource& source, Target& target, FileFa
     const std::int32_t depth = info.biBitCount;
     // Only exhausted memory makes a valid depth or a size within the limits fail.
     if (!image.ChangeBitDepth(depth) || !target.Prepare(info.biWidth, info.biHeight)) {
-        why = FormatFailure(FailureKind::OutOfMemory, info.biWidth, info.biHeight);
+        why = MemoryFailure(FailedFile::Source, info.biWidth, info.biHeight);
         return Reject(image);
     }
 
@@ -722,16 +721,12 @@ bool LoadBmpFrom(BitmapImage& image, std::span<const std::uint8_t> bytes, Target
 template <class Target, class Input>
 bool Load(BitmapImage& image, Input input, Target target, FileFailure& failure) {
     failure = {};
-    if (!VerifyTypeSizes()) {
-        failure = SystemFailure(FailedFile::Source, FailureKind::Open, ENOTSUP);
-        return false;
-    }
     try {
         return LoadBmpFrom(image, input, target, failure);
     } catch (const std::exception&) {
         // Exhausted memory (std::bad_alloc, or a length beyond what a vector can hold). A file's
         // stream was closed while the exception left LoadBmpFrom.
-        failure = FormatFailure(FailureKind::OutOfMemory);
+        failure = MemoryFailure(FailedFile::Source);
         return Reject(image);
     }
 }

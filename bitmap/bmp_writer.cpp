@@ -519,10 +519,6 @@ bool SaveFile(const BitmapImage& format, const Source& source, std::int32_t widt
               std::int32_t height, const char* path, FileFailure& why,
               Durability durability = Durability::Process) {
     why = {};
-    if (!VerifyTypeSizes()) {
-        why = SystemFailure(FailedFile::Output, FailureKind::Open, ENOTSUP);
-        return false;
-    }
     try {
         Encoder encode(format, source);
         FileReplacement output(TemporaryFile::Unnamed, durability);
@@ -539,7 +535,7 @@ bool SaveFile(const BitmapImage& format, const Source& source, std::int32_t widt
         return saved;
     } catch (const std::exception&) {
         // Exhausted memory for the row buffer or the index cache; the replacement was abandoned.
-        why = SystemFailure(FailedFile::Output, FailureKind::Write, ENOMEM);
+        why = MemoryFailure(FailedFile::Output);
         return false;
     }
 }
@@ -550,10 +546,6 @@ template <class Encoder, class Source>
 bool SaveFile(const BitmapImage& format, const Source& source, std::int32_t width,
               std::int32_t height, std::vector<std::uint8_t>& bytes, FileFailure& why) {
     why = {};
-    if (!VerifyTypeSizes()) {
-        why = SystemFailure(FailedFile::Output, FailureKind::Open, ENOTSUP);
-        return false;
-    }
     const std::size_t start = bytes.size();
     try {
         Encoder encode(format, source);
@@ -562,7 +554,7 @@ bool SaveFile(const BitmapImage& format, const Source& source, std::int32_t widt
         return WriteBmp(format, width, height, encode, bytes);
     } catch (const std::exception&) {
         bytes.resize(start);
-        why = SystemFailure(FailedFile::Output, FailureKind::Write, ENOMEM);
+        why = MemoryFailure(FailedFile::Output);
         return false;
     }
 }

@@ -60,6 +60,12 @@ inline FileFailure SystemFailure(FailedFile file, FailureKind step, int error) {
     return {file, step, error, {0, 0}};
 }
 
+// Memory ran out while reading (file Source) or writing (Output) a picture of width x height,
+// 0 x 0 when its size is not known: one kind, whichever side it happened on.
+inline FileFailure MemoryFailure(FailedFile file, std::int64_t width = 0, std::int64_t height = 0) {
+    return {file, FailureKind::OutOfMemory, 0, {width, height}};
+}
+
 inline FileFailure FormatFailure(FailureKind kind, std::int64_t first = 0,
                                  std::int64_t second = 0) {
     return {FailedFile::Source, kind, 0, {first, second}};

@@ -47,11 +47,6 @@ void MoveChannels(const vectors::Kernels& kernels, ChannelOrder order, const std
     }
 }
 
-// How many threads a pass over bytes bytes uses, when asked for threads (0: as many as pay).
-std::uint32_t ThreadsFor(std::uint32_t threads, std::uint64_t bytes) {
-    return threads != 0 ? threads : ThreadsWorthFor(bytes, MinBytesPerThread);
-}
-
 // The pixels of a file's rows at 8, 24 or 32 bpp into an RGB picture, band by band; the first row
 // that does not arrive whole, and every row after it, white.
 class RgbReader {
@@ -171,7 +166,8 @@ bool ReadRgb(Input input, const RgbAllocation& allocate, std::uint32_t threads,
         BitmapImage format;
         const auto readFileRows = [&](std::FILE* stream, std::size_t rowLength) {
             const RgbReader rows(pixels, width, height, format, rowLength, kernels, order);
-            const std::uint32_t used = ThreadsFor(threads, std::uint64_t{rowLength} * height);
+            const std::uint32_t used =
+                ResolveThreads(threads, Share::PictureBytes, std::uint64_t{rowLength} * height);
             const long rowsStart =
                 used > 1 && platform::IsRegularFile(stream) ? std::ftell(stream) : -1;
             return static_cast<std::int32_t>(
@@ -182,7 +178,7 @@ bool ReadRgb(Input input, const RgbAllocation& allocate, std::uint32_t threads,
         return ReadBmpPixels(format, input, PixelBlockSink{start, take, readFileRows}, failure);
     } catch (const std::bad_alloc&) {
         // The format, the sink or the bands' buffers.
-        failure = FormatFailure(FailureKind::OutOfMemory, width, height);
+        failure = MemoryFailure(FailedFile::Source, width, height);
         return false;
     }
 }
@@ -265,8 +261,8 @@ bool WriteArray(const ArrayRows& picture, std::int32_t depth, const char* output
     failure = {};
     try {
         BitmapImage format;
-        if (!VerifyTypeSizes() || !format.ChangeBitDepth(depth)) {
-            failure = SystemFailure(FailedFile::Output, FailureKind::Write, ENOMEM);
+        if (!format.ChangeBitDepth(depth)) {
+            failure = MemoryFailure(FailedFile::Output);
             return false;
         }
         if (picture.Channels == 3 && depth != 24 && depth != 32) {
@@ -283,9 +279,9 @@ bool WriteArray(const ArrayRows& picture, std::int32_t depth, const char* output
         const std::uint64_t bytes =
             BmpRowLength(static_cast<std::int32_t>(picture.Width), depth) * picture.Height;
         return StoreBmp(output, format, picture.Width, picture.Height, rows,
-                        ThreadsFor(threads, bytes), file, failure);
+                        ResolveThreads(threads, Share::PictureBytes, bytes), file, failure);
     } catch (const std::bad_alloc&) {
-        failure = SystemFailure(FailedFile::Output, FailureKind::Write, ENOMEM);
+        failure = MemoryFailure(FailedFile::Output);
         return false;
     }
 }

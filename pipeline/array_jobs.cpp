@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cerrno>
 #include <cstddef>
 #include <mutex>
 #include <system_error>
@@ -82,21 +83,20 @@ void LumaOfPixels(const std::uint8_t* pixels, ChannelOrder order, std::size_t co
     // turned around in the cache on its way.
     constexpr std::size_t Run = 4096;
     const std::size_t runs = (count + Run - 1) / Run;
-    const std::uint32_t used =
-        threads != 0 ? threads : ThreadsWorthFor(3 * count, MinBytesPerThread);
-    ShareWork(used, [&](std::uint32_t t, std::uint32_t n) {
-        std::array<std::uint8_t, 3 * Run> bgr;
-        for (std::size_t i = t; i < runs; i += n) {
-            const std::size_t first = i * Run;
-            const std::size_t run = std::min(Run, count - first);
-            if (order == ChannelOrder::Bgr) {
-                kernels.Luma(pixels + 3 * first, 3, gray + first, run);
-            } else {
-                kernels.ReverseChannels(pixels + 3 * first, 3, bgr.data(), 3, run);
-                kernels.Luma(bgr.data(), 3, gray + first, run);
-            }
-        }
-    });
+    ShareWork(ResolveThreads(threads, Share::PictureBytes, 3 * count),
+              [&](std::uint32_t t, std::uint32_t n) {
+                  std::array<std::uint8_t, 3 * Run> bgr;
+                  for (std::size_t i = t; i < runs; i += n) {
+                      const std::size_t first = i * Run;
+                      const std::size_t run = std::min(Run, count - first);
+                      if (order == ChannelOrder::Bgr) {
+                          kernels.Luma(pixels + 3 * first, 3, gray + first, run);
+                      } else {
+                          kernels.ReverseChannels(pixels + 3 * first, 3, bgr.data(), 3, run);
+                          kernels.Luma(bgr.data(), 3, gray + first, run);
+                      }
+                  }
+              });
 }
 
 } // namespace
@@ -111,29 +111,32 @@ void LumaOfBgr(const std::uint8_t* bgr, std::size_t count, std::uint8_t* gray,
     LumaOfPixels(bgr, ChannelOrder::Bgr, count, gray, threads);
 }
 
-bool BlurGrayArray(const std::uint8_t* source, const GrayArray& picture, std::uint32_t threads) {
+bool BlurGrayArray(const std::uint8_t* source, const GrayArray& picture, std::uint32_t threads,
+                   FileFailure& failure) {
+    failure = {};
     const LargeBlock columns = AllocateLargeBlock(std::size_t{picture.Width} * picture.Height);
     if (!columns) {
+        failure = MemoryFailure(FailedFile::None, picture.Width, picture.Height);
         return false;
     }
     const GrayColumns blurred{columns.get(), picture.Width, picture.Height};
-    const std::uint32_t moving =
-        threads != 0
-            ? threads
-            : ThreadsWorthFor(std::uint64_t{picture.Width} * picture.Height, MinBytesPerThread);
+    const std::uint32_t used =
+        ResolveThreads(threads, Share::PictureBytes, std::uint64_t{picture.Width} * picture.Height);
     Transpose(source, picture.Width, columns.get(), picture.Height, picture.Height, picture.Width,
-              moving);
-    BlurGrayColumns(blurred, threads);
+              used);
+    BlurGrayColumns(blurred, used);
     Transpose(columns.get(), picture.Height, picture.Pixels, picture.Width, picture.Width,
-              picture.Height, moving);
+              picture.Height, used);
     return true;
 }
 
 bool DetectEdgesInGrayArray(const std::uint8_t* source, const GrayArray& picture,
-                            std::uint32_t threads) {
+                            std::uint32_t threads, FileFailure& failure) {
+    failure = {};
     try {
         const std::lock_guard lock(PipelineMutex);
         if (!AllocatePlanes(picture.Width, picture.Height)) {
+            failure = MemoryFailure(FailedFile::None, picture.Width, picture.Height);
             return false;
         }
         ForEachTileColumn(picture.Width, picture.Height,
@@ -153,7 +156,8 @@ bool DetectEdgesInGrayArray(const std::uint8_t* source, const GrayArray& picture
         ReleasePlanes();
         return true;
     } catch (const std::system_error&) {
-        return false; // the lock could not be had
+        failure = SystemFailure(FailedFile::None, FailureKind::Open, EAGAIN); // the lock
+        return false;
     }
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "channel_order.hpp"
+#include "file_failure.hpp"
 
 #include <cstddef>
 #include <cstdint>
@@ -30,15 +31,17 @@ void LumaOfBgr(const std::uint8_t* bgr, std::size_t count, std::uint8_t* gray,
 // GaussianBlurStage on the gray picture at source, of picture's size, into picture: every cell
 // becomes the one that the stage leaves in a plane holding source's values (BlurGrayColumns on
 // the picture's columns). source may be picture.Pixels. threads: that many at most; 0 chooses
-// from the cores and the picture's size. False, picture unchanged, when memory runs out. Calls on
-// different pictures may run at once.
-bool BlurGrayArray(const std::uint8_t* source, const GrayArray& picture, std::uint32_t threads);
+// from the cores and the picture's size. False, picture unchanged, when memory runs out; failure
+// then says so. Calls on different pictures may run at once.
+bool BlurGrayArray(const std::uint8_t* source, const GrayArray& picture, std::uint32_t threads,
+                   FileFailure& failure);
 
 // The edge map that the edge job writes for a source whose gray picture is at source, into
 // picture, of the same size: every pixel EdgeCell or BackgroundCell. source may be
 // picture.Pixels. Takes its turn with the jobs of file_jobs.hpp, as it runs the stages on the
-// planes. False, picture unchanged, when memory runs out or the turn cannot be had.
+// planes. False, picture unchanged, when memory runs out or the turn cannot be had (EAGAIN, as
+// for the file jobs); failure then says which.
 bool DetectEdgesInGrayArray(const std::uint8_t* source, const GrayArray& picture,
-                            std::uint32_t threads);
+                            std::uint32_t threads, FileFailure& failure);
 
 } // namespace dorvane

@@ -153,14 +153,6 @@ class RowReader {
     std::array<std::uint8_t, 256> PaletteLuma{};
 };
 
-// How many threads a pass over the picture uses, when asked for threads (0: as many as pay).
-std::uint32_t ThreadsFor(std::uint32_t threads, const GrayPicture& picture) {
-    const GrayColumns columns = picture.Columns();
-    return threads != 0
-               ? threads
-               : ThreadsWorthFor(std::uint64_t{columns.Width} * columns.Height, MinBytesPerThread);
-}
-
 // The output's reservation (OutputReservation::Open) for the rows of picture at depth.
 OutputReservation Reserve(const char* output, FileReplacement& file, const GrayPicture& picture,
                           std::int32_t depth) {
@@ -170,14 +162,18 @@ OutputReservation Reserve(const char* output, FileReplacement& file, const GrayP
     return OutputReservation::Open(output, file, size, picture.Groups());
 }
 
-// The source's luma into the picture, on up to threads threads (0: as many as pay). With more
+// The source's luma into the picture, on up to threads threads, which the job asked for (0: as
+// many as pay) and which become the job's count once the picture's size is known. With more
 // than one, output is opened in file meanwhile, where that pays, and its space reserved. False
 // when the file cannot be read or memory runs out; failure then says why.
 bool Load(const char* source, GrayPicture& picture, const vectors::Kernels& kernels,
-          BitmapImage& format, std::uint32_t threads, const char* output, FileReplacement& file,
+          BitmapImage& format, std::uint32_t& threads, const char* output, FileReplacement& file,
           FileFailure& failure) {
     std::vector<std::uint8_t> buffer; // 1, 4 and 16 bpp: the rows of the group being read
     const auto start = [&](std::int32_t width, std::int32_t height) {
+        threads =
+            ResolveThreads(threads, Share::PictureBytes,
+                           static_cast<std::uint64_t>(width) * static_cast<std::uint64_t>(height));
         return picture.Allocate(static_cast<std::uint32_t>(width),
                                 static_cast<std::uint32_t>(height));
     };
@@ -206,13 +202,13 @@ bool Load(const char* source, GrayPicture& picture, const vectors::Kernels& kern
     };
     const auto readFileRows = [&](std::FILE* stream, std::size_t rowLength) {
         const RowReader rows(picture, format, rowLength, kernels);
-        const std::uint32_t used = ThreadsFor(threads, picture);
         const long rowsStart =
-            used > 1 && platform::IsRegularFile(stream) ? std::ftell(stream) : -1;
+            threads > 1 && platform::IsRegularFile(stream) ? std::ftell(stream) : -1;
         const std::uint32_t whole =
-            rowsStart >= 0 ? rows.ReadInPlace(stream, static_cast<std::uint64_t>(rowsStart), used,
-                                              Reserve(output, file, picture, format.GetBitDepth()))
-                           : rows.ReadInOrder(stream);
+            rowsStart >= 0
+                ? rows.ReadInPlace(stream, static_cast<std::uint64_t>(rowsStart), threads,
+                                   Reserve(output, file, picture, format.GetBitDepth()))
+                : rows.ReadInOrder(stream);
         return static_cast<std::int32_t>(whole);
     };
     const PixelBlockSink sink{start, take, readFileRows};
@@ -300,8 +296,8 @@ class RowWriter final : public RowWriting {
 bool Store(const char* output, GrayPicture& picture, const vectors::Kernels& kernels,
            std::int32_t depth, std::uint32_t threads, FileReplacement& file, FileFailure& failure) {
     BitmapImage format;
-    if (!VerifyTypeSizes() || !format.ChangeBitDepth(depth)) {
-        failure = SystemFailure(FailedFile::Output, FailureKind::Write, ENOMEM);
+    if (!format.ChangeBitDepth(depth)) {
+        failure = MemoryFailure(FailedFile::Output);
         return false;
     }
     const GrayColumns columns = picture.Columns();
@@ -320,7 +316,7 @@ JobResult RunBlurJob(const char* source, const char* output, const JobOptions& o
     // Abandoned, leaving nothing, when the job fails before it is stored.
     FileReplacement file(TemporaryFile::Unnamed,
                          options.Sync ? Durability::Disk : Durability::Process);
-    std::uint32_t threads = options.Threads;
+    std::uint32_t threads = options.Threads; // the job's count once Load knows the size
     std::int32_t depth = 0;
     try {
         BitmapImage format;
@@ -329,7 +325,7 @@ JobResult RunBlurJob(const char* source, const char* output, const JobOptions& o
         }
         depth = format.GetBitDepth();
     } catch (const std::bad_alloc&) {
-        failure = FormatFailure(FailureKind::OutOfMemory); // setting up the sink, before reading
+        failure = MemoryFailure(FailedFile::Source); // setting up the sink, before reading
         return JobResult::SourceFailed;
     }
     // As after a load and the release at the end of a call.
@@ -338,7 +334,6 @@ JobResult RunBlurJob(const char* source, const char* output, const JobOptions& o
     PlaneWidth = columns.Width;
     PlaneHeight = columns.Height;
     SourceBitDepth = static_cast<std::int8_t>(depth);
-    threads = ThreadsFor(threads, picture);
 
     // Once a thread was found without a processor of its own, the job stays on one.
     if (!BlurGrayColumns(columns, threads)) {
@@ -353,7 +348,7 @@ JobResult RunBlurJob(const char* source, const char* output, const JobOptions& o
         failure = loaded;
         return JobResult::Done;
     } catch (const std::bad_alloc&) {
-        failure = SystemFailure(FailedFile::Output, FailureKind::Write, ENOMEM);
+        failure = MemoryFailure(FailedFile::Output);
         return JobResult::OutputFailed;
     }
 }

@@ -40,65 +40,14 @@ constexpr std::int64_t RingRows = 64;
 static_assert(RingRows >= 2 * Reach + 3 * BlockRows && RingRows % BlockRows == 0);
 static_assert(Lanes % BlockRows == 0 && HaloBlocks * BlockRows <= RowBytes);
 
-using Clock = std::chrono::steady_clock;
+using Clock = Wavefront::Clock;
 
-// Threads that blur one picture at most.
-constexpr std::uint32_t MaxThreads = 8;
-
-// How far each strip has stored its smoothed rows, for the strip to its right, which reads the
-// strip's last two columns: strips run on several threads, each a strip behind the other. Strips
-// finish in order, so at most as many as there are threads are under way: each strip has a slot
-// of a few, whose value (the strip, then its row) only grows, so that a strip's waiter never
-// takes the progress of the strip that had the slot before for its own.
-class StripProgress {
-  public:
-    // Strip s has stored every ring row below row.
-    void Publish(std::size_t s, std::int64_t row) {
-        std::atomic<std::int64_t>& slot = Slots[s % Slots.size()].Value;
-        slot.store(Mark(s, row));
-        if (Waiting.load() != 0) {
-            platform::WakeAll(slot);
-        }
-    }
-    // Strip s has stored every row it will.
-    void Finish(std::size_t s) { Publish(s, RowLimit - 1); }
-
-    // Waits until strip s has stored every ring row below row: a short spin, as the strips
-    // usually keep their distance, then asleep, as the thread ahead may have lost its processor.
-    Clock::duration Await(std::size_t s, std::int64_t row) {
-        std::atomic<std::int64_t>& stored = Slots[s % Slots.size()].Value;
-        const std::int64_t wanted = Mark(s, row);
-        if (stored.load(std::memory_order_acquire) >= wanted) {
-            return {};
-        }
-        const Clock::time_point start = Clock::now();
-        for (int spin = 0; spin < SpinLimit; ++spin) {
-            if (stored.load(std::memory_order_acquire) >= wanted) {
-                return Clock::now() - start;
-            }
-        }
-        Waiting.fetch_add(1);
-        for (std::int64_t seen = stored.load(); seen < wanted; seen = stored.load()) {
-            platform::Wait(stored, seen);
-        }
-        Waiting.fetch_sub(1);
-        return Clock::now() - start;
-    }
-
-  private:
-    static constexpr int SpinLimit = 4096;
-    // Rows of a picture, and of its ring, stay below 2^32.
-    static constexpr std::int64_t RowLimit = std::int64_t{1} << 32;
-    static std::int64_t Mark(std::size_t s, std::int64_t row) {
-        return static_cast<std::int64_t>(s) * RowLimit + row;
-    }
-    // A cache line each, as neighbouring strips run on different processors.
-    struct alignas(64) Row {
-        std::atomic<std::int64_t> Value{0};
-    };
-    std::array<Row, 2 * MaxThreads> Slots{};
-    std::atomic<int> Waiting{0};
-};
+// A strip's positions in the wavefront: its number, then how far down the ring it has stored.
+// Rows of a picture, and of its ring, stay below 2^32.
+constexpr std::int64_t RowLimit = std::int64_t{1} << 32;
+std::int64_t Mark(std::size_t s, std::int64_t row) {
+    return static_cast<std::int64_t>(s) * RowLimit + row;
+}
 
 // The strip's live rows (at most RingRows), in order in one buffer, so that a step reaches every
 // row it reads at a fixed distance from its own; once the buffer is full, the live rows move back
@@ -131,7 +80,7 @@ class Strip {
     // Strip s of the picture, blurred by kernels; with progress, it waits for strip s - 1 and
     // reports its own.
     Strip(const GrayColumns& picture, const vectors::Kernels& kernels, std::size_t s,
-          StripProgress* progress)
+          Wavefront* progress)
         : Picture(picture), Kernels(kernels), Width(picture.Width), Height(picture.Height),
           X0(Lanes * static_cast<std::int64_t>(s)), Index(s), Progress(progress) {}
 
@@ -176,7 +125,7 @@ class Strip {
             StoreBlock(NextStore);
             NextStore += BlockRows;
             if (Progress != nullptr) {
-                Progress->Publish(Index, NextStore);
+                Progress->Publish(Index, Mark(Index, NextStore));
             }
         }
     }
@@ -185,7 +134,7 @@ class Strip {
             StoreBlock(NextStore);
         }
         if (Progress != nullptr) {
-            Progress->Finish(Index);
+            Progress->Publish(Index, Mark(Index, RowLimit - 1));
         }
     }
 
@@ -226,7 +175,8 @@ class Strip {
         if (Progress != nullptr && Index > 0) {
             // Lane -2 reads row r0 + BlockRows - 1 + 2 Skew at most, which the strip to the left
             // stores as its lane Lanes - 2 in ring row Skew (Lanes - 2) further down.
-            WaitedForLeft += Progress->Await(Index - 1, r0 + BlockRows + Skew * Lanes);
+            WaitedForLeft +=
+                Progress->Await(Index - 1, Mark(Index - 1, r0 + BlockRows + Skew * Lanes));
         }
         for (std::int64_t g = 0; g < HaloBlocks; ++g) {
             std::uint8_t* ring = Ring.Row(r0) + BlockRows * g;
@@ -298,7 +248,7 @@ class Strip {
     std::int64_t Height;
     std::int64_t X0;
     std::size_t Index;
-    StripProgress* Progress;
+    Wavefront* Progress;
     Clock::duration WaitedForLeft{};
     std::int64_t NextFill = 0;  // the first ring row not yet filled
     std::int64_t NextStore = 0; // the first ring row not yet stored
@@ -322,7 +272,7 @@ constexpr std::uint32_t NoThread = ~std::uint32_t{0};
 // Returns whether the threads kept pace with one another.
 bool BlurInStrips(const GrayColumns& picture, const vectors::Kernels& kernels, std::size_t strips,
                   std::uint32_t threads) {
-    StripProgress progress;
+    Wavefront progress;
     std::atomic<std::size_t> next{0};
     std::atomic<std::uint32_t> alone{NoThread};
     ShareWork(threads, [&](std::uint32_t thread, std::uint32_t) {
@@ -352,12 +302,7 @@ bool BlurGrayColumns(const GrayColumns& picture, std::uint32_t threads) {
     }
     const vectors::Kernels& kernels = vectors::InUse();
     const std::size_t strips = (std::size_t{picture.Width} - 2 + Lanes - 1) / Lanes;
-    const std::uint64_t wanted =
-        threads != 0
-            ? threads
-            : ThreadsWorthFor(std::uint64_t{picture.Width} * picture.Height, MinBytesPerThread);
-    const auto used =
-        static_cast<std::uint32_t>(std::min<std::uint64_t>({wanted, strips, MaxThreads}));
+    const std::uint32_t used = Wavefront::ThreadsFor(threads, strips);
     if (used > 1) {
         return BlurInStrips(picture, kernels, strips, used);
     }

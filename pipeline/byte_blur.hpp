@@ -16,9 +16,9 @@ struct GrayColumns {
 };
 
 // GaussianBlurStage on a byte picture: every cell equals the one the stage leaves in a plane
-// holding the same values. threads: that many threads at most; 0 chooses from the cores and the
-// picture's size. Returns false when a thread was kept waiting so long by another (which had lost
+// holding the same values. threads: that many threads at most (a job's count, ResolveThreads).
+// Returns false when a thread was kept waiting so long by another (which had lost
 // its processor) that it went on alone: more threads would not pay now either.
-bool BlurGrayColumns(const GrayColumns& picture, std::uint32_t threads = 0);
+bool BlurGrayColumns(const GrayColumns& picture, std::uint32_t threads);
 
 } // namespace dorvane

@@ -6,6 +6,7 @@
 #include "hysteresis.hpp"
 #include "non_maximum_suppression.hpp"
 #include "pipeline_state.hpp"
+#include "work_sharing.hpp"
 
 #include <algorithm>
 
@@ -39,11 +40,9 @@ struct ReleaseAtEnd {
 } // namespace
 
 void DetectEdgesInPlanes(std::uint32_t threads) {
-    if (threads == 0) {
-        GaussianBlurStage();
-    } else {
-        GaussianBlurStage(threads);
-    }
+    // Where both edge jobs, on files and on arrays, settle their threads.
+    GaussianBlurStage(
+        ResolveThreads(threads, Share::PlaneCells, std::uint64_t{PlaneWidth} * PlaneHeight));
     GradientStage();
     NonMaximumSuppressionStage();
     HysteresisStage();

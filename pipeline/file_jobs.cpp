@@ -93,7 +93,7 @@ std::int32_t RunWide(Job job, const char16_t* source, const char16_t* output, st
         }
         return RunInTurn(job, narrowSource->c_str(), narrowOutput->c_str(), {threads}, failure);
     } catch (const std::bad_alloc&) {
-        failure = {FailedFile::Source, FailureKind::OutOfMemory};
+        failure = MemoryFailure(FailedFile::Source);
         return BMPBLUR_SOURCE_UNREADABLE;
     }
 }

@@ -160,40 +160,20 @@ constexpr std::uint32_t MaxRunColumns = 8;
 // find that column final down to two rows below them, even when the two are walked together.
 constexpr std::uint32_t Trail = 2;
 
-constexpr std::uint32_t MaxThreads = 8;
-// Below this many cells per thread, starting a thread costs more than it saves: cells of 32 bits,
-// with more work to each than the byte blur's.
-constexpr std::uint64_t MinCellsPerThread = std::uint64_t{1} << 18;
-
-// How far a run has come: column x final down to row y (exclusive) reads x * PlaneHeight + y.
-// Run k reports in slot k modulo the number of threads, which only grows: runs are taken in
-// order and end in order, since each waits for the one to its left, so a run takes the slot
-// only when the run that had it is done. One cache line each.
-struct alignas(64) Progress {
-    std::atomic<std::uint64_t> Position{0};
-};
-using Slots = std::array<Progress, MaxThreads>;
-
 // The next run to take: its number in the high half, its first column in the low half, so that
 // a thread takes a run of any width with one addition.
 using RunClaims = std::atomic<std::uint64_t>;
 
-// The threads advance in step, so waits are short: yielding suits them better than sleeping.
-void WaitFor(const std::atomic<std::uint64_t>& position, std::uint64_t needed) {
-    while (position.load(std::memory_order_acquire) < needed) {
-        std::this_thread::yield();
-    }
-}
+using Clock = Wavefront::Clock;
 
-using Clock = std::chrono::steady_clock;
-
-// Smooths columns first .. first + columns - 1, reporting to own. The first column waits, block by
-// block, until the last column of the run to its left (reporting to left) is final two rows below
-// the block, the lowest row its windows read there; the columns before that are then final
-// further down still. Columns to the right are not yet written, since the runs there wait for
-// this one in the same way. Returns the time spent waiting.
-Clock::duration SmoothRun(std::uint32_t first, std::uint32_t columns, Progress& own,
-                          const Progress& left, const vectors::Kernels& kernels) {
+// Smooths columns first .. first + columns - 1, run run of the wavefront, where a run's position
+// is that of its last column: column x final down to row y (exclusive) is x * PlaneHeight + y.
+// The first column waits, block by block, until the last column of the run to its left is final
+// two rows below the block, the lowest row its windows read there; the columns before that are
+// then final further down still. Columns to the right are not yet written, since the runs there
+// wait for this one in the same way. Returns the time spent waiting.
+Clock::duration SmoothRun(std::uint32_t first, std::uint32_t columns, std::uint32_t run,
+                          Wavefront& wavefront, const vectors::Kernels& kernels) {
     const std::uint64_t height = PlaneHeight;
     const std::uint32_t blocks = (PlaneHeight - 4 + BlockRows - 1) / BlockRows;
     // A column of one block is final as a whole before the next column starts.
@@ -212,27 +192,22 @@ Clock::duration SmoothRun(std::uint32_t first, std::uint32_t columns, Progress& 
         if (first > 2 && step < blocks) {
             const std::uint64_t needed =
                 (first - 1) * height + std::min(BlockOf(first, step).End() + 2, PlaneHeight - 2);
-            if (left.Position.load(std::memory_order_acquire) < needed) {
-                const Clock::time_point start = Clock::now();
-                WaitFor(left.Position, needed);
-                waited += Clock::now() - start;
-            }
+            waited += wavefront.Await(run - 1, static_cast<std::int64_t>(needed));
         }
         for (std::uint32_t i = 0; i < columns; i += 2) {
             SmoothBlocks(blockAt(i, step), blockAt(i + 1, step), kernels);
         }
         if (step >= lastStart) {
-            own.Position.store((first + columns - 1) * height +
-                                   BlockOf(first + columns - 1, step - lastStart).End(),
-                               std::memory_order_release);
+            wavefront.Publish(run, static_cast<std::int64_t>(
+                                       (first + columns - 1) * height +
+                                       BlockOf(first + columns - 1, step - lastStart).End()));
         }
     }
     return waited;
 }
 
 // Takes runs until none is left. Visited columns are 2 .. PlaneWidth - 3.
-void BlurLane(std::uint32_t laneCount, RunClaims& claims, Slots& slots,
-              const vectors::Kernels& kernels) {
+void BlurLane(RunClaims& claims, Wavefront& wavefront, const vectors::Kernels& kernels) {
     std::uint32_t width = RunColumns;
     for (;;) {
         const std::uint64_t claim = claims.fetch_add((std::uint64_t{1} << 32) | width);
@@ -243,8 +218,7 @@ void BlurLane(std::uint32_t laneCount, RunClaims& claims, Slots& slots,
         }
         const Clock::time_point start = Clock::now();
         const Clock::duration waited =
-            SmoothRun(first, std::min(width, PlaneWidth - 2 - first), slots[run % laneCount],
-                      slots[(run + laneCount - 1) % laneCount], kernels);
+            SmoothRun(first, std::min(width, PlaneWidth - 2 - first), run, wavefront, kernels);
         const Clock::duration took = Clock::now() - start;
         if (waited > took / 4) {
             width = std::min(width + 2, MaxRunColumns);
@@ -257,7 +231,8 @@ void BlurLane(std::uint32_t laneCount, RunClaims& claims, Slots& slots,
 } // namespace
 
 void GaussianBlurStage() {
-    GaussianBlurStage(ThreadsWorthFor(std::uint64_t{PlaneWidth} * PlaneHeight, MinCellsPerThread));
+    GaussianBlurStage(
+        ResolveThreads(0, Share::PlaneCells, std::uint64_t{PlaneWidth} * PlaneHeight));
 }
 
 void GaussianBlurStage(std::uint32_t threads) {
@@ -266,20 +241,20 @@ void GaussianBlurStage(std::uint32_t threads) {
         return;
     }
     const std::uint32_t runs = (PlaneWidth - 4 + RunColumns - 1) / RunColumns;
-    const std::uint32_t wanted = std::clamp(threads, 1U, std::min(MaxThreads, runs));
-    Slots slots;
+    Wavefront wavefront;
     RunClaims claims{2};
     const vectors::Kernels& kernels = vectors::InUse();
-    // The number of lanes is fixed before any cell is written.
-    ShareWork(wanted, [&slots, &claims, &kernels](std::uint32_t thread, std::uint32_t lanes) {
-        if (thread != 0) {
-            // A new thread may start on its creator's processor when the other one is busy for a
-            // moment, and two threads that never sleep can stay there together for the whole
-            // blur. Sleeping once lets the wake-up put this one on a free processor.
-            std::this_thread::sleep_for(std::chrono::microseconds(1));
-        }
-        BlurLane(lanes, claims, slots, kernels);
-    });
+    ShareWork(Wavefront::ThreadsFor(threads, runs),
+              [&wavefront, &claims, &kernels](std::uint32_t thread, std::uint32_t) {
+                  if (thread != 0) {
+                      // A new thread may start on its creator's processor when the other one is
+                      // busy for a moment, and two threads that never sleep can stay there
+                      // together for the whole blur. Sleeping once lets the wake-up put this one
+                      // on a free processor.
+                      std::this_thread::sleep_for(std::chrono::microseconds(1));
+                  }
+                  BlurLane(claims, wavefront, kernels);
+              });
 }
 
 } // namespace dorvane

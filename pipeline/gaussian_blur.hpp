@@ -18,8 +18,8 @@ inline constexpr float GaussianScale = 1.0F / 159.0F;
 
 // Smooths ImagePlane in place, column by column and down each column, so that every window sees
 // the already smoothed cells before it. A frame two cells wide keeps its values. The first form
-// chooses the number of threads from the machine and the plane's size; the result is the same
-// for any number.
+// takes the threads that pay for the plane's size (ResolveThreads), the second a job's count;
+// the result is the same for any number.
 void GaussianBlurStage();
 void GaussianBlurStage(std::uint32_t threads);
 

@@ -6,6 +6,7 @@
 #include "pipeline_state.hpp"
 #include "platform.hpp"
 #include "vectors/kernels.hpp"
+#include "work_sharing.hpp"
 
 #include <algorithm>
 #include <array>
@@ -19,14 +20,9 @@
 #include <optional>
 #include <span>
 #include <system_error>
-#include <thread>
 
 namespace dorvane {
 namespace {
-
-// Below this many bytes of file (about 2^16 pixels at 8 bpp) a helper thread costs more than it
-// saves.
-constexpr std::uintmax_t MinFileBytesToShare = std::uintmax_t{1} << 16;
 
 // Rows of the gray picture that go into the columns at a time: each column then takes a run of
 // 1 KiB, since every visit to another column costs an address translation that the processor
@@ -44,7 +40,8 @@ constexpr std::uint32_t TileColumns = 64;
 // picture, and the reading hides them. (The caller allocates, as with glibc a program's first
 // thread allocates from the main heap, which grows faster than the heaps of later threads.) Both
 // threads then copy the gray picture into ImagePlane, a tile at a time. A small file is loaded on
-// the caller's thread alone. Nothing is installed unless everything succeeded.
+// the caller's thread alone, as is any file when the process has one processor. Nothing is
+// installed unless everything succeeded.
 class GrayLoad {
   public:
     // The whole load; format as ReadBmpPixels leaves it. False, with nothing installed, when
@@ -57,34 +54,32 @@ class GrayLoad {
                                   },
                                   [this](const PixelBlock& block) { Take(block); },
                                   {}};
-        std::jthread reader; // after sink, so that it is joined first
         std::error_code error;
-        if (std::filesystem::file_size(platform::PathOf(path), error) >= MinFileBytesToShare &&
-            !error) {
-            try {
-                reader = std::jthread([&] { Read(format, path, sink); });
-            } catch (const std::system_error&) {
-                // No thread to be had: everything happens here.
+        const std::uintmax_t size = std::filesystem::file_size(platform::PathOf(path), error);
+        const std::uint32_t threads =
+            error ? 1U : std::min(2U, ResolveThreads(0, Share::FileBytes, size));
+        ShareWork(threads, [&](std::uint32_t thread, std::uint32_t count) {
+            if (thread == 1) {
+                Read(format, path, sink);
+                return;
             }
-        }
-        if (!reader.joinable()) {
-            Alone = true;
-            Read(format, path, sink); // Start allocates the planes
-        } else if (Await(Started) == Outcome::Succeeded) {
-            Planes.emplace(Width, Height);
-            Announce(Allocated, Allocate());
-        }
-        if (Allocated.load() == Outcome::Succeeded && Await(Reading) == Outcome::Succeeded) {
-            CopyTiles();
-        }
-        if (reader.joinable()) {
-            reader.join();
-        }
+            if (count == 1) {
+                // No helper, or none to be had: everything happens here.
+                Alone = true;
+                Read(format, path, sink); // Start allocates the planes
+            } else if (Await(Started) == Outcome::Succeeded) {
+                Planes.emplace(Width, Height);
+                Announce(Allocated, Allocate());
+            }
+            if (Allocated.load() == Outcome::Succeeded && Await(Reading) == Outcome::Succeeded) {
+                CopyTiles();
+            }
+        });
         if (Reading.load() != Outcome::Succeeded) {
             return false;
         }
         if (Allocated.load() != Outcome::Succeeded) {
-            Why = FormatFailure(FailureKind::OutOfMemory, Width, Height);
+            Why = MemoryFailure(FailedFile::Source, Width, Height);
             return false;
         }
         Planes->Install();
@@ -234,7 +229,7 @@ std::int32_t LoadGrayPlanes(const char* path, FileFailure& failure) {
         return LoadPlanesFrom(path, failure);
     } catch (const std::bad_alloc&) {
         // Only setting up the sink can throw, before anything is allocated.
-        failure = FormatFailure(FailureKind::OutOfMemory);
+        failure = MemoryFailure(FailedFile::Source);
         return LoadFailed;
     }
 }
@@ -245,7 +240,7 @@ std::int32_t LoadGrayPlanes(const char* path) {
 }
 
 bool StoreGrayImage(const char* output, Durability durability, FileFailure& failure) {
-    failure = SystemFailure(FailedFile::Output, FailureKind::Write, ENOMEM);
+    failure = MemoryFailure(FailedFile::Output);
     try {
         // The image gives the depth, the standard palette and the resolution of a new image;
         // the gray pixels go from ImagePlane straight into the file's rows.
@@ -257,7 +252,7 @@ bool StoreGrayImage(const char* output, Durability durability, FileFailure& fail
         return SaveGrayBmp(format, columns, static_cast<std::int32_t>(PlaneHeight), output, failure,
                            durability);
     } catch (const std::bad_alloc&) {
-        failure = SystemFailure(FailedFile::Output, FailureKind::Write, ENOMEM);
+        failure = MemoryFailure(FailedFile::Output);
         return false;
     }
 }

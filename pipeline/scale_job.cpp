@@ -268,11 +268,6 @@ class RowScaler {
     std::array<std::int64_t, 2> HeldRows{-1, -1};
 };
 
-// How many threads a pass making bytes bytes uses, when asked for threads (0: as many as pay).
-std::uint32_t ThreadsFor(std::uint32_t threads, std::uint64_t bytes) {
-    return threads != 0 ? threads : ThreadsWorthFor(bytes, MinBytesPerThread);
-}
-
 // The new rows of a 24 bpp file, in bands of file rows.
 class ScaledRowWriter final : public RowWriting {
   public:
@@ -405,7 +400,8 @@ JobResult RunScaleJob(const char* source, const char* output, char mode, std::in
         const auto newHeight = static_cast<std::uint32_t>(size->Height);
         const Scaling scaling{*columns, height, newHeight, rows, layout, 0, rowLength, kernels};
         const std::uint64_t bytes = std::uint64_t{3} * columns->X0.size() * newHeight;
-        return Store(output, scaling, format, ThreadsFor(threads, bytes), file, why);
+        return Store(output, scaling, format, ResolveThreads(threads, Share::PictureBytes, bytes),
+                     file, why);
     };
 
     // At 1, 4 and 16 bpp: the whole source, three bytes a pixel, rows from the top.
@@ -489,7 +485,8 @@ bool ScaleRgbArray(const ArrayRows& picture, ScaledSize size, std::uint8_t* out,
         const std::size_t rowBytes = columns.Bytes();
         const RowBands bands(rowBytes, newHeight);
         ShareGroups(
-            bands.Count(), ThreadsFor(threads, std::uint64_t{rowBytes} * newHeight),
+            bands.Count(),
+            ResolveThreads(threads, Share::PictureBytes, std::uint64_t{rowBytes} * newHeight),
             [&scaling] { return RowScaler(scaling); },
             [&](std::uint32_t band, RowScaler& scaler) {
                 for (std::uint32_t j = bands.First(band);

@@ -1,6 +1,7 @@
 // Runs in its own binary, whose global allocation operators count and fail on demand.
 #include "DorvaneBMPBlur.h"
 #include "array_files.hpp"
+#include "array_jobs.hpp"
 
 #include "bitmap_image.hpp"
 #include "bmp_file_builder.hpp"
@@ -247,21 +248,56 @@ TEST(Allocation, SaveWithAnyAllocationFailingLeavesTheOldFile) {
             }
             EXPECT_EQ(std::filesystem::file_size(path), before);
         };
-        FailEachAllocation([] {}, [&] { return image.SaveBmp(path.c_str()); }, restore);
+        // Memory running out is said as when reading, with the output named.
+        FileFailure failure;
+        const auto restoreAndSay = [&](bool saved) {
+            restore(saved);
+            EXPECT_EQ(failure.Kind, saved ? FailureKind::None : FailureKind::OutOfMemory);
+            EXPECT_EQ(failure.File, saved ? FailedFile::None : FailedFile::Output);
+        };
+        FailEachAllocation([] {}, [&] { return image.SaveBmp(path.c_str(), failure); },
+                           restoreAndSay);
         // The arrays' writing, gray and colour, on one thread and on three.
         const std::vector<std::uint8_t> pixels(3 * 9 * 4, 100);
         for (const std::uint32_t channels : {1U, 3U}) {
             for (const std::uint32_t threads : {1U, 3U}) {
-                FileFailure failure;
                 FailEachAllocation([] {},
                                    [&] {
                                        return WriteArray({pixels.data(), 9, 4, channels}, depth,
                                                          path.c_str(), threads, failure);
                                    },
-                                   restore);
+                                   restoreAndSay);
             }
         }
         EXPECT_EQ(folder.Entries(), std::vector<std::string>{"out.bmp"});
+    }
+}
+
+// The array stages say that memory ran out, as the file jobs do, and leave the picture alone.
+TEST(Allocation, ArrayStagesWithAnyAllocationFailingSayWhy) {
+    constexpr std::uint32_t width = 40;
+    constexpr std::uint32_t height = 30;
+    std::vector<std::uint8_t> source(std::size_t{width} * height);
+    for (std::size_t i = 0; i < source.size(); ++i) {
+        source[i] = static_cast<std::uint8_t>(i * 37 % 251);
+    }
+    using Stage = bool (*)(const std::uint8_t*, const GrayArray&, std::uint32_t, FileFailure&);
+    for (const Stage stage : {Stage{BlurGrayArray}, Stage{DetectEdgesInGrayArray}}) {
+        std::vector<std::uint8_t> picture(source.size());
+        FileFailure failure;
+        FailEachAllocation(
+            [&] { std::fill(picture.begin(), picture.end(), std::uint8_t{7}); },
+            [&] {
+                return stage(source.data(), GrayArray{picture.data(), width, height}, 1, failure);
+            },
+            [&](bool done) {
+                EXPECT_EQ(failure.Kind, done ? FailureKind::None : FailureKind::OutOfMemory);
+                if (!done) {
+                    EXPECT_EQ(failure.Reason(), "not enough memory for a 40 x 30 image");
+                    EXPECT_EQ(std::count(picture.begin(), picture.end(), 7),
+                              static_cast<std::ptrdiff_t>(picture.size()));
+                }
+            });
     }
 }
 

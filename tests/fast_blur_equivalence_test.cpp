@@ -124,7 +124,10 @@ class FastBlurTest : public dorvane::testing::PlaneTest {
                 rows[std::size_t{y} * width + x] = static_cast<std::uint8_t>(plane[x][y]);
             }
         }
-        EXPECT_TRUE(BlurGrayArray(rows.data(), GrayArray{blurred.data(), width, height}, threads));
+        FileFailure failure;
+        EXPECT_TRUE(
+            BlurGrayArray(rows.data(), GrayArray{blurred.data(), width, height}, threads, failure))
+            << failure.Reason();
         PlaneValues result(width, std::vector<std::int32_t>(height));
         for (std::uint32_t x = 0; x < width; ++x) {
             for (std::uint32_t y = 0; y < height; ++y) {

@@ -44,33 +44,55 @@ PyObject* FormatErrorType = nullptr;
     throw py::error_already_set();
 }
 
-// A FormatError with the reason as its message and the file, as an OSError has it, in filename.
-[[noreturn]] void RaiseFormatError(const std::string& reason, const py::object& file) {
-    py::object error = py::reinterpret_borrow<py::object>(FormatErrorType)(reason);
-    error.attr("filename") = file;
-    PyErr_SetObject(FormatErrorType, error.ptr());
-    RaiseSet();
-}
-
-// The exception for a failure: OSError (which Python makes FileNotFoundError, PermissionError,
-// ... by its errno) for the system's, FormatError for the format's; file names the file.
-[[noreturn]] void Raise(const FileFailure& failure, const py::object& file) {
-    const std::string reason = failure.Reason();
-    switch (failure.Kind) {
+// The Python exception of every kind of failure: OSError (which Python makes FileNotFoundError,
+// PermissionError, ... by its errno) for the system's, FormatError for the format's. Every kind
+// is listed, so that a new one cannot go without.
+PyObject* ExceptionOf(FailureKind kind) {
+    switch (kind) {
     case FailureKind::Open:
     case FailureKind::Read:
     case FailureKind::Write:
     case FailureKind::Replace:
-        PyErr_SetObject(PyExc_OSError, py::make_tuple(failure.SystemError, reason, file).ptr());
-        RaiseSet();
+        return PyExc_OSError;
     case FailureKind::OutOfMemory:
-        PyErr_SetString(PyExc_MemoryError, reason.c_str());
-        RaiseSet();
+        return PyExc_MemoryError;
     case FailureKind::PathInvalid:
-        throw py::value_error(reason);
-    default:
-        RaiseFormatError(reason, file);
+    case FailureKind::UnknownScalingMode:
+    case FailureKind::ScaledTooLarge:
+        return PyExc_ValueError;
+    case FailureKind::None:
+    case FailureKind::NotBmp:
+    case FailureKind::EmptyFile:
+    case FailureKind::OtherFormat:
+    case FailureKind::TruncatedHeader:
+    case FailureKind::UnsupportedHeaderSize:
+    case FailureKind::HeaderPastPixels:
+    case FailureKind::RleCompressed:
+    case FailureKind::UnsupportedCompression:
+    case FailureKind::UnsupportedBitDepth:
+    case FailureKind::TopDown:
+    case FailureKind::InvalidSize:
+    case FailureKind::TooLarge:
+        break;
     }
+    return FormatErrorType;
+}
+
+// The exception for a failure, with the library's reason; an OSError's and a FormatError's also
+// name file, in filename.
+[[noreturn]] void Raise(const FileFailure& failure, const py::object& file) {
+    const std::string reason = failure.Reason();
+    PyObject* type = ExceptionOf(failure.Kind);
+    if (type == PyExc_OSError) {
+        PyErr_SetObject(type, py::make_tuple(failure.SystemError, reason, file).ptr());
+    } else if (type == FormatErrorType) {
+        py::object error = py::reinterpret_borrow<py::object>(FormatErrorType)(reason);
+        error.attr("filename") = file;
+        PyErr_SetObject(FormatErrorType, error.ptr());
+    } else {
+        PyErr_SetString(type, reason.c_str());
+    }
+    RaiseSet();
 }
 
 // A path as Python gives it to the system: bytes, in the file system's encoding.
@@ -239,7 +261,7 @@ py::array Destination(const py::array& gray, const py::object& out) {
 }
 
 using ArrayStage = bool (*)(const std::uint8_t* source, const GrayArray& picture,
-                            std::uint32_t threads);
+                            std::uint32_t threads, FileFailure& failure);
 
 py::array RunStage(ArrayStage stage, const py::object& grayObject, const py::object& out) {
     const py::array gray = CheckedArray(grayObject, "gray", false);
@@ -250,13 +272,14 @@ py::array RunStage(ArrayStage stage, const py::object& grayObject, const py::obj
     }
     const GrayArray picture{static_cast<std::uint8_t*>(result.mutable_data()), size.Width,
                             size.Height};
+    FileFailure failure;
     bool done = false;
     {
         const py::gil_scoped_release release;
-        done = stage(BytesOf(gray), picture, 0);
+        done = stage(BytesOf(gray), picture, 0, failure);
     }
     if (!done) {
-        throw std::bad_alloc();
+        Raise(failure, py::none());
     }
     return result;
 }

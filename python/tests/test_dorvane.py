@@ -1,10 +1,13 @@
 """dorvane against the bmpblur tool and the C++ codec's files, and its failures, memory and
 threads."""
 
+import builtins
 import errno
 import functools
 import io
 import os
+import subprocess
+import sys
 import tempfile
 import threading
 import typing
@@ -152,6 +155,34 @@ def text_mode_source(folder):
         dorvane.read_bmp(text)
 
 
+def short_of_memory(statement, headroom_mib):
+    """Runs statement on picture, a 4096 x 4096 gray, and data, its file, in a fresh interpreter
+    whose address space is held to what it holds and headroom_mib MiB more, and raises here what
+    it raised there: the library runs out of memory, not Python."""
+
+    def run(folder):
+        path = folder / "picture.bmp"
+        dorvane.write_bmp(np.zeros((4096, 4096), np.uint8), path, 8)
+        program = "\n".join([
+            "import io, os, resource, numpy as np, dorvane",
+            "picture = np.zeros((4096, 4096), np.uint8)",
+            f"data = open({str(path)!r}, 'rb').read()",
+            "held = int(open('/proc/self/statm').read().split()[0]) * os.sysconf('SC_PAGE_SIZE')",
+            "hard = resource.getrlimit(resource.RLIMIT_AS)[1]",
+            f"resource.setrlimit(resource.RLIMIT_AS, (held + ({headroom_mib} << 20), hard))",
+            "try:",
+            f"    {statement}",
+            "except Exception as error:",
+            "    print(type(error).__name__, error, sep=':', end='')",
+        ])
+        child = subprocess.run([sys.executable, "-c", program], capture_output=True, text=True)
+        name, _, message = child.stdout.partition(":")
+        if name:
+            raise getattr(builtins, name)(message)
+
+    return run
+
+
 CASES = [
     # name, call, exception, message
     ("missing", missing, FileNotFoundError, "No such file or directory"),
@@ -191,6 +222,15 @@ CASES = [
     ("mode", lambda folder: dorvane.scale(np.zeros((2, 2, 3), np.uint8), "Q", 5), ValueError,
      "mode"),
     ("null byte", lambda folder: dorvane.read_bmp("a\0b"), ValueError, "null"),
+    # Memory running out is one failure, whether reading, writing or in a stage.
+    ("memory reading", short_of_memory("dorvane.read_bmp(data)", 4), MemoryError,
+     "not enough memory for a 4096 x 4096 image"),
+    ("memory writing", short_of_memory("dorvane.write_bmp(picture, io.BytesIO(), 8)", 4),
+     MemoryError, "^not enough memory$"),
+    ("memory blurring", short_of_memory("dorvane.blur_gray(picture, out=picture)", 4),
+     MemoryError, "not enough memory for a 4096 x 4096 image"),
+    ("memory finding edges", short_of_memory("dorvane.edges(picture)", 24), MemoryError,
+     "not enough memory for a 4096 x 4096 image"),
 ]
 
 

@@ -10,11 +10,12 @@ own order, so it costs no copy (``bgr[..., ::-1]`` is not C-contiguous and is re
 
 Failures raise ``FileNotFoundError``, ``PermissionError``, ``IsADirectoryError`` or another
 ``OSError`` (with ``errno`` set) for the system's, :class:`FormatError` (a ``ValueError``) for a
-file that the format's rules reject, and ``TypeError`` or ``ValueError`` for an unusable argument;
-the message is the library's reason, and ``filename`` of an ``OSError`` or a ``FormatError`` names
-the file. A file whose rows stop short of what its header says is still read, its missing rows
-white, with a ``UserWarning`` that says how many rows arrived. Wherever an ``int`` is taken, any
-integer that ``operator.index`` takes will do, numpy's among them.
+file that the format's rules reject, ``MemoryError`` when memory runs out (reading, writing or in
+a stage alike), and ``TypeError`` or ``ValueError`` for an unusable argument; the message is the
+library's reason, and ``filename`` of an ``OSError`` or a ``FormatError`` names the file. A file
+whose rows stop short of what its header says is still read, its missing rows white, with a
+``UserWarning`` that says how many rows arrived. Wherever an ``int`` is taken, any integer that
+``operator.index`` takes will do, numpy's among them.
 """
 
 from __future__ import annotations
