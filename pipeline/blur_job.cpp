@@ -311,8 +311,8 @@ bool Store(const char* output, GrayPicture& picture, const vectors::Kernels& ker
 
 } // namespace
 
-JobResult RunBlurJob(const char* source, const char* output, const JobOptions& options,
-                     FileFailure& failure) {
+JobResult RunGrayJob(const char* source, const char* output, const JobOptions& options,
+                     GrayPass pass, FileFailure& failure) {
     failure = {};
     // The kernels of the path in use, for every part of the job.
     const vectors::Kernels& kernels = vectors::InUse();
@@ -340,9 +340,9 @@ JobResult RunBlurJob(const char* source, const char* output, const JobOptions& o
     SourceBitDepth = static_cast<std::int8_t>(depth);
     threads = ThreadsFor(threads, picture);
 
-    // Once a thread was found without a processor of its own, the job stays on one.
-    if (!BlurGrayColumns(columns, threads)) {
-        threads = 1;
+    if (!pass(columns, threads)) {
+        failure = FormatFailure(FailureKind::OutOfMemory, columns.Width, columns.Height);
+        return JobResult::SourceFailed;
     }
     try {
         // The store starts a failure of its own; what the load found of the source stays.
@@ -356,6 +356,18 @@ JobResult RunBlurJob(const char* source, const char* output, const JobOptions& o
         failure = SystemFailure(FailedFile::Output, FailureKind::Write, ENOMEM);
         return JobResult::OutputFailed;
     }
+}
+
+JobResult RunBlurJob(const char* source, const char* output, const JobOptions& options,
+                     FileFailure& failure) {
+    const GrayPass blur = [](const GrayColumns& picture, std::uint32_t& threads) {
+        // Once a thread was found without a processor of its own, the job stays on one.
+        if (!BlurGrayColumns(picture, threads)) {
+            threads = 1;
+        }
+        return true;
+    };
+    return RunGrayJob(source, output, options, blur, failure);
 }
 
 } // namespace dorvane

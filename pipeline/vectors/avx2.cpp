@@ -2,6 +2,7 @@
 // alone, so that nothing of it reaches code that other processors run.
 #include "blur_arithmetic.hpp"
 #include "byte_set.hpp"
+#include "edge_classes.hpp"
 #include "path_kernels.hpp"
 #include "stage_sums.hpp"
 
@@ -436,6 +437,16 @@ void ReverseChannels(const std::uint8_t* in, std::size_t inBytes, std::uint8_t* 
                                              : ReverseThreeBytes(in, out, count);
     plain::ReverseChannels(in + inBytes * done, inBytes, out + outBytes * done, outBytes,
                            count - done);
+}
+
+DORVANE_AVX2 void EdgeClasses(const std::array<const std::uint8_t*, 3>& columns, std::size_t count,
+                              std::uint8_t* classes) {
+    EdgeClassesOf(columns, count, classes);
+}
+
+DORVANE_AVX2 void EdgeMap(const std::array<const std::uint8_t*, 5>& classes, std::size_t count,
+                          std::uint8_t* map) {
+    EdgeMapOf(classes, count, map);
 }
 
 } // namespace dorvane::vectors::avx2

@@ -4,6 +4,7 @@
 // alone, so that nothing of it reaches code that other processors run.
 #include "blur_arithmetic.hpp"
 #include "byte_set.hpp"
+#include "edge_classes.hpp"
 #include "path_kernels.hpp"
 
 #if defined(__x86_64__)
@@ -218,6 +219,16 @@ void ReverseChannels(const std::uint8_t* in, std::size_t inBytes, std::uint8_t* 
     } else {
         Reverse<3, 3>(in, out, count);
     }
+}
+
+DORVANE_AVX512 void EdgeClasses(const std::array<const std::uint8_t*, 3>& columns,
+                                std::size_t count, std::uint8_t* classes) {
+    EdgeClassesOf(columns, count, classes);
+}
+
+DORVANE_AVX512 void EdgeMap(const std::array<const std::uint8_t*, 5>& classes, std::size_t count,
+                            std::uint8_t* map) {
+    EdgeMapOf(classes, count, map);
 }
 
 } // namespace dorvane::vectors::avx512

@@ -26,6 +26,10 @@ bool StageSums(const std::array<const std::int32_t*, 5>& columns, std::size_t co
                std::uint32_t* sums);
 void Transpose(const std::uint8_t* in, std::ptrdiff_t inStride, std::uint8_t* out,
                std::ptrdiff_t outStride);
+void EdgeClasses(const std::array<const std::uint8_t*, 3>& columns, std::size_t count,
+                 std::uint8_t* classes);
+void EdgeMap(const std::array<const std::uint8_t*, 5>& classes, std::size_t count,
+             std::uint8_t* map);
 } // namespace plain
 
 // The luma of each gray (v, v, v): v, or v - 1 where the double sum rounds below it.
@@ -101,12 +105,20 @@ void EncodeGrays(const std::uint8_t* gray, std::size_t count, std::size_t pixelB
                  std::uint8_t* out);
 void ReverseChannels(const std::uint8_t* in, std::size_t inBytes, std::uint8_t* out,
                      std::size_t outBytes, std::size_t count);
+void EdgeClasses(const std::array<const std::uint8_t*, 3>& columns, std::size_t count,
+                 std::uint8_t* classes);
+void EdgeMap(const std::array<const std::uint8_t*, 5>& classes, std::size_t count,
+             std::uint8_t* map);
 } // namespace avx2
 
 namespace avx512 {
 void BlurStep(std::uint8_t* row, std::uint64_t visited);
 void ReverseChannels(const std::uint8_t* in, std::size_t inBytes, std::uint8_t* out,
                      std::size_t outBytes, std::size_t count);
+void EdgeClasses(const std::array<const std::uint8_t*, 3>& columns, std::size_t count,
+                 std::uint8_t* classes);
+void EdgeMap(const std::array<const std::uint8_t*, 5>& classes, std::size_t count,
+             std::uint8_t* map);
 } // namespace avx512
 #endif
 

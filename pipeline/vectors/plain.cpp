@@ -1,6 +1,7 @@
 // The plain path: every kernel a cell, a pixel or a byte at a time, as the stages define them.
 // Every processor runs it, and the tests hold the vector paths to it.
 #include "blur_arithmetic.hpp"
+#include "edge_classes.hpp"
 #include "gray_planes.hpp"
 #include "path_kernels.hpp"
 #include "stage_sums.hpp"
@@ -113,6 +114,16 @@ void Transpose(const std::uint8_t* in, std::ptrdiff_t inStride, std::uint8_t* ou
             out[i * outStride + j] = in[j * inStride + i];
         }
     }
+}
+
+void EdgeClasses(const std::array<const std::uint8_t*, 3>& columns, std::size_t count,
+                 std::uint8_t* classes) {
+    EdgeClassesOf(columns, count, classes);
+}
+
+void EdgeMap(const std::array<const std::uint8_t*, 5>& classes, std::size_t count,
+             std::uint8_t* map) {
+    EdgeMapOf(classes, count, map);
 }
 
 } // namespace plain
