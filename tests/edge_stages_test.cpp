@@ -297,7 +297,10 @@ TEST(EdgeClasses, TheClampedSquaresGiveTheClassOfEveryGradient) {
             const float squares = r * r + c * c;
             const auto magnitude = static_cast<float>(std::sqrt(static_cast<double>(squares)));
             const auto m = static_cast<std::int32_t>(magnitude);
-            ASSERT_EQ(vectors::EdgeClassOf(gc, gr), ClassOfMagnitude(m)) << gc << ", " << gr;
+            ASSERT_EQ(
+                vectors::EdgeClassOf(static_cast<std::int16_t>(gc), static_cast<std::int16_t>(gr)),
+                ClassOfMagnitude(m))
+                << gc << ", " << gr;
         }
     }
 }

@@ -32,8 +32,8 @@ constexpr Kernels Vector128{.Name = Vector128Name,
                             .ReverseChannels = vector128::ReverseChannels,
                             .StageSums = plain::StageSums,
                             .Transpose = vector128::Transpose,
-                            .EdgeClasses = avx512::EdgeClasses,
-                            .EdgeMap = avx512::EdgeMap};
+                            .EdgeClasses = plain::EdgeClasses,
+                            .EdgeMap = plain::EdgeMap};
 #endif
 
 #if defined(__x86_64__)

@@ -13,7 +13,6 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
-#include <cstdlib>
 
 namespace dorvane::vectors {
 
@@ -29,15 +28,17 @@ inline constexpr std::int32_t GradientClamp = HysteresisHigh + 1;
 // The truncated float root of the sum s of two squares is at least k exactly when s >= k * k,
 // for every k up to GradientClamp: a root just below a whole number stays below it in float
 // (the tests prove it for every gradient a byte picture has).
-constexpr std::uint16_t SquareOf(std::int32_t k) {
-    return static_cast<std::uint16_t>(k * k);
+constexpr std::int16_t SquareOf(std::int32_t k) {
+    return static_cast<std::int16_t>(k * k);
 }
 
-// The class of the cell whose column and row gradients are gc and gr.
-[[gnu::always_inline]] inline std::uint8_t EdgeClassOf(std::int32_t gc, std::int32_t gr) {
-    const auto c = static_cast<std::uint16_t>(std::min(std::abs(gc), GradientClamp));
-    const auto r = static_cast<std::uint16_t>(std::min(std::abs(gr), GradientClamp));
-    const auto s = static_cast<std::uint16_t>(c * c + r * r);
+// The class of the cell whose column and row gradients are gc and gr. Signed 16-bit lanes
+// throughout, which every vector path compares.
+[[gnu::always_inline]] inline std::uint8_t EdgeClassOf(std::int16_t gc, std::int16_t gr) {
+    constexpr auto clamp = static_cast<std::int16_t>(GradientClamp);
+    const auto c = std::min(static_cast<std::int16_t>(gc < 0 ? -gc : gc), clamp);
+    const auto r = std::min(static_cast<std::int16_t>(gr < 0 ? -gr : gr), clamp);
+    const auto s = static_cast<std::int16_t>(c * c + r * r);
     const bool strong = s >= SquareOf(HysteresisHigh + 1);
     const bool near = s >= SquareOf(HysteresisLow);
     const bool far = s >= SquareOf(HysteresisLow + 1) && s < SquareOf(HysteresisHigh);
@@ -61,7 +62,8 @@ constexpr std::uint16_t SquareOf(std::int32_t k) {
             static_cast<std::int16_t>(left[i - 1] + 2 * centre[i - 1] + right[i - 1]);
         const auto below =
             static_cast<std::int16_t>(left[i + 1] + 2 * centre[i + 1] + right[i + 1]);
-        classes[i] = EdgeClassOf(leftSum - rightSum, below - above);
+        classes[i] = EdgeClassOf(static_cast<std::int16_t>(leftSum - rightSum),
+                                 static_cast<std::int16_t>(below - above));
     }
 }
 
