@@ -23,7 +23,7 @@ constexpr Kernels Plain{.Name = "plain",
                         .EdgeMap = plain::EdgeMap};
 
 #if defined(DORVANE_VECTOR128)
-// The stage's sums and the edge map's kernels are the plain loops, which the compiler vectorises
+// The stage's sums and the edge map's last step are the plain loops, which the compiler vectorises
 // for these vectors alike.
 constexpr Kernels Vector128{.Name = Vector128Name,
                             .BlurStep = vector128::BlurStep,
@@ -32,7 +32,7 @@ constexpr Kernels Vector128{.Name = Vector128Name,
                             .ReverseChannels = vector128::ReverseChannels,
                             .StageSums = plain::StageSums,
                             .Transpose = vector128::Transpose,
-                            .EdgeClasses = plain::EdgeClasses,
+                            .EdgeClasses = vector128::EdgeClasses,
                             .EdgeMap = plain::EdgeMap};
 #endif
 

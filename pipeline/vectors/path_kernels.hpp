@@ -91,6 +91,8 @@ void ReverseChannels(const std::uint8_t* in, std::size_t inBytes, std::uint8_t* 
                      std::size_t outBytes, std::size_t count);
 void Transpose(const std::uint8_t* in, std::ptrdiff_t inStride, std::uint8_t* out,
                std::ptrdiff_t outStride);
+void EdgeClasses(const std::array<const std::uint8_t*, 3>& columns, std::size_t count,
+                 std::uint8_t* classes);
 } // namespace vector128
 #endif
 
