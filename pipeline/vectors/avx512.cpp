@@ -1,6 +1,7 @@
 // The AVX-512 path (F, BW and VL): the blur's step in two vectors of 32 16-bit lanes, with masks
-// for the lanes it holds, and the channel reversal, whose masked loads and stores finish a row
-// without the plain loop; the rest of the path is AVX2's. Each function is built for AVX-512
+// for the lanes it holds, the channel reversal, whose masked loads and stores finish a row
+// without the plain loop, and the edge map's plain loops, which the compiler vectorises in these
+// vectors as well as by hand; the rest of the path is AVX2's. Each function is built for AVX-512
 // alone, so that nothing of it reaches code that other processors run.
 #include "blur_arithmetic.hpp"
 #include "byte_set.hpp"
