@@ -1,7 +1,7 @@
 #pragma once
 
 // The edge map's kernels down a column, in plain C++ that the compiler turns into vector code for
-// each path that includes it.
+// each path that takes them as they are (the 128-bit path and AVX2 make the classes their own way).
 //
 // Of the edge stages only the magnitudes reach the map: hysteresis overwrites every cell it visits
 // from MagnitudePlane alone, and the frame it leaves is background. And of a magnitude only its
