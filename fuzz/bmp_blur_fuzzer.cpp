@@ -3,12 +3,14 @@
 // must give BMPBLUR_SOURCE_UNREADABLE and no output file. And BMPBlur, which runs its own job on
 // bytes, must give the result, the file and the globals of the stages run one after another on the
 // plain path: LoadGrayPlanes, the literal blur (ConvolveAt cell by cell) and StoreGrayImage. The
-// job runs on a path of the kernel table that the input chooses, and so does the reading into an
-// RGB array, which must give LoadBmp's answer, reason and pixels.
+// edge job likewise must give what LoadGrayPlanes, the literal edge stages (DetectEdgesInPlanes)
+// and StoreGrayImage give. The jobs run on a path of the kernel table that the input chooses, and
+// so does the reading into an RGB array, which must give LoadBmp's answer, reason and pixels.
 #include "DorvaneBMPBlur.h"
 
 #include "array_files.hpp"
 #include "bitmap_image.hpp"
+#include "edge_job.hpp"
 #include "file_jobs.hpp"
 #include "fuzz_support.hpp"
 #include "gray_planes.hpp"
@@ -70,14 +72,19 @@ struct Globals {
     friend bool operator==(const Globals&, const Globals&) = default;
 };
 
-// The stages one after another, as BMPBlur ran them before it had a job of its own.
-std::int32_t StagesBlur(const std::string& source, const std::string& output) {
+// The stages one after another, as BMPBlur ran them before it had a job of its own: the literal
+// blur, or with edges the edge job's stages.
+std::int32_t Stages(const std::string& source, const std::string& output, bool edges) {
     std::fill(std::begin(OutputPath), std::end(OutputPath), '\0');
     std::strncpy(OutputPath, output.c_str(), sizeof OutputPath - 1);
     if (LoadGrayPlanes(source.c_str()) == LoadFailed) {
         return BMPBLUR_SOURCE_UNREADABLE;
     }
-    testing::LiteralGaussianBlur();
+    if (edges) {
+        DetectEdgesInPlanes(1);
+    } else {
+        testing::LiteralGaussianBlur();
+    }
     const bool stored = StoreGrayImage();
     ReleasePlanes();
     return stored ? BMPBLUR_OK : BMPBLUR_OUTPUT_UNWRITABLE;
@@ -98,12 +105,12 @@ const std::vector<const vectors::Kernels*>& RunningPaths() {
 }
 
 void CheckAgainstStages(std::int32_t result, const std::string& sourcePath,
-                        const std::string& outputPath) {
+                        const std::string& outputPath, bool edges) {
     const Globals job;
     vectors::Use(*RunningPaths().front());
     const std::string stagesPath = Scratch().File("stages.bmp");
     std::filesystem::remove(stagesPath);
-    Check(StagesBlur(sourcePath, stagesPath) == result, "the stages give another result");
+    Check(Stages(sourcePath, stagesPath, edges) == result, "the stages give another result");
     Check(Globals{} == job, "the stages leave other globals");
     Check(Contents(outputPath) == Contents(stagesPath), "the stages write other bytes");
 }
@@ -155,7 +162,17 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::int32_t result =
         size % 2 == 0 ? BMPBlur(wideSource.c_str(), wideOutput.c_str())
                       : BlurFiles(wideSource.c_str(), wideOutput.c_str(), 2, jobFailure);
-    CheckAgainstStages(result, sourcePath, outputPath);
+    CheckAgainstStages(result, sourcePath, outputPath, false);
+    // The edge job, on the same path and threads.
+    const std::string edgesPath = Scratch().File("edges.bmp");
+    std::filesystem::remove(edgesPath);
+    vectors::Use(chosen);
+    FileFailure edgesFailure;
+    const std::int32_t edges =
+        DetectEdgesInFiles(sourcePath.c_str(), edgesPath.c_str(),
+                           JobOptions{.Threads = size % 2 == 0 ? 1U : 2U}, edgesFailure);
+    Check(edges == result, "the edge job and the blur give other results");
+    CheckAgainstStages(edges, sourcePath, edgesPath, true);
     BitmapImage source;
     FileFailure loadFailure;
     const bool loaded = source.LoadBmp(sourcePath.c_str(), loadFailure);

@@ -1,9 +1,8 @@
 #include "array_jobs.hpp"
 
 #include "byte_blur.hpp"
-#include "edge_job.hpp"
+#include "edge_map.hpp"
 #include "large_block.hpp"
-#include "pipeline_state.hpp"
 #include "vectors/kernels.hpp"
 #include "work_sharing.hpp"
 
@@ -11,8 +10,6 @@
 #include <array>
 #include <cerrno>
 #include <cstddef>
-#include <mutex>
-#include <system_error>
 
 namespace dorvane {
 namespace {
@@ -20,19 +17,6 @@ namespace {
 // Pixels move between rows and columns in tiles of this many rows and columns, whose rows read
 // and columns written both stay in the cache.
 constexpr std::uint32_t TileSide = 64;
-
-// Calls move(x, y0, y1) for every column x of every tile, rows y0 .. y1 - 1 of it, tile by tile.
-template <class Move> void ForEachTileColumn(std::uint32_t width, std::uint32_t height, Move move) {
-    for (std::uint32_t y0 = 0; y0 < height; y0 += TileSide) {
-        const std::uint32_t y1 = std::min(height, y0 + TileSide);
-        for (std::uint32_t x0 = 0; x0 < width; x0 += TileSide) {
-            const std::uint32_t x1 = std::min(width, x0 + TileSide);
-            for (std::uint32_t x = x0; x < x1; ++x) {
-                move(x, y0, y1);
-            }
-        }
-    }
-}
 
 // Bytes out[c * outStride + r] = in[r * inStride + c] for rows r and columns c: rows become
 // columns. A block of sixteen by sixteen goes at once, by the transposes of the vector path in
@@ -72,8 +56,28 @@ void Transpose(const std::uint8_t* in, std::size_t inStride, std::uint8_t* out,
     single(wholeRows, rows, 0);         // the rows below them
 }
 
-std::size_t At(const GrayArray& picture, std::uint32_t x, std::uint32_t y) {
-    return std::size_t{y} * picture.Width + x;
+// The rows of source into the columns of a new picture, pass on it, and its columns back into the
+// rows of picture.
+bool InColumns(const std::uint8_t* source, const GrayArray& picture, std::uint32_t threads,
+               FileFailure& failure, bool (*pass)(const GrayColumns&, std::uint32_t)) {
+    failure = {};
+    const LargeBlock columns = AllocateLargeBlock(std::size_t{picture.Width} * picture.Height);
+    if (!columns) {
+        failure = MemoryFailure(FailedFile::None, picture.Width, picture.Height);
+        return false;
+    }
+    const GrayColumns passed{columns.get(), picture.Width, picture.Height};
+    const std::uint32_t used =
+        ResolveThreads(threads, Share::PictureBytes, std::uint64_t{picture.Width} * picture.Height);
+    Transpose(source, picture.Width, columns.get(), picture.Height, picture.Height, picture.Width,
+              used);
+    if (!pass(passed, used)) {
+        failure = MemoryFailure(FailedFile::None, picture.Width, picture.Height);
+        return false;
+    }
+    Transpose(columns.get(), picture.Height, picture.Pixels, picture.Width, picture.Width,
+              picture.Height, used);
+    return true;
 }
 
 void LumaOfPixels(const std::uint8_t* pixels, ChannelOrder order, std::size_t count,
@@ -113,52 +117,21 @@ void LumaOfBgr(const std::uint8_t* bgr, std::size_t count, std::uint8_t* gray,
 
 bool BlurGrayArray(const std::uint8_t* source, const GrayArray& picture, std::uint32_t threads,
                    FileFailure& failure) {
-    failure = {};
-    const LargeBlock columns = AllocateLargeBlock(std::size_t{picture.Width} * picture.Height);
-    if (!columns) {
-        failure = MemoryFailure(FailedFile::None, picture.Width, picture.Height);
-        return false;
-    }
-    const GrayColumns blurred{columns.get(), picture.Width, picture.Height};
-    const std::uint32_t used =
-        ResolveThreads(threads, Share::PictureBytes, std::uint64_t{picture.Width} * picture.Height);
-    Transpose(source, picture.Width, columns.get(), picture.Height, picture.Height, picture.Width,
-              used);
-    BlurGrayColumns(blurred, used);
-    Transpose(columns.get(), picture.Height, picture.Pixels, picture.Width, picture.Width,
-              picture.Height, used);
-    return true;
+    return InColumns(source, picture, threads, failure,
+                     [](const GrayColumns& columns, std::uint32_t used) {
+                         BlurGrayColumns(columns, used);
+                         return true;
+                     });
 }
 
 bool DetectEdgesInGrayArray(const std::uint8_t* source, const GrayArray& picture,
                             std::uint32_t threads, FileFailure& failure) {
-    failure = {};
-    try {
-        const std::lock_guard lock(PipelineMutex);
-        if (!AllocatePlanes(picture.Width, picture.Height)) {
-            failure = MemoryFailure(FailedFile::None, picture.Width, picture.Height);
-            return false;
-        }
-        ForEachTileColumn(picture.Width, picture.Height,
-                          [&](std::uint32_t x, std::uint32_t y0, std::uint32_t y1) {
-                              for (std::uint32_t y = y0; y < y1; ++y) {
-                                  ImagePlane[x][y] = source[At(picture, x, y)];
-                              }
-                          });
-        DetectEdgesInPlanes(threads);
-        ForEachTileColumn(picture.Width, picture.Height,
-                          [&](std::uint32_t x, std::uint32_t y0, std::uint32_t y1) {
-                              for (std::uint32_t y = y0; y < y1; ++y) {
-                                  picture.Pixels[At(picture, x, y)] =
-                                      static_cast<std::uint8_t>(ImagePlane[x][y]);
-                              }
-                          });
-        ReleasePlanes();
-        return true;
-    } catch (const std::system_error&) {
-        failure = SystemFailure(FailedFile::None, FailureKind::Open, EAGAIN); // the lock
-        return false;
-    }
+    return InColumns(source, picture, threads, failure,
+                     [](const GrayColumns& columns, std::uint32_t used) {
+                         // Once a thread was found without a processor of its own, the map stays
+                         // on one.
+                         return EdgeMapColumns(columns, BlurGrayColumns(columns, used) ? used : 1);
+                     });
 }
 
 } // namespace dorvane

@@ -38,9 +38,8 @@ bool BlurGrayArray(const std::uint8_t* source, const GrayArray& picture, std::ui
 
 // The edge map that the edge job writes for a source whose gray picture is at source, into
 // picture, of the same size: every pixel EdgeCell or BackgroundCell. source may be
-// picture.Pixels. Takes its turn with the jobs of file_jobs.hpp, as it runs the stages on the
-// planes. False, picture unchanged, when memory runs out or the turn cannot be had (EAGAIN, as
-// for the file jobs); failure then says which.
+// picture.Pixels. threads as for BlurGrayArray. False, picture unchanged, when memory runs out;
+// failure then says so. Calls on different pictures may run at once.
 bool DetectEdgesInGrayArray(const std::uint8_t* source, const GrayArray& picture,
                             std::uint32_t threads, FileFailure& failure);
 

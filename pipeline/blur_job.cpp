@@ -307,8 +307,8 @@ bool Store(const char* output, GrayPicture& picture, const vectors::Kernels& ker
 
 } // namespace
 
-JobResult RunBlurJob(const char* source, const char* output, const JobOptions& options,
-                     FileFailure& failure) {
+JobResult RunGrayJob(const char* source, const char* output, const JobOptions& options,
+                     GrayPass pass, FileFailure& failure) {
     failure = {};
     // The kernels of the path in use, for every part of the job.
     const vectors::Kernels& kernels = vectors::InUse();
@@ -335,9 +335,9 @@ JobResult RunBlurJob(const char* source, const char* output, const JobOptions& o
     PlaneHeight = columns.Height;
     SourceBitDepth = static_cast<std::int8_t>(depth);
 
-    // Once a thread was found without a processor of its own, the job stays on one.
-    if (!BlurGrayColumns(columns, threads)) {
-        threads = 1;
+    if (!pass(columns, threads)) {
+        failure = MemoryFailure(FailedFile::Source, columns.Width, columns.Height);
+        return JobResult::SourceFailed;
     }
     try {
         // The store starts a failure of its own; what the load found of the source stays.
@@ -351,6 +351,18 @@ JobResult RunBlurJob(const char* source, const char* output, const JobOptions& o
         failure = MemoryFailure(FailedFile::Output);
         return JobResult::OutputFailed;
     }
+}
+
+JobResult RunBlurJob(const char* source, const char* output, const JobOptions& options,
+                     FileFailure& failure) {
+    const GrayPass blur = [](const GrayColumns& picture, std::uint32_t& threads) {
+        // Once a thread was found without a processor of its own, the job stays on one.
+        if (!BlurGrayColumns(picture, threads)) {
+            threads = 1;
+        }
+        return true;
+    };
+    return RunGrayJob(source, output, options, blur, failure);
 }
 
 } // namespace dorvane

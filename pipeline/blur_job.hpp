@@ -1,5 +1,6 @@
 #pragma once
 
+#include "byte_blur.hpp"
 #include "file_failure.hpp"
 
 #include <cstdint>
@@ -27,5 +28,14 @@ struct JobOptions {
 // was cut short.
 JobResult RunBlurJob(const char* source, const char* output, const JobOptions& options,
                      FileFailure& failure);
+
+// What a job does to its gray picture between the load and the store, on up to threads threads;
+// it sets threads to 1 when more would not pay now (BlurGrayColumns). False when memory runs out.
+using GrayPass = bool (*)(const GrayColumns& picture, std::uint32_t& threads);
+
+// RunBlurJob with pass in place of the blur. When pass runs out of memory, the source failed as
+// when it does not fit in memory.
+JobResult RunGrayJob(const char* source, const char* output, const JobOptions& options,
+                     GrayPass pass, FileFailure& failure);
 
 } // namespace dorvane

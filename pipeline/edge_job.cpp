@@ -1,8 +1,8 @@
 #include "edge_job.hpp"
 
+#include "edge_map.hpp"
 #include "gaussian_blur.hpp"
 #include "gradient_stage.hpp"
-#include "gray_planes.hpp"
 #include "hysteresis.hpp"
 #include "non_maximum_suppression.hpp"
 #include "pipeline_state.hpp"
@@ -30,13 +30,6 @@ void ClearUndecidedFrame() {
     }
 }
 
-struct ReleaseAtEnd {
-    ReleaseAtEnd() = default;
-    ReleaseAtEnd(const ReleaseAtEnd&) = delete;
-    ReleaseAtEnd& operator=(const ReleaseAtEnd&) = delete;
-    ~ReleaseAtEnd() { ReleasePlanes(); }
-};
-
 } // namespace
 
 void DetectEdgesInPlanes(std::uint32_t threads) {
@@ -51,20 +44,13 @@ void DetectEdgesInPlanes(std::uint32_t threads) {
 
 JobResult RunEdgeJob(const char* source, const char* output, const JobOptions& options,
                      FileFailure& failure) {
-    failure = {};
-    if (LoadGrayPlanes(source, failure) == LoadFailed) {
-        return JobResult::SourceFailed;
-    }
-    const ReleaseAtEnd release;
-    DetectEdgesInPlanes(options.Threads);
-    // The store starts a failure of its own; what the load found of the source stays.
-    const FileFailure loaded = failure;
-    const Durability durability = options.Sync ? Durability::Disk : Durability::Process;
-    if (!StoreGrayImage(output, durability, failure)) {
-        return JobResult::OutputFailed;
-    }
-    failure = loaded;
-    return JobResult::Done;
+    const GrayPass edges = [](const GrayColumns& picture, std::uint32_t& threads) {
+        if (!BlurGrayColumns(picture, threads)) {
+            threads = 1;
+        }
+        return EdgeMapColumns(picture, threads);
+    };
+    return RunGrayJob(source, output, options, edges, failure);
 }
 
 } // namespace dorvane

@@ -1,12 +1,23 @@
+#include "array_jobs.hpp"
+#include "edge_job.hpp"
+#include "edge_map.hpp"
 #include "gradient_stage.hpp"
 #include "hysteresis.hpp"
 #include "non_maximum_suppression.hpp"
 #include "plane_fixture.hpp"
+#include "vector_paths.hpp"
+#include "vectors/edge_classes.hpp"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <array>
+#include <cmath>
 #include <limits>
+#include <map>
+#include <random>
+#include <string>
+#include <vector>
 
 using namespace dorvane;
 using EdgeStagesTest = dorvane::testing::PlaneTest;
@@ -254,5 +265,217 @@ TEST_F(EdgeStagesTest, StagesInOrderTurnAStepIntoAnEdgeMap) {
             const std::int32_t expected = frame ? image[x][y] : ring || x == 2 ? 255 : 0;
             EXPECT_EQ(ImagePlane[x][y], expected) << x << "," << y;
         }
+    }
+}
+
+namespace {
+
+using dorvane::testing::ForEachPath;
+using dorvane::testing::PlaneValues;
+
+// The class of a magnitude as hysteresis reads it.
+std::uint8_t ClassOfMagnitude(std::int32_t m) {
+    const bool strong = m > HysteresisHigh;
+    const bool near = m >= HysteresisLow;
+    const bool far = m > HysteresisLow && m < HysteresisHigh;
+    return static_cast<std::uint8_t>((strong ? vectors::StrongClass : 0) |
+                                     (near ? vectors::NearClass : 0) |
+                                     (far ? vectors::FarClass : 0));
+}
+
+} // namespace
+
+// Every gradient of a byte picture: each 3 x 3 sum of grays weighted 1, 2, 1 lies in 0..1020.
+// The magnitude as GradientStage takes it (squares and sum in float, root in double rounded to
+// float, truncated) falls in the class that the clamped 16-bit squares give.
+TEST(EdgeClasses, TheClampedSquaresGiveTheClassOfEveryGradient) {
+    constexpr std::int32_t Most = 1020;
+    for (std::int32_t gc = -Most; gc <= Most; ++gc) {
+        for (std::int32_t gr = -Most; gr <= Most; ++gr) {
+            const auto c = static_cast<float>(gc);
+            const auto r = static_cast<float>(gr);
+            const float squares = r * r + c * c;
+            const auto magnitude = static_cast<float>(std::sqrt(static_cast<double>(squares)));
+            const auto m = static_cast<std::int32_t>(magnitude);
+            ASSERT_EQ(
+                vectors::EdgeClassOf(static_cast<std::int16_t>(gc), static_cast<std::int16_t>(gr)),
+                ClassOfMagnitude(m))
+                << gc << ", " << gr;
+        }
+    }
+}
+
+namespace {
+
+std::int32_t Draw(std::mt19937& random, std::int32_t low, std::int32_t high) {
+    return std::uniform_int_distribution<std::int32_t>(low, high)(random);
+}
+
+template <typename Cell>
+PlaneValues MakeValues(std::uint32_t width, std::uint32_t height, Cell cell) {
+    PlaneValues values(width, std::vector<std::int32_t>(height));
+    for (std::uint32_t x = 0; x < width; ++x) {
+        for (std::uint32_t y = 0; y < height; ++y) {
+            values[x][y] = cell(x, y);
+        }
+    }
+    return values;
+}
+
+class EdgeMapTest : public dorvane::testing::PlaneTest {
+  protected:
+    // The literal stages on the plane: with the blur first as the edge job runs them, or without
+    // it. The frame of two cells is background, as the job leaves it.
+    static PlaneValues LiteralMap(const PlaneValues& plane, bool blur) {
+        Load(plane);
+        if (blur) {
+            DetectEdgesInPlanes(1);
+            return Snapshot();
+        }
+        GradientStage();
+        NonMaximumSuppressionStage();
+        HysteresisStage();
+        PlaneValues map = Snapshot();
+        for (std::uint32_t x = 0; x < PlaneWidth; ++x) {
+            for (std::uint32_t y = 0; y < PlaneHeight; ++y) {
+                if (x < 2 || y < 2 || x + 2 >= PlaneWidth || y + 2 >= PlaneHeight) {
+                    map[x][y] = BackgroundCell;
+                }
+            }
+        }
+        return map;
+    }
+
+    // The plane's bytes in columns, mapped by the path in use on threads threads.
+    static PlaneValues ColumnsMap(const PlaneValues& plane, bool blur, std::uint32_t threads) {
+        const auto width = static_cast<std::uint32_t>(plane.size());
+        const auto height = static_cast<std::uint32_t>(plane.front().size());
+        std::vector<std::uint8_t> pixels(std::size_t{width} * height);
+        const GrayColumns columns{pixels.data(), width, height};
+        for (std::uint32_t x = 0; x < width; ++x) {
+            std::ranges::copy(plane[x], columns.Column(x));
+        }
+        if (blur) {
+            BlurGrayColumns(columns, threads);
+        }
+        EXPECT_TRUE(EdgeMapColumns(columns, threads));
+        return MakeValues(width, height,
+                          [&](std::uint32_t x, std::uint32_t y) { return columns.Column(x)[y]; });
+    }
+
+    // The plane as an array of rows, as a caller holds it, mapped into another array.
+    static PlaneValues ArrayMap(const PlaneValues& plane, std::uint32_t threads) {
+        const auto width = static_cast<std::uint32_t>(plane.size());
+        const auto height = static_cast<std::uint32_t>(plane.front().size());
+        std::vector<std::uint8_t> rows(std::size_t{width} * height);
+        std::vector<std::uint8_t> map(rows.size());
+        for (std::uint32_t x = 0; x < width; ++x) {
+            for (std::uint32_t y = 0; y < height; ++y) {
+                rows[std::size_t{y} * width + x] = static_cast<std::uint8_t>(plane[x][y]);
+            }
+        }
+        FileFailure failure;
+        EXPECT_TRUE(DetectEdgesInGrayArray(rows.data(), GrayArray{map.data(), width, height},
+                                           threads, failure))
+            << failure.Reason();
+        return MakeValues(width, height, [&](std::uint32_t x, std::uint32_t y) {
+            return map[std::size_t{y} * width + x];
+        });
+    }
+
+    // The literal map against the columns' on every path and on 1 and 3 threads, and the
+    // array's, naming the first cell that differs.
+    static ::testing::AssertionResult MatchesLiteral(const PlaneValues& plane, bool blur) {
+        const PlaneValues expected = LiteralMap(plane, blur);
+        ::testing::AssertionResult matches = ::testing::AssertionSuccess();
+        ForEachPath([&](const vectors::Kernels& kernels) {
+            for (const std::uint32_t threads : {1U, 3U}) {
+                const std::string how = std::to_string(threads) + " threads, " + kernels.Name;
+                if (matches) {
+                    matches = Compare(ColumnsMap(plane, blur, threads), expected, how);
+                }
+                if (matches && blur) {
+                    matches = Compare(ArrayMap(plane, threads), expected, how + ", array");
+                }
+            }
+        });
+        return matches;
+    }
+
+    static ::testing::AssertionResult Compare(const PlaneValues& actual,
+                                              const PlaneValues& expected, const std::string& how) {
+        for (std::size_t x = 0; x < expected.size(); ++x) {
+            for (std::size_t y = 0; y < expected[x].size(); ++y) {
+                if (actual[x][y] != expected[x][y]) {
+                    return ::testing::AssertionFailure()
+                           << expected.size() << "x" << expected[x].size() << " picture, " << how
+                           << ": cell (" << x << ", " << y << ") is " << actual[x][y]
+                           << ", literal " << expected[x][y];
+                }
+            }
+        }
+        return ::testing::AssertionSuccess();
+    }
+
+    static void Load(const PlaneValues& plane) {
+        MakePlanes(static_cast<std::uint32_t>(plane.size()),
+                   static_cast<std::uint32_t>(plane.front().size()));
+        for (std::uint32_t x = 0; x < PlaneWidth; ++x) {
+            std::ranges::copy(plane[x], ImagePlane[x]);
+        }
+    }
+};
+
+} // namespace
+
+// Pictures too small for hysteresis, the least it visits, and widths on either side of the
+// vectors' and of the strips': noise, a photograph's smooth ramps and hard steps.
+TEST_F(EdgeMapTest, TheJobsMapIsTheLiteralStagesAtEverySize) {
+    std::mt19937 random(23);
+    struct Size {
+        std::uint32_t Width, Height;
+    };
+    std::vector<Size> sizes = {{1, 1}, {2, 9}, {9, 2},   {4, 100}, {100, 4}, {5, 5},
+                               {6, 7}, {7, 6}, {5, 300}, {300, 5}, {7, 700}, {700, 7}};
+    for (const std::uint32_t width : {15, 16, 17, 31, 32, 33, 48, 63, 64, 65, 127, 129}) {
+        sizes.push_back({width, 9 + width % 7});
+        sizes.push_back({width, 70 + width % 13});
+        sizes.push_back({9 + width % 5, width});
+    }
+    for (const Size size : sizes) {
+        const PlaneValues noise =
+            MakeValues(size.Width, size.Height, [&](auto, auto) { return Draw(random, 0, 255); });
+        const PlaneValues photo = MakeValues(size.Width, size.Height, [&](auto x, auto y) {
+            const std::int32_t ramp = static_cast<std::int32_t>(3 * x + 2 * y) % 180;
+            const bool disc = (x - 20) * (x - 20) + (y - 12) * (y - 12) < 90;
+            return (disc ? 255 - ramp / 3 : ramp) + Draw(random, 0, 6);
+        });
+        EXPECT_TRUE(MatchesLiteral(noise, true)) << "noise";
+        EXPECT_TRUE(MatchesLiteral(photo, true)) << "photo";
+    }
+}
+
+// Without the blur, grays drawn from a narrow range make gradients all around the thresholds:
+// the magnitudes 64, 65, 66, 79, 80 and 81 each occur many times.
+TEST_F(EdgeMapTest, TheMapIsTheLiteralStagesWhereMagnitudesLieAtTheThresholds) {
+    std::mt19937 random(29);
+    std::map<std::int32_t, std::size_t> seen;
+    for (const std::int32_t range : {12, 16, 20, 24, 28, 32, 36}) {
+        for (const std::uint32_t width : {17, 40, 66}) {
+            const PlaneValues plane = MakeValues(width, 61, [&](auto x, auto) {
+                return static_cast<std::int32_t>(x) * 2 + Draw(random, 0, range);
+            });
+            EXPECT_TRUE(MatchesLiteral(plane, false)) << "range " << range;
+            Load(plane);
+            GradientStage();
+            for (std::uint32_t x = 1; x + 1 < PlaneWidth; ++x) {
+                for (std::uint32_t y = 1; y + 1 < PlaneHeight; ++y) {
+                    ++seen[MagnitudePlane[x][y]];
+                }
+            }
+        }
+    }
+    for (const std::int32_t m : {64, 65, 66, 79, 80, 81}) {
+        EXPECT_GT(seen[m], 50U) << m;
     }
 }

@@ -5,6 +5,7 @@
 #include "bitmap_image.hpp"
 #include "blur_job.hpp"
 #include "bmp_file_builder.hpp"
+#include "edge_job.hpp"
 #include "gaussian_blur.hpp"
 #include "gray_planes.hpp"
 #include "pipeline_state.hpp"
@@ -105,37 +106,51 @@ ReferenceLoad LoadThroughImage(const std::string& path) {
 
 // BMPBlur's job reads the file its own way, on one thread in the file's order or on several at
 // the rows' places, on every path: it must write the bytes of the stages run one after another,
-// and fail where they fail, for the same reason.
+// and fail where they fail, for the same reason. So must the edge job, which reads the same way.
 void ExpectJobMatchesStages(const std::string& path, const std::string& what) {
     const std::string jobOutput = path + ".job.bmp";
-    const std::string stagesOutput = path + ".stages.bmp";
-    std::fill(std::begin(OutputPath), std::end(OutputPath), '\0');
-    std::copy(stagesOutput.begin(), stagesOutput.end(), std::begin(OutputPath));
+    const std::string blurredOutput = path + ".stages.bmp";
+    const std::string edgesOutput = path + ".edges.bmp";
     FileFailure loadFailure;
-    const bool loaded = LoadGrayPlanes(path.c_str(), loadFailure) != LoadFailed;
-    if (loaded) {
-        GaussianBlurStage();
-        ASSERT_TRUE(StoreGrayImage()) << what;
-        ReleasePlanes();
+    bool loaded = false;
+    for (const std::string& stagesOutput : {blurredOutput, edgesOutput}) {
+        std::fill(std::begin(OutputPath), std::end(OutputPath), '\0');
+        std::copy(stagesOutput.begin(), stagesOutput.end(), std::begin(OutputPath));
+        loadFailure = {};
+        loaded = LoadGrayPlanes(path.c_str(), loadFailure) != LoadFailed;
+        if (loaded) {
+            if (stagesOutput == edgesOutput) {
+                DetectEdgesInPlanes(1);
+            } else {
+                GaussianBlurStage();
+            }
+            ASSERT_TRUE(StoreGrayImage()) << what;
+            ReleasePlanes();
+        }
     }
     ForEachPath([&](const vectors::Kernels& kernels) {
         for (const std::uint32_t threads : {1U, 3U}) {
-            const std::string how = std::to_string(threads) + " threads, " + kernels.Name;
-            FileFailure jobFailure;
-            const bool blurred = RunBlurJob(path.c_str(), jobOutput.c_str(), JobOptions{threads},
-                                            jobFailure) == JobResult::Done;
-            EXPECT_EQ(jobFailure.Reason(), loadFailure.Reason()) << what << ", " << how;
-            EXPECT_EQ(jobFailure.RowsExpected, loadFailure.RowsExpected) << what << ", " << how;
-            EXPECT_EQ(jobFailure.RowsRead, loadFailure.RowsRead) << what << ", " << how;
-            ASSERT_EQ(blurred, loaded) << what << ", " << how;
-            if (loaded) {
-                EXPECT_EQ(ReadFileBytes(jobOutput), ReadFileBytes(stagesOutput))
-                    << what << ", " << how;
+            for (const auto& [job, stagesOutput] :
+                 {std::pair{&RunBlurJob, blurredOutput}, std::pair{&RunEdgeJob, edgesOutput}}) {
+                const std::string how = std::to_string(threads) + " threads, " + kernels.Name +
+                                        (job == &RunEdgeJob ? ", edges" : "");
+                FileFailure jobFailure;
+                const bool done = job(path.c_str(), jobOutput.c_str(), JobOptions{threads},
+                                      jobFailure) == JobResult::Done;
+                EXPECT_EQ(jobFailure.Reason(), loadFailure.Reason()) << what << ", " << how;
+                EXPECT_EQ(jobFailure.RowsExpected, loadFailure.RowsExpected) << what << ", " << how;
+                EXPECT_EQ(jobFailure.RowsRead, loadFailure.RowsRead) << what << ", " << how;
+                ASSERT_EQ(done, loaded) << what << ", " << how;
+                if (loaded) {
+                    EXPECT_EQ(ReadFileBytes(jobOutput), ReadFileBytes(stagesOutput))
+                        << what << ", " << how;
+                }
+                std::filesystem::remove(jobOutput);
             }
-            std::filesystem::remove(jobOutput);
         }
     });
-    std::filesystem::remove(stagesOutput);
+    std::filesystem::remove(blurredOutput);
+    std::filesystem::remove(edgesOutput);
 }
 
 // The array reading of the Python package reads 8, 24 and 32 bpp rows its own way too, and

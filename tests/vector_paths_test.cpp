@@ -1,13 +1,15 @@
 // Every path of the kernel table, by name: those this processor runs are held to the plain forms
-// of their block transposes, gray row encoders and channel reversals (the blur's step and the luma
-// are held to theirs by the equivalence tests, which walk the paths), those it does not are
-// skipped, saying why.
+// of their block transposes, gray row encoders, channel reversals and edge map kernels (the blur's
+// step and the luma are held to theirs by the equivalence tests, which walk the paths), those it
+// does not are skipped, saying why.
 #include "bitmap_image.hpp"
 #include "bmp_writer.hpp"
+#include "vectors/edge_classes.hpp"
 #include "vectors/kernels.hpp"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <numeric>
@@ -109,6 +111,71 @@ TEST_P(VectorPath, ReversesChannelsOfEveryCount) {
             Kernels->ReverseChannels(pixels, inBytes, actual.data(), outBytes, count);
             ASSERT_EQ(actual, expected) << inBytes << " to " << outBytes << " bytes, " << count;
         }
+    }
+}
+
+// Columns of every count up to a few vectors' worth and of a photo's height, their cells around the
+// thresholds, each read from its own block that ends where the kernel's reading must (so that a
+// sanitizer sees a read past it), into a run followed by bytes that must stay as they were.
+TEST_P(VectorPath, ClassifiesAndMapsColumnsOfEveryCount) {
+    std::mt19937 random(17);
+    std::vector<std::size_t> counts(71);
+    std::iota(counts.begin(), counts.end(), 0);
+    counts.push_back(3001);
+    const auto cell = [&](std::size_t i, std::uint32_t range) {
+        return static_cast<std::uint8_t>(i * 3 % 128 + random() % range);
+    };
+    for (const std::size_t count : counts) {
+        // Grays one row above and below the cells.
+        std::vector<std::vector<std::uint8_t>> grays(3, std::vector<std::uint8_t>(count + 2));
+        for (std::size_t i = 0; i < count + 2; ++i) {
+            for (std::size_t a = 0; a < 3; ++a) {
+                grays[a][i] = cell(i + 40 * a, 30);
+            }
+        }
+        const auto gray = [&](std::size_t a, std::size_t i) { return std::int32_t{grays[a][i]}; };
+        std::vector<std::uint8_t> expected(count + 16, 0xA5);
+        for (std::size_t i = 0; i < count; ++i) {
+            const std::int32_t gc = (gray(0, i) + 2 * gray(0, i + 1) + gray(0, i + 2)) -
+                                    (gray(2, i) + 2 * gray(2, i + 1) + gray(2, i + 2));
+            const std::int32_t gr = (gray(0, i + 2) + 2 * gray(1, i + 2) + gray(2, i + 2)) -
+                                    (gray(0, i) + 2 * gray(1, i) + gray(2, i));
+            expected[i] =
+                vectors::EdgeClassOf(static_cast<std::int16_t>(gc), static_cast<std::int16_t>(gr));
+        }
+        std::vector<std::uint8_t> classes(expected.size(), 0xA5);
+        Kernels->EdgeClasses({grays[0].data() + 1, grays[1].data() + 1, grays[2].data() + 1}, count,
+                             classes.data());
+        ASSERT_EQ(classes, expected) << "classes, " << count;
+
+        // Classes two rows above and below the cells, strong ones rare, as beside an edge.
+        std::vector<std::vector<std::uint8_t>> around(5, std::vector<std::uint8_t>(count + 4));
+        for (auto& column : around) {
+            for (std::uint8_t& bits : column) {
+                bits = static_cast<std::uint8_t>(random() % 6 * 2 + (random() % 9 == 0 ? 1 : 0));
+            }
+        }
+        std::ranges::fill(expected, 0xA5);
+        for (std::size_t i = 0; i < count; ++i) {
+            bool near = false;
+            bool far = false;
+            for (std::size_t a = 0; a < 5; ++a) {
+                for (std::size_t b = 0; b < 5; ++b) {
+                    const bool strong = (around[a][i + b] & vectors::StrongClass) != 0;
+                    far = far || strong;
+                    near = near || (strong && a >= 1 && a <= 3 && b >= 1 && b <= 3);
+                }
+            }
+            const std::uint8_t centre = around[2][i + 2];
+            const bool edge = ((centre & vectors::NearClass) != 0 && near) ||
+                              ((centre & vectors::FarClass) != 0 && far);
+            expected[i] = edge ? 0 : 255;
+        }
+        std::vector<std::uint8_t> map(expected.size(), 0xA5);
+        Kernels->EdgeMap({around[0].data() + 2, around[1].data() + 2, around[2].data() + 2,
+                          around[3].data() + 2, around[4].data() + 2},
+                         count, map.data());
+        ASSERT_EQ(map, expected) << "map, " << count;
     }
 }
 

@@ -2,6 +2,7 @@
 // alone, so that nothing of it reaches code that other processors run.
 #include "blur_arithmetic.hpp"
 #include "byte_set.hpp"
+#include "edge_classes.hpp"
 #include "path_kernels.hpp"
 #include "stage_sums.hpp"
 
@@ -451,6 +452,54 @@ DORVANE_AVX2 std::size_t ScaleBytes(const ScaleNeighbours& neighbours, const dou
     return k;
 }
 
+// --- The edge map's classes (edge_classes.hpp): sixteen cells in 16-bit lanes.
+
+// Weighted 1, 2, 1.
+DORVANE_AVX2 inline __m256i OneTwoOne(__m256i first, __m256i middle, __m256i last) {
+    return Add(Add(first, last), Add(middle, middle));
+}
+
+// The magnitude of each lane, clamped to GradientClamp.
+DORVANE_AVX2 inline __m256i Clamped(__m256i gradients) {
+    return _mm256_min_epi16(_mm256_abs_epi16(gradients),
+                            _mm256_set1_epi16(static_cast<short>(GradientClamp)));
+}
+
+// All ones in the lanes of sums at least square.
+DORVANE_AVX2 inline __m256i AtLeast(__m256i sums, std::int16_t square) {
+    return _mm256_cmpgt_epi16(sums, _mm256_set1_epi16(static_cast<short>(square - 1)));
+}
+
+DORVANE_AVX2 inline __m256i Bits(__m256i mask, std::uint8_t bits) {
+    return _mm256_and_si256(mask, _mm256_set1_epi16(bits));
+}
+
+// The classes of sixteen cells down the centre column, as EdgeClassOf gives them.
+DORVANE_AVX2 inline void SixteenClasses(const std::uint8_t* left, const std::uint8_t* centre,
+                                        const std::uint8_t* right, std::uint8_t* classes) {
+    const __m256i leftAbove = Load(left - 1);
+    const __m256i leftBelow = Load(left + 1);
+    const __m256i rightAbove = Load(right - 1);
+    const __m256i rightBelow = Load(right + 1);
+    const __m256i gc = _mm256_sub_epi16(OneTwoOne(leftAbove, Load(left), leftBelow),
+                                        OneTwoOne(rightAbove, Load(right), rightBelow));
+    const __m256i gr = _mm256_sub_epi16(OneTwoOne(leftBelow, Load(centre + 1), rightBelow),
+                                        OneTwoOne(leftAbove, Load(centre - 1), rightAbove));
+    const __m256i c = Clamped(gc);
+    const __m256i r = Clamped(gr);
+    const __m256i s = Add(_mm256_mullo_epi16(c, c), _mm256_mullo_epi16(r, r));
+    const __m256i far =
+        _mm256_andnot_si256(AtLeast(s, SquareOf(HysteresisHigh)),
+                            Bits(AtLeast(s, SquareOf(HysteresisLow + 1)), FarClass));
+    const __m256i lanes =
+        _mm256_or_si256(_mm256_or_si256(Bits(AtLeast(s, SquareOf(HysteresisHigh + 1)), StrongClass),
+                                        Bits(AtLeast(s, SquareOf(HysteresisLow)), NearClass)),
+                        far);
+    _mm_storeu_si128(
+        reinterpret_cast<__m128i*>(classes),
+        _mm_packus_epi16(_mm256_castsi256_si128(lanes), _mm256_extracti128_si256(lanes, 1)));
+}
+
 } // namespace
 
 // The plain loop, which the compiler vectorises for AVX2 here.
@@ -496,6 +545,21 @@ void ScaleRow(const ScaleNeighbours& neighbours, const double* fx, double fy, st
     plain::ScaleRow({neighbours.Upper0 + k, neighbours.Upper1 + k, neighbours.Lower0 + k,
                      neighbours.Lower1 + k},
                     fx + k, fy, blue, count - k, out + k);
+}
+
+DORVANE_AVX2 void EdgeClasses(const std::array<const std::uint8_t*, 3>& columns, std::size_t count,
+                              std::uint8_t* classes) {
+    std::size_t i = 0;
+    for (; i + 16 <= count; i += 16) {
+        SixteenClasses(columns[0] + i, columns[1] + i, columns[2] + i, classes + i);
+    }
+    plain::EdgeClasses({columns[0] + i, columns[1] + i, columns[2] + i}, count - i, classes + i);
+}
+
+// The plain loop, which the compiler vectorises for AVX2 here.
+DORVANE_AVX2 void EdgeMap(const std::array<const std::uint8_t*, 5>& classes, std::size_t count,
+                          std::uint8_t* map) {
+    EdgeMapOf(classes, count, map);
 }
 
 } // namespace dorvane::vectors::avx2

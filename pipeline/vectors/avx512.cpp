@@ -1,9 +1,11 @@
 // The AVX-512 path (F, BW and VL): the blur's step in two vectors of 32 16-bit lanes, with masks
-// for the lanes it holds, and the channel reversal, whose masked loads and stores finish a row
-// without the plain loop; the rest of the path is AVX2's. Each function is built for AVX-512
+// for the lanes it holds, the channel reversal, whose masked loads and stores finish a row
+// without the plain loop, and the edge map's plain loops, which the compiler vectorises in these
+// vectors as well as by hand; the rest of the path is AVX2's. Each function is built for AVX-512
 // alone, so that nothing of it reaches code that other processors run.
 #include "blur_arithmetic.hpp"
 #include "byte_set.hpp"
+#include "edge_classes.hpp"
 #include "path_kernels.hpp"
 
 #if defined(__x86_64__)
@@ -272,6 +274,16 @@ void ReverseChannels(const std::uint8_t* in, std::size_t inBytes, std::uint8_t* 
     } else {
         Reverse<3, 3>(in, out, count);
     }
+}
+
+DORVANE_AVX512 void EdgeClasses(const std::array<const std::uint8_t*, 3>& columns,
+                                std::size_t count, std::uint8_t* classes) {
+    EdgeClassesOf(columns, count, classes);
+}
+
+DORVANE_AVX512 void EdgeMap(const std::array<const std::uint8_t*, 5>& classes, std::size_t count,
+                            std::uint8_t* map) {
+    EdgeMapOf(classes, count, map);
 }
 
 } // namespace dorvane::vectors::avx512

@@ -19,10 +19,13 @@ constexpr Kernels Plain{.Name = "plain",
                         .ReverseChannels = plain::ReverseChannels,
                         .StageSums = plain::StageSums,
                         .Transpose = plain::Transpose,
-                        .ScaleRow = plain::ScaleRow};
+                        .ScaleRow = plain::ScaleRow,
+                        .EdgeClasses = plain::EdgeClasses,
+                        .EdgeMap = plain::EdgeMap};
 
 #if defined(DORVANE_VECTOR128)
-// The stage's sums are the plain loop, which the compiler vectorises for these vectors alike.
+// The stage's sums and the edge map's last step are the plain loops, which the compiler vectorises
+// for these vectors alike.
 constexpr Kernels Vector128{.Name = Vector128Name,
                             .BlurStep = vector128::BlurStep,
                             .Luma = vector128::Luma,
@@ -30,12 +33,15 @@ constexpr Kernels Vector128{.Name = Vector128Name,
                             .ReverseChannels = vector128::ReverseChannels,
                             .StageSums = plain::StageSums,
                             .Transpose = vector128::Transpose,
-                            .ScaleRow = vector128::ScaleRow};
+                            .ScaleRow = vector128::ScaleRow,
+                            .EdgeClasses = vector128::EdgeClasses,
+                            .EdgeMap = plain::EdgeMap};
 #endif
 
 #if defined(__x86_64__)
 // Wider vectors than the 128-bit path's: the transposes gain nothing from them, as sixteen rows of
-// sixteen bytes are what a block holds; AVX-512 adds the blur's step and the channel reversal.
+// sixteen bytes are what a block holds; AVX-512 adds the blur's step and the channel reversal, and
+// the edge map's loops in its wider vectors.
 constexpr Kernels Avx2{.Name = "avx2",
                        .BlurStep = avx2::BlurStep,
                        .Luma = avx2::Luma,
@@ -43,7 +49,9 @@ constexpr Kernels Avx2{.Name = "avx2",
                        .ReverseChannels = avx2::ReverseChannels,
                        .StageSums = avx2::StageSums,
                        .Transpose = vector128::Transpose,
-                       .ScaleRow = avx2::ScaleRow};
+                       .ScaleRow = avx2::ScaleRow,
+                       .EdgeClasses = avx2::EdgeClasses,
+                       .EdgeMap = avx2::EdgeMap};
 constexpr Kernels Avx512{.Name = "avx512",
                          .BlurStep = avx512::BlurStep,
                          .Luma = avx2::Luma,
@@ -51,7 +59,9 @@ constexpr Kernels Avx512{.Name = "avx512",
                          .ReverseChannels = avx512::ReverseChannels,
                          .StageSums = avx2::StageSums,
                          .Transpose = vector128::Transpose,
-                         .ScaleRow = avx512::ScaleRow};
+                         .ScaleRow = avx512::ScaleRow,
+                         .EdgeClasses = avx512::EdgeClasses,
+                         .EdgeMap = avx512::EdgeMap};
 #endif
 
 constexpr std::size_t PathCount = 5;

@@ -69,6 +69,16 @@ struct Kernels {
     // Blue's order, where k % 3 == blue. count is a multiple of 3.
     void (*ScaleRow)(const ScaleNeighbours& neighbours, const double* fx, double fy,
                      std::size_t blue, std::size_t count, std::uint8_t* out);
+    // The classes (edge_classes.hpp) of count cells down column x of a blurred byte picture:
+    // columns[a] is column x - 1 + a from the first cell's row, and the rows just above and below
+    // the cells are read too.
+    void (*EdgeClasses)(const std::array<const std::uint8_t*, 3>& columns, std::size_t count,
+                        std::uint8_t* classes);
+    // The edge map, EdgeCell or BackgroundCell, of count cells down column x from the classes of
+    // columns x - 2 .. x + 2: classes[a] is column x - 2 + a from the first cell's row, and two
+    // rows above and below the cells are read too.
+    void (*EdgeMap)(const std::array<const std::uint8_t*, 5>& classes, std::size_t count,
+                    std::uint8_t* map);
 };
 
 // A path by name, with its kernels where this processor runs it, or why it does not.

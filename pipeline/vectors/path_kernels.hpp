@@ -28,6 +28,10 @@ void Transpose(const std::uint8_t* in, std::ptrdiff_t inStride, std::uint8_t* ou
                std::ptrdiff_t outStride);
 void ScaleRow(const ScaleNeighbours& neighbours, const double* fx, double fy, std::size_t blue,
               std::size_t count, std::uint8_t* out);
+void EdgeClasses(const std::array<const std::uint8_t*, 3>& columns, std::size_t count,
+                 std::uint8_t* classes);
+void EdgeMap(const std::array<const std::uint8_t*, 5>& classes, std::size_t count,
+             std::uint8_t* map);
 } // namespace plain
 
 // The luma of each gray (v, v, v): v, or v - 1 where the double sum rounds below it.
@@ -91,6 +95,8 @@ void Transpose(const std::uint8_t* in, std::ptrdiff_t inStride, std::uint8_t* ou
                std::ptrdiff_t outStride);
 void ScaleRow(const ScaleNeighbours& neighbours, const double* fx, double fy, std::size_t blue,
               std::size_t count, std::uint8_t* out);
+void EdgeClasses(const std::array<const std::uint8_t*, 3>& columns, std::size_t count,
+                 std::uint8_t* classes);
 } // namespace vector128
 #endif
 
@@ -107,6 +113,10 @@ void ReverseChannels(const std::uint8_t* in, std::size_t inBytes, std::uint8_t* 
                      std::size_t outBytes, std::size_t count);
 void ScaleRow(const ScaleNeighbours& neighbours, const double* fx, double fy, std::size_t blue,
               std::size_t count, std::uint8_t* out);
+void EdgeClasses(const std::array<const std::uint8_t*, 3>& columns, std::size_t count,
+                 std::uint8_t* classes);
+void EdgeMap(const std::array<const std::uint8_t*, 5>& classes, std::size_t count,
+             std::uint8_t* map);
 } // namespace avx2
 
 namespace avx512 {
@@ -115,6 +125,10 @@ void ReverseChannels(const std::uint8_t* in, std::size_t inBytes, std::uint8_t* 
                      std::size_t outBytes, std::size_t count);
 void ScaleRow(const ScaleNeighbours& neighbours, const double* fx, double fy, std::size_t blue,
               std::size_t count, std::uint8_t* out);
+void EdgeClasses(const std::array<const std::uint8_t*, 3>& columns, std::size_t count,
+                 std::uint8_t* classes);
+void EdgeMap(const std::array<const std::uint8_t*, 5>& classes, std::size_t count,
+             std::uint8_t* map);
 } // namespace avx512
 #endif
 

@@ -1,6 +1,7 @@
 // The plain path: every kernel a cell, a pixel or a byte at a time, as the stages define them.
 // Every processor runs it, and the tests hold the vector paths to it.
 #include "blur_arithmetic.hpp"
+#include "edge_classes.hpp"
 #include "gray_planes.hpp"
 #include "path_kernels.hpp"
 #include "stage_sums.hpp"
@@ -130,6 +131,16 @@ void ScaleRow(const ScaleNeighbours& neighbours, const double* fx, double fy, st
                                          : ((p10 * w10 + p01 * w01) + p11 * w11) + p00 * w00;
         out[k] = static_cast<std::uint8_t>(static_cast<std::uint32_t>(sum) & 0xFFU);
     }
+}
+
+void EdgeClasses(const std::array<const std::uint8_t*, 3>& columns, std::size_t count,
+                 std::uint8_t* classes) {
+    EdgeClassesOf(columns, count, classes);
+}
+
+void EdgeMap(const std::array<const std::uint8_t*, 5>& classes, std::size_t count,
+             std::uint8_t* map) {
+    EdgeMapOf(classes, count, map);
 }
 
 } // namespace plain

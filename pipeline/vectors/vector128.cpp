@@ -3,6 +3,7 @@
 // written for each: the high half of a 16-bit product, which the extensions lack, and the byte
 // shuffles that reverse pixels' channels, one NEON instruction but none of SSE2's.
 #include "blur_arithmetic.hpp"
+#include "edge_classes.hpp"
 #include "path_kernels.hpp"
 
 #if defined(DORVANE_VECTOR128)
@@ -438,6 +439,65 @@ void ScaleTwo(const ScaleNeighbours& neighbours, const double* fx, F64x2 fy, U64
     out[k + 1] = static_cast<std::uint8_t>(sums[1]);
 }
 
+// --- The edge map's classes (edge_classes.hpp): sixteen cells, as two vectors of eight signed
+// lanes.
+
+struct SignedSixteen {
+    I16x8 Low;
+    I16x8 High;
+
+    friend SignedSixteen operator+(const SignedSixteen& a, const SignedSixteen& b) {
+        return {a.Low + b.Low, a.High + b.High};
+    }
+    friend SignedSixteen operator-(const SignedSixteen& a, const SignedSixteen& b) {
+        return {a.Low - b.Low, a.High - b.High};
+    }
+};
+
+SignedSixteen Widened(const std::uint8_t* cells) {
+    const U8x16 bytes = Load<U8x16>(cells);
+    return {std::bit_cast<I16x8>(LowBytes(bytes, U8x16{})),
+            std::bit_cast<I16x8>(HighBytes(bytes, U8x16{}))};
+}
+
+// Weighted 1, 2, 1.
+SignedSixteen OneTwoOne(const SignedSixteen& first, const SignedSixteen& middle,
+                        const SignedSixteen& last) {
+    return first + last + middle + middle;
+}
+
+// EdgeClassOf of each lane.
+U16x8 ClassesOf(I16x8 gc, I16x8 gr) {
+    const I16x8 clamp = I16x8{} + static_cast<std::int16_t>(GradientClamp);
+    const auto clamped = [clamp](I16x8 g) {
+        const I16x8 magnitude = Select(g < 0, -g, g);
+        return Select(magnitude < clamp, magnitude, clamp);
+    };
+    const I16x8 c = clamped(gc);
+    const I16x8 r = clamped(gr);
+    const I16x8 s = c * c + r * r;
+    const auto atLeast = [s](std::int16_t square) {
+        return s > static_cast<std::int16_t>(square - 1);
+    };
+    const I16x8 far = atLeast(SquareOf(HysteresisLow + 1)) & ~atLeast(SquareOf(HysteresisHigh));
+    return std::bit_cast<U16x8>((atLeast(SquareOf(HysteresisHigh + 1)) & StrongClass) |
+                                (atLeast(SquareOf(HysteresisLow)) & NearClass) | (far & FarClass));
+}
+
+// The classes of sixteen cells down the centre column.
+void SixteenClasses(const std::uint8_t* left, const std::uint8_t* centre, const std::uint8_t* right,
+                    std::uint8_t* classes) {
+    const SignedSixteen leftAbove = Widened(left - 1);
+    const SignedSixteen leftBelow = Widened(left + 1);
+    const SignedSixteen rightAbove = Widened(right - 1);
+    const SignedSixteen rightBelow = Widened(right + 1);
+    const SignedSixteen gc = OneTwoOne(leftAbove, Widened(left), leftBelow) -
+                             OneTwoOne(rightAbove, Widened(right), rightBelow);
+    const SignedSixteen gr = OneTwoOne(leftBelow, Widened(centre + 1), rightBelow) -
+                             OneTwoOne(leftAbove, Widened(centre - 1), rightAbove);
+    Store(classes, EvenBytes(ClassesOf(gc.Low, gr.Low), ClassesOf(gc.High, gr.High)));
+}
+
 } // namespace
 
 void BlurStep(std::uint8_t* row, std::uint64_t visited) {
@@ -470,6 +530,15 @@ void ReverseChannels(const std::uint8_t* in, std::size_t inBytes, std::uint8_t* 
 }
 
 // Four rounds of interleaving: bytes, then pairs, fours and eights.
+void EdgeClasses(const std::array<const std::uint8_t*, 3>& columns, std::size_t count,
+                 std::uint8_t* classes) {
+    std::size_t i = 0;
+    for (; i + 16 <= count; i += 16) {
+        SixteenClasses(columns[0] + i, columns[1] + i, columns[2] + i, classes + i);
+    }
+    plain::EdgeClasses({columns[0] + i, columns[1] + i, columns[2] + i}, count - i, classes + i);
+}
+
 void Transpose(const std::uint8_t* in, std::ptrdiff_t inStride, std::uint8_t* out,
                std::ptrdiff_t outStride) {
     U8x16 rows[16];
