@@ -184,41 +184,21 @@ bool ReadRgb(Input input, const RgbAllocation& allocate, std::uint32_t threads,
 }
 
 // The rows of a picture held in memory encoded into a file's rows, band by band.
-class ArrayWriter final : public RowWriting {
+class ArrayWriter final : public BandWriting<std::vector<std::uint8_t>> {
   public:
     ArrayWriter(const ArrayRows& picture, const BitmapImage& format,
                 const vectors::Kernels& kernels)
-        : Picture(picture), Depth(format.GetBitDepth()), EncodeGray(format, kernels),
-          Kernels(kernels), Rows(static_cast<std::size_t>(
-                                     BmpRowLength(static_cast<std::int32_t>(picture.Width), Depth)),
-                                 picture.Height) {}
-
-    bool WriteInOrder(std::FILE* stream, int& error) const override {
-        std::vector<std::uint8_t> bytes = Rows.Buffer();
-        for (std::uint32_t band = 0; band < Rows.Count(); ++band) {
-            const std::size_t size = Encode(band, bytes);
-            if (std::fwrite(bytes.data(), 1, size, stream) != size) {
-                error = errno;
-                return false;
-            }
-        }
-        return true;
-    }
-
-    bool WriteInPlace(std::FILE* stream, std::uint64_t rowsStart, std::uint32_t threads,
-                      int& error) const override {
-        return WritePiecesInPlace(
-            stream, rowsStart, Rows.Count(), threads, [this] { return Rows.Buffer(); },
-            [this](std::uint32_t band, std::vector<std::uint8_t>& bytes, const auto& write) {
-                const std::size_t size = Encode(band, bytes);
-                return write(bytes.data(), size, std::uint64_t{Rows.First(band)} * Rows.RowLength);
-            },
-            error);
-    }
+        : BandWriting(RowBands(static_cast<std::size_t>(BmpRowLength(
+                                   static_cast<std::int32_t>(picture.Width), format.GetBitDepth())),
+                               picture.Height)),
+          Picture(picture), Depth(format.GetBitDepth()), EncodeGray(format, kernels),
+          Kernels(kernels) {}
 
   private:
-    // A band's file rows into bytes; returns their size.
-    std::size_t Encode(std::uint32_t band, std::vector<std::uint8_t>& bytes) const {
+    std::vector<std::uint8_t> MakeBuffers() const override { return Rows.Buffer(); }
+
+    std::span<const std::uint8_t> Encode(std::uint32_t band,
+                                         std::vector<std::uint8_t>& bytes) const override {
         const std::uint32_t first = Rows.First(band);
         const std::size_t pixelBytes = (std::size_t{Picture.Width} * Depth + 7) / 8;
         for (std::uint32_t r = 0; r < Rows.RowsOf(band); ++r) {
@@ -234,14 +214,13 @@ class ArrayWriter final : public RowWriting {
             }
             std::fill(out + pixelBytes, out + Rows.RowLength, std::uint8_t{0});
         }
-        return Rows.RowsOf(band) * Rows.RowLength;
+        return {bytes.data(), Rows.RowsOf(band) * Rows.RowLength};
     }
 
     ArrayRows Picture;
     std::int32_t Depth;
     FastGrayRowEncoder EncodeGray;
     const vectors::Kernels& Kernels;
-    RowBands Rows;
 };
 
 } // namespace

@@ -11,9 +11,11 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cerrno>
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
+#include <span>
 #include <vector>
 
 namespace dorvane {
@@ -73,6 +75,45 @@ bool WritePiecesInPlace(std::FILE* stream, std::uint64_t rowsStart, std::uint32_
     error = failed.load();
     return error == 0;
 }
+
+// A RowWriting whose rows go out in bands (RowBands), each made in buffers of the writing
+// thread's own: Encode(band, buffers) gives the band's file rows, bottom row first. In order
+// through a descriptor or in place on threads, the same bytes.
+template <class Buffers> class BandWriting : public RowWriting {
+  public:
+    explicit BandWriting(const RowBands& rows) : Rows(rows) {}
+
+    bool WriteInOrder(std::FILE* stream, int& error) const final {
+        Buffers buffers = MakeBuffers();
+        for (std::uint32_t band = 0; band < Rows.Count(); ++band) {
+            const std::span<const std::uint8_t> bytes = Encode(band, buffers);
+            if (std::fwrite(bytes.data(), 1, bytes.size(), stream) != bytes.size()) {
+                error = errno;
+                return false;
+            }
+        }
+        return true;
+    }
+
+    bool WriteInPlace(std::FILE* stream, std::uint64_t rowsStart, std::uint32_t threads,
+                      int& error) const final {
+        return WritePiecesInPlace(
+            stream, rowsStart, Rows.Count(), threads, [this] { return MakeBuffers(); },
+            [this](std::uint32_t band, Buffers& buffers, const auto& write) {
+                const std::span<const std::uint8_t> bytes = Encode(band, buffers);
+                return write(bytes.data(), bytes.size(),
+                             std::uint64_t{Rows.First(band)} * Rows.RowLength);
+            },
+            error);
+    }
+
+  protected:
+    const RowBands Rows;
+
+  private:
+    virtual Buffers MakeBuffers() const = 0;
+    virtual std::span<const std::uint8_t> Encode(std::uint32_t band, Buffers& buffers) const = 0;
+};
 
 // The width x height picture that rows writes to output, at format's depth, palette and
 // resolution, through file (opened here unless it is open), replacing the file only when all of

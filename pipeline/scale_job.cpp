@@ -268,59 +268,36 @@ class RowScaler {
     std::array<std::int64_t, 2> HeldRows{-1, -1};
 };
 
+// What a thread needs to make bands of new rows: its source rows and the bands' bytes.
+struct ScalingBuffers {
+    RowScaler Scaler;
+    std::vector<std::uint8_t> Bytes;
+};
+
 // The new rows of a 24 bpp file, in bands of file rows.
-class ScaledRowWriter final : public RowWriting {
+class ScaledRowWriter final : public BandWriting<ScalingBuffers> {
   public:
     explicit ScaledRowWriter(const Scaling& scaling)
-        : Job(scaling), Rows(static_cast<std::size_t>(BmpRowLength(
-                                 static_cast<std::int32_t>(scaling.Columns.X0.size()), 24)),
-                             scaling.NewHeight) {}
-
-    bool WriteInOrder(std::FILE* stream, int& error) const override {
-        Buffers buffers = MakeBuffers();
-        for (std::uint32_t band = 0; band < Rows.Count(); ++band) {
-            const std::size_t size = Encode(band, buffers);
-            if (std::fwrite(buffers.Bytes.data(), 1, size, stream) != size) {
-                error = errno;
-                return false;
-            }
-        }
-        return true;
-    }
-
-    bool WriteInPlace(std::FILE* stream, std::uint64_t rowsStart, std::uint32_t threads,
-                      int& error) const override {
-        return WritePiecesInPlace(
-            stream, rowsStart, Rows.Count(), threads, [this] { return MakeBuffers(); },
-            [this](std::uint32_t band, Buffers& buffers, const auto& write) {
-                const std::size_t size = Encode(band, buffers);
-                return write(buffers.Bytes.data(), size,
-                             std::uint64_t{Rows.First(band)} * Rows.RowLength);
-            },
-            error);
-    }
+        : BandWriting(RowBands(static_cast<std::size_t>(BmpRowLength(
+                                   static_cast<std::int32_t>(scaling.Columns.X0.size()), 24)),
+                               scaling.NewHeight)),
+          Job(scaling) {}
 
   private:
-    struct Buffers {
-        RowScaler Scaler;
-        std::vector<std::uint8_t> Bytes;
-    };
+    ScalingBuffers MakeBuffers() const override { return {RowScaler(Job), Rows.Buffer()}; }
 
-    Buffers MakeBuffers() const { return {RowScaler(Job), Rows.Buffer()}; }
-
-    // A band's file rows into buffers' bytes, bottom row first; returns their size.
-    std::size_t Encode(std::uint32_t band, Buffers& buffers) const {
+    std::span<const std::uint8_t> Encode(std::uint32_t band,
+                                         ScalingBuffers& buffers) const override {
         const std::size_t pixelBytes = Job.Columns.Bytes();
         for (std::uint32_t r = 0; r < Rows.RowsOf(band); ++r) {
             std::uint8_t* out = buffers.Bytes.data() + r * Rows.RowLength;
             buffers.Scaler.Row(Job.NewHeight - 1 - Rows.First(band) - r, out);
             std::fill(out + pixelBytes, out + Rows.RowLength, std::uint8_t{0});
         }
-        return Rows.RowsOf(band) * Rows.RowLength;
+        return {buffers.Bytes.data(), Rows.RowsOf(band) * Rows.RowLength};
     }
 
     const Scaling& Job;
-    RowBands Rows;
 };
 
 // The new picture to output through file, at 24 bpp with resolution's resolution, on up to
