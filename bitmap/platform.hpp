@@ -111,6 +111,14 @@ void RemoveNow(const std::filesystem::path::value_type* path);
 // some of them (taskset, a container's share). At least 1.
 std::uint32_t AvailableCores();
 
+// Has prepare run in the thread that forks the process, before the fork, and parent and child
+// after it, in the parent and in the child (pthread_atfork). Nothing on systems without fork.
+void AroundFork(void (*prepare)(), void (*parent)(), void (*child)());
+
+// In a child process just forked from parent: has the system end the child (SIGTERM) when the
+// parent ends, where it can (Linux). False when the parent ended before that could be asked.
+bool EndWithParent(std::int64_t parent);
+
 // Asks the system to back the size bytes at block, aligned to 2 MiB, with large pages. Advice only.
 void AdviseLargePages(void* block, std::size_t size);
 

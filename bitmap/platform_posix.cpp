@@ -4,17 +4,20 @@
 #include <algorithm>
 #include <cerrno>
 #include <charconv>
+#include <csignal>
 #include <cstdio>
 #include <string>
 #include <thread>
 
 #include <fcntl.h>
+#include <pthread.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #if defined(__linux__)
 #include <sched.h>
 #include <sys/mman.h>
+#include <sys/prctl.h>
 #endif
 
 namespace dorvane::platform {
@@ -297,6 +300,18 @@ std::uint32_t AvailableCores() {
     }
 #endif
     return std::max(1U, std::thread::hardware_concurrency());
+}
+
+void AroundFork(void (*prepare)(), void (*parent)(), void (*child)()) {
+    static_cast<void>(::pthread_atfork(prepare, parent, child));
+}
+
+bool EndWithParent(std::int64_t parent) {
+#if defined(__linux__)
+    static_cast<void>(::prctl(PR_SET_PDEATHSIG, SIGTERM));
+#endif
+    // A parent that ended before the request has left the child to another process already.
+    return ::getppid() == static_cast<::pid_t>(parent);
 }
 
 void AdviseLargePages(void* block, std::size_t size) {

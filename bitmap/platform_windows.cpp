@@ -305,6 +305,14 @@ std::uint32_t AvailableCores() {
     return std::max<std::uint32_t>(1, ::GetActiveProcessorCount(ALL_PROCESSOR_GROUPS));
 }
 
+void AroundFork(void (*)(), void (*)(), void (*)()) {
+    // Windows has no fork.
+}
+
+bool EndWithParent(std::int64_t) {
+    return true;
+}
+
 // Large pages need a privilege and memory of their own on Windows; the block keeps small ones.
 void AdviseLargePages(void*, std::size_t) {}
 
