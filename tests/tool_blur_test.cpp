@@ -159,10 +159,15 @@ TEST(ToolBlur, FailuresNameTheFileAndTheReason) {
             Case{{Sample, loop}, 2, loop, "Too many levels of symbolic links"},
             Case{{Sample, "/dev/full"}, 2, "/dev/full", "write failed: No space left on device"},
             Case{{Sample, out}, 2, out, "write failed: File too large", limit},
-            Case{{Sample, folder.File("\xff.bmp")},
-                 3,
+            // A name of any bytes reaches the system, and stays on the message's one line.
+            Case{{folder.File("\xff.bmp"), out},
+                 1,
                  folder.File("\xff.bmp"),
-                 "path is not valid UTF-8"},
+                 "No such file or directory"},
+            Case{{folder.File("new\nline.bmp"), out},
+                 1,
+                 folder.File("new\\x0aline.bmp"),
+                 "No such file or directory"},
         });
     left.insert(left.end(), {"locked.bmp", "loop.bmp", "read-only", "read-only.bmp"});
 #if defined(DORVANE_READ_FAULTS)
