@@ -35,16 +35,17 @@ struct PixelBlockSink {
     // stream stands at the bottom row, each row rowLength bytes with pixel x at byte x (an index
     // into format's palette, all 256 of whose entries are set by then) or 3x or 4x (blue, green,
     // red, and alpha). The file may end anywhere: the first row that does not arrive whole, and
-    // every row above it, is white. Returns how many rows arrived whole before that one.
-    std::function<std::int32_t(std::FILE* stream, std::size_t rowLength)> ReadFileRows;
+    // every row above it, is white. Returns how many rows arrived whole before that one; when
+    // reading failed rather than ended, error holds the errno (else 0) and the load fails.
+    std::function<std::int32_t(std::FILE* stream, std::size_t rowLength, int& error)> ReadFileRows;
 };
 
 // LoadBmp without the pixel storage: the same checks, and every pixel as LoadBmp would leave it
 // (rows the file lacks white, or at 16 bpp the last value read), handed to sink block by block
 // instead of kept. format takes what LoadBmp gives the image except the size, which stays 1 x 1:
 // the bit depth, the palette, the resolution, and on rejection the reset to 1 bpp. The result is
-// LoadBmp's, and false when Start refused or memory ran out; failure then tells why (as
-// exhausted memory when Start refused), and after true whether the file was cut short.
+// LoadBmp's, and false when Start refused, reading failed or memory ran out; failure then tells why
+// (as exhausted memory when Start refused), and after true whether the file was cut short.
 bool ReadBmpPixels(BitmapImage& format, const char* path, const PixelBlockSink& sink,
                    FileFailure& failure);
 // The same from the bytes of a file in memory; every pixel goes to Take.

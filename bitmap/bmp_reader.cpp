@@ -135,7 +135,7 @@ class ImageTarget {
     std::int32_t SpanColumns() const { return Width(); }
     void Reserve(std::int32_t) {}
     bool ReadsFileRows(std::int32_t) const { return false; }
-    std::int32_t ReadFileRows(std::FILE*, std::size_t) const { return 0; }
+    std::int32_t ReadFileRows(std::FILE*, std::size_t, int&) const { return 0; }
     std::int32_t Width() const { return Image.GetWidth(); }
     std::int32_t Height() const { return Image.GetHeight(); }
     void Begin(std::int32_t, std::int32_t, std::int32_t, std::int32_t) {}
@@ -162,8 +162,8 @@ class BandTarget {
     bool ReadsFileRows(std::int32_t depth) const {
         return Sink.ReadFileRows && (depth == 8 || depth == 24 || depth == 32);
     }
-    std::int32_t ReadFileRows(std::FILE* stream, std::size_t rowLength) const {
-        return Sink.ReadFileRows(stream, rowLength);
+    std::int32_t ReadFileRows(std::FILE* stream, std::size_t rowLength, int& error) const {
+        return Sink.ReadFileRows(stream, rowLength, error);
     }
     bool Prepare(std::int32_t width, std::int32_t height) {
         PictureWidth = width;
@@ -394,7 +394,10 @@ std::int32_t ReadPaletteOrRgbRows(Target& target, const BitmapImage& image, Byte
     const std::int64_t rowBits = std::int64_t{target.Width()} * depth;
     const auto rowLength = static_cast<std::size_t>((rowBits + 31) / 32 * 4);
     if (source.File() != nullptr && target.ReadsFileRows(depth)) {
-        return target.ReadFileRows(source.File(), rowLength);
+        int error = 0;
+        const std::int32_t rows = target.ReadFileRows(source.File(), rowLength, error);
+        source.Fail(error);
+        return rows;
     }
     void (*decode)(Target&, std::span<const PixelRgba>, const std::uint8_t*, std::size_t,
                    std::int32_t, std::int32_t, std::int32_t, std::int32_t) = nullptr;
@@ -569,8 +572,8 @@ FileFailure HeaderSizeFailure(const InfoHeader& info) {
 // ended early (bfType not read: too short to be a BMP file at all).
 FileFailure HeaderReadFailure(const ByteSource& source, const InfoHeader& info,
                               FailureKind shortFile) {
-    if (source.Failed()) {
-        return SystemFailure(FailedFile::Source, FailureKind::Read, errno);
+    if (source.Error() != 0) {
+        return SystemFailure(FailedFile::Source, FailureKind::Read, source.Error());
     }
     if (FileFailure size = HeaderSizeFailure(info)) {
         return size;
@@ -688,6 +691,11 @@ bool LoadBmpBytes(BitmapImage& image, ByteSource& source, Target& target, FileFa
     } else {
         SkipBytes(source, gap);
         rowsRead = ReadPaletteOrRgbRows(target, image, source);
+    }
+    if (source.Error() != 0) {
+        // Rows that failed to arrive are not a file that ends early.
+        why = SystemFailure(FailedFile::Source, FailureKind::Read, source.Error());
+        return Reject(image);
     }
     if (rowsRead < info.biHeight) {
         why.RowsExpected = info.biHeight;

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "stream_reading.hpp"
+
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
@@ -11,7 +13,8 @@ namespace dorvane {
 
 // The bytes that the reader takes one after another: a file's stream, or bytes in memory. Both
 // behave as std::fread and std::feof do on a file of those bytes, so that a load from memory
-// gives exactly what a load of the same file gives, cut short or not.
+// gives exactly what a load of the same file gives, cut short or not. A file's first read error
+// is kept: the bytes then stop as at the end, and the load fails with it.
 class ByteSource {
   public:
     explicit ByteSource(std::FILE* stream) : Stream(stream) {}
@@ -20,7 +23,10 @@ class ByteSource {
     // Up to size bytes into buffer; fewer only at the end or when reading failed.
     std::size_t Read(void* buffer, std::size_t size) {
         if (Stream != nullptr) {
-            return std::fread(buffer, 1, size, Stream);
+            int error = 0;
+            const std::size_t got = ReadStream(Stream, buffer, size, error);
+            Fail(error);
+            return got;
         }
         const std::size_t count = std::min(size, Bytes.size() - Position);
         if (count > 0) {
@@ -31,10 +37,18 @@ class ByteSource {
         return count;
     }
 
-    // Whether a read has come up short at the end, as std::feof tells.
-    bool AtEnd() const { return Stream != nullptr ? std::feof(Stream) != 0 : PastEnd; }
-    // Whether reading failed, as std::ferror tells; memory never fails.
-    bool Failed() const { return Stream != nullptr && std::ferror(Stream) != 0; }
+    // Whether a read has come up short at the end, as std::feof tells, or failed.
+    bool AtEnd() const {
+        return FirstError != 0 || (Stream != nullptr ? std::feof(Stream) != 0 : PastEnd);
+    }
+    // The errno of the first read that failed, 0 while none did; memory never fails.
+    int Error() const { return FirstError; }
+    // Records error (an errno, or 0 for none) as a failed read of the file, unless one came first.
+    void Fail(int error) {
+        if (FirstError == 0) {
+            FirstError = error;
+        }
+    }
     // The stream of a file source; null for memory.
     std::FILE* File() const { return Stream; }
 
@@ -43,6 +57,7 @@ class ByteSource {
     std::span<const std::uint8_t> Bytes;
     std::size_t Position = 0;
     bool PastEnd = false;
+    int FirstError = 0;
 };
 
 } // namespace dorvane

@@ -252,10 +252,11 @@ bool FileReplacement::CopyToNamed() {
     }
     std::array<std::uint8_t, 64 * 1024> buffer;
     for (std::uint64_t offset = 0; offset < static_cast<std::uint64_t>(size);) {
+        int error = 0;
         const std::size_t got =
-            platform::ReadAt(unnamed.get(), buffer.data(), buffer.size(), offset);
+            platform::ReadAt(unnamed.get(), buffer.data(), buffer.size(), offset, error);
         if (got == 0) {
-            return Fail(FailureKind::Replace, EIO);
+            return Fail(FailureKind::Replace, error != 0 ? error : EIO);
         }
         if (std::fwrite(buffer.data(), 1, got, File.get()) != got) {
             return Fail(FailureKind::Write, errno);

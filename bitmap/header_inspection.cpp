@@ -3,6 +3,7 @@
 #include "file_stream.hpp"
 #include "little_endian.hpp"
 #include "platform.hpp"
+#include "stream_reading.hpp"
 
 #include <algorithm>
 #include <array>
@@ -36,11 +37,8 @@ struct HeaderBytes {
     std::size_t Count = 0;
     int Error = 0;
 
-    explicit HeaderBytes(std::FILE* stream)
-        : Count(std::fread(Bytes.data(), 1, Bytes.size(), stream)) {
-        if (Count < Bytes.size() && std::ferror(stream) != 0) {
-            Error = errno;
-        }
+    explicit HeaderBytes(std::FILE* stream) {
+        Count = ReadStream(stream, Bytes.data(), Bytes.size(), Error);
     }
     std::span<const std::uint8_t> Span() const { return std::span(Bytes).first(Count); }
 };

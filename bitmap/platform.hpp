@@ -19,7 +19,8 @@ namespace dorvane::platform {
 std::filesystem::path PathOf(const char* path);
 
 // Opens path for reading in binary mode. Empty on failure, error then holding the errno; a folder
-// is refused with EISDIR.
+// is refused with EISDIR. A path that names a descriptor of this process (HeldDescriptor) reads
+// that descriptor as it is, from its offset, whatever it leads to.
 FileStream OpenForReading(const char* path, int& error);
 
 enum class PathKind { Missing, RegularFile, Folder, Other };
@@ -81,8 +82,10 @@ bool IsRegularFile(std::FILE* stream);
 
 // Reads up to size bytes at offset of the file of stream, past the stream's buffer, which must
 // not be read from afterwards (its position may move); several threads may read at once. Returns
-// how many bytes it read: fewer only at the end of the file or when reading failed.
-std::size_t ReadAt(std::FILE* stream, std::uint8_t* bytes, std::size_t size, std::uint64_t offset);
+// how many bytes it read: fewer only at the end of the file or when reading failed, error then
+// holding the errno (0 at the end). Interrupted reads are taken up again.
+std::size_t ReadAt(std::FILE* stream, std::uint8_t* bytes, std::size_t size, std::uint64_t offset,
+                   int& error);
 
 // Writes size bytes at offset of the file of stream, whose buffer must be empty and which must
 // not be written to afterwards (its position may move); several threads may write different
@@ -110,6 +113,14 @@ std::uint32_t AvailableCores();
 
 // Whether the process's standard output is a terminal.
 bool StandardOutputIsTerminal();
+
+// Has prepare run in the thread that forks the process, before the fork, and parent and child
+// after it, in the parent and in the child (pthread_atfork). Nothing on systems without fork.
+void AroundFork(void (*prepare)(), void (*parent)(), void (*child)());
+
+// In a child process just forked from parent: has the system end the child (SIGTERM) when the
+// parent ends, where it can (Linux). False when the parent ended before that could be asked.
+bool EndWithParent(std::int64_t parent);
 
 // Asks the system to back the size bytes at block, aligned to 2 MiB, with large pages. Advice only.
 void AdviseLargePages(void* block, std::size_t size);

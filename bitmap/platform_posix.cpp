@@ -4,17 +4,20 @@
 #include <algorithm>
 #include <cerrno>
 #include <charconv>
+#include <csignal>
 #include <cstdio>
 #include <string>
 #include <thread>
 
 #include <fcntl.h>
+#include <pthread.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #if defined(__linux__)
 #include <sched.h>
 #include <sys/mman.h>
+#include <sys/prctl.h>
 #endif
 
 namespace dorvane::platform {
@@ -63,6 +66,22 @@ std::filesystem::path PathOf(const char* path) {
 }
 
 FileStream OpenForReading(const char* path, int& error) {
+    // A descriptor of this process named by itself (/dev/stdin, /dev/fd/N) is read through a
+    // copy, from its offset, as cat reads standard input: opened again by name, a file would start
+    // over, a socket or a system without /proc fail, and the file's permissions be asked again.
+    const int held = HeldDescriptor(path);
+    if (held >= 0) {
+        struct ::stat status {};
+        if (::fstat(held, &status) != 0) {
+            error = errno;
+            return {};
+        }
+        if (S_ISDIR(status.st_mode)) {
+            error = EISDIR;
+            return {};
+        }
+        return StreamOf(::fcntl(held, F_DUPFD_CLOEXEC, 0), "rb", error);
+    }
     const int descriptor = ::open(path, O_RDONLY | O_CLOEXEC | O_NOCTTY);
     if (descriptor >= 0) {
         struct ::stat status {};
@@ -209,7 +228,9 @@ bool IsRegularFile(std::FILE* stream) {
     return ::fstat(::fileno(stream), &status) == 0 && S_ISREG(status.st_mode);
 }
 
-std::size_t ReadAt(std::FILE* stream, std::uint8_t* bytes, std::size_t size, std::uint64_t offset) {
+std::size_t ReadAt(std::FILE* stream, std::uint8_t* bytes, std::size_t size, std::uint64_t offset,
+                   int& error) {
+    error = 0;
     std::size_t got = 0;
     while (got < size) {
         const ::ssize_t read =
@@ -218,6 +239,7 @@ std::size_t ReadAt(std::FILE* stream, std::uint8_t* bytes, std::size_t size, std
             continue;
         }
         if (read <= 0) {
+            error = read < 0 ? errno : 0;
             break;
         }
         got += static_cast<std::size_t>(read);
@@ -282,6 +304,18 @@ std::uint32_t AvailableCores() {
     }
 #endif
     return std::max(1U, std::thread::hardware_concurrency());
+}
+
+void AroundFork(void (*prepare)(), void (*parent)(), void (*child)()) {
+    static_cast<void>(::pthread_atfork(prepare, parent, child));
+}
+
+bool EndWithParent(std::int64_t parent) {
+#if defined(__linux__)
+    static_cast<void>(::prctl(PR_SET_PDEATHSIG, SIGTERM));
+#endif
+    // A parent that ended before the request has left the child to another process already.
+    return ::getppid() == static_cast<::pid_t>(parent);
 }
 
 void AdviseLargePages(void* block, std::size_t size) {

@@ -237,7 +237,9 @@ bool IsRegularFile(std::FILE* stream) {
            FILE_TYPE_DISK;
 }
 
-std::size_t ReadAt(std::FILE* stream, std::uint8_t* bytes, std::size_t size, std::uint64_t offset) {
+std::size_t ReadAt(std::FILE* stream, std::uint8_t* bytes, std::size_t size, std::uint64_t offset,
+                   int& error) {
+    error = 0;
     const auto handle = reinterpret_cast<HANDLE>(::_get_osfhandle(::_fileno(stream)));
     std::size_t got = 0;
     while (got < size) {
@@ -246,7 +248,13 @@ std::size_t ReadAt(std::FILE* stream, std::uint8_t* bytes, std::size_t size, std
         at.OffsetHigh = static_cast<DWORD>((offset + got) >> 32);
         const auto piece = static_cast<DWORD>(std::min<std::size_t>(size - got, DWORD{1} << 30));
         DWORD read = 0;
-        if (::ReadFile(handle, bytes + got, piece, &read, &at) == 0 || read == 0) {
+        if (::ReadFile(handle, bytes + got, piece, &read, &at) == 0) {
+            // A read that starts at the end of the file fails with this code.
+            const DWORD code = ::GetLastError();
+            error = code == ERROR_HANDLE_EOF ? 0 : ErrnoOf(code);
+            break;
+        }
+        if (read == 0) {
             break;
         }
         got += read;
@@ -300,6 +308,14 @@ std::uint32_t AvailableCores() {
         return static_cast<std::uint32_t>(std::max(1, std::popcount(process)));
     }
     return std::max<std::uint32_t>(1, ::GetActiveProcessorCount(ALL_PROCESSOR_GROUPS));
+}
+
+void AroundFork(void (*)(), void (*)(), void (*)()) {
+    // Windows has no fork.
+}
+
+bool EndWithParent(std::int64_t) {
+    return true;
 }
 
 // Large pages need a privilege and memory of their own on Windows; the block keeps small ones.

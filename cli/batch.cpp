@@ -56,8 +56,13 @@ bool StartWorker(FileJob job, const std::string& source, const std::string& outp
     }
     std::cout.flush();
     std::cerr.flush();
+    const pid_t parent = ::getpid();
     const pid_t child = ::fork();
     if (child == 0) {
+        // A worker ends with the batch, however the batch ends: a signal to it alone included.
+        if (!platform::EndWithParent(parent)) {
+            ::_exit(ExitWorkerKilled);
+        }
         // The other workers' pipes stay the parent's, so that they see no reader but it.
         for (const Worker& other : workers) {
             ::close(other.Messages);

@@ -3,7 +3,10 @@
 #include "DorvaneBMPBlur.h"
 #include "report.hpp"
 #include "stream_operands.hpp"
+
+#if defined(_WIN32)
 #include "text_encoding.hpp"
+#endif
 
 namespace dorvane::cli {
 namespace {
@@ -16,13 +19,16 @@ ExitCode RunEntry(Entry entry, const std::string& source, const std::string& out
     if (RefuseStreamOperand(source) || RefuseStreamOperand(output)) {
         return ExitInvalidArgument;
     }
-    // The library takes paths as UTF-8 text; other bytes are refused rather than passed on.
+#if defined(_WIN32)
+    // The library reaches the system by the UTF-16 form of a path, which other bytes lack. POSIX
+    // paths are bytes, and taken as they are, by every command as by the package.
     for (const std::string* path : {&source, &output}) {
         if (!IsUtf8(*path)) {
             Report(*path, "path is not valid UTF-8");
             return ExitInvalidArgument;
         }
     }
+#endif
     FileFailure failure;
     const std::int32_t result =
         entry(PathOfSource(source).c_str(), PathOfOutput(output).c_str(), options, failure);

@@ -6,7 +6,7 @@
 
 namespace dorvane::cli {
 
-// "bmpblur: SUBJECT: reason" and a line break.
+// "bmpblur: SUBJECT: reason" and a line break, control characters in either written as \xHH.
 std::string ReportLine(const std::string& subject, const std::string& reason);
 
 // Prints the ReportLine on standard error.

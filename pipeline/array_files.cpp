@@ -8,6 +8,8 @@
 #include "file_replacement.hpp"
 #include "gray_row_encoding.hpp"
 #include "platform.hpp"
+#include "read_errors.hpp"
+#include "stream_reading.hpp"
 #include "vectors/kernels.hpp"
 #include "work_sharing.hpp"
 
@@ -65,13 +67,14 @@ class RgbReader {
         }
     }
 
-    // From the stream's position on, until a row does not arrive whole. Returns how many did.
-    std::uint32_t ReadInOrder(std::FILE* stream) const {
+    // From the stream's position on, until a row does not arrive whole. Returns how many did;
+    // error holds the errno when reading failed rather than ended.
+    std::uint32_t ReadInOrder(std::FILE* stream, int& error) const {
         std::vector<std::uint8_t> bytes = Rows.Buffer();
         std::uint32_t whole = Height;
         for (std::uint32_t band = 0; band < Rows.Count() && whole == Height; ++band) {
             whole = ReadBand(band, bytes, [&](std::uint8_t* into, std::size_t size, std::uint64_t) {
-                return std::fread(into, 1, size, stream);
+                return ReadStream(stream, into, size, error);
             });
         }
         return Finish(whole);
@@ -79,19 +82,25 @@ class RgbReader {
 
     // Each band from its place in the file of stream, whose rows start at rowsStart, on up to
     // threads threads; of a file that does not change meanwhile, the same rows as in order.
-    std::uint32_t ReadInPlace(std::FILE* stream, std::uint64_t rowsStart,
-                              std::uint32_t threads) const {
+    std::uint32_t ReadInPlace(std::FILE* stream, std::uint64_t rowsStart, std::uint32_t threads,
+                              int& error) const {
         std::atomic<std::uint32_t> whole{Height};
+        FirstError failed;
         ShareGroups(
             Rows.Count(), threads, [this] { return Rows.Buffer(); },
             [&](std::uint32_t band, std::vector<std::uint8_t>& bytes) {
                 const std::uint32_t arrived = ReadBand(
                     band, bytes, [&](std::uint8_t* into, std::size_t size, std::uint64_t offset) {
-                        return platform::ReadAt(stream, into, size, rowsStart + offset);
+                        int readError = 0;
+                        const std::size_t got =
+                            platform::ReadAt(stream, into, size, rowsStart + offset, readError);
+                        failed.Note(readError);
+                        return got;
                     });
                 LowerTo(whole, arrived);
                 return true;
             });
+        error = failed.Get();
         return Finish(whole.load());
     }
 
@@ -164,7 +173,7 @@ bool ReadRgb(Input input, const RgbAllocation& allocate, std::uint32_t threads,
     };
     try {
         BitmapImage format;
-        const auto readFileRows = [&](std::FILE* stream, std::size_t rowLength) {
+        const auto readFileRows = [&](std::FILE* stream, std::size_t rowLength, int& error) {
             const RgbReader rows(pixels, width, height, format, rowLength, kernels, order);
             const std::uint32_t used =
                 ResolveThreads(threads, Share::PictureBytes, std::uint64_t{rowLength} * height);
@@ -172,8 +181,8 @@ bool ReadRgb(Input input, const RgbAllocation& allocate, std::uint32_t threads,
                 used > 1 && platform::IsRegularFile(stream) ? std::ftell(stream) : -1;
             return static_cast<std::int32_t>(
                 rowsStart >= 0
-                    ? rows.ReadInPlace(stream, static_cast<std::uint64_t>(rowsStart), used)
-                    : rows.ReadInOrder(stream));
+                    ? rows.ReadInPlace(stream, static_cast<std::uint64_t>(rowsStart), used, error)
+                    : rows.ReadInOrder(stream, error));
         };
         return ReadBmpPixels(format, input, PixelBlockSink{start, take, readFileRows}, failure);
     } catch (const std::bad_alloc&) {

@@ -19,6 +19,8 @@
 #include "output_reservation.hpp"
 #include "pipeline_state.hpp"
 #include "platform.hpp"
+#include "read_errors.hpp"
+#include "stream_reading.hpp"
 #include "vectors/kernels.hpp"
 #include "work_sharing.hpp"
 
@@ -62,14 +64,14 @@ class RowReader {
     }
 
     // From the stream's position on, in the file's order, until a row does not arrive whole.
-    // Returns how many rows did.
-    std::uint32_t ReadInOrder(std::FILE* stream) const {
+    // Returns how many rows did; error holds the errno when reading failed rather than ended.
+    std::uint32_t ReadInOrder(std::FILE* stream, int& error) const {
         GroupBuffers buffers(Picture, File);
         std::uint32_t whole = Height();
         for (std::uint32_t i = 0; i < Picture.Groups() && whole == Height(); ++i) {
             whole =
                 ReadGroup(i, buffers, [&](std::uint8_t* bytes, std::size_t size, std::uint64_t) {
-                    return std::fread(bytes, 1, size, stream);
+                    return ReadStream(stream, bytes, size, error);
                 });
         }
         return Finish(whole);
@@ -77,10 +79,12 @@ class RowReader {
 
     // Each group from its place in the file of stream, whose rows start at rowsStart, on up to
     // threads threads, which reserve the output's pieces between groups. Of a file that does not
-    // change meanwhile, the same rows as in order; returns how many arrived whole.
+    // change meanwhile, the same rows as in order; returns how many arrived whole, and error as
+    // ReadInOrder does.
     std::uint32_t ReadInPlace(std::FILE* stream, std::uint64_t rowsStart, std::uint32_t threads,
-                              const OutputReservation& reservation) const {
+                              const OutputReservation& reservation, int& error) const {
         std::atomic<std::uint32_t> whole{Height()};
+        FirstError failed;
         ShareGroups(
             reservation.Items(Picture.Groups()), threads,
             [this] { return GroupBuffers(Picture, File); },
@@ -91,12 +95,17 @@ class RowReader {
                 const std::uint32_t arrived =
                     ReadGroup(reservation.GroupOf(item), buffers,
                               [&](std::uint8_t* bytes, std::size_t size, std::uint64_t offset) {
-                                  return platform::ReadAt(stream, bytes, size, rowsStart + offset);
+                                  int readError = 0;
+                                  const std::size_t got = platform::ReadAt(
+                                      stream, bytes, size, rowsStart + offset, readError);
+                                  failed.Note(readError);
+                                  return got;
                               });
                 // The rows below the first one missing in any group arrived.
                 LowerTo(whole, arrived);
                 return true;
             });
+        error = failed.Get();
         return Finish(whole.load());
     }
 
@@ -200,15 +209,15 @@ bool Load(const char* source, GrayPicture& picture, const vectors::Kernels& kern
             }
         }
     };
-    const auto readFileRows = [&](std::FILE* stream, std::size_t rowLength) {
+    const auto readFileRows = [&](std::FILE* stream, std::size_t rowLength, int& error) {
         const RowReader rows(picture, format, rowLength, kernels);
         const long rowsStart =
             threads > 1 && platform::IsRegularFile(stream) ? std::ftell(stream) : -1;
         const std::uint32_t whole =
             rowsStart >= 0
                 ? rows.ReadInPlace(stream, static_cast<std::uint64_t>(rowsStart), threads,
-                                   Reserve(output, file, picture, format.GetBitDepth()))
-                : rows.ReadInOrder(stream);
+                                   Reserve(output, file, picture, format.GetBitDepth()), error)
+                : rows.ReadInOrder(stream, error);
         return static_cast<std::int32_t>(whole);
     };
     const PixelBlockSink sink{start, take, readFileRows};

@@ -3,6 +3,7 @@
 #include "DorvaneBMPBlur.h"
 
 #include "file_jobs.hpp"
+#include "fork_safety.hpp"
 #include "path_conversion.hpp"
 #include "pipeline_state.hpp"
 
@@ -16,6 +17,8 @@ namespace {
 
 // Guards OutputPath, which the job itself does not read.
 std::mutex OutputPathMutex;
+[[maybe_unused]] const bool OutputPathMutexSurvivesFork =
+    dorvane::HoldAcrossFork<OutputPathMutex>();
 
 bool Converts(const char16_t* path, std::span<char> destination) {
     return dorvane::ConvertPath(path, destination) == dorvane::PathConversion::Converted;

@@ -87,6 +87,10 @@ template <class Buffers> class BandWriting : public RowWriting {
         Buffers buffers = MakeBuffers();
         for (std::uint32_t band = 0; band < Rows.Count(); ++band) {
             const std::span<const std::uint8_t> bytes = Encode(band, buffers);
+            if (const int why = Stopped(); why != 0) {
+                error = why;
+                return false;
+            }
             if (std::fwrite(bytes.data(), 1, bytes.size(), stream) != bytes.size()) {
                 error = errno;
                 return false;
@@ -97,14 +101,19 @@ template <class Buffers> class BandWriting : public RowWriting {
 
     bool WriteInPlace(std::FILE* stream, std::uint64_t rowsStart, std::uint32_t threads,
                       int& error) const final {
-        return WritePiecesInPlace(
+        const bool written = WritePiecesInPlace(
             stream, rowsStart, Rows.Count(), threads, [this] { return MakeBuffers(); },
             [this](std::uint32_t band, Buffers& buffers, const auto& write) {
                 const std::span<const std::uint8_t> bytes = Encode(band, buffers);
-                return write(bytes.data(), bytes.size(),
-                             std::uint64_t{Rows.First(band)} * Rows.RowLength);
+                return Stopped() == 0 && write(bytes.data(), bytes.size(),
+                                               std::uint64_t{Rows.First(band)} * Rows.RowLength);
             },
             error);
+        if (const int why = Stopped(); why != 0) {
+            error = why;
+            return false;
+        }
+        return written;
     }
 
   protected:
@@ -113,6 +122,8 @@ template <class Buffers> class BandWriting : public RowWriting {
   private:
     virtual Buffers MakeBuffers() const = 0;
     virtual std::span<const std::uint8_t> Encode(std::uint32_t band, Buffers& buffers) const = 0;
+    // Why the rows cannot be made (the errno of a failed read of what they come from), else 0.
+    virtual int Stopped() const { return 0; }
 };
 
 // The width x height picture that rows writes to output, at format's depth, palette and

@@ -14,13 +14,22 @@ constexpr std::size_t LargePage = std::size_t{1} << 21;
 } // namespace
 
 void LargeBlockRelease::operator()(std::uint8_t* block) const {
-    ::operator delete[](block, std::align_val_t{LargePage});
+    if (Aligned) {
+        ::operator delete[](block, std::align_val_t{LargePage});
+    } else {
+        ::operator delete[](block);
+    }
 }
 
 LargeBlock AllocateLargeBlock(std::size_t size) {
+    if (size < LargePagesFrom) {
+        return LargeBlock(static_cast<std::uint8_t*>(::operator new[](size, std::nothrow)),
+                          LargeBlockRelease{false});
+    }
     LargeBlock block(static_cast<std::uint8_t*>(
-        ::operator new[](size, std::align_val_t{LargePage}, std::nothrow)));
-    if (block && size >= LargePage) {
+                         ::operator new[](size, std::align_val_t{LargePage}, std::nothrow)),
+                     LargeBlockRelease{true});
+    if (block) {
         platform::AdviseLargePages(block.get(), size);
     }
     return block;

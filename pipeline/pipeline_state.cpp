@@ -1,5 +1,7 @@
 #include "pipeline_state.hpp"
 
+#include "fork_safety.hpp"
+
 #include <algorithm>
 #include <new>
 #include <utility>
@@ -16,6 +18,9 @@ char OutputPath[OutputPathSize] = {};
 std::mutex PipelineMutex;
 
 namespace {
+
+// A child forked while a job runs in another thread runs jobs of its own.
+[[maybe_unused]] const bool PipelineMutexSurvivesFork = HoldAcrossFork<PipelineMutex>();
 
 template <typename Cell> void ReleasePlane(WorkPlane<Cell>& plane, std::uint32_t width) {
     if (plane == nullptr) {

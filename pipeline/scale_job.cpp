@@ -15,11 +15,13 @@
 #include "bmp_writer.hpp"
 #include "file_replacement.hpp"
 #include "platform.hpp"
+#include "stream_reading.hpp"
 #include "vectors/kernels.hpp"
 #include "work_sharing.hpp"
 
 #include <algorithm>
 #include <array>
+#include <atomic>
 #include <cctype>
 #include <cerrno>
 #include <cstddef>
@@ -98,8 +100,16 @@ class SourceRows {
   public:
     virtual ~SourceRows() = default;
     // Row y, 0 the top, in buffer (of the file's row length) where it is read; null where the
-    // file lacks the row, which is then white.
+    // file lacks the row, which is then white, or where reading it failed (Error then says why).
     virtual const std::uint8_t* Row(std::uint32_t y, std::uint8_t* buffer) = 0;
+    // The errno of the first read that failed, else 0: the scaled picture is then of no use.
+    int Error() const { return FirstError.load(); }
+
+  protected:
+    void Failed(int error) { KeepFirst(FirstError, error); }
+
+  private:
+    std::atomic<int> FirstError{0};
 };
 
 // Rows in memory, Stride bytes apart.
@@ -133,9 +143,13 @@ class RowsInPlace final : public SourceRows {
             return nullptr;
         }
         // Missing too where a file that shrank meanwhile cuts it short.
+        int error = 0;
         const std::size_t got =
             platform::ReadAt(File.Stream, buffer, File.RowLength,
-                             RowsStart + std::uint64_t{fileRow} * File.RowLength);
+                             RowsStart + std::uint64_t{fileRow} * File.RowLength, error);
+        if (error != 0) {
+            Failed(error);
+        }
         return got == File.RowLength ? buffer : nullptr;
     }
 
@@ -155,8 +169,12 @@ class RowsInOrder final : public SourceRows {
     const std::uint8_t* Row(std::uint32_t y, std::uint8_t* buffer) override {
         const std::uint32_t fileRow = File.Height - 1 - y;
         while (Next <= fileRow && Whole == File.Height) {
-            if (std::fread(buffer, 1, File.RowLength, File.Stream) != File.RowLength) {
+            int error = 0;
+            if (ReadStream(File.Stream, buffer, File.RowLength, error) != File.RowLength) {
                 Whole = Next;
+                if (error != 0) {
+                    Failed(error);
+                }
             }
             ++Next;
         }
@@ -297,6 +315,8 @@ class ScaledRowWriter final : public BandWriting<ScalingBuffers> {
         return {buffers.Bytes.data(), Rows.RowsOf(band) * Rows.RowLength};
     }
 
+    int Stopped() const override { return Job.Source.Error(); }
+
     const Scaling& Job;
 };
 
@@ -402,25 +422,28 @@ JobResult RunScaleJob(const char* source, const char* output, char mode, std::in
     // At 8, 24 and 32 bpp the output is written while the file's rows are read: whether it was.
     std::optional<bool> stored;
     FileFailure storeFailure;
-    const auto readFileRows = [&](std::FILE* stream, std::size_t rowLength) {
+    const auto readFileRows = [&](std::FILE* stream, std::size_t rowLength, int& error) {
         const FileRows rows{stream, rowLength, height};
         const long rowsStart = platform::IsRegularFile(stream) ? std::ftell(stream) : -1;
         std::uint32_t whole = 0;
         try {
+            // A read that fails stops the writing, and the load fails with its errno.
             if (rowsStart >= 0) {
                 whole = WholeRows(rows, static_cast<std::uint64_t>(rowsStart));
                 RowsInPlace inPlace(rows, static_cast<std::uint64_t>(rowsStart), whole);
                 stored = store(inPlace, LayoutOf(format), rowLength, options.Threads, storeFailure);
+                error = inPlace.Error();
             } else {
                 // Read in the file's order, so written in it, on one thread.
                 RowsInOrder inOrder(rows);
                 stored = store(inOrder, LayoutOf(format), rowLength, 1, storeFailure);
                 std::vector<std::uint8_t> buffer(rowLength);
                 whole = inOrder.Finish(buffer.data());
+                error = inOrder.Error();
             }
         } catch (const std::bad_alloc&) {
             stored = false;
-            storeFailure = SystemFailure(FailedFile::Output, FailureKind::Write, ENOMEM);
+            storeFailure = MemoryFailure(FailedFile::Output);
         }
         return static_cast<std::int32_t>(whole);
     };
@@ -439,7 +462,7 @@ JobResult RunScaleJob(const char* source, const char* output, char mode, std::in
             stored = store(inMemory, {3, {}}, 0, options.Threads, storeFailure);
         } catch (const std::bad_alloc&) {
             stored = false;
-            storeFailure = SystemFailure(FailedFile::Output, FailureKind::Write, ENOMEM);
+            storeFailure = MemoryFailure(FailedFile::Output);
         }
     }
     if (!*stored) {

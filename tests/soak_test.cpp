@@ -8,8 +8,14 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <fstream>
 #include <thread>
+
+#if !defined(_WIN32)
+#include <sys/wait.h>
+#include <unistd.h>
+#endif
 
 using namespace dorvane;
 using dorvane::testing::ReadText;
@@ -97,4 +103,38 @@ TEST(Soak, EightThreadsOfAHundredCallsAllGetTheirOwnResult) {
         thread.join();
     }
     EXPECT_EQ(wrong, std::vector<int>(Threads, 0));
+}
+
+// A child forked while another thread is inside a call runs calls of its own: the fork waits for
+// the lock that the call holds instead of copying it locked.
+TEST(Soak, AChildForkedDuringACallRunsItsOwnCalls) {
+#if defined(_WIN32)
+    GTEST_SKIP() << "Windows has no fork";
+#else
+    TempDirectory folder;
+    WritePicture(folder.File("in.bmp"), 24, 300);
+    const std::u16string in = Wide(folder.File("in.bmp"));
+    std::atomic<bool> stop{false};
+    std::thread busy([&] {
+        while (!stop) {
+            BMPBlur(in.c_str(), Wide(folder.File("busy.bmp")).c_str());
+        }
+    });
+    std::vector<int> statuses;
+    for (int child = 0; child < 10; ++child) {
+        const pid_t process = ::fork();
+        if (process == 0) {
+            // A child that hangs is ended by the alarm, and counts as a failure.
+            ::alarm(20);
+            const std::u16string out = Wide(folder.File("child" + std::to_string(child) + ".bmp"));
+            ::_exit(BMPBlur(in.c_str(), out.c_str()) == BMPBLUR_OK ? 0 : 1);
+        }
+        int status = -1;
+        ::waitpid(process, &status, 0);
+        statuses.push_back(status);
+    }
+    stop = true;
+    busy.join();
+    EXPECT_EQ(statuses, std::vector<int>(10, 0));
+#endif
 }

@@ -178,12 +178,44 @@ TEST(ToolBlur, FailuresNameTheFileAndTheReason) {
             Case{{Sample, loop}, 2, loop, "Too many levels of symbolic links"},
             Case{{Sample, "/dev/full"}, 2, "/dev/full", "write failed: No space left on device"},
             Case{{Sample, out}, 2, out, "write failed: File too large", limit},
-            Case{{Sample, folder.File("\xff.bmp")},
-                 3,
+            // A name of any bytes reaches the system, and stays on the message's one line.
+            Case{{folder.File("\xff.bmp"), out},
+                 1,
                  folder.File("\xff.bmp"),
-                 "path is not valid UTF-8"},
+                 "No such file or directory"},
+            Case{{folder.File("new\nline.bmp"), out},
+                 1,
+                 folder.File("new\\x0aline.bmp"),
+                 "No such file or directory"},
         });
     left.insert(left.end(), {"locked.bmp", "loop.bmp", "read-only", "read-only.bmp"});
+#if defined(DORVANE_READ_FAULTS)
+    // A disk that fails in the rows (or the headers) is a read failure, not a file cut short:
+    // read in order (the sample), at the rows' places by two threads (a large picture), for the
+    // edge map, the scaling and for the headers alone.
+    BitmapImage large;
+    ASSERT_TRUE(large.SetDimensions(2000, 1200));
+    const std::string big = folder.File("big.bmp");
+    ASSERT_TRUE(large.SaveBmp(big.c_str()));
+    const auto failing = [](const std::string& file, std::int64_t from) {
+        return "LD_PRELOAD=" + Quote(DORVANE_READ_FAULTS) +
+               " DORVANE_READ_FAULT=" + Quote("EIO " + std::to_string(from) + " " + file) +
+               " ASAN_OPTIONS=${ASAN_OPTIONS:+$ASAN_OPTIONS:}verify_asan_link_order=0 ";
+    };
+    const std::string ioError = "read failed: Input/output error";
+    cases.insert(
+        cases.end(),
+        {
+            Case{{Sample, out}, 1, Sample, ioError, failing(Sample, 20000)},
+            Case{{big, out}, 1, big, ioError, failing(big, 3'000'000)},
+            Case{{"edges", Sample, out}, 1, Sample, ioError, failing(Sample, 20000)},
+            Case{{"info", Sample}, 1, Sample, ioError, failing(Sample, 30)},
+            // Scaling writes while it reads: a failed read stops it, nothing put out.
+            Case{{"scale", Sample, out, "P", "70"}, 1, Sample, ioError, failing(Sample, 20000)},
+            Case{{"scale", big, out, "P", "150"}, 1, big, ioError, failing(big, 3'000'000)},
+        });
+    left.push_back("big.bmp");
+#endif
     std::sort(left.begin(), left.end());
 #endif
     for (const Case& c : cases) {
@@ -240,33 +272,74 @@ TEST(ToolBlur, WritesPipesFifosAndStandardStreams) {
     // A file that the shell opened is written through its descriptor, as by any filter: what it
     // held before stays, appending appends, and a deleted one gets the bytes, not a new name.
     const std::string file = Quote(folder.File("f"));
+#if defined(DORVANE_READ_FAULTS)
+    const auto interrupted = [](const std::string& path) {
+        return "LD_PRELOAD=" + Quote(DORVANE_READ_FAULTS) +
+               " DORVANE_READ_FAULT=" + Quote("EINTR 0 " + path) +
+               " ASAN_OPTIONS=${ASAN_OPTIONS:+$ASAN_OPTIONS:}verify_asan_link_order=0 ";
+    };
+#endif
     struct Case {
         std::string Command;
         std::string Expected;
     };
-    for (const Case& c : {
-             Case{tool + " " + sample + " /dev/stdout | cat", blurred},
-             Case{tool + " " + sample + " /proc/self/fd/1 | cat", blurred},
-             Case{"cat " + sample + " | " + tool + " - - | cat", blurred},
-             Case{"cat " + sample + " | " + tool + " /dev/stdin /dev/stdout", blurred},
-             Case{tool + " " + sample + " -", blurred}, // standard output is a file
-             Case{"cat " + sample + " | " + tool + " edges - - | cat", edges},
-             // Scaling reads a pipe's rows in order, keeping only those still needed.
-             Case{"cat " + sample + " | " + tool + " scale - - P 70 | cat", scaled},
-             Case{tool + " scale " + sample + " /dev/stdout P 70 | cat", scaled},
-             Case{"mkfifo " + fifo + " && { cat " + fifo + " & " + tool + " " + sample + " " +
-                      fifo + "; wait; }",
-                  blurred},
-             Case{"echo first >" + file + " && " + tool + " " + sample + " - >>" + file +
-                      " && cat " + file,
-                  "first\n" + blurred},
-             Case{"{ echo first; " + tool + " " + sample + " -; echo trailer; } >" + file +
-                      " && cat " + file,
-                  "first\n" + blurred + "trailer\n"},
-             Case{"exec 3>" + file + " && rm " + file + " && " + tool + " " + sample +
-                      " /dev/fd/3 && cat /dev/fd/3",
-                  blurred},
-         }) {
+    std::vector<Case> cases{
+        Case{tool + " " + sample + " /dev/stdout | cat", blurred},
+        Case{tool + " " + sample + " /proc/self/fd/1 | cat", blurred},
+        Case{"cat " + sample + " | " + tool + " - - | cat", blurred},
+        Case{"cat " + sample + " | " + tool + " /dev/stdin /dev/stdout", blurred},
+        Case{tool + " " + sample + " -", blurred}, // standard output is a file
+        Case{"cat " + sample + " | " + tool + " edges - - | cat", edges},
+        // Scaling reads a pipe's rows in order, keeping only those still needed.
+        Case{"cat " + sample + " | " + tool + " scale - - P 70 | cat", scaled},
+        Case{tool + " scale " + sample + " /dev/stdout P 70 | cat", scaled},
+        Case{"mkfifo " + fifo + " && { cat " + fifo + " & " + tool + " " + sample + " " + fifo +
+                 "; wait; }",
+             blurred},
+        Case{"echo first >" + file + " && " + tool + " " + sample + " - >>" + file + " && cat " +
+                 file,
+             "first\n" + blurred},
+        Case{"{ echo first; " + tool + " " + sample + " -; echo trailer; } >" + file + " && cat " +
+                 file,
+             "first\n" + blurred + "trailer\n"},
+        Case{"exec 3>" + file + " && rm " + file + " && " + tool + " " + sample +
+                 " /dev/fd/3 && cat /dev/fd/3",
+             blurred},
+    };
+    // - reads standard input as it is, from where it stands, whatever it is: a file past its
+    // first bytes, a socket, a file that only the caller could open.
+    const std::string prefixed = Quote(folder.File("prefixed"));
+    const std::string skipped = "{ dd bs=7 count=1 of=/dev/null 2>/dev/null; ";
+    const std::string socket =
+        "python3 -c 'import socket, subprocess, sys\na, b = socket.socketpair()\n"
+        "tool = subprocess.Popen(sys.argv[2:], stdin=b)\n"
+        "a.sendall(open(sys.argv[1], \"rb\").read()); a.shutdown(socket.SHUT_WR)\n"
+        "sys.exit(tool.wait())' ";
+    cases.insert(cases.end(),
+                 {
+                     Case{"(printf garbage; cat " + sample + ") >" + prefixed + " && " + skipped +
+                              tool + " - -; } <" + prefixed + " | cat",
+                          blurred},
+                     Case{socket + sample + " " + tool + " edges - - | cat", edges},
+                 });
+    if (::geteuid() == 0) {
+        const std::string locked = folder.File("locked");
+        std::filesystem::copy_file(Sample, locked);
+        std::filesystem::permissions(locked, std::filesystem::perms::none);
+        cases.push_back({Unprivileged() + tool + " - - <" + Quote(locked) + " | cat", blurred});
+    }
+#if defined(DORVANE_READ_FAULTS)
+    cases.insert(
+        cases.end(),
+        {
+            // Reads interrupted by signals are taken up again, from a file and from a FIFO.
+            Case{interrupted(Sample) + tool + " " + sample + " - | cat", blurred},
+            Case{"mkfifo " + fifo + " && { cat " + sample + " >" + fifo + " & " +
+                     interrupted(folder.File("fifo")) + tool + " " + fifo + " - | cat; wait; }",
+                 blurred},
+        });
+#endif
+    for (const Case& c : cases) {
         const ToolRun run = RunShell("cd " + Quote(folder.Path.string()) + " && " + c.Command);
         EXPECT_EQ(run.Status, 0) << c.Command << "\n" << run.Err;
         EXPECT_TRUE(run.Out == c.Expected) << c.Command << ": " << run.Out.size() << " bytes";
@@ -284,10 +357,15 @@ TEST(ToolBlur, WritesPipesFifosAndStandardStreams) {
             EXPECT_EQ(run.Out.find("BM"), std::string::npos) << arguments;
         }
     }
-    const ToolRun info = RunShell("cat " + sample + " | " + tool + " info -");
-    EXPECT_EQ(info.Status, 0);
-    EXPECT_NE(info.Out.find("File: standard input\n"), std::string::npos) << info.Out;
-    EXPECT_NE(info.Out.find("biWidth: 384"), std::string::npos) << info.Out;
+    for (const std::string& command :
+         {"cat " + sample + " | " + tool + " info -", skipped + tool + " info -; } <" + prefixed}) {
+        const ToolRun info = RunShell(command);
+        EXPECT_EQ(info.Status, 0) << command << "\n" << info.Err;
+        EXPECT_NE(info.Out.find("File: standard input\n"), std::string::npos) << info.Out;
+        EXPECT_NE(info.Out.find("biWidth: 384"), std::string::npos) << info.Out;
+    }
+    std::filesystem::remove(folder.File("prefixed"));
+    std::filesystem::remove(folder.File("locked"));
     EXPECT_EQ(folder.Entries(),
               (std::vector<std::string>{"blurred.bmp", "edges.bmp", "scaled.bmp"}));
 #endif

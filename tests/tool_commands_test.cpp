@@ -180,6 +180,18 @@ TEST(ToolCommands, BatchGoesOnPastABadFileAndReportsIt) {
                  " & tool=$!; until worker=$(grep -lx \"PPid:\t$tool\" /proc/[0-9]*/status "
                  "2>/dev/null); do sleep 0.05; done; worker=${worker#/proc/}; kill -KILL "
                  "${worker%/status}; wait $tool"},
+            // A signal to the batch alone ends the worker too, which leaves no output.
+            Case{fifo,
+                 143,
+                 "",
+                 {},
+                 "",
+                 " & tool=$!; until worker=$(grep -lx \"PPid:\t$tool\" /proc/[0-9]*/status "
+                 "2>/dev/null); do sleep 0.05; done; worker=${worker#/proc/}; "
+                 "worker=${worker%/status}; kill -TERM $tool; wait $tool 2>/dev/null; status=$?; "
+                 "sleep 0.5; "
+                 "if grep -qs '^State:[[:space:]]*[^Z[:space:]]' /proc/$worker/status; then "
+                 "echo worker left running >&2; kill -KILL $worker; fi; exit $status"},
             // A hangup that the caller ignores, as nohup does, while the worker waits.
             Case{fifo,
                  0,

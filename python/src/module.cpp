@@ -44,6 +44,14 @@ PyObject* FormatErrorType = nullptr;
     throw py::error_already_set();
 }
 
+// A FormatError with the reason as its message and the file, as an OSError has it, in filename.
+[[noreturn]] void RaiseFormatError(const std::string& reason, const py::object& file) {
+    py::object error = py::reinterpret_borrow<py::object>(FormatErrorType)(reason);
+    error.attr("filename") = file;
+    PyErr_SetObject(FormatErrorType, error.ptr());
+    RaiseSet();
+}
+
 // The Python exception of every kind of failure: OSError (which Python makes FileNotFoundError,
 // PermissionError, ... by its errno) for the system's, FormatError for the format's. Every kind
 // is listed, so that a new one cannot go without.
@@ -86,9 +94,7 @@ PyObject* ExceptionOf(FailureKind kind) {
     if (type == PyExc_OSError) {
         PyErr_SetObject(type, py::make_tuple(failure.SystemError, reason, file).ptr());
     } else if (type == FormatErrorType) {
-        py::object error = py::reinterpret_borrow<py::object>(FormatErrorType)(reason);
-        error.attr("filename") = file;
-        PyErr_SetObject(FormatErrorType, error.ptr());
+        RaiseFormatError(reason, file);
     } else {
         PyErr_SetString(type, reason.c_str());
     }
@@ -198,14 +204,17 @@ const std::uint8_t* BytesOf(const py::array& array) {
 
 // An array of the given shape over block's bytes, which it then owns.
 py::array_t<std::uint8_t> ArrayOf(LargeBlock block, std::initializer_list<py::ssize_t> shape) {
-    const py::capsule owner(
-        block.get(), [](void* pixels) { LargeBlockRelease{}(static_cast<std::uint8_t*>(pixels)); });
-    std::uint8_t* pixels = block.release();
+    std::uint8_t* pixels = block.get();
+    // The capsule holds the block itself, which knows how it was allocated.
+    auto held = std::make_unique<LargeBlock>(std::move(block));
+    const py::capsule owner(held.get(),
+                            [](void* owned) { delete static_cast<LargeBlock*>(owned); });
+    held.release();
     return py::array_t<std::uint8_t>(std::vector<py::ssize_t>(shape), pixels, owner);
 }
 
-// A new array of the given shape, in a block that the system may back with large pages: a
-// picture's worth of fresh memory then costs a few page faults instead of thousands.
+// A new array of the given shape, in a block that the system may back with large pages where it
+// is large: a picture's worth of fresh memory then costs a few page faults instead of thousands.
 py::array_t<std::uint8_t> NewArray(std::initializer_list<py::ssize_t> shape) {
     std::size_t bytes = 1;
     for (const py::ssize_t side : shape) {
@@ -294,14 +303,18 @@ py::array Edges(const py::object& gray) {
 
 // --- Reading
 
-template <class Input> py::array ReadRgb(Input input, const py::object& name, bool bgr) {
+// Reads input into a new array, refusing before any allocation a picture of more than maxPixels.
+template <class Input>
+py::array ReadRgb(Input input, std::uint64_t maxPixels, const py::object& name, bool bgr) {
     LargeBlock pixels;
     py::ssize_t width = 0;
     py::ssize_t height = 0;
+    bool tooLarge = false;
     const RgbAllocation allocate = [&](std::uint32_t w, std::uint32_t h) {
         width = w;
         height = h;
-        pixels = AllocateLargeBlock(std::size_t{3} * w * h);
+        tooLarge = std::uint64_t{w} * h > maxPixels;
+        pixels = tooLarge ? LargeBlock() : AllocateLargeBlock(std::size_t{3} * w * h);
         return pixels.get();
     };
     FileFailure failure;
@@ -309,6 +322,12 @@ template <class Input> py::array ReadRgb(Input input, const py::object& name, bo
     {
         const py::gil_scoped_release release;
         read = ReadRgbArray(input, allocate, 0, failure, OrderOf(bgr));
+    }
+    if (tooLarge) {
+        const std::string size = std::to_string(width) + " x " + std::to_string(height);
+        RaiseFormatError("image too large: " + size + " pixels is more than max_pixels (" +
+                             std::to_string(maxPixels) + "); pass a larger max_pixels, or None",
+                         name);
     }
     if (!read) {
         Raise(failure, name);
@@ -337,14 +356,14 @@ class HeldBuffer {
     Py_buffer View{};
 };
 
-py::array ReadBmpPath(const py::bytes& source, bool bgr) {
+py::array ReadBmpPath(const py::bytes& source, bool bgr, std::uint64_t maxPixels) {
     const Path path(source);
-    return ReadRgb(path.c_str(), path.Name(), bgr);
+    return ReadRgb(path.c_str(), maxPixels, path.Name(), bgr);
 }
 
-py::array ReadBmpBytes(const py::object& data, bool bgr) {
+py::array ReadBmpBytes(const py::object& data, bool bgr, std::uint64_t maxPixels) {
     const HeldBuffer buffer(data);
-    return ReadRgb(buffer.Bytes(), py::none(), bgr);
+    return ReadRgb(buffer.Bytes(), maxPixels, py::none(), bgr);
 }
 
 // --- Writing
@@ -495,8 +514,10 @@ PYBIND11_MODULE(_dorvane, module) {
                py::arg("sync"));
     module.def("edges_file", EdgesFile, py::arg("source"), py::arg("output"), py::arg("threads"),
                py::arg("sync"));
-    module.def("read_bmp_path", ReadBmpPath, py::arg("source"), py::arg("bgr"));
-    module.def("read_bmp_bytes", ReadBmpBytes, py::arg("data"), py::arg("bgr"));
+    module.def("read_bmp_path", ReadBmpPath, py::arg("source"), py::arg("bgr"),
+               py::arg("max_pixels"));
+    module.def("read_bmp_bytes", ReadBmpBytes, py::arg("data"), py::arg("bgr"),
+               py::arg("max_pixels"));
     module.def("write_bmp_path", WriteBmpPath, py::arg("array"), py::arg("output"),
                py::arg("bit_depth"), py::arg("bgr"));
     module.def("encode_bmp", EncodeBmp, py::arg("array"), py::arg("bit_depth"), py::arg("bgr"));

@@ -5,11 +5,15 @@ import builtins
 import errno
 import functools
 import io
+import json
 import os
+import signal
+import socket
 import subprocess
 import sys
 import tempfile
 import threading
+import time
 import typing
 import warnings
 
@@ -17,7 +21,7 @@ import numpy as np
 import pytest
 
 import dorvane
-from conftest import SAMPLE, run_tool, suite_files
+from conftest import READ_FAULTS, SAMPLE, run_tool, suite_files
 
 FILES = [SAMPLE, *suite_files("g"), *suite_files("q")]
 DEPTHS = [1, 4, 8, 16, 24, 32]
@@ -183,8 +187,25 @@ def short_of_memory(statement, headroom_mib):
     return run
 
 
+def failing_disk(folder):
+    """read_bmp in a child whose reads of the sample fail with EIO past its first rows; the child's
+    exception is raised here."""
+    if not os.path.exists(READ_FAULTS):
+        pytest.skip("no read faults to preload: build the release preset")
+    code = ("import json, dorvane\ntry:\n    dorvane.read_bmp(%r)\nexcept OSError as e:\n"
+            "    print(json.dumps([e.errno, e.strerror, e.filename]))" % str(SAMPLE))
+    env = dict(os.environ, LD_PRELOAD=READ_FAULTS, DORVANE_READ_FAULT=f"EIO 20000 {SAMPLE}")
+    child = subprocess.run([sys.executable, "-c", code], env=env, capture_output=True, text=True)
+    raise OSError(*json.loads(child.stdout))
+
+
 CASES = [
     # name, call, exception, message
+    ("read error", failing_disk, OSError, "read failed: Input/output error"),
+    ("text file written", lambda folder: dorvane.write_bmp(
+        np.zeros((2, 2), np.uint8), open(folder / "t.txt", "w")), TypeError, "binary mode"),
+    ("text file read", lambda folder: dorvane.read_bmp(open(SAMPLE, encoding="latin-1")),
+     TypeError, "binary mode"),
     ("missing", missing, FileNotFoundError, "No such file or directory"),
     ("folder", folder_source, IsADirectoryError, "Is a directory"),
     ("missing folder", output_in_missing_folder, FileNotFoundError, "No such file or directory"),
@@ -231,6 +252,18 @@ CASES = [
      MemoryError, "not enough memory for a 4096 x 4096 image"),
     ("memory finding edges", short_of_memory("dorvane.edges(picture)", 24), MemoryError,
      "not enough memory for a 4096 x 4096 image"),
+    ("header bomb", lambda folder: dorvane.read_bmp(
+        SAMPLE.read_bytes()[:18] + (16777216).to_bytes(4, "little") + (16).to_bytes(4, "little")
+        + SAMPLE.read_bytes()[26:54]), dorvane.FormatError,
+     r"image too large: 16777216 x 16 pixels is more than max_pixels \(89478485\)"),
+    ("pixel limit", lambda folder: dorvane.read_bmp(SAMPLE, max_pixels=384 * 256 - 1),
+     dorvane.FormatError, "384 x 256 pixels is more than max_pixels"),
+    ("threads beyond 32 bits", lambda folder: dorvane.blur_file(SAMPLE, folder / "o.bmp",
+                                                                threads=2**32),
+     ValueError, "threads must be from 1 to 4294967295, not 4294967296"),
+    ("bit depth beyond 32 bits", lambda folder: dorvane.write_bmp(
+        np.zeros((2, 2), np.uint8), folder / "o.bmp", 2**40), ValueError,
+     r"^bit_depth must be 1, 4, 8, 16, 24 or 32, not 1099511627776$"),
 ]
 
 
@@ -243,7 +276,7 @@ def test_each_failure_raises_its_exception(name, call, exception, message, tmp_p
     if exception is dorvane.FormatError:
         # As an OSError's: the file's name, None for bytes; the message is the reason alone.
         assert raised.value.filename in (None, str(tmp_path / "text.bmp"),
-                                         str(tmp_path / "photo.png"))
+                                         str(tmp_path / "photo.png"), str(SAMPLE))
         assert str(raised.value) == raised.value.args[0]
     assert not (tmp_path / "o.bmp").exists()
 
@@ -289,6 +322,111 @@ def test_a_cut_file_is_read_with_a_warning():
     assert (rgb[:-1] == 255).all() and not (rgb[-1] == 255).all()
 
 
+# --- File objects: every byte is written and read, however the object takes and gives them
+
+
+class Pieces(io.RawIOBase):
+    """A file object that takes and gives at most 7 bytes a call, as a pipe or socket may."""
+
+    def __init__(self, data=b""):
+        self.data = bytearray(data)
+
+    def readable(self):
+        return True
+
+    def writable(self):
+        return True
+
+    def read(self, size=-1):
+        size = 7 if size < 0 else min(size, 7)
+        piece, self.data[:size] = bytes(self.data[:size]), b""
+        return piece
+
+    def write(self, data):
+        self.data += bytes(data[:7])
+        return min(len(data), 7)
+
+
+def socket_in_two_parts(first, size=None):
+    """The reading end of a socket that gets the sample's first bytes, and the rest (up to size)
+    later."""
+    ours, theirs = socket.socketpair()
+    data = SAMPLE.read_bytes()[:size]
+
+    def send():
+        theirs.sendall(data[:first])
+        time.sleep(0.05)
+        theirs.sendall(data[first:])
+        theirs.close()
+
+    threading.Thread(target=send, daemon=True).start()
+    return ours.makefile("rb", buffering=0)
+
+
+def interrupted_fifo(folder):
+    """A FIFO fed in pieces while a signal handler interrupts the reads every millisecond."""
+    fifo = folder / "fifo"
+    os.mkfifo(fifo)
+    data = SAMPLE.read_bytes()
+
+    def feed():
+        with open(fifo, "wb") as writer:
+            for start in range(0, len(data), 4096):
+                writer.write(data[start:start + 4096])
+                writer.flush()
+                time.sleep(0.0005)
+
+    threading.Thread(target=feed, daemon=True).start()
+    previous = signal.signal(signal.SIGALRM, lambda *_: None)
+    signal.setitimer(signal.ITIMER_REAL, 0.001, 0.001)
+    try:
+        return dorvane.read_bmp(fifo)
+    finally:
+        signal.setitimer(signal.ITIMER_REAL, 0)
+        signal.signal(signal.SIGALRM, previous)
+
+
+READS = [
+    # name, read of the sample: each gives the whole picture
+    ("pieces", lambda folder: dorvane.read_bmp(Pieces(SAMPLE.read_bytes()))),
+    ("socket in two parts", lambda folder: dorvane.read_bmp(socket_in_two_parts(20))),
+    ("header from a socket in two parts",
+     lambda folder: dorvane.header(socket_in_two_parts(20, 54))["biWidth"]),
+    ("FIFO under signals", interrupted_fifo),
+]
+
+
+@pytest.mark.parametrize("name, read", READS, ids=[c[0] for c in READS])
+def test_file_objects_give_every_byte(name, read, tmp_path):
+    with warnings.catch_warnings():
+        warnings.simplefilter("error", UserWarning)
+        result = read(tmp_path)
+    if name.startswith("header"):
+        assert result == 384
+    else:
+        assert (result == dorvane.read_bmp(SAMPLE)).all()
+
+
+def test_file_objects_take_every_byte_or_say_they_cannot():
+    picture = dorvane.read_bmp(SAMPLE)
+    expected = io.BytesIO()
+    dorvane.write_bmp(picture, expected)
+    pieces = Pieces()
+    dorvane.write_bmp(picture, pieces)
+    assert bytes(pieces.data) == expected.getvalue()
+    # A non-blocking pipe that nobody reads takes 64 KiB, then nothing.
+    reader, writer = os.pipe()
+    os.set_blocking(writer, False)
+    os.set_blocking(reader, False)
+    with open(writer, "wb", buffering=0) as raw, open(reader, "rb") as buffered:
+        with pytest.raises(BlockingIOError, match="non-blocking") as raised:
+            dorvane.write_bmp(picture, raw)
+        assert 0 < raised.value.characters_written < len(expected.getvalue())
+        os.read(reader, 1 << 20)
+        with pytest.raises(BlockingIOError, match="non-blocking"):
+            dorvane.read_bmp(buffered)
+
+
 # --- Memory and threads
 
 
@@ -311,6 +449,22 @@ def test_a_thousand_calls_keep_memory_flat():
     before = resident_kib()
     calls(1000)
     assert resident_kib() - before < 4096
+
+
+def test_small_results_take_the_address_space_of_their_pixels():
+    # 2,000 kept results of 64 x 64 in a child with 1 GiB of address space to spare: small
+    # arrays are not aligned to large pages.
+    code = """
+import resource, dorvane, numpy as np
+with open("/proc/self/statm") as statm:
+    used = int(statm.read().split()[0]) * resource.getpagesize()
+resource.setrlimit(resource.RLIMIT_AS, (used + (1 << 30), resource.RLIM_INFINITY))
+rgb = np.zeros((64, 64, 3), np.uint8)
+kept = [dorvane.gray(rgb) for _ in range(2000)]
+kept += [dorvane.blur_gray(kept[0]) for _ in range(2000)]
+"""
+    child = subprocess.run([sys.executable, "-c", code], capture_output=True, text=True)
+    assert child.returncode == 0, child.stderr
 
 
 def test_four_threads_blurring_at_once_give_the_right_files(tmp_path):

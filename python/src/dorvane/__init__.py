@@ -20,6 +20,7 @@ whose rows stop short of what its header says is still read, its missing rows wh
 
 from __future__ import annotations
 
+import errno
 import io
 import operator
 import os
@@ -69,7 +70,7 @@ def _threads(threads: Optional[int]) -> int:
         return 0
     count = _int(threads, "threads")
     if count < 1 or count > 2**32 - 1:
-        raise ValueError("threads must be at least 1")
+        raise ValueError(f"threads must be from 1 to {2**32 - 1}, not {count}")
     return count
 
 
@@ -79,14 +80,48 @@ def _blue_first(channels: str) -> bool:
     return channels == "bgr"
 
 
-def _binary(file: object, what: str) -> None:
-    """A text-mode file would decode a BMP file's bytes as text, or refuse to write them."""
-    if isinstance(file, io.TextIOBase):
-        raise TypeError(f"{what} is a text-mode file object; open it in binary mode ('rb', 'wb')")
-
-
 def _is_path(source: object) -> bool:
     return isinstance(source, (str, os.PathLike))
+
+
+def _text_refused(file: object, chunk: object = b"") -> None:
+    if isinstance(file, io.TextIOBase) or isinstance(chunk, str):
+        raise TypeError("the file object is in text mode; open it in binary mode ('rb', 'wb')")
+
+
+def _read_from(source: BinaryIO, size: Optional[int] = None) -> bytes:
+    """The bytes of a file object up to its end, or its first ``size`` bytes: a pipe, a socket or
+    an object of one's own may hand them over in pieces."""
+    _text_refused(source)
+    pieces = []
+    count = 0
+    while size is None or count < size:
+        piece = source.read(-1 if size is None else size - count)
+        _text_refused(source, piece)
+        if piece is None:
+            raise BlockingIOError(errno.EAGAIN, "the file object is non-blocking and has no "
+                                  "bytes ready; read the file into bytes first")
+        if not piece:
+            break
+        pieces.append(piece)
+        count += len(piece)
+    return b"".join(pieces)
+
+
+def _write_to(output: BinaryIO, data: bytes) -> None:
+    """Every byte of data into a file object, which may take fewer than it is given at a time."""
+    _text_refused(output)
+    view = memoryview(data)
+    while view:
+        taken = output.write(view)
+        if taken is None:
+            # An unbuffered non-blocking file that takes nothing now; other objects that return
+            # nothing predate the io module and took everything.
+            if isinstance(output, io.RawIOBase):
+                raise BlockingIOError(errno.EAGAIN, "the file object is non-blocking and takes "
+                                      "no more bytes now", len(data) - len(view))
+            return
+        view = view[taken:]
 
 
 def blur_file(
@@ -114,21 +149,34 @@ def edges_file(
     _dorvane.edges_file(_path(source), _path(output), _threads(threads), bool(sync))
 
 
-def read_bmp(source: Source, *, channels: Channels = "rgb") -> np.ndarray:
+# Pillow's limit for a picture that a small file may claim (its MAX_IMAGE_PIXELS).
+MAX_PIXELS = 89_478_485
+
+
+def read_bmp(source: Source, *, channels: Channels = "rgb",
+             max_pixels: Optional[int] = MAX_PIXELS) -> np.ndarray:
     """Read a BMP file at 1, 4, 8, 16, 24 or 32 bits per pixel into an ``(H, W, 3)`` RGB array.
 
     ``source`` is a path (``str`` or path-like), the file's bytes (a bytes-like object) or a
-    binary file object, which is read to its end. With ``channels="bgr"`` each pixel comes blue
-    first, as OpenCV keeps it.
+    binary file object, which is read to its end, however many pieces it gives them in. With
+    ``channels="bgr"`` each pixel comes blue first, as OpenCV keeps it. A header that claims more
+    than ``max_pixels`` pixels (Pillow's limit by default; ``None`` for none) raises
+    :class:`FormatError` before anything is allocated: a few bytes may claim gigabytes.
     """
     bgr = _blue_first(channels)
+    if max_pixels is None:
+        limit = 2**64 - 1
+    else:
+        limit = _int(max_pixels, "max_pixels")
+        if limit < 0:
+            raise ValueError(f"max_pixels must be at least 0, not {limit}")
+        limit = min(limit, 2**64 - 1)
     if _is_path(source):
-        return _dorvane.read_bmp_path(_path(source), bgr)
+        return _dorvane.read_bmp_path(_path(source), bgr, limit)
     if hasattr(source, "read"):
-        _binary(source, "source")
-        return _dorvane.read_bmp_bytes(source.read(), bgr)  # type: ignore[union-attr]
+        return _dorvane.read_bmp_bytes(_read_from(source), bgr, limit)  # type: ignore[arg-type]
     if isinstance(source, (bytes, bytearray, memoryview)):
-        return _dorvane.read_bmp_bytes(source, bgr)
+        return _dorvane.read_bmp_bytes(source, bgr, limit)
     raise TypeError("source must be a path, a bytes-like object or a binary file object")
 
 
@@ -143,16 +191,19 @@ def write_bmp(
 
     At 1, 4 and 8 bits per pixel the file has the standard palette of its depth and each pixel
     the nearest entry; 16 bits keep the top 5, 6 and 5 bits of red, green and blue. ``output``
-    is a path, whose file is replaced whole or not at all, or a binary file object, written once.
-    With ``channels="bgr"`` the array's pixels are blue first, as OpenCV keeps them.
+    is a path, whose file is replaced whole or not at all, or a binary file object, which is
+    written until it has taken every byte (a non-blocking one that takes no more raises
+    ``BlockingIOError``, whose ``characters_written`` says how many it took). With
+    ``channels="bgr"`` the array's pixels are blue first, as OpenCV keeps them.
     """
     depth = _int(bit_depth, "bit_depth")
+    if depth not in (1, 4, 8, 16, 24, 32):
+        raise ValueError(f"bit_depth must be 1, 4, 8, 16, 24 or 32, not {depth}")
     bgr = _blue_first(channels)
     if _is_path(output) or isinstance(output, bytes):
         _dorvane.write_bmp_path(array, _path(output), depth, bgr)  # type: ignore[arg-type]
     elif hasattr(output, "write"):
-        _binary(output, "output")
-        output.write(_dorvane.encode_bmp(array, depth, bgr))
+        _write_to(output, _dorvane.encode_bmp(array, depth, bgr))  # type: ignore[arg-type]
     else:
         raise TypeError("output must be a path or a binary file object")
 
@@ -167,8 +218,7 @@ def header(source: Source) -> dict[str, int]:
     if _is_path(source):
         return _dorvane.header_path(_path(source))
     if hasattr(source, "read"):
-        _binary(source, "source")
-        return _dorvane.header_bytes(source.read(54))  # type: ignore[union-attr]
+        return _dorvane.header_bytes(_read_from(source, 54))  # type: ignore[arg-type]
     if isinstance(source, (bytes, bytearray, memoryview)):
         return _dorvane.header_bytes(source)
     raise TypeError("source must be a path, a bytes-like object or a binary file object")
