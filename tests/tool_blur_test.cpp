@@ -146,6 +146,20 @@ TEST(ToolBlur, FailuresNameTheFileAndTheReason) {
     std::filesystem::copy_file(Sample, readOnlyFile);
     std::filesystem::permissions(readOnlyFile, std::filesystem::perms{0444});
     const std::string limit = "ulimit -f 8; ";
+    // Another user's link in a shared sticky folder, as /tmp, is not followed for the caller.
+    const std::string shared = folder.File("shared");
+    std::filesystem::create_directory(shared);
+    std::filesystem::permissions(shared,
+                                 std::filesystem::perms::all | std::filesystem::perms::sticky_bit);
+    const std::string planted = shared + "/planted.bmp";
+    std::filesystem::create_symlink(text, planted);
+    if (::lchown(planted.c_str(), 65533, 65533) == 0) {
+        cases.push_back(Case{{Sample, planted},
+                             2,
+                             planted,
+                             "Permission denied (a symbolic link of another user in a shared "
+                             "folder; not followed)"});
+    }
     cases.insert(
         cases.end(),
         {
@@ -164,7 +178,7 @@ TEST(ToolBlur, FailuresNameTheFileAndTheReason) {
                  folder.File("\xff.bmp"),
                  "path is not valid UTF-8"},
         });
-    left.insert(left.end(), {"locked.bmp", "loop.bmp", "read-only", "read-only.bmp"});
+    left.insert(left.end(), {"locked.bmp", "loop.bmp", "read-only", "read-only.bmp", "shared"});
     std::sort(left.begin(), left.end());
 #endif
     for (const Case& c : cases) {

@@ -15,7 +15,10 @@
 #include <gtest/gtest.h>
 
 #if !defined(_WIN32)
+#include <fcntl.h>
+#include <grp.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #endif
@@ -23,6 +26,7 @@
 #include <csignal>
 #include <cstdio>
 #include <filesystem>
+#include <fstream>
 #include <functional>
 #include <string>
 #include <vector>
@@ -86,6 +90,71 @@ struct Case {
     std::int32_t Width;
     std::int32_t Height;
 };
+
+// Linux's guard on links in shared sticky folders (fs.protected_symlinks), on while it lives, as
+// most systems have it; it sets the guard back as it found it. On() false where it cannot be had.
+class LinkGuard {
+  public:
+    LinkGuard() {
+        std::ifstream(Setting) >> Found;
+        if (Found == "0") {
+            std::ofstream(Setting) << "1\n";
+        }
+        std::string now;
+        std::ifstream(Setting) >> now;
+        Active = now == "1";
+    }
+    LinkGuard(const LinkGuard&) = delete;
+    LinkGuard& operator=(const LinkGuard&) = delete;
+    ~LinkGuard() {
+        if (Found == "0") {
+            std::ofstream(Setting) << "0\n";
+        }
+    }
+    bool On() const { return Active; }
+
+  private:
+    static constexpr const char* Setting = "/proc/sys/fs/protected_symlinks";
+    std::string Found;
+    bool Active = false;
+};
+
+// A user who may write a sticky folder that everyone may write, as /tmp, swapping its own
+// out.bmp there with its link to target until it is killed; it only starts over when the name was
+// taken from it.
+pid_t StartRacer(const fs::path& folder, const fs::path& target, uid_t user) {
+    int ready[2];
+    if (::pipe(ready) != 0) {
+        return -1;
+    }
+    const pid_t racer = ::fork();
+    if (racer == 0) {
+        ::close(ready[0]);
+        const int at = ::open(folder.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+        if (at < 0 || ::setgroups(0, nullptr) != 0 || ::setgid(user) != 0 || ::setuid(user) != 0) {
+            ::_exit(ChildCouldNotLimit);
+        }
+        for (bool told = false;;) {
+            if (::renameat2(at, "out.bmp", at, "link", RENAME_EXCHANGE) == 0) {
+                continue;
+            }
+            // A save replaced its file or its link: both are made again once the name is free.
+            ::unlinkat(at, "link", 0);
+            const int file = ::openat(at, "out.bmp", O_WRONLY | O_CREAT | O_EXCL, 0644);
+            if (file >= 0 && ::symlinkat(target.c_str(), at, "link") == 0 && !told) {
+                told = ::write(ready[1], "r", 1) == 1;
+            }
+            if (file >= 0) {
+                ::close(file);
+            }
+        }
+    }
+    ::close(ready[1]);
+    char byte = 0;
+    const bool started = ::read(ready[0], &byte, 1) == 1;
+    ::close(ready[0]);
+    return started ? racer : -1;
+}
 
 #endif
 } // namespace
@@ -248,5 +317,74 @@ TEST(WriteFaults, ATemporaryFileSwappedForALinkPassesItsModeToNothing) {
     replacement.Commit();
     EXPECT_EQ(fs::status(victim).permissions(), fs::perms{0600});
     EXPECT_EQ(ReadFileBytes(victim), Bytes{'v'});
+#endif
+}
+
+// A user who may write a shared sticky folder swaps its own file at the output's name with its
+// link to a file of root's while root's tool writes there: the kernel would not follow that link
+// for root, and no save follows it either, however the swaps fall.
+TEST(WriteFaults, AUsersLinkSwappedInAtASharedOutputNeverLeadsASaveElsewhere) {
+#if defined(_WIN32)
+    GTEST_SKIP() << "Windows has no sticky folders and no users to race with";
+#else
+    if (::geteuid() != 0) {
+        GTEST_SKIP() << "the race needs root's tool and another user: run the tests as root";
+    }
+    const LinkGuard guard;
+    if (!guard.On()) {
+        GTEST_SKIP() << "fs.protected_symlinks cannot be turned on here";
+    }
+    const TempDirectory folder;
+    const std::string source = folder.File("small.bmp");
+    ASSERT_TRUE(Picture(24, 3, 2).SaveBmp(source.c_str()));
+    const fs::path victim = folder.Path / "root's.bmp";
+    const Bytes original{'r', 'o', 'o', 't'};
+    WriteFileBytes(victim, original);
+    const fs::path shared = folder.Path / "shared";
+    fs::create_directory(shared);
+    fs::permissions(shared, fs::perms::all | fs::perms::sticky_bit, fs::perm_options::replace);
+    const uid_t user = 65534;
+    const pid_t racer = StartRacer(shared, victim, user);
+    ASSERT_GT(racer, 0);
+
+    const std::string output = (shared / "out.bmp").string();
+    int replaced = 0;
+    int refused = 0;
+    struct ::stat before {};
+    ASSERT_EQ(::stat(victim.c_str(), &before), 0);
+    for (int run = 0; run < 1500; ++run) {
+        const pid_t tool = ::fork();
+        if (tool == 0) {
+            const int quiet = ::open("/dev/null", O_WRONLY);
+            ::dup2(quiet, 2);
+            ::execl(DORVANE_BMPBLUR_TOOL, DORVANE_BMPBLUR_TOOL, source.c_str(), output.c_str(),
+                    static_cast<char*>(nullptr));
+            ::_exit(127);
+        }
+        int status = 0;
+        ASSERT_EQ(::waitpid(tool, &status, 0), tool);
+        ASSERT_TRUE(WIFEXITED(status) && (WEXITSTATUS(status) == 0 || WEXITSTATUS(status) == 2))
+            << status;
+        refused += WEXITSTATUS(status) == 2;
+        struct ::stat now {};
+        if (::stat(victim.c_str(), &now) != 0 || now.st_ino != before.st_ino ||
+            ReadFileBytes(victim) != original) {
+            ++replaced;
+            WriteFileBytes(victim, original);
+            ::stat(victim.c_str(), &before);
+        }
+        // The name is the racer's again once root's new file is gone from it.
+        struct ::stat there {};
+        if (::lstat(output.c_str(), &there) == 0 && there.st_uid != user) {
+            ::unlink(output.c_str());
+        }
+    }
+    ::kill(racer, SIGKILL);
+    ::waitpid(racer, nullptr, 0);
+    EXPECT_EQ(replaced, 0) << "of 1500 runs, " << refused << " refused";
+    EXPECT_EQ(ReadFileBytes(victim), original);
+    // Both outcomes came up: the race was run.
+    EXPECT_GT(refused, 0);
+    EXPECT_LT(refused, 1500);
 #endif
 }

@@ -51,6 +51,7 @@ PyObject* FormatErrorType = nullptr;
     case FailureKind::Read:
     case FailureKind::Write:
     case FailureKind::Replace:
+    case FailureKind::UntrustedLink:
         PyErr_SetObject(PyExc_OSError, py::make_tuple(failure.SystemError, reason, file).ptr());
         RaiseSet();
     case FailureKind::OutOfMemory:
