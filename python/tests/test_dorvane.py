@@ -119,6 +119,18 @@ def output_in_missing_folder(folder):
     dorvane.write_bmp(np.zeros((2, 2), np.uint8), folder / "no" / "out.bmp")
 
 
+def another_users_link(folder):
+    shared = folder / "shared"
+    shared.mkdir()
+    os.chmod(shared, 0o1777)
+    (shared / "o.bmp").symlink_to(folder / "target.bmp")
+    try:
+        os.lchown(shared / "o.bmp", 65533, 65533)
+    except PermissionError:
+        pytest.skip("a link of another user takes root to make")
+    dorvane.write_bmp(np.zeros((2, 2), np.uint8), shared / "o.bmp")
+
+
 def not_bmp(folder):
     (folder / "text.bmp").write_text("hello, world")
     dorvane.read_bmp(folder / "text.bmp")
@@ -129,6 +141,8 @@ CASES = [
     ("missing", missing, FileNotFoundError, "No such file or directory"),
     ("folder", folder_source, IsADirectoryError, "Is a directory"),
     ("missing folder", output_in_missing_folder, FileNotFoundError, "No such file or directory"),
+    ("another user's link", another_users_link, PermissionError,
+     r"Permission denied \(a symbolic link of another user in a shared folder; not followed\)"),
     ("not BMP", not_bmp, dorvane.FormatError, "not a BMP file"),
     ("truncated header", lambda folder: dorvane.read_bmp(SAMPLE.read_bytes()[:30]),
      dorvane.FormatError, "truncated BMP header"),
