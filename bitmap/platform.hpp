@@ -92,8 +92,9 @@ struct Destination {
 // the caller, from the folder it was found in: one in a sticky folder that anyone may write only
 // when the caller or the folder's owner owns it (the rule of Linux's protected_symlinks, kept
 // wherever the system itself does not), so that whoever may write such a folder cannot lead a
-// save elsewhere. A folder is refused (EISDIR), and so is a regular file that the caller may not
-// write (EACCES), as opening it would be.
+// save elsewhere (on Windows, where links take a privilege to make, each is followed by its text).
+// A folder is refused (EISDIR), and so is a regular file that the caller may not write (EACCES), as
+// opening it would be.
 Destination ReachDestination(const char* path);
 
 // A file in folder that has no name until LinkUnnamed gives it one, so that nothing is left behind
