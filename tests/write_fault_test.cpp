@@ -371,14 +371,14 @@ TEST(WriteFaults, ATemporaryFileSwappedForALinkPassesItsModeToNothing) {
 }
 
 // A user who may write a shared sticky folder swaps its own file at the output's name with its
-// link to a file of root's while root's tool writes there: the kernel would not follow that link
+// link to a file of root's while root blurs into it: the kernel would not follow that link
 // for root, and no save follows it either, however the swaps fall.
 TEST(WriteFaults, AUsersLinkSwappedInAtASharedOutputNeverLeadsASaveElsewhere) {
 #if defined(_WIN32)
     GTEST_SKIP() << "Windows has no sticky folders and no users to race with";
 #else
     if (::geteuid() != 0) {
-        GTEST_SKIP() << "the race needs root's tool and another user: run the tests as root";
+        GTEST_SKIP() << "the race needs root and another user: run the tests as root";
     }
     const LinkGuard guard;
     if (!guard.On()) {
