@@ -38,6 +38,9 @@ std::string FileFailure::Reason() const {
         // A file mounted over its name (a container's bind mount) cannot be renamed over.
         return "cannot put the file in place: " + SystemReason(SystemError) +
                (SystemError == EBUSY ? " (the destination is a mount point)" : "");
+    case FailureKind::UntrustedLink:
+        return SystemReason(SystemError) +
+               " (a symbolic link of another user in a shared folder; not followed)";
     case FailureKind::NotBmp:
         return "not a BMP file";
     case FailureKind::EmptyFile:

@@ -15,6 +15,9 @@ enum class FailureKind : std::uint8_t {
     Read,
     Write,
     Replace,
+    // A symbolic link at the output's name that another user planted in a shared sticky folder
+    // (as /tmp): not followed; SystemError is EACCES.
+    UntrustedLink,
     // The source is not a BMP file that the reader takes.
     NotBmp,
     EmptyFile,

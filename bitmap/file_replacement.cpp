@@ -9,7 +9,6 @@
 #include <chrono>
 #include <cstdint>
 #include <string>
-#include <system_error>
 #include <utility>
 
 namespace dorvane {
@@ -17,7 +16,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-constexpr int MaxSymbolicLinkHops = 40;
 constexpr int MaxNameAttempts = 100;
 
 // The names of the temporary files under way, where a signal handler can reach them without
@@ -53,28 +51,6 @@ void Forget(int& slot) {
         Unfinished[static_cast<std::size_t>(slot)].State.store(Free);
         slot = -1;
     }
-}
-
-// The path that the links of destination lead to (destination itself when it is no link), to
-// be replaced by name; error set when a link cannot be read or the chain is too long. A name of
-// one of the process's descriptors ends the walk, held then saying which: its link reads as the
-// file's path, which may be gone or another file by now, or as no path at all for a pipe.
-fs::path ResolveLinks(const fs::path& destination, int& held, std::error_code& error) {
-    fs::path current = destination;
-    for (int hop = 0; hop < MaxSymbolicLinkHops; ++hop) {
-        held = platform::HeldDescriptor(current);
-        if (held >= 0 || !fs::is_symlink(fs::symlink_status(current, error))) {
-            error.clear();
-            return current;
-        }
-        const fs::path target = fs::read_symlink(current, error);
-        if (error) {
-            return {};
-        }
-        current = target.is_absolute() ? target : current.parent_path() / target;
-    }
-    error = std::make_error_code(std::errc::too_many_symbolic_link_levels);
-    return {};
 }
 
 // A name unlikely to be taken; exclusive creation settles the rare collision, and the caller then
@@ -129,79 +105,51 @@ bool FileReplacement::Open(const char* destination) {
     if (destination == nullptr || *destination == '\0') {
         return Fail(FailureKind::Open, ENOENT);
     }
-    int error = 0;
-    int held = -1;
-    std::error_code resolveError;
-    fs::path resolved = ResolveLinks(platform::PathOf(destination), held, resolveError);
-    if (held >= 0) {
-        File = platform::OpenHeldDescriptor(held, error);
-        Direct = File != nullptr;
-        return Direct || Fail(FailureKind::Open, error);
+    Target = platform::ReachDestination(destination);
+    if (Target.UntrustedLink) {
+        return Fail(FailureKind::UntrustedLink, Target.Error);
     }
-    // The kind of what the path reaches decides, not the text of its links: the link of a pipe
-    // of another process under /proc/PID/fd reads "pipe:[N]", which is no path.
-    const platform::ReachedPath reached = platform::Reach(destination);
-    if (reached.Error != 0) {
-        return Fail(FailureKind::Open, reached.Error);
+    if (Target.Error != 0) {
+        return Fail(FailureKind::Open, Target.Error);
     }
-    switch (reached.Kind) {
-    case platform::PathKind::Folder:
-        return Fail(FailureKind::Open, EISDIR);
-    case platform::PathKind::Other:
-        // Devices, pipes and sockets cannot be replaced by renaming; they are written as they are.
-        File = platform::OpenDirect(destination, error);
-        Direct = File != nullptr;
-        return Direct || Fail(FailureKind::Open, error);
-    case platform::PathKind::RegularFile:
-        // Refused as opening it would be: a read-only file is not replaced behind its back.
-        error = platform::WriteAccess(destination);
-        if (error != 0) {
-            return Fail(FailureKind::Open, error);
-        }
-        break;
-    case platform::PathKind::Missing:
-        break;
+    if (Target.Direct) {
+        File = std::move(Target.Direct);
+        Direct = true;
+        return true;
     }
-    if (resolveError) {
-        return Fail(FailureKind::Open, resolveError.value());
-    }
-    Destination = std::move(resolved);
-    Replaces = reached.Kind == platform::PathKind::RegularFile;
-    Permissions = reached.Permissions;
-    Group = reached.Group;
-    return OpenTemporary(Destination.parent_path());
+    return OpenTemporary();
 }
 
-bool FileReplacement::OpenTemporary(const fs::path& folder) {
+bool FileReplacement::OpenTemporary() {
     int error = 0;
     if (Kind == TemporaryFile::Unnamed) {
-        File = platform::CreateUnnamed(folder, error);
+        File = platform::CreateUnnamed(Target.Place, error);
         Unnamed = File != nullptr;
         if (!Unnamed && error != ENOTSUP) {
             return Fail(FailureKind::Open, error);
         }
     }
-    if (!File && !CreateNamed(folder)) {
+    if (!File && !CreateNamed()) {
         return false;
     }
-    if (Replaces) {
+    if (Target.Exists) {
         // The group first: giving a file to a group clears its set-group-ID bit.
-        platform::SetGroup(File.get(), Group);
+        platform::SetGroup(File.get(), Target.Group);
         // Never readable by more than the file it replaces, not even while it is written; the
         // special bits follow in Commit, as writing might clear them.
-        if (!platform::SetPermissions(File.get(), Permissions & fs::perms::all, error)) {
+        if (!platform::SetPermissions(File.get(), Target.Permissions & fs::perms::all, error)) {
             return Fail(FailureKind::Open, error);
         }
     }
     return true;
 }
 
-// Creates the file under a temporary name of its own in folder.
-bool FileReplacement::CreateNamed(const fs::path& folder) {
+// Creates the file under a temporary name of its own in the destination's folder.
+bool FileReplacement::CreateNamed() {
     int error = EEXIST;
     for (int attempt = 0; attempt < MaxNameAttempts && error == EEXIST; ++attempt) {
-        fs::path candidate = folder / TemporaryName();
-        File = platform::CreateExclusive(candidate, error);
+        fs::path candidate = Target.Path.parent_path() / TemporaryName();
+        File = platform::CreateExclusive(Target.Place, candidate.filename(), error);
         if (File) {
             // A move cannot throw: once the file exists, Abandon must know its name.
             Temporary = std::move(candidate);
@@ -217,8 +165,8 @@ bool FileReplacement::CreateNamed(const fs::path& folder) {
 // link it, a named copy takes its place.
 bool FileReplacement::NameUnnamed() {
     int error = 0;
-    if (!Replaces) {
-        if (platform::LinkUnnamed(File.get(), Destination, error)) {
+    if (!Target.Exists) {
+        if (platform::LinkUnnamed(File.get(), Target.Place, Target.Name, error)) {
             return true;
         }
         if (error != EEXIST) {
@@ -227,8 +175,8 @@ bool FileReplacement::NameUnnamed() {
         // Someone created the destination meanwhile: it is replaced, as if it had been there.
     }
     for (int attempt = 0; attempt < MaxNameAttempts; ++attempt) {
-        fs::path candidate = Destination.parent_path() / TemporaryName();
-        if (platform::LinkUnnamed(File.get(), candidate, error)) {
+        fs::path candidate = Target.Path.parent_path() / TemporaryName();
+        if (platform::LinkUnnamed(File.get(), Target.Place, candidate.filename(), error)) {
             Temporary = std::move(candidate);
             Slot = Remember(Temporary);
             return true;
@@ -247,7 +195,7 @@ bool FileReplacement::CopyToNamed() {
         return Fail(FailureKind::Replace, errno);
     }
     const long size = std::ftell(unnamed.get());
-    if (size < 0 || !CreateNamed(Destination.parent_path())) {
+    if (size < 0 || !CreateNamed()) {
         return size < 0 ? Fail(FailureKind::Replace, errno) : false;
     }
     std::array<std::uint8_t, 64 * 1024> buffer;
@@ -267,7 +215,7 @@ bool FileReplacement::CopyToNamed() {
     if (std::fflush(File.get()) != 0 || (Durable && !platform::FlushToDisk(File.get(), error))) {
         return Fail(FailureKind::Write, error != 0 ? error : errno);
     }
-    return !Replaces || platform::SetPermissions(File.get(), Permissions, error) ||
+    return !Target.Exists || platform::SetPermissions(File.get(), Target.Permissions, error) ||
            Fail(FailureKind::Replace, error);
 }
 
@@ -279,7 +227,7 @@ bool FileReplacement::Commit() {
     if (std::fflush(File.get()) != 0 || std::ferror(File.get()) != 0) {
         return Fail(FailureKind::Write, errno);
     }
-    if (Replaces && !platform::SetPermissions(File.get(), Permissions, error)) {
+    if (Target.Exists && !platform::SetPermissions(File.get(), Target.Permissions, error)) {
         return Fail(FailureKind::Replace, error);
     }
     // A pipe, a socket or a device has nothing to flush to a disk.
@@ -292,7 +240,7 @@ bool FileReplacement::Commit() {
     }
     // Renamed as soon as it is linked, so that a process killed in between leaves no name behind.
     if (!Temporary.empty()) {
-        if (!platform::Rename(Temporary, Destination, error)) {
+        if (!platform::Rename(Target.Place, Temporary.filename(), Target.Name, error)) {
             return Fail(FailureKind::Replace, error);
         }
         Forget(Slot);
@@ -303,7 +251,7 @@ bool FileReplacement::Commit() {
     if (std::fclose(File.release()) != 0) {
         return Fail(FailureKind::Write, errno);
     }
-    if (Durable && !Direct && !platform::FlushFolder(Destination.parent_path(), error)) {
+    if (Durable && !Direct && !platform::FlushFolder(Target.Place, error)) {
         return Fail(FailureKind::Replace, error);
     }
     Abandon();
@@ -313,15 +261,13 @@ bool FileReplacement::Commit() {
 void FileReplacement::Abandon() {
     File.reset();
     if (!Temporary.empty()) {
-        std::error_code error;
-        fs::remove(Temporary, error);
+        platform::Remove(Target.Place, Temporary.filename());
         Temporary.clear();
     }
     Forget(Slot);
-    Destination.clear();
+    Target = {};
     Unnamed = false;
     Direct = false;
-    Replaces = false;
 }
 
 } // namespace dorvane

@@ -3,6 +3,7 @@
 #include "durability.hpp"
 #include "file_failure.hpp"
 #include "file_stream.hpp"
+#include "platform.hpp"
 
 #include <cstdint>
 #include <cstdio>
@@ -30,9 +31,11 @@ enum class TemporaryFile {
 // writing through a shell's > is not. Otherwise, a regular file, or a path that does not exist
 // yet, is written into a temporary file in its folder; Commit gives it the permission bits and
 // the group of the file it replaces and puts it in place, so the file the links lead to is
-// replaced and the links stay. A file the caller may not write is refused, as opening it would
-// be. Anything else (a device such as /dev/null or NUL, a pipe, a FIFO, a socket) cannot be
-// replaced and is written directly.
+// replaced and the links stay. The links are followed from the folders they are in, as the system
+// follows them for the caller: one that another user planted in a sticky folder that anyone may
+// write is refused, so that a save never lands where its caller did not mean it to. A file the
+// caller may not write is refused, as opening it would be. Anything else (a device such as
+// /dev/null or NUL, a pipe, a FIFO, a socket) cannot be replaced and is written directly.
 //
 // Limits: the folder must let us create files (a writable file in a read-only folder cannot be
 // saved); the replacing file is a new file, so hard links to the old one keep the old contents,
@@ -69,24 +72,21 @@ class FileReplacement {
 
   private:
     bool Fail(FailureKind step, int error);
-    bool OpenTemporary(const std::filesystem::path& folder);
-    bool CreateNamed(const std::filesystem::path& folder);
+    bool OpenTemporary();
+    bool CreateNamed();
     bool NameUnnamed();
     bool CopyToNamed();
 
     TemporaryFile Kind;
     bool Durable;
     FileStream File;
-    std::filesystem::path Destination;
+    // Where the file goes; when a regular file is there, the new one takes its permission bits and
+    // group.
+    platform::Destination Target;
     std::filesystem::path Temporary;
     bool Unnamed = false;
     bool Direct = false; // written as it is, not replaced
-    // Whether the destination is a regular file that exists, whose permission bits and group the
-    // new one takes.
-    bool Replaces = false;
-    std::filesystem::perms Permissions = std::filesystem::perms::none;
-    std::uint32_t Group = 0;
-    int Slot = -1; // of the temporary name, for RemoveUnfinishedFiles
+    int Slot = -1;       // of the temporary name, for RemoveUnfinishedFiles
     FileFailure Why;
 };
 

@@ -10,6 +10,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <filesystem>
+#include <utility>
 
 namespace dorvane::platform {
 
@@ -27,43 +28,88 @@ enum class PathKind { Missing, RegularFile, Folder, Other };
 
 struct ReachedPath {
     PathKind Kind = PathKind::Missing;
-    std::filesystem::perms Permissions = std::filesystem::perms::none;
-    std::uint32_t Group = 0; // the owning group, where the system has one
-    int Error = 0; // set when the path could not be looked at for a reason other than ENOENT
 };
 
 // What opening path reaches, every link followed by the system itself (the /proc/self/fd links of
 // pipes and sockets included), without opening it for reading or writing.
 ReachedPath Reach(const char* path);
 
-// 0 when the caller may open the file at path for writing, as the system would decide it for an
-// open; else the errno that such an open would fail with (EACCES for a read-only file).
-int WriteAccess(const char* path);
+// A folder held open, so that the names in it are reached from it by the system, whatever becomes
+// of the path it was found by. On Windows, its path.
+class Folder {
+  public:
+    Folder() = default;
+#if defined(_WIN32)
+    explicit Folder(std::filesystem::path path) : Path(std::move(path)) {}
+    const std::filesystem::path& Where() const {
+        return Path;
+    }
+#else
+    explicit Folder(int descriptor) : Descriptor(descriptor) {}
+    Folder(Folder&& other) noexcept : Descriptor(std::exchange(other.Descriptor, -1)) {}
+    Folder& operator=(Folder&& other) noexcept {
+        std::swap(Descriptor, other.Descriptor);
+        return *this;
+    }
+    ~Folder();
+    int Where() const {
+        return Descriptor;
+    }
+#endif
 
-// Opens what path reaches for writing as it is: a device, a pipe, a FIFO or a socket.
-FileStream OpenDirect(const char* path, int& error);
+  private:
+#if defined(_WIN32)
+    std::filesystem::path Path;
+#else
+    int Descriptor = -1;
+#endif
+};
 
-// The descriptor of this process that path names by itself (/dev/stdout, /dev/stderr, /dev/fd/N,
-// /proc/self/fd/N, /proc/PID/fd/N of this process), without following any link; -1 for any other
-// path and on systems without such names.
-int HeldDescriptor(const std::filesystem::path& path);
+// Where a save goes, as the path leads there.
+struct Destination {
+    // The errno when it leads nowhere that can be written.
+    int Error = 0;
+    // Error is EACCES for a symbolic link that is not followed (see ReachDestination).
+    bool UntrustedLink = false;
+    // One of the process's descriptors, a device, a pipe, a FIFO or a socket, opened to be
+    // written as it is.
+    FileStream Direct;
+    // Otherwise a regular file or a name that does not exist yet: the folder it is in, held open,
+    // its name there, and its path as the links spelled it.
+    Folder Place;
+    std::filesystem::path Name;
+    std::filesystem::path Path;
+    // Whether a regular file is there, and its permission bits and group (where the system has
+    // groups).
+    bool Exists = false;
+    std::filesystem::perms Permissions = std::filesystem::perms::none;
+    std::uint32_t Group = 0;
+};
 
-// A stream that writes through a copy of the process's descriptor, whatever it leads to: at its
-// offset, in append mode if it was opened so, into the same file. Fails with EBADF for a closed
-// descriptor, EISDIR for a folder.
-FileStream OpenHeldDescriptor(int descriptor, int& error);
+// Follows path to where a save goes. A name of one of the process's descriptors (/dev/stdout,
+// /dev/fd/N, /proc/self/fd/N, /proc/PID/fd/N of this process), directly or through links, is that
+// descriptor, written through a copy of it whatever it leads to: at its offset, in append mode if
+// it was opened so, into the same file. Every other link is followed as the system follows it for
+// the caller, from the folder it was found in: one in a sticky folder that anyone may write only
+// when the caller or the folder's owner owns it (the rule of Linux's protected_symlinks, kept
+// wherever the system itself does not), so that whoever may write such a folder cannot lead a
+// save elsewhere (on Windows, where links take a privilege to make, each is followed by its text).
+// A folder is refused (EISDIR), and so is a regular file that the caller may not write (EACCES), as
+// opening it would be.
+Destination ReachDestination(const char* path);
 
 // A file in folder that has no name until LinkUnnamed gives it one, so that nothing is left behind
 // however the process ends. Empty when the system or the folder's file system offers none, error
 // then ENOTSUP, or when creating it failed for another reason (error says which).
-FileStream CreateUnnamed(const std::filesystem::path& folder, int& error);
-// Gives the unnamed file of stream the name path; fails with EEXIST when path exists, and with
-// another error where the system refuses (no /proc, say).
-bool LinkUnnamed(std::FILE* stream, const std::filesystem::path& path, int& error);
+FileStream CreateUnnamed(const Folder& folder, int& error);
+// Gives the unnamed file of stream the name name in folder; fails with EEXIST when the name is
+// taken, and with another error where the system refuses (no /proc, say).
+bool LinkUnnamed(std::FILE* stream, const Folder& folder, const std::filesystem::path& name,
+                 int& error);
 
-// Creates path for writing; fails (EEXIST) when anything already has that name, a symbolic link
-// included, which is therefore never followed.
-FileStream CreateExclusive(const std::filesystem::path& path, int& error);
+// Creates name in folder for writing; fails (EEXIST) when anything already has that name, a
+// symbolic link included, which is therefore never followed.
+FileStream CreateExclusive(const Folder& folder, const std::filesystem::path& name, int& error);
 
 // Sets the permission bits of the open file of stream.
 bool SetPermissions(std::FILE* stream, std::filesystem::perms permissions, int& error);
@@ -75,7 +121,7 @@ void SetGroup(std::FILE* stream, std::uint32_t group);
 // the disk before returning.
 bool FlushToDisk(std::FILE* stream, int& error);
 // The same for the entries of folder (a name just given to a file), where the system can.
-bool FlushFolder(const std::filesystem::path& folder, int& error);
+bool FlushFolder(const Folder& folder, int& error);
 
 // Whether the file of stream is a regular file, which ReadAt and WriteAt can reach anywhere.
 bool IsRegularFile(std::FILE* stream);
@@ -100,9 +146,13 @@ bool WriteAt(std::FILE* stream, const std::uint8_t* bytes, std::size_t size, std
 // reserve, nothing happens.
 void Reserve(std::FILE* stream, std::uint64_t offset, std::uint64_t size);
 
-// Renames from to to, replacing the file that to names in one step (on Windows, written through
-// to the disk).
-bool Rename(const std::filesystem::path& from, const std::filesystem::path& to, int& error);
+// Renames from to to in folder, replacing the file that to names in one step (on Windows, written
+// through to the disk).
+bool Rename(const Folder& folder, const std::filesystem::path& from,
+            const std::filesystem::path& to, int& error);
+
+// Removes name from folder, if it can.
+void Remove(const Folder& folder, const std::filesystem::path& name);
 
 // Removes path (in the system's own encoding) at once; safe to call from a signal handler.
 void RemoveNow(const std::filesystem::path::value_type* path);

@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <charconv>
+#include <climits>
 #include <csignal>
 #include <cstdio>
 #include <string>
@@ -15,13 +16,17 @@
 #include <unistd.h>
 
 #if defined(__linux__)
+#include <linux/magic.h>
 #include <sched.h>
 #include <sys/mman.h>
 #include <sys/prctl.h>
+#include <sys/vfs.h>
 #endif
 
 namespace dorvane::platform {
 namespace {
+
+constexpr int MaxSymbolicLinkHops = 40;
 
 // Wraps a descriptor in a stream, closing it when no stream can be had.
 FileStream StreamOf(int descriptor, const char* mode, int& error) {
@@ -57,6 +62,115 @@ int DuplicateHeldSocket(const struct ::stat& socket) {
     }
     errno = ENXIO;
     return -1;
+}
+
+// The descriptor of this process that path names by itself (/dev/stdout, /dev/stderr, /dev/fd/N,
+// /proc/self/fd/N, /proc/PID/fd/N of this process), without following any link; -1 for any other
+// path.
+int HeldDescriptor(const std::filesystem::path& path) {
+    const std::string text = path.lexically_normal().string();
+    if (text == "/dev/stdin" || text == "/dev/stdout" || text == "/dev/stderr") {
+        return text == "/dev/stdin" ? 0 : text == "/dev/stdout" ? 1 : 2;
+    }
+    const std::string self = "/proc/" + std::to_string(::getpid()) + "/fd/";
+    for (const std::string& folder :
+         {std::string("/dev/fd/"), std::string("/proc/self/fd/"), self}) {
+        if (text.size() > folder.size() && text.starts_with(folder)) {
+            const char* const digits = text.c_str() + folder.size();
+            int descriptor = 0;
+            const auto [end, error] =
+                std::from_chars(digits, text.c_str() + text.size(), descriptor);
+            return error == std::errc() && *end == '\0' && descriptor >= 0 ? descriptor : -1;
+        }
+    }
+    return -1;
+}
+
+// A stream that writes through a copy of the process's descriptor. Fails with EBADF for a closed
+// descriptor, EISDIR for a folder.
+FileStream OpenHeldDescriptor(int descriptor, int& error) {
+    struct ::stat status {};
+    if (::fstat(descriptor, &status) != 0) {
+        error = errno;
+        return {};
+    }
+    if (S_ISDIR(status.st_mode)) {
+        error = EISDIR;
+        return {};
+    }
+    // "w" truncates nothing here: the copy shares the descriptor's offset and append mode.
+    return StreamOf(::fcntl(descriptor, F_DUPFD_CLOEXEC, 0), "wb", error);
+}
+
+// Opens folder (the current one when empty), found from the folder at, for reaching its names.
+int OpenFolder(int at, const std::filesystem::path& folder) {
+    return ::openat(at, folder.empty() ? "." : folder.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+}
+
+// Whether the system, guarding links, would follow the link of status in folder for this process:
+// in a sticky folder that anyone may write, only a link of the caller's or the folder's owner's.
+bool MayFollow(int folder, const struct ::stat& link) {
+    struct ::stat status {};
+    if (::fstat(folder, &status) != 0) {
+        return false;
+    }
+    const bool shared = (status.st_mode & S_ISVTX) != 0 && (status.st_mode & S_IWOTH) != 0;
+    return !shared || link.st_uid == ::geteuid() || link.st_uid == status.st_uid;
+}
+
+// Opens name in folder to write into it as it is, a device, a pipe, a FIFO or a socket, while it
+// is the file of expected; follow is 0 or O_NOFOLLOW.
+FileStream OpenDirect(int folder, const std::filesystem::path& name, int follow,
+                      const struct ::stat& expected, int& error) {
+    int descriptor = ::openat(folder, name.c_str(), O_WRONLY | O_NOCTTY | O_CLOEXEC | follow);
+    if (descriptor < 0 && errno == ENXIO && S_ISSOCK(expected.st_mode)) {
+        descriptor = DuplicateHeldSocket(expected);
+    }
+    struct ::stat status {};
+    if (descriptor >= 0 && (::fstat(descriptor, &status) != 0 || status.st_dev != expected.st_dev ||
+                            status.st_ino != expected.st_ino)) {
+        ::close(descriptor);
+        descriptor = -1;
+        errno = EAGAIN; // another file took the name meanwhile
+    }
+    return StreamOf(descriptor, "wb", error);
+}
+
+// Whether folder is in /proc, whose links the system makes and follows to what a process holds.
+bool InProcesses(int folder) {
+#if defined(__linux__)
+    struct ::statfs system {};
+    return ::fstatfs(folder, &system) == 0 && system.f_type == PROC_SUPER_MAGIC;
+#else
+    static_cast<void>(folder);
+    return false;
+#endif
+}
+
+// Where the entry name of folder, which is no link, takes a save; spelled is its path.
+void Settle(Destination& reached, Folder folder, const std::filesystem::path& name,
+            const struct ::stat& status, std::filesystem::path spelled) {
+    if (S_ISDIR(status.st_mode)) {
+        reached.Error = EISDIR;
+        return;
+    }
+    if (!S_ISREG(status.st_mode)) {
+        // Devices, pipes and sockets cannot be replaced by renaming; they are written as they are.
+        reached.Direct = OpenDirect(folder.Where(), name, O_NOFOLLOW, status, reached.Error);
+        return;
+    }
+    // Refused as opening it would be, the effective ids deciding: a read-only file is not replaced
+    // behind its back.
+    if (::faccessat(folder.Where(), name.c_str(), W_OK, AT_EACCESS | AT_SYMLINK_NOFOLLOW) != 0) {
+        reached.Error = errno;
+        return;
+    }
+    reached.Exists = true;
+    reached.Permissions = static_cast<std::filesystem::perms>(status.st_mode & 07777);
+    reached.Group = status.st_gid;
+    reached.Place = std::move(folder);
+    reached.Name = name;
+    reached.Path = std::move(spelled);
 }
 
 } // namespace
@@ -95,71 +209,92 @@ FileStream OpenForReading(const char* path, int& error) {
 }
 
 ReachedPath Reach(const char* path) {
-    ReachedPath reached;
     struct ::stat status {};
-    if (::stat(path, &status) != 0) {
-        reached.Error = errno == ENOENT ? 0 : errno;
-        return reached;
+    return {::stat(path, &status) == 0 ? KindOf(status) : PathKind::Missing};
+}
+
+Folder::~Folder() {
+    if (Descriptor >= 0) {
+        ::close(Descriptor);
     }
-    reached.Kind = KindOf(status);
-    reached.Permissions = static_cast<std::filesystem::perms>(status.st_mode & 07777);
-    reached.Group = status.st_gid;
+}
+
+Destination ReachDestination(const char* path) {
+    Destination reached;
+    // A link's text is read from the folder the link is in, as the system reads it, and spelled
+    // after the path that led there.
+    Folder from(AT_FDCWD);
+    std::filesystem::path walk = path;
+    std::filesystem::path spelled = walk;
+    for (int hop = 0; hop < MaxSymbolicLinkHops; ++hop) {
+        const int held = HeldDescriptor(spelled);
+        if (held >= 0) {
+            reached.Direct = OpenHeldDescriptor(held, reached.Error);
+            return reached;
+        }
+        const std::filesystem::path name = walk.filename();
+        if (name.empty() || name == "." || name == "..") {
+            const Folder named(OpenFolder(from.Where(), walk));
+            reached.Error = named.Where() >= 0 ? EISDIR : errno;
+            return reached;
+        }
+        Folder folder(OpenFolder(from.Where(), walk.parent_path()));
+        if (folder.Where() < 0) {
+            reached.Error = errno;
+            return reached;
+        }
+        // The entry itself is held, as a folder is, so that the link looked at is the one read.
+        const Folder entry(::openat(folder.Where(), name.c_str(), O_PATH | O_NOFOLLOW | O_CLOEXEC));
+        struct ::stat status {};
+        if (entry.Where() < 0 && errno == ENOENT) {
+            reached.Place = std::move(folder);
+            reached.Name = name;
+            reached.Path = std::move(spelled);
+            return reached;
+        }
+        if (entry.Where() < 0 || ::fstat(entry.Where(), &status) != 0) {
+            reached.Error = errno;
+            return reached;
+        }
+        if (!S_ISLNK(status.st_mode)) {
+            Settle(reached, std::move(folder), name, status, std::move(spelled));
+            return reached;
+        }
+        if (!MayFollow(folder.Where(), status)) {
+            reached.Error = EACCES;
+            reached.UntrustedLink = true;
+            return reached;
+        }
+        // A link of /proc/PID/fd to a pipe or a socket reads "pipe:[N]", which is no path: the
+        // system follows it to what the process holds, which is written as it is.
+        if (InProcesses(folder.Where()) &&
+            ::fstatat(folder.Where(), name.c_str(), &status, 0) == 0 && !S_ISREG(status.st_mode)) {
+            if (S_ISDIR(status.st_mode)) {
+                reached.Error = EISDIR;
+            } else {
+                reached.Direct = OpenDirect(folder.Where(), name, 0, status, reached.Error);
+            }
+            return reached;
+        }
+        std::string target(PATH_MAX, '\0');
+        const ::ssize_t length = ::readlinkat(entry.Where(), "", target.data(), target.size());
+        if (length < 0) {
+            reached.Error = errno;
+            return reached;
+        }
+        target.resize(static_cast<std::size_t>(length));
+        walk = target;
+        spelled = walk.is_absolute() ? walk : spelled.parent_path() / walk;
+        from = walk.is_absolute() ? Folder(AT_FDCWD) : std::move(folder);
+    }
+    reached.Error = ELOOP;
     return reached;
 }
 
-int WriteAccess(const char* path) {
-    // The effective ids decide, as they do for an open.
-    return ::faccessat(AT_FDCWD, path, W_OK, AT_EACCESS) == 0 ? 0 : errno;
-}
-
-FileStream OpenDirect(const char* path, int& error) {
-    int descriptor = ::open(path, O_WRONLY | O_CLOEXEC | O_NOCTTY);
-    struct ::stat status {};
-    if (descriptor < 0 && errno == ENXIO && ::stat(path, &status) == 0 &&
-        S_ISSOCK(status.st_mode)) {
-        descriptor = DuplicateHeldSocket(status);
-    }
-    return StreamOf(descriptor, "wb", error);
-}
-
-int HeldDescriptor(const std::filesystem::path& path) {
-    const std::string text = path.lexically_normal().string();
-    if (text == "/dev/stdin" || text == "/dev/stdout" || text == "/dev/stderr") {
-        return text == "/dev/stdin" ? 0 : text == "/dev/stdout" ? 1 : 2;
-    }
-    const std::string self = "/proc/" + std::to_string(::getpid()) + "/fd/";
-    for (const std::string& folder :
-         {std::string("/dev/fd/"), std::string("/proc/self/fd/"), self}) {
-        if (text.size() > folder.size() && text.starts_with(folder)) {
-            const char* const digits = text.c_str() + folder.size();
-            int descriptor = 0;
-            const auto [end, error] =
-                std::from_chars(digits, text.c_str() + text.size(), descriptor);
-            return error == std::errc() && *end == '\0' && descriptor >= 0 ? descriptor : -1;
-        }
-    }
-    return -1;
-}
-
-FileStream OpenHeldDescriptor(int descriptor, int& error) {
-    struct ::stat status {};
-    if (::fstat(descriptor, &status) != 0) {
-        error = errno;
-        return {};
-    }
-    if (S_ISDIR(status.st_mode)) {
-        error = EISDIR;
-        return {};
-    }
-    // "w" truncates nothing here: the copy shares the descriptor's offset and append mode.
-    return StreamOf(::fcntl(descriptor, F_DUPFD_CLOEXEC, 0), "wb", error);
-}
-
-FileStream CreateUnnamed(const std::filesystem::path& folder, int& error) {
+FileStream CreateUnnamed(const Folder& folder, int& error) {
 #if defined(O_TMPFILE)
-    const std::filesystem::path where = folder.empty() ? std::filesystem::path(".") : folder;
     // Readable too, so that it can be copied under a name where it cannot be linked.
-    const int descriptor = ::open(where.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0666);
+    const int descriptor = ::openat(folder.Where(), ".", O_TMPFILE | O_RDWR | O_CLOEXEC, 0666);
     // Kernels and file systems without unnamed files answer with one of these.
     if (descriptor < 0 && (errno == EOPNOTSUPP || errno == EISDIR || errno == EINVAL)) {
         error = ENOTSUP;
@@ -173,18 +308,20 @@ FileStream CreateUnnamed(const std::filesystem::path& folder, int& error) {
 #endif
 }
 
-bool LinkUnnamed(std::FILE* stream, const std::filesystem::path& path, int& error) {
+bool LinkUnnamed(std::FILE* stream, const Folder& folder, const std::filesystem::path& name,
+                 int& error) {
     // Linking a descriptor by itself needs a privilege; its name under /proc does not.
     const std::string self = "/proc/self/fd/" + std::to_string(::fileno(stream));
-    if (::linkat(AT_FDCWD, self.c_str(), AT_FDCWD, path.c_str(), AT_SYMLINK_FOLLOW) != 0) {
+    if (::linkat(AT_FDCWD, self.c_str(), folder.Where(), name.c_str(), AT_SYMLINK_FOLLOW) != 0) {
         error = errno;
         return false;
     }
     return true;
 }
 
-FileStream CreateExclusive(const std::filesystem::path& path, int& error) {
-    const int descriptor = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+FileStream CreateExclusive(const Folder& folder, const std::filesystem::path& name, int& error) {
+    const int descriptor = ::openat(folder.Where(), name.c_str(),
+                                    O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
     return StreamOf(descriptor, "wb", error);
 }
 
@@ -209,9 +346,9 @@ bool FlushToDisk(std::FILE* stream, int& error) {
     return true;
 }
 
-bool FlushFolder(const std::filesystem::path& folder, int& error) {
-    const std::filesystem::path where = folder.empty() ? std::filesystem::path(".") : folder;
-    const int descriptor = ::open(where.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+bool FlushFolder(const Folder& folder, int& error) {
+    // The held folder may have been opened for its path only, which cannot be flushed.
+    const int descriptor = ::openat(folder.Where(), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (descriptor < 0 || ::fsync(descriptor) != 0) {
         error = errno;
         if (descriptor >= 0) {
@@ -278,12 +415,17 @@ void Reserve(std::FILE* stream, std::uint64_t offset, std::uint64_t size) {
 #endif
 }
 
-bool Rename(const std::filesystem::path& from, const std::filesystem::path& to, int& error) {
-    if (std::rename(from.c_str(), to.c_str()) != 0) {
+bool Rename(const Folder& folder, const std::filesystem::path& from,
+            const std::filesystem::path& to, int& error) {
+    if (::renameat(folder.Where(), from.c_str(), folder.Where(), to.c_str()) != 0) {
         error = errno;
         return false;
     }
     return true;
+}
+
+void Remove(const Folder& folder, const std::filesystem::path& name) {
+    ::unlinkat(folder.Where(), name.c_str(), 0);
 }
 
 void RemoveNow(const char* path) {

@@ -16,6 +16,8 @@
 namespace dorvane::platform {
 namespace {
 
+constexpr int MaxSymbolicLinkHops = 40;
+
 // The errno that says what a Win32 error says, so that failures read as on other systems.
 int ErrnoOf(DWORD error) {
     switch (error) {
@@ -142,18 +144,15 @@ ReachedPath Reach(const char* path) {
     // Opened for no access at all: the system follows the links, and nothing is read or written.
     const HANDLE handle = Open(path, 0, ShareAll, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, error);
     if (handle == INVALID_HANDLE_VALUE) {
-        reached.Error = error == ENOENT ? 0 : error;
         return reached;
     }
     BY_HANDLE_FILE_INFORMATION information{};
     // Devices such as NUL and CON, and pipes, are no files on a disk.
     if (::GetFileType(handle) == FILE_TYPE_DISK &&
         ::GetFileInformationByHandle(handle, &information) != 0) {
-        const DWORD attributes = information.dwFileAttributes;
-        reached.Kind =
-            (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0 ? PathKind::Folder : PathKind::RegularFile;
-        reached.Permissions = static_cast<std::filesystem::perms>(
-            (attributes & FILE_ATTRIBUTE_READONLY) != 0 ? 0444 : 0666);
+        reached.Kind = (information.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0
+                           ? PathKind::Folder
+                           : PathKind::RegularFile;
     } else {
         reached.Kind = PathKind::Other;
     }
@@ -161,53 +160,89 @@ ReachedPath Reach(const char* path) {
     return reached;
 }
 
-// The read-only attribute, which is what a Windows file has of permission bits, is refused where
-// the permissions are set (SetPermissions).
-int WriteAccess(const char*) {
-    return 0;
-}
-
-// Windows names no descriptors of a process by path.
-int HeldDescriptor(const std::filesystem::path&) {
-    return -1;
-}
-
-FileStream OpenHeldDescriptor(int, int& error) {
-    error = EBADF;
-    return {};
-}
-
-FileStream OpenDirect(const char* path, int& error) {
-    const HANDLE handle =
-        Open(path, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, OPEN_EXISTING, 0, error);
-    return StreamOf(handle, _O_WRONLY | _O_BINARY, "wb", error);
+// Links need a privilege to be made on Windows, and no folder is shared as a sticky one: each is
+// followed by its text to the file that a save replaces. The read-only attribute, which is what a
+// Windows file has of permission bits, is refused where the permissions are set (SetPermissions).
+Destination ReachDestination(const char* path) {
+    Destination reached;
+    std::filesystem::path current = PathOf(path);
+    if (current.empty()) {
+        reached.Error = EILSEQ;
+        return reached;
+    }
+    std::error_code error;
+    for (int hops = 0; std::filesystem::is_symlink(std::filesystem::symlink_status(current, error));
+         ++hops) {
+        const std::filesystem::path target = std::filesystem::read_symlink(current, error);
+        if (error || hops == MaxSymbolicLinkHops) {
+            reached.Error = error ? error.value() : ELOOP;
+            return reached;
+        }
+        current = target.is_absolute() ? target : current.parent_path() / target;
+    }
+    const HANDLE handle = ::CreateFileW(current.c_str(), 0, ShareAll, nullptr, OPEN_EXISTING,
+                                        FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) {
+        reached.Error = LastErrno();
+        if (reached.Error == ENOENT) {
+            reached.Error = 0;
+            reached.Place = Folder(current.parent_path());
+            reached.Name = current.filename();
+            reached.Path = current;
+        }
+        return reached;
+    }
+    BY_HANDLE_FILE_INFORMATION information{};
+    const bool disk = ::GetFileType(handle) == FILE_TYPE_DISK &&
+                      ::GetFileInformationByHandle(handle, &information) != 0;
+    ::CloseHandle(handle);
+    if (!disk) {
+        // Devices such as NUL and CON, and pipes, are written as they are.
+        const HANDLE direct =
+            ::CreateFileW(current.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                          nullptr, OPEN_EXISTING, 0, nullptr);
+        if (direct == INVALID_HANDLE_VALUE) {
+            reached.Error = LastErrno();
+            return reached;
+        }
+        reached.Direct = StreamOf(direct, _O_WRONLY | _O_BINARY, "wb", reached.Error);
+        return reached;
+    }
+    if ((information.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+        reached.Error = EISDIR;
+        return reached;
+    }
+    reached.Exists = true;
+    reached.Permissions = static_cast<std::filesystem::perms>(
+        (information.dwFileAttributes & FILE_ATTRIBUTE_READONLY) != 0 ? 0444 : 0666);
+    reached.Place = Folder(current.parent_path());
+    reached.Name = current.filename();
+    reached.Path = current;
+    return reached;
 }
 
 // Windows has no files without a name: the replacement takes a named one.
-FileStream CreateUnnamed(const std::filesystem::path&, int& error) {
+FileStream CreateUnnamed(const Folder&, int& error) {
     error = ENOTSUP;
     return {};
 }
 
-bool LinkUnnamed(std::FILE*, const std::filesystem::path&, int& error) {
+bool LinkUnnamed(std::FILE*, const Folder&, const std::filesystem::path&, int& error) {
     error = ENOTSUP;
     return false;
 }
 
-FileStream CreateExclusive(const std::filesystem::path& path, int& error) {
+FileStream CreateExclusive(const Folder& folder, const std::filesystem::path& name, int& error) {
     // Sharing deletion lets RemoveUnfinishedFiles remove the file while it is being written.
-    const HANDLE handle =
-        ::CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr,
-                      CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+    const HANDLE handle = ::CreateFileW((folder.Where() / name).c_str(), GENERIC_WRITE,
+                                        FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr, CREATE_NEW,
+                                        FILE_ATTRIBUTE_NORMAL, nullptr);
     if (handle == INVALID_HANDLE_VALUE) {
         error = LastErrno();
     }
     return StreamOf(handle, _O_WRONLY | _O_BINARY, "wb", error);
 }
 
-// A Windows file has an access list instead of permission bits, and a new file takes its
-// folder's. Its one bit, read-only, forbids replacing the file: that is refused here, before
-// anything is written, as renaming over the file would be.
 bool SetPermissions(std::FILE*, std::filesystem::perms permissions, int& error) {
     if ((permissions & std::filesystem::perms::owner_write) == std::filesystem::perms::none) {
         error = EACCES;
@@ -228,7 +263,7 @@ bool FlushToDisk(std::FILE* stream, int& error) {
 }
 
 // Rename writes the folder's entry through to the disk itself.
-bool FlushFolder(const std::filesystem::path&, int&) {
+bool FlushFolder(const Folder&, int&) {
     return true;
 }
 
@@ -282,13 +317,18 @@ bool WriteAt(std::FILE* stream, const std::uint8_t* bytes, std::size_t size, std
     return true;
 }
 
-bool Rename(const std::filesystem::path& from, const std::filesystem::path& to, int& error) {
-    if (::MoveFileExW(from.c_str(), to.c_str(),
+bool Rename(const Folder& folder, const std::filesystem::path& from,
+            const std::filesystem::path& to, int& error) {
+    if (::MoveFileExW((folder.Where() / from).c_str(), (folder.Where() / to).c_str(),
                       MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) == 0) {
         error = LastErrno();
         return false;
     }
     return true;
+}
+
+void Remove(const Folder& folder, const std::filesystem::path& name) {
+    ::DeleteFileW((folder.Where() / name).c_str());
 }
 
 void RemoveNow(const wchar_t* path) {

@@ -828,11 +828,13 @@ TEST_F(BmpWriter, ExclusiveCreationNeverFollowsOrReplacesAnExistingName) {
     WriteFileBytes(victim, Bytes{7, 7});
     fs::create_symlink(victim, Folder.Path / "planted");
     int error = 0;
-    EXPECT_EQ(platform::CreateExclusive(Folder.Path / "planted", error), nullptr);
+    const platform::Destination place = platform::ReachDestination(Folder.File("fresh").c_str());
+    ASSERT_EQ(place.Error, 0);
+    EXPECT_EQ(platform::CreateExclusive(place.Place, "planted", error), nullptr);
     EXPECT_EQ(error, EEXIST);
-    EXPECT_EQ(platform::CreateExclusive(victim, error), nullptr);
+    EXPECT_EQ(platform::CreateExclusive(place.Place, "victim", error), nullptr);
     EXPECT_EQ(ReadFileBytes(victim), (Bytes{7, 7}));
-    EXPECT_NE(platform::CreateExclusive(Folder.Path / "fresh", error), nullptr);
+    EXPECT_NE(platform::CreateExclusive(place.Place, place.Name, error), nullptr);
     EXPECT_TRUE(fs::exists(Folder.Path / "fresh"));
 #endif
 }

@@ -165,6 +165,20 @@ TEST(ToolBlur, FailuresNameTheFileAndTheReason) {
     std::filesystem::copy_file(Sample, readOnlyFile);
     std::filesystem::permissions(readOnlyFile, std::filesystem::perms{0444});
     const std::string limit = "ulimit -f 8; ";
+    // Another user's link in a shared sticky folder, as /tmp, is not followed for the caller.
+    const std::string shared = folder.File("shared");
+    std::filesystem::create_directory(shared);
+    std::filesystem::permissions(shared,
+                                 std::filesystem::perms::all | std::filesystem::perms::sticky_bit);
+    const std::string planted = shared + "/planted.bmp";
+    std::filesystem::create_symlink(text, planted);
+    if (::lchown(planted.c_str(), 65533, 65533) == 0) {
+        cases.push_back(Case{{Sample, planted},
+                             2,
+                             planted,
+                             "Permission denied (a symbolic link of another user in a shared "
+                             "folder; not followed)"});
+    }
     cases.insert(
         cases.end(),
         {
@@ -188,7 +202,7 @@ TEST(ToolBlur, FailuresNameTheFileAndTheReason) {
                  folder.File("new\\x0aline.bmp"),
                  "No such file or directory"},
         });
-    left.insert(left.end(), {"locked.bmp", "loop.bmp", "read-only", "read-only.bmp"});
+    left.insert(left.end(), {"locked.bmp", "loop.bmp", "read-only", "read-only.bmp", "shared"});
 #if defined(DORVANE_READ_FAULTS)
     // A disk that fails in the rows (or the headers) is a read failure, not a file cut short:
     // read in order (the sample), at the rows' places by two threads (a large picture), for the

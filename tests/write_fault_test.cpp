@@ -15,7 +15,11 @@
 #include <gtest/gtest.h>
 
 #if !defined(_WIN32)
+#include <fcntl.h>
+#include <grp.h>
+#include <sched.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #endif
@@ -23,6 +27,7 @@
 #include <csignal>
 #include <cstdio>
 #include <filesystem>
+#include <fstream>
 #include <functional>
 #include <string>
 #include <vector>
@@ -85,6 +90,120 @@ struct Case {
     std::int32_t Depth;
     std::int32_t Width;
     std::int32_t Height;
+};
+
+// Linux's guard on links in shared sticky folders (fs.protected_symlinks), on while it lives, as
+// most systems have it; it sets the guard back as it found it. On() false where it cannot be had.
+class LinkGuard {
+  public:
+    LinkGuard() {
+        std::ifstream(Setting) >> Found;
+        if (Found == "0") {
+            std::ofstream(Setting) << "1\n";
+        }
+        std::string now;
+        std::ifstream(Setting) >> now;
+        Active = now == "1";
+    }
+    LinkGuard(const LinkGuard&) = delete;
+    LinkGuard& operator=(const LinkGuard&) = delete;
+    ~LinkGuard() {
+        if (Found == "0") {
+            std::ofstream(Setting) << "0\n";
+        }
+    }
+    bool On() const { return Active; }
+
+  private:
+    static constexpr const char* Setting = "/proc/sys/fs/protected_symlinks";
+    std::string Found;
+    bool Active = false;
+};
+
+// A user who may write a sticky folder that everyone may write, as /tmp, swapping its own
+// out.bmp there with its link to target until it is stopped; it only starts over when the name was
+// taken from it. Where there are two processors or more, it has one to itself, ahead of whatever
+// else runs there, and the caller's thread (with the tools it starts) the others, so that its swaps
+// fall anywhere in a save however busy the machine is.
+class Racer {
+  public:
+    Racer(const fs::path& folder, const fs::path& target, uid_t user) {
+        ::sched_getaffinity(0, sizeof Allowed, &Allowed);
+        int own = 0;
+        while (own < CPU_SETSIZE - 1 && !CPU_ISSET(own, &Allowed)) {
+            ++own;
+        }
+        cpu_set_t others = Allowed;
+        CPU_CLR(own, &others);
+        Apart = CPU_COUNT(&others) > 0;
+        int ready[2];
+        if (::pipe(ready) != 0) {
+            return;
+        }
+        Pid = ::fork();
+        if (Pid == 0) {
+            ::close(ready[0]);
+            cpu_set_t mine;
+            CPU_ZERO(&mine);
+            CPU_SET(own, &mine);
+            const int at = ::open(folder.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+            if (at < 0 ||
+                (Apart && (::sched_setaffinity(0, sizeof mine, &mine) != 0 ||
+                           ::setpriority(PRIO_PROCESS, 0, -20) != 0)) ||
+                ::setgroups(0, nullptr) != 0 || ::setgid(user) != 0 || ::setuid(user) != 0) {
+                ::_exit(ChildCouldNotLimit);
+            }
+            Swap(at, target, ready[1]);
+        }
+        ::close(ready[1]);
+        if (Apart) {
+            ::sched_setaffinity(0, sizeof others, &others);
+        }
+        char byte = 0;
+        if (::read(ready[0], &byte, 1) != 1) {
+            Stop();
+        }
+        ::close(ready[0]);
+    }
+    Racer(const Racer&) = delete;
+    Racer& operator=(const Racer&) = delete;
+    ~Racer() { Stop(); }
+
+    bool Started() const { return Pid > 0; }
+
+  private:
+    [[noreturn]] static void Swap(int at, const fs::path& target, int ready) {
+        for (bool told = false;;) {
+            if (::renameat2(at, "out.bmp", at, "link", RENAME_EXCHANGE) == 0) {
+                continue;
+            }
+            // A save replaced its file or its link: both are made again once the name is free.
+            ::unlinkat(at, "link", 0);
+            const int file = ::openat(at, "out.bmp", O_WRONLY | O_CREAT | O_EXCL, 0644);
+            if (file >= 0 && ::symlinkat(target.c_str(), at, "link") == 0 && !told) {
+                told = ::write(ready, "r", 1) == 1;
+            }
+            if (file >= 0) {
+                ::close(file);
+            }
+        }
+    }
+
+    void Stop() {
+        if (Pid > 0) {
+            ::kill(Pid, SIGKILL);
+            ::waitpid(Pid, nullptr, 0);
+            Pid = -1;
+        }
+        if (Apart) {
+            ::sched_setaffinity(0, sizeof Allowed, &Allowed);
+            Apart = false;
+        }
+    }
+
+    pid_t Pid = -1;
+    cpu_set_t Allowed{};
+    bool Apart = false;
 };
 
 #endif
@@ -248,5 +367,65 @@ TEST(WriteFaults, ATemporaryFileSwappedForALinkPassesItsModeToNothing) {
     replacement.Commit();
     EXPECT_EQ(fs::status(victim).permissions(), fs::perms{0600});
     EXPECT_EQ(ReadFileBytes(victim), Bytes{'v'});
+#endif
+}
+
+// A user who may write a shared sticky folder swaps its own file at the output's name with its
+// link to a file of root's while root blurs into it: the kernel would not follow that link
+// for root, and no save follows it either, however the swaps fall.
+TEST(WriteFaults, AUsersLinkSwappedInAtASharedOutputNeverLeadsASaveElsewhere) {
+#if defined(_WIN32)
+    GTEST_SKIP() << "Windows has no sticky folders and no users to race with";
+#else
+    if (::geteuid() != 0) {
+        GTEST_SKIP() << "the race needs root and another user: run the tests as root";
+    }
+    const LinkGuard guard;
+    if (!guard.On()) {
+        GTEST_SKIP() << "fs.protected_symlinks cannot be turned on here";
+    }
+    const TempDirectory folder;
+    const std::string source = folder.File("small.bmp");
+    ASSERT_TRUE(Picture(24, 3, 2).SaveBmp(source.c_str()));
+    const fs::path victim = folder.Path / "root's.bmp";
+    const Bytes original{'r', 'o', 'o', 't'};
+    WriteFileBytes(victim, original);
+    const fs::path shared = folder.Path / "shared";
+    fs::create_directory(shared);
+    fs::permissions(shared, fs::perms::all | fs::perms::sticky_bit, fs::perm_options::replace);
+    const uid_t user = 65534;
+    Racer racer(shared, victim, user);
+    ASSERT_TRUE(racer.Started());
+
+    const std::string output = (shared / "out.bmp").string();
+    int replaced = 0;
+    int refused = 0;
+    struct ::stat before {};
+    ASSERT_EQ(::stat(victim.c_str(), &before), 0);
+    // The tool's job, called here: a tool started 1500 times takes minutes under emulation.
+    for (int run = 0; run < 1500; ++run) {
+        FileFailure failure;
+        const std::int32_t result = BlurFiles(source.c_str(), output.c_str(), {1}, failure);
+        ASSERT_TRUE(result == BMPBLUR_OK || failure.Kind == FailureKind::UntrustedLink)
+            << failure.Reason();
+        refused += result != BMPBLUR_OK;
+        struct ::stat now {};
+        if (::stat(victim.c_str(), &now) != 0 || now.st_ino != before.st_ino ||
+            ReadFileBytes(victim) != original) {
+            ++replaced;
+            WriteFileBytes(victim, original);
+            ::stat(victim.c_str(), &before);
+        }
+        // The name is the racer's again once root's new file is gone from it.
+        struct ::stat there {};
+        if (::lstat(output.c_str(), &there) == 0 && there.st_uid != user) {
+            ::unlink(output.c_str());
+        }
+    }
+    EXPECT_EQ(replaced, 0) << "of 1500 runs, " << refused << " refused";
+    EXPECT_EQ(ReadFileBytes(victim), original);
+    // Both outcomes came up: the race was run.
+    EXPECT_GT(refused, 0);
+    EXPECT_LT(refused, 1500);
 #endif
 }

@@ -61,6 +61,7 @@ PyObject* ExceptionOf(FailureKind kind) {
     case FailureKind::Read:
     case FailureKind::Write:
     case FailureKind::Replace:
+    case FailureKind::UntrustedLink:
         return PyExc_OSError;
     case FailureKind::OutOfMemory:
         return PyExc_MemoryError;

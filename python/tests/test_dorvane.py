@@ -2,6 +2,8 @@
 threads."""
 
 import builtins
+import contextlib
+import ctypes
 import errno
 import functools
 import io
@@ -144,6 +146,18 @@ def output_in_missing_folder(folder):
     dorvane.write_bmp(np.zeros((2, 2), np.uint8), folder / "no" / "out.bmp")
 
 
+def another_users_link(folder):
+    shared = folder / "shared"
+    shared.mkdir()
+    os.chmod(shared, 0o1777)
+    (shared / "o.bmp").symlink_to(folder / "target.bmp")
+    try:
+        os.lchown(shared / "o.bmp", 65533, 65533)
+    except PermissionError:
+        pytest.skip("a link of another user takes root to make")
+    dorvane.write_bmp(np.zeros((2, 2), np.uint8), shared / "o.bmp")
+
+
 def not_bmp(folder):
     (folder / "text.bmp").write_text("hello, world")
     dorvane.read_bmp(folder / "text.bmp")
@@ -209,6 +223,8 @@ CASES = [
     ("missing", missing, FileNotFoundError, "No such file or directory"),
     ("folder", folder_source, IsADirectoryError, "Is a directory"),
     ("missing folder", output_in_missing_folder, FileNotFoundError, "No such file or directory"),
+    ("another user's link", another_users_link, PermissionError,
+     r"Permission denied \(a symbolic link of another user in a shared folder; not followed\)"),
     ("not BMP", not_bmp, dorvane.FormatError, "not a BMP file"),
     ("PNG", png, dorvane.FormatError, "a PNG file, not a BMP file"),
     ("empty", lambda folder: dorvane.header(b""), dorvane.FormatError, "empty file"),
@@ -314,6 +330,116 @@ def test_permission_is_refused_for_reading_and_replacing(tmp_path):
     _, status = os.waitpid(child, 0)
     os.chmod(locked, 0o600)
     assert os.WEXITSTATUS(status) == 0
+
+
+LINK_GUARD = "/proc/sys/fs/protected_symlinks"
+
+
+@contextlib.contextmanager
+def links_guarded():
+    """Linux's guard on links in shared sticky folders on, as most systems have it, and set back
+    as it was found; whether it could be had."""
+    try:
+        with open(LINK_GUARD) as setting:
+            found = setting.read().strip()
+        if found == "0":
+            with open(LINK_GUARD, "w") as setting:
+                setting.write("1")
+    except OSError:
+        yield False
+        return
+    try:
+        yield True
+    finally:
+        if found == "0":
+            with open(LINK_GUARD, "w") as setting:
+                setting.write("0")
+
+
+def swap_until_killed(at, target, ready):
+    """Another user's loop: its own out.bmp in the shared folder at swapped with its link to
+    target, both made again whenever a write took the name from it."""
+    libc = ctypes.CDLL(None, use_errno=True)
+    rename_exchange = 2
+    told = False
+    while True:
+        if libc.renameat2(at, b"out.bmp", at, b"link", rename_exchange) == 0:
+            continue
+        with contextlib.suppress(OSError):
+            os.unlink("link", dir_fd=at)
+        try:
+            os.close(os.open("out.bmp", os.O_WRONLY | os.O_CREAT | os.O_EXCL, 0o644, dir_fd=at))
+            os.symlink(target, "link", dir_fd=at)
+        except OSError:
+            continue
+        if not told:
+            told = os.write(ready, b"r") == 1
+
+
+def test_a_users_link_swapped_in_at_a_shared_output_leads_no_write_elsewhere(tmp_path):
+    # Root's write into a sticky folder that everyone may write, as /tmp, where another user swaps
+    # its own out.bmp with its link to root's file: the kernel would not follow that link for
+    # root, and no write follows it either, however the swaps fall.
+    if os.geteuid() != 0:
+        pytest.skip("the race needs root's writes and another user: run the tests as root")
+    with links_guarded() as guarded:
+        if not guarded:
+            pytest.skip("fs.protected_symlinks cannot be turned on here")
+        victim = tmp_path / "root's.bmp"
+        victim.write_bytes(b"root")
+        shared = tmp_path / "shared"
+        shared.mkdir()
+        os.chmod(shared, 0o1777)
+        at = os.open(shared, os.O_PATH | os.O_DIRECTORY)
+        ready, tell = os.pipe()
+        # With two processors or more, the racer has one to itself, ahead of whatever else runs
+        # there, so that its swaps fall anywhere in a write however busy the machine is.
+        allowed = os.sched_getaffinity(0)
+        own = min(allowed)
+        apart = len(allowed) > 1
+        racer = os.fork()
+        if racer == 0:
+            try:
+                if apart:
+                    os.sched_setaffinity(0, {own})
+                    os.setpriority(os.PRIO_PROCESS, 0, -20)
+                os.setgroups([])
+                os.setgid(65534)
+                os.setuid(65534)
+                swap_until_killed(at, str(victim), tell)
+            finally:
+                os._exit(1)
+        os.close(tell)
+        if apart:
+            os.sched_setaffinity(0, allowed - {own})
+        started = os.read(ready, 1) == b"r"
+        output = shared / "out.bmp"
+        replaced = refused = 0
+        inode = victim.stat().st_ino
+        try:
+            assert started
+            for _ in range(400):
+                try:
+                    dorvane.write_bmp(np.zeros((2, 3), np.uint8), output)
+                except PermissionError as error:
+                    assert "not followed" in str(error)
+                    refused += 1
+                if victim.stat().st_ino != inode or victim.read_bytes() != b"root":
+                    replaced += 1
+                    victim.write_bytes(b"root")
+                    inode = victim.stat().st_ino
+                # The name is the racer's again once root's new file is gone from it.
+                with contextlib.suppress(OSError):
+                    if output.lstat().st_uid == 0:
+                        output.unlink()
+        finally:
+            os.sched_setaffinity(0, allowed)
+            os.kill(racer, 9)
+            os.waitpid(racer, 0)
+            os.close(ready)
+            os.close(at)
+    assert (replaced, victim.read_bytes()) == (0, b"root")
+    assert 0 < refused < 400  # both outcomes came up: the race was run
 
 
 def test_a_cut_file_is_read_with_a_warning():
