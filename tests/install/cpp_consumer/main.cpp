@@ -1,7 +1,7 @@
 // A C++ user of the installed codec: loads argv[1], scales it to half its size, saves it to
 // argv[2], reads the saved file back and prints its size as "WIDTH x HEIGHT".
-#include "bitmap_image.hpp"
-#include "scaling.hpp"
+#include <dorvane/bitmap_image.hpp>
+#include <dorvane/scaling.hpp>
 
 #include <iostream>
 
