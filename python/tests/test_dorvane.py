@@ -219,6 +219,13 @@ def failing_disk(folder):
 CASES = [
     # name, call, exception, message
     ("read error", failing_disk, OSError, "read failed: Input/output error"),
+    # bytes are a file's contents throughout, never a path.
+    ("bytes as an output path", lambda folder: dorvane.write_bmp(
+        np.zeros((2, 2), np.uint8), os.fsencode(folder / "o.bmp")), TypeError, "file's contents"),
+    ("bytes as a job's path", lambda folder: dorvane.blur_file(
+        os.fsencode(SAMPLE), folder / "o.bmp"), TypeError, "os.fsdecode"),
+    ("a path in bytes read as contents", lambda folder: dorvane.read_bmp(os.fsencode(SAMPLE)),
+     dorvane.FormatError, "not a BMP file"),
     ("text file written", lambda folder: dorvane.write_bmp(
         np.zeros((2, 2), np.uint8), open(folder / "t.txt", "w")), TypeError, "binary mode"),
     ("text file read", lambda folder: dorvane.read_bmp(open(SAMPLE, encoding="latin-1")),

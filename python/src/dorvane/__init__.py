@@ -46,12 +46,17 @@ __all__ = [
     "scale",
 ]
 
-PathType = Union[str, bytes, "os.PathLike[str]", "os.PathLike[bytes]"]
+# bytes are a file's contents throughout the package, never a path: a bytes path is given as
+# os.fsdecode(path), which keeps every byte of it.
+PathType = Union[str, "os.PathLike[str]", "os.PathLike[bytes]"]
 Source = Union[PathType, bytes, bytearray, memoryview, BinaryIO]
 Channels = Literal["rgb", "bgr"]
 
 
-def _path(path: PathType) -> bytes:
+def _path(path: PathType, what: str) -> bytes:
+    if not _is_path(path):
+        raise TypeError(f"{what} must be a path, str or os.PathLike; bytes are a file's contents "
+                        "here (os.fsdecode turns a bytes path into a str)")
     return os.fsencode(path)
 
 
@@ -133,9 +138,10 @@ def blur_file(
     and bit depth. ``threads`` caps the threads of the call (``None``: as many as pay, ``1``: the
     calling thread alone, as a worker among many should run). With ``sync`` the new file reaches
     the disk before it replaces the old one. An existing output is replaced whole or not at all.
-    Paths are ``str``, ``bytes`` or path-like, of any length the system takes.
+    Paths are ``str`` or path-like, of any length the system takes (``bytes`` are a file's
+    contents everywhere in the package; ``os.fsdecode`` turns a bytes path into a ``str``).
     """
-    _dorvane.blur_file(_path(source), _path(output), _threads(threads), bool(sync))
+    _dorvane.blur_file(_path(source, "source"), _path(output, "output"), _threads(threads), bool(sync))
 
 
 def edges_file(
@@ -146,7 +152,7 @@ def edges_file(
     Edges are black (0), everything else white (255), at the source's size and bit depth.
     ``threads`` and ``sync`` as for :func:`blur_file`.
     """
-    _dorvane.edges_file(_path(source), _path(output), _threads(threads), bool(sync))
+    _dorvane.edges_file(_path(source, "source"), _path(output, "output"), _threads(threads), bool(sync))
 
 
 # Pillow's limit for a picture that a small file may claim (its MAX_IMAGE_PIXELS).
@@ -172,7 +178,7 @@ def read_bmp(source: Source, *, channels: Channels = "rgb",
             raise ValueError(f"max_pixels must be at least 0, not {limit}")
         limit = min(limit, 2**64 - 1)
     if _is_path(source):
-        return _dorvane.read_bmp_path(_path(source), bgr, limit)
+        return _dorvane.read_bmp_path(_path(source, "source"), bgr, limit)
     if hasattr(source, "read"):
         return _dorvane.read_bmp_bytes(_read_from(source), bgr, limit)  # type: ignore[arg-type]
     if isinstance(source, (bytes, bytearray, memoryview)):
@@ -200,12 +206,13 @@ def write_bmp(
     if depth not in (1, 4, 8, 16, 24, 32):
         raise ValueError(f"bit_depth must be 1, 4, 8, 16, 24 or 32, not {depth}")
     bgr = _blue_first(channels)
-    if _is_path(output) or isinstance(output, bytes):
-        _dorvane.write_bmp_path(array, _path(output), depth, bgr)  # type: ignore[arg-type]
+    if _is_path(output):
+        _dorvane.write_bmp_path(array, _path(output, "output"), depth, bgr)
     elif hasattr(output, "write"):
         _write_to(output, _dorvane.encode_bmp(array, depth, bgr))  # type: ignore[arg-type]
     else:
-        raise TypeError("output must be a path or a binary file object")
+        raise TypeError("output must be a path (str or os.PathLike) or a binary file object; "
+                        "bytes are a file's contents here")
 
 
 def header(source: Source) -> dict[str, int]:
@@ -216,7 +223,7 @@ def header(source: Source) -> dict[str, int]:
     read for the 54 bytes of the headers only.
     """
     if _is_path(source):
-        return _dorvane.header_path(_path(source))
+        return _dorvane.header_path(_path(source, "source"))
     if hasattr(source, "read"):
         return _dorvane.header_bytes(_read_from(source, 54))  # type: ignore[arg-type]
     if isinstance(source, (bytes, bytearray, memoryview)):
