@@ -1,8 +1,9 @@
 #include "batch.hpp"
 
 #include "batch_plan.hpp"
-#include "platform.hpp"
 #include "report.hpp"
+
+#include <dorvane/platform.hpp>
 
 #include <algorithm>
 #include <cerrno>

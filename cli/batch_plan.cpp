@@ -1,7 +1,8 @@
 #include "batch_plan.hpp"
 
-#include "platform.hpp"
 #include "report.hpp"
+
+#include <dorvane/platform.hpp>
 
 #include <algorithm>
 #include <filesystem>

@@ -4,7 +4,8 @@
 #include "batch.hpp"
 
 #include "batch_plan.hpp"
-#include "platform.hpp"
+
+#include <dorvane/platform.hpp>
 
 #include <filesystem>
 #include <iostream>

@@ -1,9 +1,10 @@
 #include "info_command.hpp"
 
-#include "bmp_headers.hpp"
-#include "header_inspection.hpp"
 #include "report.hpp"
 #include "stream_operands.hpp"
+
+#include <dorvane/bmp_headers.hpp>
+#include <dorvane/header_inspection.hpp>
 
 #include <iostream>
 #include <string>

@@ -1,13 +1,14 @@
 // bmpblur: the command-line face of the library.
 #include "batch.hpp"
 #include "exit_codes.hpp"
-#include "file_replacement.hpp"
 #include "info_command.hpp"
 #include "output_checks.hpp"
-#include "path_conversion.hpp"
 #include "pipeline_commands.hpp"
 #include "scale_command.hpp"
-#include "vectors/kernels.hpp"
+
+#include <dorvane/file_replacement.hpp>
+#include <dorvane/path_conversion.hpp>
+#include <dorvane/vector_path.hpp>
 
 #include <algorithm>
 #include <charconv>
@@ -360,7 +361,7 @@ int Run(const Arguments& arguments) {
     }
     if (first == "--version") {
         std::cout << "bmpblur " << DORVANE_VERSION << '\n'
-                  << "vectors: " << dorvane::vectors::Report() << '\n';
+                  << "vectors: " << dorvane::VectorPathInUse() << '\n';
         return ExitOk;
     }
     if (const Command* command = FindCommand(first)) {

@@ -1,7 +1,8 @@
 #include "output_checks.hpp"
 
-#include "platform.hpp"
 #include "report.hpp"
+
+#include <dorvane/platform.hpp>
 
 #include <algorithm>
 #include <filesystem>

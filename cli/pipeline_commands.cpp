@@ -1,11 +1,12 @@
 #include "pipeline_commands.hpp"
 
-#include "DorvaneBMPBlur.h"
 #include "report.hpp"
 #include "stream_operands.hpp"
 
 #if defined(_WIN32)
 #include "text_encoding.hpp"
+
+#include <DorvaneBMPBlur.h>
 #endif
 
 namespace dorvane::cli {

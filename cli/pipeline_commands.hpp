@@ -1,7 +1,8 @@
 #pragma once
 
 #include "exit_codes.hpp"
-#include "file_jobs.hpp"
+
+#include <dorvane/file_jobs.hpp>
 
 #include <string>
 

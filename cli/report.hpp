@@ -1,6 +1,6 @@
 #pragma once
 
-#include "file_failure.hpp"
+#include <dorvane/file_failure.hpp>
 
 #include <string>
 

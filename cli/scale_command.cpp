@@ -1,9 +1,10 @@
 #include "scale_command.hpp"
 
-#include "DorvaneBMPBlur.h"
-#include "file_jobs.hpp"
 #include "report.hpp"
 #include "stream_operands.hpp"
+
+#include <DorvaneBMPBlur.h>
+#include <dorvane/file_jobs.hpp>
 
 #include <cctype>
 #include <charconv>

@@ -2,19 +2,20 @@
 // __init__.py gives it its Python face (paths of every kind, file objects, keyword arguments);
 // here every call checks its arrays, lets go of the GIL around the work, and turns the library's
 // FileFailure into the exception that a Python user expects, with the library's reason.
-#include "DorvaneBMPBlur.h"
-#include "array_files.hpp"
-#include "array_jobs.hpp"
-#include "bitmap_image.hpp"
-#include "bmp_headers.hpp"
-#include "bmp_reader.hpp"
-#include "bmp_writer.hpp"
-#include "file_failure.hpp"
-#include "file_jobs.hpp"
-#include "header_inspection.hpp"
-#include "large_block.hpp"
-#include "scale_job.hpp"
-#include "scaling.hpp"
+
+#include <DorvaneBMPBlur.h>
+#include <dorvane/array_files.hpp>
+#include <dorvane/array_jobs.hpp>
+#include <dorvane/bitmap_image.hpp>
+#include <dorvane/bmp_headers.hpp>
+#include <dorvane/bmp_reader.hpp>
+#include <dorvane/bmp_writer.hpp>
+#include <dorvane/file_failure.hpp>
+#include <dorvane/file_jobs.hpp>
+#include <dorvane/header_inspection.hpp>
+#include <dorvane/large_block.hpp>
+#include <dorvane/scale_job.hpp>
+#include <dorvane/scaling.hpp>
 
 #include <pybind11/numpy.h>
 #include <pybind11/pybind11.h>
