@@ -52,7 +52,7 @@ TEST_P(VectorPath, TransposesBlocksOfSixteenBySixteen) {
         }
         const std::uint8_t* in = from.data() + 3;
         std::uint8_t* out = to.data() + 5;
-        Kernels->Transpose(in, InStride, out, OutStride);
+        Kernels->Transpose(in, InStride, OutStride, out);
         for (std::ptrdiff_t i = 0; i < 16; ++i) {
             for (std::ptrdiff_t j = 0; j < 16; ++j) {
                 ASSERT_EQ(out[i * OutStride + j], in[j * InStride + i])
@@ -108,7 +108,7 @@ TEST_P(VectorPath, ReversesChannelsOfEveryCount) {
                 }
             }
             std::vector<std::uint8_t> actual(expected.size(), 0xA5);
-            Kernels->ReverseChannels(pixels, inBytes, actual.data(), outBytes, count);
+            Kernels->ReverseChannels(pixels, inBytes, count, outBytes, actual.data());
             ASSERT_EQ(actual, expected) << inBytes << " to " << outBytes << " bytes, " << count;
         }
     }
