@@ -118,11 +118,6 @@ constexpr bool FloatQuotientIsExact() {
 // The 128-bit path, on the little-endian machines whose every processor has such vectors.
 #if (defined(__x86_64__) || defined(__aarch64__)) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
 #define DORVANE_VECTOR128 1
-#if defined(__x86_64__)
-inline constexpr const char* Vector128Name = "sse2";
-#else
-inline constexpr const char* Vector128Name = "neon";
-#endif
 namespace vector128 {
 void BlurStep(std::uint64_t visited, std::uint8_t* row);
 void Luma(const std::uint8_t* pixels, std::size_t pixelBytes, std::size_t count,
