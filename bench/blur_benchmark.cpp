@@ -101,7 +101,7 @@ void ReverseChannels(benchmark::State& state) {
     }
     std::vector<std::uint8_t> out(outBytes * Width);
     for (auto _ : state) {
-        path.Table->ReverseChannels(in.data(), inBytes, out.data(), outBytes, Width);
+        path.Table->ReverseChannels(in.data(), inBytes, Width, outBytes, out.data());
         benchmark::DoNotOptimize(out.data());
         benchmark::ClobberMemory();
     }

@@ -45,7 +45,7 @@ void MoveChannels(const vectors::Kernels& kernels, ChannelOrder order, const std
     if (order == ChannelOrder::Bgr) {
         CopyChannels(in, inBytes, out, outBytes, count);
     } else {
-        kernels.ReverseChannels(in, inBytes, out, outBytes, count);
+        kernels.ReverseChannels(in, inBytes, count, outBytes, out);
     }
 }
 

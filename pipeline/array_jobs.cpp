@@ -25,8 +25,8 @@ constexpr std::uint32_t BlockSide = 16;
 
 void TransposeBlock(const std::uint8_t* in, std::size_t inStride, std::uint8_t* out,
                     std::size_t outStride) {
-    vectors::InUse().Transpose(in, static_cast<std::ptrdiff_t>(inStride), out,
-                               static_cast<std::ptrdiff_t>(outStride));
+    vectors::InUse().Transpose(in, static_cast<std::ptrdiff_t>(inStride),
+                               static_cast<std::ptrdiff_t>(outStride), out);
 }
 
 void Transpose(const std::uint8_t* in, std::size_t inStride, std::uint8_t* out,
@@ -94,10 +94,10 @@ void LumaOfPixels(const std::uint8_t* pixels, ChannelOrder order, std::size_t co
                       const std::size_t first = i * Run;
                       const std::size_t run = std::min(Run, count - first);
                       if (order == ChannelOrder::Bgr) {
-                          kernels.Luma(pixels + 3 * first, 3, gray + first, run);
+                          kernels.Luma(pixels + 3 * first, 3, run, gray + first);
                       } else {
-                          kernels.ReverseChannels(pixels + 3 * first, 3, bgr.data(), 3, run);
-                          kernels.Luma(bgr.data(), 3, gray + first, run);
+                          kernels.ReverseChannels(pixels + 3 * first, 3, run, 3, bgr.data());
+                          kernels.Luma(bgr.data(), 3, run, gray + first);
                       }
                   }
               });

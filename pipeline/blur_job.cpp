@@ -135,7 +135,7 @@ class RowReader {
                 if (Depth == 8) {
                     LookUpBytes(PaletteLuma, row, group.Columns, gray);
                 } else {
-                    Kernels.Luma(row, static_cast<std::size_t>(Depth / 8), gray, group.Columns);
+                    Kernels.Luma(row, static_cast<std::size_t>(Depth / 8), group.Columns, gray);
                 }
             }
             if (got < size) {
@@ -200,8 +200,8 @@ bool Load(const char* source, GrayPicture& picture, const vectors::Kernels& kern
                 const Group group = picture.GroupOf(x, y);
                 const std::uint32_t count = std::min(end, group.Left + group.Columns) - x;
                 kernels.Luma(reinterpret_cast<const std::uint8_t*>(pixels + (x - left)),
-                             sizeof(PixelRgba),
-                             picture.Row(buffer.data(), group, y) + (x - group.Left), count);
+                             sizeof(PixelRgba), count,
+                             picture.Row(buffer.data(), group, y) + (x - group.Left));
                 x += count;
                 if (y == group.Top && x == group.Left + group.Columns) {
                     picture.StoreGroup(buffer.data(), group);

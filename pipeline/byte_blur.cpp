@@ -143,7 +143,7 @@ class Strip {
         StartWalk();
         for (std::int64_t t = FirstStep; t <= LastStep(); ++t) {
             BeforeStep(t);
-            Kernels.BlurStep(Ring.Row(t), Visited(t));
+            Kernels.BlurStep(Visited(t), Ring.Row(t));
             AfterStep(t);
         }
         FinishWalk();
@@ -189,7 +189,7 @@ class Strip {
                     // Eighty columns at once are more streams than the processor follows alone.
                     __builtin_prefetch(cells + j * RunStride() + FetchAhead);
                 }
-                Kernels.Transpose(cells, RunStride(), ring, RowBytes);
+                Kernels.Transpose(cells, RunStride(), RowBytes, ring);
                 continue;
             }
             // Run j at 16 j: cells outside the picture read as 0.
@@ -207,7 +207,7 @@ class Strip {
                     }
                 }
             }
-            Kernels.Transpose(runs.data(), BlockRows, ring, RowBytes);
+            Kernels.Transpose(runs.data(), BlockRows, RowBytes, ring);
         }
     }
 
@@ -218,11 +218,11 @@ class Strip {
             const std::int64_t x0 = X0 + BlockRows * g;
             const std::int64_t y0 = r0 - Skew * BlockRows * g;
             if (Inside(x0, y0)) {
-                Kernels.Transpose(ring, RowBytes, At(x0, y0), RunStride());
+                Kernels.Transpose(ring, RowBytes, RunStride(), At(x0, y0));
                 continue;
             }
             std::array<std::uint8_t, BlockRows * BlockRows> runs;
-            Kernels.Transpose(ring, RowBytes, runs.data(), BlockRows);
+            Kernels.Transpose(ring, RowBytes, BlockRows, runs.data());
             for (std::int64_t j = 0; j < BlockRows; ++j) {
                 const std::int64_t x = x0 + j;
                 const std::int64_t y = y0 - Skew * j;

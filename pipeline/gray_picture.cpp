@@ -90,9 +90,9 @@ void GrayPicture::MoveBlock(std::uint8_t* buffer, const Group& group, std::uint3
     std::uint8_t* rows = Row(buffer, group, y1) + (x - group.Left);
     std::uint8_t* columns = Columns().Column(x) + y1;
     if (intoColumns) {
-        Kernels.Transpose(rows, SpanWidth, columns, Height);
+        Kernels.Transpose(rows, SpanWidth, Height, columns);
     } else {
-        Kernels.Transpose(columns, Height, rows, SpanWidth);
+        Kernels.Transpose(columns, Height, SpanWidth, rows);
     }
 }
 

@@ -206,13 +206,13 @@ std::int32_t LoadPlanesFrom(const char* path, FileFailure& failure) {
 } // namespace
 
 void LumaRow(const PixelRgba* pixels, std::uint8_t* gray, std::uint32_t count) {
-    vectors::InUse().Luma(reinterpret_cast<const std::uint8_t*>(pixels), sizeof(PixelRgba), gray,
-                          count);
+    vectors::InUse().Luma(reinterpret_cast<const std::uint8_t*>(pixels), sizeof(PixelRgba), count,
+                          gray);
 }
 
 void LumaRowOfFile(const std::uint8_t* row, std::int32_t depth, std::uint8_t* gray,
                    std::uint32_t count) {
-    vectors::InUse().Luma(row, depth == 32 ? 4 : 3, gray, count);
+    vectors::InUse().Luma(row, depth == 32 ? 4 : 3, count, gray);
 }
 
 std::int32_t Luma(std::uint8_t red, std::uint8_t green, std::uint8_t blue) {

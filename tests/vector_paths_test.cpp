@@ -52,7 +52,7 @@ TEST_P(VectorPath, TransposesBlocksOfSixteenBySixteen) {
         }
         const std::uint8_t* in = from.data() + 3;
         std::uint8_t* out = to.data() + 5;
-        Kernels->Transpose(in, InStride, out, OutStride);
+        Kernels->Transpose(in, InStride, OutStride, out);
         for (std::ptrdiff_t i = 0; i < 16; ++i) {
             for (std::ptrdiff_t j = 0; j < 16; ++j) {
                 ASSERT_EQ(out[i * OutStride + j], in[j * InStride + i])
@@ -108,7 +108,7 @@ TEST_P(VectorPath, ReversesChannelsOfEveryCount) {
                 }
             }
             std::vector<std::uint8_t> actual(expected.size(), 0xA5);
-            Kernels->ReverseChannels(pixels, inBytes, actual.data(), outBytes, count);
+            Kernels->ReverseChannels(pixels, inBytes, count, outBytes, actual.data());
             ASSERT_EQ(actual, expected) << inBytes << " to " << outBytes << " bytes, " << count;
         }
     }
@@ -177,6 +177,51 @@ TEST_P(VectorPath, ClassifiesAndMapsColumnsOfEveryCount) {
                          count, map.data());
         ASSERT_EQ(map, expected) << "map, " << count;
     }
+}
+
+// The paths in the order the benchmarks number them, each running or saying why not: plain
+// everywhere, the 128-bit path of this machine's architecture, the wider ones where the processor
+// has them (AVX-512 only with AVX2).
+TEST(VectorPaths, ListsEveryPathInOrderRunningOrSayingWhyNot) {
+#if defined(__x86_64__)
+    constexpr bool X86 = true;
+#else
+    constexpr bool X86 = false;
+#endif
+#if defined(__aarch64__)
+    constexpr bool Arm = __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__;
+#else
+    constexpr bool Arm = false;
+#endif
+    struct Case {
+        const char* Name;
+        bool Built;
+        const char* Elsewhere;
+        const char* Lacking;
+    };
+    const std::vector<Case> cases{
+        {"plain", true, "", ""},
+        {"sse2", X86, "an x86-64 path", ""},
+        {"neon", Arm, "an AArch64 path", ""},
+        {"avx2", X86, "an x86-64 path", "this processor has no AVX2 and FMA"},
+        {"avx512", X86, "an x86-64 path", "this processor has no AVX-512 BW and VL"},
+    };
+    const auto paths = vectors::Paths();
+    ASSERT_EQ(paths.size(), cases.size());
+    for (std::size_t i = 0; i < cases.size(); ++i) {
+        const Case& c = cases[i];
+        const vectors::Path& path = paths[i];
+        EXPECT_STREQ(path.Name, c.Name);
+        if (!c.Built) {
+            EXPECT_EQ(path.Table, nullptr) << c.Name;
+            EXPECT_STREQ(path.Absence, c.Elsewhere) << c.Name;
+        } else if (path.Table == nullptr) {
+            EXPECT_STREQ(path.Absence, c.Lacking) << c.Name;
+        } else {
+            EXPECT_STREQ(path.Table->Name, c.Name);
+        }
+    }
+    EXPECT_TRUE(paths[4].Table == nullptr || paths[3].Table != nullptr);
 }
 
 std::vector<std::string> PathNames() {

@@ -15,6 +15,8 @@
 #include <immintrin.h>
 
 #define DORVANE_AVX2 __attribute__((target("avx2,fma")))
+#define DORVANE_WIDE_TARGET DORVANE_AVX2
+#include "wide_blur_step.hpp"
 
 namespace dorvane::vectors::avx2 {
 namespace {
@@ -45,12 +47,8 @@ DORVANE_AVX2 inline __m256i Load(const std::uint8_t* cells) {
 }
 
 // Sixteen lanes' cells at window column a, row b, from lanes.
-DORVANE_AVX2 inline __m256i TapLoad(const std::uint8_t* lanes, std::int64_t a, std::int64_t b) {
+DORVANE_AVX2 inline __m256i Cells(const std::uint8_t* lanes, std::int64_t a, std::int64_t b) {
     return Load(lanes + Tap(a, b));
-}
-
-DORVANE_AVX2 inline __m256i Times(__m256i v, std::uint32_t factor) {
-    return _mm256_mullo_epi16(v, _mm256_set1_epi16(static_cast<short>(factor)));
 }
 
 DORVANE_AVX2 inline __m256i Add(__m256i a, __m256i b) {
@@ -83,11 +81,11 @@ constexpr ByteSet UniformDecrements =
 // result for v, any other by the chain itself, for eight lanes at once.
 DORVANE_AVX2 __attribute__((noinline)) __m256i ExactLanes(const std::uint8_t* lanes, __m256i held,
                                                           __m256i results) {
-    const __m256i centre = TapLoad(lanes, 2, 2);
+    const __m256i centre = Cells(lanes, 2, 2);
     __m256i uniform = _mm256_set1_epi16(-1);
     for (std::int64_t a = 0; a < 5; ++a) {
         for (std::int64_t b = 0; b < 5; ++b) {
-            uniform = _mm256_and_si256(uniform, _mm256_cmpeq_epi16(TapLoad(lanes, a, b), centre));
+            uniform = _mm256_and_si256(uniform, _mm256_cmpeq_epi16(Cells(lanes, a, b), centre));
         }
     }
     if (_mm256_movemask_epi8(_mm256_andnot_si256(uniform, held)) == 0) {
@@ -103,66 +101,57 @@ DORVANE_AVX2 __attribute__((noinline)) __m256i ExactLanes(const std::uint8_t* la
     return _mm256_blendv_epi8(results, chain, held);
 }
 
-// One step: four vectors of lanes, whose window sums gather the 25 taps by weight, each tap a
-// read at its fixed place in the ring (the cells smoothed at the two steps before included),
-// then divide by 159. Where every lane visits a cell, as in all but the first and last steps of
-// a strip, no lane needs masking.
-template <bool AllVisit>
-DORVANE_AVX2 __attribute__((always_inline)) inline void Step(std::uint8_t* row,
-                                                             std::uint64_t visited) {
-    constexpr std::size_t Vectors = Lanes / 16;
-    const __m256i reciprocal = _mm256_set1_epi16(static_cast<short>(blur::Reciprocal));
-    const __m256i zero = _mm256_setzero_si256();
-    __m256i results[Vectors];
-    for (std::size_t j = 0; j < Vectors; ++j) {
-        const std::uint8_t* lanes = row + 16 * j;
-        const __m256i corners = Add(Add(TapLoad(lanes, 0, 0), TapLoad(lanes, 0, 4)),
-                                    Add(TapLoad(lanes, 4, 0), TapLoad(lanes, 4, 4)));
-        const __m256i edges = Add(Add(Add(TapLoad(lanes, 0, 1), TapLoad(lanes, 0, 3)),
-                                      Add(TapLoad(lanes, 1, 0), TapLoad(lanes, 1, 4))),
-                                  Add(Add(TapLoad(lanes, 3, 0), TapLoad(lanes, 3, 4)),
-                                      Add(TapLoad(lanes, 4, 1), TapLoad(lanes, 4, 3))));
-        const __m256i middles = Add(Add(TapLoad(lanes, 0, 2), TapLoad(lanes, 2, 0)),
-                                    Add(TapLoad(lanes, 2, 4), TapLoad(lanes, 4, 2)));
-        const __m256i diagonals = Add(Add(TapLoad(lanes, 1, 1), TapLoad(lanes, 1, 3)),
-                                      Add(TapLoad(lanes, 3, 1), TapLoad(lanes, 3, 3)));
-        const __m256i crosses = Add(Add(TapLoad(lanes, 1, 2), TapLoad(lanes, 2, 1)),
-                                    Add(TapLoad(lanes, 2, 3), TapLoad(lanes, 3, 2)));
-        const __m256i centre = TapLoad(lanes, 2, 2);
-        const __m256i sum =
-            Add(Add(Add(Times(corners, blur::Weight(0, 0)), Times(edges, blur::Weight(0, 1))),
-                    Add(Times(middles, blur::Weight(0, 2)), Times(diagonals, blur::Weight(1, 1)))),
-                Add(Times(crosses, blur::Weight(1, 2)), Times(centre, blur::Weight(2, 2))));
-        const __m256i quotient =
-            _mm256_srli_epi16(_mm256_mulhi_epu16(sum, reciprocal), blur::QuotientShift - 16);
-        // ChainDecides: (quotient + 1) & 0xFE is 0 only for 0 and 255.
-        __m256i held = _mm256_andnot_si256(
-            _mm256_cmpeq_epi16(
-                _mm256_and_si256(Add(quotient, _mm256_set1_epi16(1)), _mm256_set1_epi16(0xFE)),
-                zero),
-            _mm256_cmpeq_epi16(_mm256_sub_epi16(sum, Times(quotient, blur::KernelSum)), zero));
-        if constexpr (AllVisit) {
-            results[j] = quotient;
-        } else {
-            const __m256i laneBits =
-                _mm256_setr_epi16(1, 2, 4, 8, 16, 32, 64, 128, 256, 512, 1024, 2048, 4096, 8192,
-                                  static_cast<short>(1 << 14), static_cast<short>(1 << 15));
-            const auto bits = static_cast<short>(visited >> (16 * j));
-            const __m256i visit =
-                _mm256_cmpeq_epi16(_mm256_and_si256(_mm256_set1_epi16(bits), laneBits), laneBits);
-            held = _mm256_and_si256(held, visit);
-            results[j] = _mm256_blendv_epi8(centre, quotient, visit);
-        }
-        if (_mm256_movemask_epi8(held) != 0) {
-            results[j] = ExactLanes(lanes, held, results[j]);
+// The step's vectors (wide_blur_step.hpp): four of sixteen lanes, masks as lanes of all ones.
+struct Wide {
+    using Vector = __m256i;
+    static constexpr std::size_t Size = 16;
+
+    DORVANE_AVX2 static __m256i Splat(std::uint16_t value) {
+        return _mm256_set1_epi16(static_cast<short>(value));
+    }
+    DORVANE_AVX2 static __m256i TapLoad(const std::uint8_t* lanes, std::int64_t a, std::int64_t b) {
+        return Cells(lanes, a, b);
+    }
+    DORVANE_AVX2 static __m256i Add(__m256i a, __m256i b) { return avx2::Add(a, b); }
+    DORVANE_AVX2 static __m256i Times(__m256i v, std::uint32_t factor) {
+        return _mm256_mullo_epi16(v, Splat(static_cast<std::uint16_t>(factor)));
+    }
+    DORVANE_AVX2 static __m256i Quotients(__m256i sums) {
+        return _mm256_srli_epi16(_mm256_mulhi_epu16(sums, Splat(blur::Reciprocal)),
+                                 blur::QuotientShift - 16);
+    }
+    DORVANE_AVX2 static __m256i Equal(__m256i a, __m256i b) { return _mm256_cmpeq_epi16(a, b); }
+    DORVANE_AVX2 static __m256i Tested(__m256i v, std::uint16_t bits) {
+        const __m256i none =
+            _mm256_cmpeq_epi16(_mm256_and_si256(v, Splat(bits)), _mm256_setzero_si256());
+        return _mm256_xor_si256(none, _mm256_set1_epi16(-1));
+    }
+    DORVANE_AVX2 static __m256i And(__m256i a, __m256i b) { return _mm256_and_si256(a, b); }
+    DORVANE_AVX2 static bool Any(__m256i mask) { return _mm256_movemask_epi8(mask) != 0; }
+    DORVANE_AVX2 static __m256i Visit(std::uint64_t bits) {
+        const __m256i laneBits =
+            _mm256_setr_epi16(1, 2, 4, 8, 16, 32, 64, 128, 256, 512, 1024, 2048, 4096, 8192,
+                              static_cast<short>(1 << 14), static_cast<short>(1 << 15));
+        const __m256i lanes = Splat(static_cast<std::uint16_t>(bits));
+        return _mm256_cmpeq_epi16(_mm256_and_si256(lanes, laneBits), laneBits);
+    }
+    DORVANE_AVX2 static __m256i Select(__m256i mask, __m256i whereSet, __m256i elsewhere) {
+        return _mm256_blendv_epi8(elsewhere, whereSet, mask);
+    }
+    DORVANE_AVX2 static __m256i ExactLanes(const std::uint8_t* lanes, __m256i held,
+                                           __m256i results) {
+        return avx2::ExactLanes(lanes, held, results);
+    }
+    // Two vectors a store, packed to bytes.
+    template <std::size_t N>
+    DORVANE_AVX2 static void Store(const __m256i (&results)[N], std::uint8_t* out) {
+        for (std::size_t j = 0; j < N; j += 2) {
+            const __m256i bytes =
+                _mm256_permute4x64_epi64(_mm256_packus_epi16(results[j], results[j + 1]), 0xD8);
+            _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + Size * j), bytes);
         }
     }
-    for (std::size_t j = 0; j < Vectors; j += 2) {
-        const __m256i bytes =
-            _mm256_permute4x64_epi64(_mm256_packus_epi16(results[j], results[j + 1]), 0xD8);
-        _mm256_storeu_si256(reinterpret_cast<__m256i*>(row + 2 + 16 * j), bytes);
-    }
-}
+};
 
 // --- The luma: N (path_kernels.hpp) of sixteen pixels in 16-bit lanes, or of eight in 32-bit ones.
 
@@ -500,6 +489,34 @@ DORVANE_AVX2 inline void SixteenClasses(const std::uint8_t* left, const std::uin
         _mm_packus_epi16(_mm256_castsi256_si128(lanes), _mm256_extracti128_si256(lanes, 1)));
 }
 
+// The vector bodies of the kernels (VectorsThenPlain): each returns how many items it did.
+std::size_t LumaBody(const std::uint8_t* pixels, std::size_t pixelBytes, std::size_t count,
+                     std::uint8_t* gray) {
+    return pixelBytes == 4 ? LumaOfPixels<4>(pixels, gray, count)
+                           : LumaOfPixels<3>(pixels, gray, count);
+}
+
+std::size_t EncodeBody(const std::uint8_t* gray, std::size_t count, std::size_t pixelBytes,
+                       std::uint8_t* out) {
+    return pixelBytes == 4 ? EncodeFourBytes(gray, count, out) : EncodeThreeBytes(gray, count, out);
+}
+
+std::size_t ReverseBody(const std::uint8_t* in, std::size_t inBytes, std::size_t count,
+                        std::size_t outBytes, std::uint8_t* out) {
+    return inBytes == 4    ? PackFourBytes(in, out, count)
+           : outBytes == 4 ? SpreadThreeBytes(in, out, count)
+                           : ReverseThreeBytes(in, out, count);
+}
+
+DORVANE_AVX2 std::size_t ClassesBody(const std::array<const std::uint8_t*, 3>& columns,
+                                     std::size_t count, std::uint8_t* classes) {
+    std::size_t i = 0;
+    for (; i + 16 <= count; i += 16) {
+        SixteenClasses(columns[0] + i, columns[1] + i, columns[2] + i, classes + i);
+    }
+    return i;
+}
+
 } // namespace
 
 // The plain loop, which the compiler vectorises for AVX2 here.
@@ -508,52 +525,36 @@ DORVANE_AVX2 bool StageSums(const std::array<const std::int32_t*, 5>& columns, s
     return StageSumsOf(columns, count, sums);
 }
 
-DORVANE_AVX2 void BlurStep(std::uint8_t* row, std::uint64_t visited) {
-    if (visited == ~std::uint64_t{0}) {
-        Step<true>(row, visited);
-    } else {
-        Step<false>(row, visited);
-    }
+DORVANE_AVX2 void BlurStep(std::uint64_t visited, std::uint8_t* row) {
+    WideBlurStep<Wide>(visited, row);
 }
 
-void Luma(const std::uint8_t* pixels, std::size_t pixelBytes, std::uint8_t* gray,
-          std::size_t count) {
-    const std::size_t done = pixelBytes == 4 ? LumaOfPixels<4>(pixels, gray, count)
-                                             : LumaOfPixels<3>(pixels, gray, count);
-    plain::Luma(pixels + pixelBytes * done, pixelBytes, gray + done, count - done);
+void Luma(const std::uint8_t* pixels, std::size_t pixelBytes, std::size_t count,
+          std::uint8_t* gray) {
+    VectorsThenPlain<LumaBody, plain::Luma, after::Luma>(pixels, pixelBytes, count, gray);
 }
 
 void EncodeGrays(const std::uint8_t* gray, std::size_t count, std::size_t pixelBytes,
                  std::uint8_t* out) {
-    const std::size_t done =
-        pixelBytes == 4 ? EncodeFourBytes(gray, count, out) : EncodeThreeBytes(gray, count, out);
-    plain::EncodeGrays(gray + done, count - done, pixelBytes, out + pixelBytes * done);
+    VectorsThenPlain<EncodeBody, plain::EncodeGrays, after::EncodeGrays>(gray, count, pixelBytes,
+                                                                         out);
 }
 
-void ReverseChannels(const std::uint8_t* in, std::size_t inBytes, std::uint8_t* out,
-                     std::size_t outBytes, std::size_t count) {
-    const std::size_t done = inBytes == 4    ? PackFourBytes(in, out, count)
-                             : outBytes == 4 ? SpreadThreeBytes(in, out, count)
-                                             : ReverseThreeBytes(in, out, count);
-    plain::ReverseChannels(in + inBytes * done, inBytes, out + outBytes * done, outBytes,
-                           count - done);
+void ReverseChannels(const std::uint8_t* in, std::size_t inBytes, std::size_t count,
+                     std::size_t outBytes, std::uint8_t* out) {
+    VectorsThenPlain<ReverseBody, plain::ReverseChannels, after::ReverseChannels>(
+        in, inBytes, count, outBytes, out);
 }
 
 void ScaleRow(const ScaleNeighbours& neighbours, const double* fx, double fy, std::size_t blue,
               std::size_t count, std::uint8_t* out) {
-    const std::size_t k = ScaleBytes(neighbours, fx, fy, blue, count, out);
-    plain::ScaleRow({neighbours.Upper0 + k, neighbours.Upper1 + k, neighbours.Lower0 + k,
-                     neighbours.Lower1 + k},
-                    fx + k, fy, blue, count - k, out + k);
+    VectorsThenPlain<ScaleBytes, plain::ScaleRow, after::ScaleRow>(neighbours, fx, fy, blue, count,
+                                                                   out);
 }
 
-DORVANE_AVX2 void EdgeClasses(const std::array<const std::uint8_t*, 3>& columns, std::size_t count,
-                              std::uint8_t* classes) {
-    std::size_t i = 0;
-    for (; i + 16 <= count; i += 16) {
-        SixteenClasses(columns[0] + i, columns[1] + i, columns[2] + i, classes + i);
-    }
-    plain::EdgeClasses({columns[0] + i, columns[1] + i, columns[2] + i}, count - i, classes + i);
+void EdgeClasses(const std::array<const std::uint8_t*, 3>& columns, std::size_t count,
+                 std::uint8_t* classes) {
+    VectorsThenPlain<ClassesBody, plain::EdgeClasses, after::EdgeClasses>(columns, count, classes);
 }
 
 // The plain loop, which the compiler vectorises for AVX2 here.

@@ -23,6 +23,8 @@
 #include <immintrin.h>
 
 #define DORVANE_AVX512 __attribute__((target("avx512f,avx512bw,avx512vl,avx2,fma")))
+#define DORVANE_WIDE_TARGET DORVANE_AVX512
+#include "wide_blur_step.hpp"
 
 namespace dorvane::vectors::avx512 {
 namespace {
@@ -36,18 +38,10 @@ DORVANE_AVX512 inline __mmask32 LanesIn(const ByteSet& set, __m512i values) {
     return _mm512_test_epi16_mask(bits, _mm512_set1_epi16(1));
 }
 
-// 32 ring cells from cells, widened to 16 bits.
-DORVANE_AVX512 inline __m512i TapLoad(const std::uint8_t* lanes, std::int64_t a, std::int64_t b) {
+// 32 lanes' cells at window column a, row b, from lanes, widened to 16 bits.
+DORVANE_AVX512 inline __m512i Cells(const std::uint8_t* lanes, std::int64_t a, std::int64_t b) {
     return _mm512_cvtepu8_epi16(
         _mm256_loadu_si256(reinterpret_cast<const __m256i*>(lanes + Tap(a, b))));
-}
-
-DORVANE_AVX512 inline __m512i Times(__m512i v, std::uint32_t factor) {
-    return _mm512_mullo_epi16(v, _mm512_set1_epi16(static_cast<short>(factor)));
-}
-
-DORVANE_AVX512 inline __m512i Add(__m512i a, __m512i b) {
-    return _mm512_add_epi16(a, b);
 }
 
 // The chain, in fused multiply-adds (see blur_arithmetic.hpp), for the sixteen lanes from lane
@@ -76,11 +70,11 @@ constexpr ByteSet UniformDecrements =
 // for the sixteen lanes of each half that holds one.
 DORVANE_AVX512 __attribute__((noinline)) __m512i ExactLanes(const std::uint8_t* lanes,
                                                             __mmask32 held, __m512i results) {
-    const __m512i centre = TapLoad(lanes, 2, 2);
+    const __m512i centre = Cells(lanes, 2, 2);
     __mmask32 uniform = ~__mmask32{0};
     for (std::int64_t a = 0; a < 5; ++a) {
         for (std::int64_t b = 0; b < 5; ++b) {
-            uniform &= _mm512_cmpeq_epi16_mask(TapLoad(lanes, a, b), centre);
+            uniform &= _mm512_cmpeq_epi16_mask(Cells(lanes, a, b), centre);
         }
     }
     if ((held & ~uniform) == 0) {
@@ -95,53 +89,52 @@ DORVANE_AVX512 __attribute__((noinline)) __m512i ExactLanes(const std::uint8_t* 
     return _mm512_mask_mov_epi16(results, held, chain);
 }
 
-// One step, as AVX2's: two vectors of lanes, their sums gathered by weight and divided by 159.
-template <bool AllVisit>
-DORVANE_AVX512 __attribute__((always_inline)) inline void Step(std::uint8_t* row,
-                                                               std::uint64_t visited) {
-    constexpr std::size_t Vectors = Lanes / 32;
-    const __m512i reciprocal = _mm512_set1_epi16(static_cast<short>(blur::Reciprocal));
-    __m512i results[Vectors];
-    for (std::size_t j = 0; j < Vectors; ++j) {
-        const std::uint8_t* lanes = row + 32 * j;
-        const __m512i corners = Add(Add(TapLoad(lanes, 0, 0), TapLoad(lanes, 0, 4)),
-                                    Add(TapLoad(lanes, 4, 0), TapLoad(lanes, 4, 4)));
-        const __m512i edges = Add(Add(Add(TapLoad(lanes, 0, 1), TapLoad(lanes, 0, 3)),
-                                      Add(TapLoad(lanes, 1, 0), TapLoad(lanes, 1, 4))),
-                                  Add(Add(TapLoad(lanes, 3, 0), TapLoad(lanes, 3, 4)),
-                                      Add(TapLoad(lanes, 4, 1), TapLoad(lanes, 4, 3))));
-        const __m512i middles = Add(Add(TapLoad(lanes, 0, 2), TapLoad(lanes, 2, 0)),
-                                    Add(TapLoad(lanes, 2, 4), TapLoad(lanes, 4, 2)));
-        const __m512i diagonals = Add(Add(TapLoad(lanes, 1, 1), TapLoad(lanes, 1, 3)),
-                                      Add(TapLoad(lanes, 3, 1), TapLoad(lanes, 3, 3)));
-        const __m512i crosses = Add(Add(TapLoad(lanes, 1, 2), TapLoad(lanes, 2, 1)),
-                                    Add(TapLoad(lanes, 2, 3), TapLoad(lanes, 3, 2)));
-        const __m512i centre = TapLoad(lanes, 2, 2);
-        const __m512i sum =
-            Add(Add(Add(Times(corners, blur::Weight(0, 0)), Times(edges, blur::Weight(0, 1))),
-                    Add(Times(middles, blur::Weight(0, 2)), Times(diagonals, blur::Weight(1, 1)))),
-                Add(Times(crosses, blur::Weight(1, 2)), Times(centre, blur::Weight(2, 2))));
-        const __m512i quotient =
-            _mm512_srli_epi16(_mm512_mulhi_epu16(sum, reciprocal), blur::QuotientShift - 16);
-        // ChainDecides: (quotient + 1) & 0xFE is 0 only for 0 and 255.
-        __mmask32 held =
-            _mm512_cmpeq_epi16_mask(sum, Times(quotient, blur::KernelSum)) &
-            _mm512_test_epi16_mask(Add(quotient, _mm512_set1_epi16(1)), _mm512_set1_epi16(0xFE));
-        results[j] = quotient;
-        if constexpr (!AllVisit) {
-            const auto visit = static_cast<__mmask32>(visited >> (32 * j));
-            held &= visit;
-            results[j] = _mm512_mask_mov_epi16(centre, visit, quotient);
-        }
-        if (held != 0) {
-            results[j] = ExactLanes(lanes, held, results[j]);
+// The step's vectors (wide_blur_step.hpp): two of 32 lanes, with a mask bit for each lane.
+struct Wide {
+    using Vector = __m512i;
+    static constexpr std::size_t Size = 32;
+
+    DORVANE_AVX512 static __m512i Splat(std::uint16_t value) {
+        return _mm512_set1_epi16(static_cast<short>(value));
+    }
+    DORVANE_AVX512 static __m512i TapLoad(const std::uint8_t* lanes, std::int64_t a,
+                                          std::int64_t b) {
+        return Cells(lanes, a, b);
+    }
+    DORVANE_AVX512 static __m512i Add(__m512i a, __m512i b) { return _mm512_add_epi16(a, b); }
+    DORVANE_AVX512 static __m512i Times(__m512i v, std::uint32_t factor) {
+        return _mm512_mullo_epi16(v, Splat(static_cast<std::uint16_t>(factor)));
+    }
+    DORVANE_AVX512 static __m512i Quotients(__m512i sums) {
+        return _mm512_srli_epi16(_mm512_mulhi_epu16(sums, Splat(blur::Reciprocal)),
+                                 blur::QuotientShift - 16);
+    }
+    DORVANE_AVX512 static __mmask32 Equal(__m512i a, __m512i b) {
+        return _mm512_cmpeq_epi16_mask(a, b);
+    }
+    DORVANE_AVX512 static __mmask32 Tested(__m512i v, std::uint16_t bits) {
+        return _mm512_test_epi16_mask(v, Splat(bits));
+    }
+    DORVANE_AVX512 static __mmask32 And(__mmask32 a, __mmask32 b) { return a & b; }
+    DORVANE_AVX512 static bool Any(__mmask32 mask) { return mask != 0; }
+    DORVANE_AVX512 static __mmask32 Visit(std::uint64_t bits) {
+        return static_cast<__mmask32>(bits);
+    }
+    DORVANE_AVX512 static __m512i Select(__mmask32 mask, __m512i whereSet, __m512i elsewhere) {
+        return _mm512_mask_mov_epi16(elsewhere, mask, whereSet);
+    }
+    DORVANE_AVX512 static __m512i ExactLanes(const std::uint8_t* lanes, __mmask32 held,
+                                             __m512i results) {
+        return avx512::ExactLanes(lanes, held, results);
+    }
+    template <std::size_t N>
+    DORVANE_AVX512 static void Store(const __m512i (&results)[N], std::uint8_t* out) {
+        for (std::size_t j = 0; j < N; ++j) {
+            _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + Size * j),
+                                _mm512_cvtepi16_epi8(results[j]));
         }
     }
-    for (std::size_t j = 0; j < Vectors; ++j) {
-        _mm256_storeu_si256(reinterpret_cast<__m256i*>(row + 2 + 32 * j),
-                            _mm512_cvtepi16_epi8(results[j]));
-    }
-}
+};
 
 // --- Channels reversed: sixteen pixels a vector, four in each 128-bit quarter, where a byte
 // shuffle reverses them; pixels of three bytes are moved between the quarters by 32-bit lanes.
@@ -251,22 +244,16 @@ DORVANE_AVX512 std::size_t ScaleBytes(const ScaleNeighbours& neighbours, const d
 
 void ScaleRow(const ScaleNeighbours& neighbours, const double* fx, double fy, std::size_t blue,
               std::size_t count, std::uint8_t* out) {
-    const std::size_t k = ScaleBytes(neighbours, fx, fy, blue, count, out);
-    plain::ScaleRow({neighbours.Upper0 + k, neighbours.Upper1 + k, neighbours.Lower0 + k,
-                     neighbours.Lower1 + k},
-                    fx + k, fy, blue, count - k, out + k);
+    VectorsThenPlain<ScaleBytes, plain::ScaleRow, after::ScaleRow>(neighbours, fx, fy, blue, count,
+                                                                   out);
 }
 
-DORVANE_AVX512 void BlurStep(std::uint8_t* row, std::uint64_t visited) {
-    if (visited == ~std::uint64_t{0}) {
-        Step<true>(row, visited);
-    } else {
-        Step<false>(row, visited);
-    }
+DORVANE_AVX512 void BlurStep(std::uint64_t visited, std::uint8_t* row) {
+    WideBlurStep<Wide>(visited, row);
 }
 
-void ReverseChannels(const std::uint8_t* in, std::size_t inBytes, std::uint8_t* out,
-                     std::size_t outBytes, std::size_t count) {
+void ReverseChannels(const std::uint8_t* in, std::size_t inBytes, std::size_t count,
+                     std::size_t outBytes, std::uint8_t* out) {
     if (inBytes == 4) {
         Reverse<4, 3>(in, out, count);
     } else if (outBytes == 4) {

@@ -5,123 +5,176 @@
 #include <algorithm>
 #include <array>
 #include <atomic>
+#include <cstdint>
 #include <cstdlib>
+#include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 
 namespace dorvane::vectors {
 namespace {
 
-constexpr Kernels Plain{.Name = "plain",
-                        .BlurStep = plain::BlurStep,
-                        .Luma = plain::Luma,
-                        .EncodeGrays = plain::EncodeGrays,
-                        .ReverseChannels = plain::ReverseChannels,
-                        .StageSums = plain::StageSums,
-                        .Transpose = plain::Transpose,
-                        .ScaleRow = plain::ScaleRow,
-                        .EdgeClasses = plain::EdgeClasses,
-                        .EdgeMap = plain::EdgeMap};
+// The kernel tables, their names given by the list of paths below.
+constexpr Kernels PlainKernels{.Name = nullptr,
+                               .BlurStep = plain::BlurStep,
+                               .Luma = plain::Luma,
+                               .EncodeGrays = plain::EncodeGrays,
+                               .ReverseChannels = plain::ReverseChannels,
+                               .StageSums = plain::StageSums,
+                               .Transpose = plain::Transpose,
+                               .ScaleRow = plain::ScaleRow,
+                               .EdgeClasses = plain::EdgeClasses,
+                               .EdgeMap = plain::EdgeMap};
 
 #if defined(DORVANE_VECTOR128)
 // The stage's sums and the edge map's last step are the plain loops, which the compiler vectorises
 // for these vectors alike.
-constexpr Kernels Vector128{.Name = Vector128Name,
-                            .BlurStep = vector128::BlurStep,
-                            .Luma = vector128::Luma,
-                            .EncodeGrays = vector128::EncodeGrays,
-                            .ReverseChannels = vector128::ReverseChannels,
-                            .StageSums = plain::StageSums,
-                            .Transpose = vector128::Transpose,
-                            .ScaleRow = vector128::ScaleRow,
-                            .EdgeClasses = vector128::EdgeClasses,
-                            .EdgeMap = plain::EdgeMap};
+constexpr std::optional<Kernels> Vector128Kernels =
+    Kernels{.Name = nullptr,
+            .BlurStep = vector128::BlurStep,
+            .Luma = vector128::Luma,
+            .EncodeGrays = vector128::EncodeGrays,
+            .ReverseChannels = vector128::ReverseChannels,
+            .StageSums = plain::StageSums,
+            .Transpose = vector128::Transpose,
+            .ScaleRow = vector128::ScaleRow,
+            .EdgeClasses = vector128::EdgeClasses,
+            .EdgeMap = plain::EdgeMap};
+#else
+constexpr std::optional<Kernels> Vector128Kernels;
 #endif
 
 #if defined(__x86_64__)
 // Wider vectors than the 128-bit path's: the transposes gain nothing from them, as sixteen rows of
 // sixteen bytes are what a block holds; AVX-512 adds the blur's step and the channel reversal, and
 // the edge map's loops in its wider vectors.
-constexpr Kernels Avx2{.Name = "avx2",
-                       .BlurStep = avx2::BlurStep,
-                       .Luma = avx2::Luma,
-                       .EncodeGrays = avx2::EncodeGrays,
-                       .ReverseChannels = avx2::ReverseChannels,
-                       .StageSums = avx2::StageSums,
-                       .Transpose = vector128::Transpose,
-                       .ScaleRow = avx2::ScaleRow,
-                       .EdgeClasses = avx2::EdgeClasses,
-                       .EdgeMap = avx2::EdgeMap};
-constexpr Kernels Avx512{.Name = "avx512",
-                         .BlurStep = avx512::BlurStep,
-                         .Luma = avx2::Luma,
-                         .EncodeGrays = avx2::EncodeGrays,
-                         .ReverseChannels = avx512::ReverseChannels,
-                         .StageSums = avx2::StageSums,
-                         .Transpose = vector128::Transpose,
-                         .ScaleRow = avx512::ScaleRow,
-                         .EdgeClasses = avx512::EdgeClasses,
-                         .EdgeMap = avx512::EdgeMap};
+constexpr std::optional<Kernels> Avx2Kernels = Kernels{.Name = nullptr,
+                                                       .BlurStep = avx2::BlurStep,
+                                                       .Luma = avx2::Luma,
+                                                       .EncodeGrays = avx2::EncodeGrays,
+                                                       .ReverseChannels = avx2::ReverseChannels,
+                                                       .StageSums = avx2::StageSums,
+                                                       .Transpose = vector128::Transpose,
+                                                       .ScaleRow = avx2::ScaleRow,
+                                                       .EdgeClasses = avx2::EdgeClasses,
+                                                       .EdgeMap = avx2::EdgeMap};
+constexpr std::optional<Kernels> Avx512Kernels = Kernels{.Name = nullptr,
+                                                         .BlurStep = avx512::BlurStep,
+                                                         .Luma = avx2::Luma,
+                                                         .EncodeGrays = avx2::EncodeGrays,
+                                                         .ReverseChannels = avx512::ReverseChannels,
+                                                         .StageSums = avx2::StageSums,
+                                                         .Transpose = vector128::Transpose,
+                                                         .ScaleRow = avx512::ScaleRow,
+                                                         .EdgeClasses = avx512::EdgeClasses,
+                                                         .EdgeMap = avx512::EdgeMap};
+constexpr bool X86 = true;
+#else
+constexpr std::optional<Kernels> Avx2Kernels;
+constexpr std::optional<Kernels> Avx512Kernels;
+constexpr bool X86 = false;
 #endif
 
-constexpr std::size_t PathCount = 5;
+// The processor features that a path may need beyond its architecture's, as bits.
+namespace feature {
+constexpr std::uint32_t Avx2 = 1U << 0U;
+constexpr std::uint32_t Fma = 1U << 1U;
+constexpr std::uint32_t Avx512F = 1U << 2U;
+constexpr std::uint32_t Avx512Bw = 1U << 3U;
+constexpr std::uint32_t Avx512Vl = 1U << 4U;
+} // namespace feature
 
-// Which paths run here. __builtin_cpu_supports also asks whether the system saves the registers.
-std::array<Path, PathCount> Probe() {
-    std::array<Path, PathCount> paths{{
-        {"plain", &Plain, ""},
-        {"sse2", nullptr, "an x86-64 path"},
-        {"neon", nullptr, "an AArch64 path"},
-        {"avx2", nullptr, "an x86-64 path"},
-        {"avx512", nullptr, "an x86-64 path"},
-    }};
+// A path as this library knows it on every machine: its kernels where this build has code for it,
+// else the machines it is for; and the features it needs, else why it does not run.
+struct Declaration {
+    const char* Name;
+    std::optional<Kernels> Table;
+    const char* Elsewhere;
+    std::uint32_t Needs;
+    const char* Lacking;
+};
+
+// Every path, plain first and the fastest last.
+constexpr std::array<Declaration, 5> Declared{{
+    {"plain", PlainKernels, "", 0, ""},
+    {"sse2", X86 ? Vector128Kernels : std::nullopt, "an x86-64 path", 0, ""},
+    {"neon", X86 ? std::nullopt : Vector128Kernels, "an AArch64 path", 0, ""},
+    {"avx2", Avx2Kernels, "an x86-64 path", feature::Avx2 | feature::Fma,
+     "this processor has no AVX2 and FMA"},
+    {"avx512", Avx512Kernels, "an x86-64 path",
+     feature::Avx2 | feature::Fma | feature::Avx512F | feature::Avx512Bw | feature::Avx512Vl,
+     "this processor has no AVX-512 BW and VL"},
+}};
+
+// The features of this processor. __builtin_cpu_supports also asks whether the system saves the
+// registers.
+std::uint32_t ProcessorFeatures() {
+    std::uint32_t features = 0;
 #if defined(__x86_64__)
     __builtin_cpu_init();
-    const bool avx2 = __builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma");
-    const bool avx512 = avx2 && __builtin_cpu_supports("avx512f") &&
-                        __builtin_cpu_supports("avx512bw") && __builtin_cpu_supports("avx512vl");
-    paths[1] = {Vector128Name, &Vector128, ""};
-    paths[3] = {"avx2", avx2 ? &Avx2 : nullptr, "this processor has no AVX2 and FMA"};
-    paths[4] = {"avx512", avx512 ? &Avx512 : nullptr, "this processor has no AVX-512 BW and VL"};
-#elif defined(DORVANE_VECTOR128)
-    paths[2] = {Vector128Name, &Vector128, ""};
+    const std::array<std::pair<std::uint32_t, bool>, 5> probed{{
+        {feature::Avx2, __builtin_cpu_supports("avx2") != 0},
+        {feature::Fma, __builtin_cpu_supports("fma") != 0},
+        {feature::Avx512F, __builtin_cpu_supports("avx512f") != 0},
+        {feature::Avx512Bw, __builtin_cpu_supports("avx512bw") != 0},
+        {feature::Avx512Vl, __builtin_cpu_supports("avx512vl") != 0},
+    }};
+    for (const auto& [bit, present] : probed) {
+        features |= present ? bit : 0U;
+    }
 #endif
-    return paths;
+    return features;
 }
 
+// Which paths run here, the fastest of them chosen unless DORVANE_SIMD names another. Built in
+// place, as its paths point into its own tables.
 struct Choice {
-    std::array<Path, PathCount> Paths;
-    const Kernels* Chosen;
+    Choice();
+    Choice(const Choice&) = delete;
+    Choice& operator=(const Choice&) = delete;
+
+    // The declared kernels under their names.
+    std::array<Kernels, Declared.size()> Tables{};
+    std::array<Path, Declared.size()> Paths{};
+    const Kernels* Chosen = nullptr;
     std::string Report;
 };
 
-Choice Choose() {
-    Choice choice{Probe(), nullptr, {}};
-    for (const Path& path : choice.Paths) {
-        if (path.Table != nullptr) {
-            choice.Chosen = path.Table;
+Choice::Choice() {
+    const std::uint32_t features = ProcessorFeatures();
+    for (std::size_t i = 0; i < Declared.size(); ++i) {
+        const Declaration& path = Declared[i];
+        Tables[i] = path.Table.value_or(Kernels{});
+        Tables[i].Name = path.Name;
+        if (!path.Table) {
+            Paths[i] = {path.Name, nullptr, path.Elsewhere};
+        } else if ((features & path.Needs) != path.Needs) {
+            Paths[i] = {path.Name, nullptr, path.Lacking};
+        } else {
+            Paths[i] = {path.Name, &Tables[i], ""};
+            Chosen = &Tables[i];
         }
     }
-    choice.Report = choice.Chosen->Name;
+    Report = Chosen->Name;
     const char* asked = std::getenv("DORVANE_SIMD");
     if (asked == nullptr || *asked == '\0') {
-        return choice;
+        return;
     }
     const auto named = std::ranges::find_if(
-        choice.Paths, [asked](const Path& path) { return std::string_view(path.Name) == asked; });
-    if (named == choice.Paths.end()) {
-        choice.Report += std::string(" (DORVANE_SIMD=") + asked + ": no such path)";
+        Paths, [asked](const Path& path) { return std::string_view(path.Name) == asked; });
+    if (named == Paths.end()) {
+        Report += std::string(" (DORVANE_SIMD=") + asked + ": no such path)";
     } else if (named->Table == nullptr) {
-        choice.Report += std::string(" (DORVANE_SIMD=") + asked + ": " + named->Absence + ")";
+        Report += std::string(" (DORVANE_SIMD=") + asked + ": " + named->Absence + ")";
     } else {
-        choice.Chosen = named->Table;
-        choice.Report = choice.Chosen->Name;
+        Chosen = named->Table;
+        Report = Chosen->Name;
     }
-    return choice;
 }
 
 const Choice& Chosen() {
-    static const Choice choice = Choose();
+    static const Choice choice;
     return choice;
 }
 

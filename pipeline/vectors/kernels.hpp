@@ -36,15 +36,17 @@ struct ScaleNeighbours {
     const std::uint8_t* Lower1;
 };
 
+// Every kernel takes its inputs and how they lie first, then the count, then how its output lies,
+// the output last.
 struct Kernels {
     const char* Name;
     // One step of the wavefront: lane k of row, where bit k of visited is set, becomes its
     // window's Gaussian as ConvolveAt gives it (row[k + 2]); the other lanes keep their cells.
-    void (*BlurStep)(std::uint8_t* row, std::uint64_t visited);
+    void (*BlurStep)(std::uint64_t visited, std::uint8_t* row);
     // The luma (Luma in gray_planes.hpp) of count pixels of pixelBytes bytes each, 3 or 4: blue,
     // green, red and, of four, one that does not count; into count bytes at gray.
-    void (*Luma)(const std::uint8_t* pixels, std::size_t pixelBytes, std::uint8_t* gray,
-                 std::size_t count);
+    void (*Luma)(const std::uint8_t* pixels, std::size_t pixelBytes, std::size_t count,
+                 std::uint8_t* gray);
     // count grays as pixels of pixelBytes bytes, 3 or 4, as the codec's GrayRowEncoder writes
     // them; nothing after the count pixels is touched.
     void (*EncodeGrays)(const std::uint8_t* gray, std::size_t count, std::size_t pixelBytes,
@@ -52,8 +54,8 @@ struct Kernels {
     // count pixels of inBytes bytes each into pixels of outBytes bytes, their first three bytes in
     // reverse order (blue, green, red becomes red, green, blue and back); a fourth byte out is 0, a
     // fourth byte in is dropped. inBytes and outBytes are 3 or 4, not both 4.
-    void (*ReverseChannels)(const std::uint8_t* in, std::size_t inBytes, std::uint8_t* out,
-                            std::size_t outBytes, std::size_t count);
+    void (*ReverseChannels)(const std::uint8_t* in, std::size_t inBytes, std::size_t count,
+                            std::size_t outBytes, std::uint8_t* out);
     // GaussianBlurStage's sums of count cells (at most 128) down column x: sums[i] is, for the
     // cell at row i, its window's sum less the taps on the two cells above it, times
     // blur::Reciprocal; columns[a] is column x - 2 + a from two rows above the first cell. False
@@ -62,8 +64,8 @@ struct Kernels {
                       std::uint32_t* sums);
     // Sixteen runs of sixteen bytes become sixteen columns: byte j of the run at out + i outStride
     // becomes byte i of the run at in + j inStride.
-    void (*Transpose)(const std::uint8_t* in, std::ptrdiff_t inStride, std::uint8_t* out,
-                      std::ptrdiff_t outStride);
+    void (*Transpose)(const std::uint8_t* in, std::ptrdiff_t inStride, std::ptrdiff_t outStride,
+                      std::uint8_t* out);
     // Bytes 0 .. count - 1 of a row that ScaleImage fills: byte k is its bilinear sum of bytes k
     // of the neighbours, with fractions fx[k] and fy, truncated; k is a blue byte, summed in
     // Blue's order, where k % 3 == blue. count is a multiple of 3.

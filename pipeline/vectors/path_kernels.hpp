@@ -7,25 +7,26 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <tuple>
 
 namespace dorvane::vectors {
 
 namespace plain {
-void BlurStep(std::uint8_t* row, std::uint64_t visited);
+void BlurStep(std::uint64_t visited, std::uint8_t* row);
 // The chain's result for lane k of row's step (when ChainDecides its sum).
 std::uint8_t ChainCell(const std::uint8_t* row, std::int64_t k);
-void Luma(const std::uint8_t* pixels, std::size_t pixelBytes, std::uint8_t* gray,
-          std::size_t count);
+void Luma(const std::uint8_t* pixels, std::size_t pixelBytes, std::size_t count,
+          std::uint8_t* gray);
 // The luma of one pixel; grays by GrayLumas.
 std::uint8_t LumaOf(std::uint8_t blue, std::uint8_t green, std::uint8_t red);
 void EncodeGrays(const std::uint8_t* gray, std::size_t count, std::size_t pixelBytes,
                  std::uint8_t* out);
-void ReverseChannels(const std::uint8_t* in, std::size_t inBytes, std::uint8_t* out,
-                     std::size_t outBytes, std::size_t count);
+void ReverseChannels(const std::uint8_t* in, std::size_t inBytes, std::size_t count,
+                     std::size_t outBytes, std::uint8_t* out);
 bool StageSums(const std::array<const std::int32_t*, 5>& columns, std::size_t count,
                std::uint32_t* sums);
-void Transpose(const std::uint8_t* in, std::ptrdiff_t inStride, std::uint8_t* out,
-               std::ptrdiff_t outStride);
+void Transpose(const std::uint8_t* in, std::ptrdiff_t inStride, std::ptrdiff_t outStride,
+               std::uint8_t* out);
 void ScaleRow(const ScaleNeighbours& neighbours, const double* fx, double fy, std::size_t blue,
               std::size_t count, std::uint8_t* out);
 void EdgeClasses(const std::array<const std::uint8_t*, 3>& columns, std::size_t count,
@@ -33,6 +34,45 @@ void EdgeClasses(const std::array<const std::uint8_t*, 3>& columns, std::size_t 
 void EdgeMap(const std::array<const std::uint8_t*, 5>& classes, std::size_t count,
              std::uint8_t* map);
 } // namespace plain
+
+// A kernel whose vectors do the items they hold and the plain kernel the rest: Body takes the
+// kernel's arguments and returns how many items it did, After gives the arguments for the others.
+template <auto Body, auto Plain, auto After, class... Arguments>
+void VectorsThenPlain(Arguments... arguments) {
+    std::apply(Plain, After(Body(arguments...), arguments...));
+}
+
+// A kernel's arguments for its items from done on (After above).
+namespace after {
+inline auto Luma(std::size_t done, const std::uint8_t* pixels, std::size_t pixelBytes,
+                 std::size_t count, std::uint8_t* gray) {
+    return std::tuple{pixels + pixelBytes * done, pixelBytes, count - done, gray + done};
+}
+inline auto EncodeGrays(std::size_t done, const std::uint8_t* gray, std::size_t count,
+                        std::size_t pixelBytes, std::uint8_t* out) {
+    return std::tuple{gray + done, count - done, pixelBytes, out + pixelBytes * done};
+}
+inline auto ReverseChannels(std::size_t done, const std::uint8_t* in, std::size_t inBytes,
+                            std::size_t count, std::size_t outBytes, std::uint8_t* out) {
+    return std::tuple{in + inBytes * done, inBytes, count - done, outBytes, out + outBytes * done};
+}
+// done is a multiple of 3, so blue stays where it is.
+inline auto ScaleRow(std::size_t done, const ScaleNeighbours& neighbours, const double* fx,
+                     double fy, std::size_t blue, std::size_t count, std::uint8_t* out) {
+    return std::tuple{ScaleNeighbours{neighbours.Upper0 + done, neighbours.Upper1 + done,
+                                      neighbours.Lower0 + done, neighbours.Lower1 + done},
+                      fx + done,
+                      fy,
+                      blue,
+                      count - done,
+                      out + done};
+}
+inline auto EdgeClasses(std::size_t done, const std::array<const std::uint8_t*, 3>& columns,
+                        std::size_t count, std::uint8_t* classes) {
+    return std::tuple{std::array{columns[0] + done, columns[1] + done, columns[2] + done},
+                      count - done, classes + done};
+}
+} // namespace after
 
 // The luma of each gray (v, v, v): v, or v - 1 where the double sum rounds below it.
 const std::array<std::uint8_t, 256>& GrayLumas();
@@ -78,21 +118,16 @@ constexpr bool FloatQuotientIsExact() {
 // The 128-bit path, on the little-endian machines whose every processor has such vectors.
 #if (defined(__x86_64__) || defined(__aarch64__)) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
 #define DORVANE_VECTOR128 1
-#if defined(__x86_64__)
-inline constexpr const char* Vector128Name = "sse2";
-#else
-inline constexpr const char* Vector128Name = "neon";
-#endif
 namespace vector128 {
-void BlurStep(std::uint8_t* row, std::uint64_t visited);
-void Luma(const std::uint8_t* pixels, std::size_t pixelBytes, std::uint8_t* gray,
-          std::size_t count);
+void BlurStep(std::uint64_t visited, std::uint8_t* row);
+void Luma(const std::uint8_t* pixels, std::size_t pixelBytes, std::size_t count,
+          std::uint8_t* gray);
 void EncodeGrays(const std::uint8_t* gray, std::size_t count, std::size_t pixelBytes,
                  std::uint8_t* out);
-void ReverseChannels(const std::uint8_t* in, std::size_t inBytes, std::uint8_t* out,
-                     std::size_t outBytes, std::size_t count);
-void Transpose(const std::uint8_t* in, std::ptrdiff_t inStride, std::uint8_t* out,
-               std::ptrdiff_t outStride);
+void ReverseChannels(const std::uint8_t* in, std::size_t inBytes, std::size_t count,
+                     std::size_t outBytes, std::uint8_t* out);
+void Transpose(const std::uint8_t* in, std::ptrdiff_t inStride, std::ptrdiff_t outStride,
+               std::uint8_t* out);
 void ScaleRow(const ScaleNeighbours& neighbours, const double* fx, double fy, std::size_t blue,
               std::size_t count, std::uint8_t* out);
 void EdgeClasses(const std::array<const std::uint8_t*, 3>& columns, std::size_t count,
@@ -104,13 +139,13 @@ void EdgeClasses(const std::array<const std::uint8_t*, 3>& columns, std::size_t 
 namespace avx2 {
 bool StageSums(const std::array<const std::int32_t*, 5>& columns, std::size_t count,
                std::uint32_t* sums);
-void BlurStep(std::uint8_t* row, std::uint64_t visited);
-void Luma(const std::uint8_t* pixels, std::size_t pixelBytes, std::uint8_t* gray,
-          std::size_t count);
+void BlurStep(std::uint64_t visited, std::uint8_t* row);
+void Luma(const std::uint8_t* pixels, std::size_t pixelBytes, std::size_t count,
+          std::uint8_t* gray);
 void EncodeGrays(const std::uint8_t* gray, std::size_t count, std::size_t pixelBytes,
                  std::uint8_t* out);
-void ReverseChannels(const std::uint8_t* in, std::size_t inBytes, std::uint8_t* out,
-                     std::size_t outBytes, std::size_t count);
+void ReverseChannels(const std::uint8_t* in, std::size_t inBytes, std::size_t count,
+                     std::size_t outBytes, std::uint8_t* out);
 void ScaleRow(const ScaleNeighbours& neighbours, const double* fx, double fy, std::size_t blue,
               std::size_t count, std::uint8_t* out);
 void EdgeClasses(const std::array<const std::uint8_t*, 3>& columns, std::size_t count,
@@ -120,9 +155,9 @@ void EdgeMap(const std::array<const std::uint8_t*, 5>& classes, std::size_t coun
 } // namespace avx2
 
 namespace avx512 {
-void BlurStep(std::uint8_t* row, std::uint64_t visited);
-void ReverseChannels(const std::uint8_t* in, std::size_t inBytes, std::uint8_t* out,
-                     std::size_t outBytes, std::size_t count);
+void BlurStep(std::uint64_t visited, std::uint8_t* row);
+void ReverseChannels(const std::uint8_t* in, std::size_t inBytes, std::size_t count,
+                     std::size_t outBytes, std::uint8_t* out);
 void ScaleRow(const ScaleNeighbours& neighbours, const double* fx, double fy, std::size_t blue,
               std::size_t count, std::uint8_t* out);
 void EdgeClasses(const std::array<const std::uint8_t*, 3>& columns, std::size_t count,

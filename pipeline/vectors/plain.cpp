@@ -56,7 +56,7 @@ std::uint8_t ChainCell(const std::uint8_t* row, std::int64_t k) {
                    : static_cast<std::uint8_t>(blur::Chain(cell));
 }
 
-void BlurStep(std::uint8_t* row, std::uint64_t visited) {
+void BlurStep(std::uint64_t visited, std::uint8_t* row) {
     for (std::int64_t k = 0; k < Lanes; ++k) {
         if (((visited >> k) & 1U) != 0) {
             const std::uint32_t sum = WindowSum(row, k);
@@ -73,8 +73,8 @@ std::uint8_t LumaOf(std::uint8_t blue, std::uint8_t green, std::uint8_t red) {
     return static_cast<std::uint8_t>(dorvane::Luma(red, green, blue));
 }
 
-void Luma(const std::uint8_t* pixels, std::size_t pixelBytes, std::uint8_t* gray,
-          std::size_t count) {
+void Luma(const std::uint8_t* pixels, std::size_t pixelBytes, std::size_t count,
+          std::uint8_t* gray) {
     for (std::size_t i = 0; i < count; ++i, pixels += pixelBytes) {
         gray[i] = static_cast<std::uint8_t>(dorvane::Luma(pixels[2], pixels[1], pixels[0]));
     }
@@ -90,8 +90,8 @@ void EncodeGrays(const std::uint8_t* gray, std::size_t count, std::size_t pixelB
     }
 }
 
-void ReverseChannels(const std::uint8_t* in, std::size_t inBytes, std::uint8_t* out,
-                     std::size_t outBytes, std::size_t count) {
+void ReverseChannels(const std::uint8_t* in, std::size_t inBytes, std::size_t count,
+                     std::size_t outBytes, std::uint8_t* out) {
     for (std::size_t i = 0; i < count; ++i, in += inBytes, out += outBytes) {
         out[0] = in[2];
         out[1] = in[1];
@@ -107,8 +107,8 @@ bool StageSums(const std::array<const std::int32_t*, 5>& columns, std::size_t co
     return StageSumsOf(columns, count, sums);
 }
 
-void Transpose(const std::uint8_t* in, std::ptrdiff_t inStride, std::uint8_t* out,
-               std::ptrdiff_t outStride) {
+void Transpose(const std::uint8_t* in, std::ptrdiff_t inStride, std::ptrdiff_t outStride,
+               std::uint8_t* out) {
     for (std::ptrdiff_t i = 0; i < 16; ++i) {
         for (std::ptrdiff_t j = 0; j < 16; ++j) {
             out[i * outStride + j] = in[j * inStride + i];

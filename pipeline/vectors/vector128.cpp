@@ -396,8 +396,8 @@ U8x16 PackFour(const std::uint8_t* pixels) {
 
 // Whole vectors while the sixteen bytes from a vector's first pixel lie within both rows, as they
 // do up to six pixels before the end; returns how many pixels were done.
-std::size_t ReverseVectors(const std::uint8_t* in, std::size_t inBytes, std::uint8_t* out,
-                           std::size_t outBytes, std::size_t count) {
+std::size_t ReverseVectors(const std::uint8_t* in, std::size_t inBytes, std::size_t count,
+                           std::size_t outBytes, std::uint8_t* out) {
     std::size_t i = 0;
     if (inBytes == 4) {
         for (; i + 6 <= count; i += 4) {
@@ -498,9 +498,47 @@ void SixteenClasses(const std::uint8_t* left, const std::uint8_t* centre, const 
     Store(classes, EvenBytes(ClassesOf(gc.Low, gr.Low), ClassesOf(gc.High, gr.High)));
 }
 
+std::size_t ScaleBytes(const ScaleNeighbours& neighbours, const double* fx, double fy,
+                       std::size_t blue, std::size_t count, std::uint8_t* out) {
+    // Three vectors hold two pixels: the blue lanes of each, the same in every such run.
+    U64x2 blues[3] = {};
+    for (std::size_t lane = 0; lane < 6; ++lane) {
+        blues[lane / 2][lane % 2] = lane % 3 == blue ? ~std::uint64_t{0} : 0;
+    }
+    const F64x2 y{fy, fy};
+    std::size_t k = 0;
+    for (; k + 6 <= count; k += 6) {
+        ScaleTwo(neighbours, fx, y, blues[0], k, out);
+        ScaleTwo(neighbours, fx, y, blues[1], k + 2, out);
+        ScaleTwo(neighbours, fx, y, blues[2], k + 4, out);
+    }
+    return k;
+}
+
+// The vector bodies of the kernels (VectorsThenPlain): each returns how many items it did.
+std::size_t LumaBody(const std::uint8_t* pixels, std::size_t pixelBytes, std::size_t count,
+                     std::uint8_t* gray) {
+    return pixelBytes == 4 ? LumaOfPixels<4>(pixels, gray, count)
+                           : LumaOfPixels<3>(pixels, gray, count);
+}
+
+std::size_t EncodeBody(const std::uint8_t* gray, std::size_t count, std::size_t pixelBytes,
+                       std::uint8_t* out) {
+    return pixelBytes == 4 ? EncodeFourBytes(gray, count, out) : EncodeThreeBytes(gray, count, out);
+}
+
+std::size_t ClassesBody(const std::array<const std::uint8_t*, 3>& columns, std::size_t count,
+                        std::uint8_t* classes) {
+    std::size_t i = 0;
+    for (; i + 16 <= count; i += 16) {
+        SixteenClasses(columns[0] + i, columns[1] + i, columns[2] + i, classes + i);
+    }
+    return i;
+}
+
 } // namespace
 
-void BlurStep(std::uint8_t* row, std::uint64_t visited) {
+void BlurStep(std::uint64_t visited, std::uint8_t* row) {
     if (visited == ~std::uint64_t{0}) {
         Step<true>(row, visited);
     } else {
@@ -508,39 +546,31 @@ void BlurStep(std::uint8_t* row, std::uint64_t visited) {
     }
 }
 
-void Luma(const std::uint8_t* pixels, std::size_t pixelBytes, std::uint8_t* gray,
-          std::size_t count) {
-    const std::size_t done = pixelBytes == 4 ? LumaOfPixels<4>(pixels, gray, count)
-                                             : LumaOfPixels<3>(pixels, gray, count);
-    plain::Luma(pixels + pixelBytes * done, pixelBytes, gray + done, count - done);
+void Luma(const std::uint8_t* pixels, std::size_t pixelBytes, std::size_t count,
+          std::uint8_t* gray) {
+    VectorsThenPlain<LumaBody, plain::Luma, after::Luma>(pixels, pixelBytes, count, gray);
 }
 
 void EncodeGrays(const std::uint8_t* gray, std::size_t count, std::size_t pixelBytes,
                  std::uint8_t* out) {
-    const std::size_t done =
-        pixelBytes == 4 ? EncodeFourBytes(gray, count, out) : EncodeThreeBytes(gray, count, out);
-    plain::EncodeGrays(gray + done, count - done, pixelBytes, out + pixelBytes * done);
+    VectorsThenPlain<EncodeBody, plain::EncodeGrays, after::EncodeGrays>(gray, count, pixelBytes,
+                                                                         out);
 }
 
-void ReverseChannels(const std::uint8_t* in, std::size_t inBytes, std::uint8_t* out,
-                     std::size_t outBytes, std::size_t count) {
-    const std::size_t done = ReverseVectors(in, inBytes, out, outBytes, count);
-    plain::ReverseChannels(in + inBytes * done, inBytes, out + outBytes * done, outBytes,
-                           count - done);
+void ReverseChannels(const std::uint8_t* in, std::size_t inBytes, std::size_t count,
+                     std::size_t outBytes, std::uint8_t* out) {
+    VectorsThenPlain<ReverseVectors, plain::ReverseChannels, after::ReverseChannels>(
+        in, inBytes, count, outBytes, out);
+}
+
+void EdgeClasses(const std::array<const std::uint8_t*, 3>& columns, std::size_t count,
+                 std::uint8_t* classes) {
+    VectorsThenPlain<ClassesBody, plain::EdgeClasses, after::EdgeClasses>(columns, count, classes);
 }
 
 // Four rounds of interleaving: bytes, then pairs, fours and eights.
-void EdgeClasses(const std::array<const std::uint8_t*, 3>& columns, std::size_t count,
-                 std::uint8_t* classes) {
-    std::size_t i = 0;
-    for (; i + 16 <= count; i += 16) {
-        SixteenClasses(columns[0] + i, columns[1] + i, columns[2] + i, classes + i);
-    }
-    plain::EdgeClasses({columns[0] + i, columns[1] + i, columns[2] + i}, count - i, classes + i);
-}
-
-void Transpose(const std::uint8_t* in, std::ptrdiff_t inStride, std::uint8_t* out,
-               std::ptrdiff_t outStride) {
+void Transpose(const std::uint8_t* in, std::ptrdiff_t inStride, std::ptrdiff_t outStride,
+               std::uint8_t* out) {
     U8x16 rows[16];
     for (std::ptrdiff_t i = 0; i < 16; ++i) {
         rows[i] = Load<U8x16>(in + i * inStride);
@@ -576,21 +606,8 @@ void Transpose(const std::uint8_t* in, std::ptrdiff_t inStride, std::uint8_t* ou
 
 void ScaleRow(const ScaleNeighbours& neighbours, const double* fx, double fy, std::size_t blue,
               std::size_t count, std::uint8_t* out) {
-    // Three vectors hold two pixels: the blue lanes of each, the same in every such run.
-    U64x2 blues[3] = {};
-    for (std::size_t lane = 0; lane < 6; ++lane) {
-        blues[lane / 2][lane % 2] = lane % 3 == blue ? ~std::uint64_t{0} : 0;
-    }
-    const F64x2 y{fy, fy};
-    std::size_t k = 0;
-    for (; k + 6 <= count; k += 6) {
-        ScaleTwo(neighbours, fx, y, blues[0], k, out);
-        ScaleTwo(neighbours, fx, y, blues[1], k + 2, out);
-        ScaleTwo(neighbours, fx, y, blues[2], k + 4, out);
-    }
-    plain::ScaleRow({neighbours.Upper0 + k, neighbours.Upper1 + k, neighbours.Lower0 + k,
-                     neighbours.Lower1 + k},
-                    fx + k, fy, blue, count - k, out + k);
+    VectorsThenPlain<ScaleBytes, plain::ScaleRow, after::ScaleRow>(neighbours, fx, fy, blue, count,
+                                                                   out);
 }
 
 } // namespace dorvane::vectors::vector128
