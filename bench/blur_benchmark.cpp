@@ -1,9 +1,9 @@
 #include "byte_blur.hpp"
 #include "gaussian_blur.hpp"
+#include "kernels.hpp"
 #include "literal_blur.hpp"
 #include "photo_like_plane.hpp"
 #include "pipeline_state.hpp"
-#include "vectors/kernels.hpp"
 
 #include <benchmark/benchmark.h>
 

@@ -7,10 +7,12 @@ target_include_directories(dorvane_public INTERFACE
     ${PROJECT_BINARY_DIR}/public
     ${PROJECT_SOURCE_DIR}/pipeline/include)
 
-# Installs the headers, from the calling folder, and copies them into the build tree's face.
+# Installs the headers, from the calling folder or a folder below it, and copies them into the
+# build tree's face: each under its bare name, as the floors include one another.
 function(dorvane_public_headers)
     foreach(header IN LISTS ARGN)
-        configure_file(${header} ${PROJECT_BINARY_DIR}/public/dorvane/${header} COPYONLY)
+        cmake_path(GET header FILENAME name)
+        configure_file(${header} ${PROJECT_BINARY_DIR}/public/dorvane/${name} COPYONLY)
     endforeach()
     install(FILES ${ARGN} DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/dorvane)
 endfunction()

@@ -14,9 +14,9 @@
 #include "file_jobs.hpp"
 #include "fuzz_support.hpp"
 #include "gray_planes.hpp"
+#include "kernels.hpp"
 #include "literal_blur.hpp"
 #include "pipeline_state.hpp"
-#include "vectors/kernels.hpp"
 
 #include <algorithm>
 #include <cstddef>

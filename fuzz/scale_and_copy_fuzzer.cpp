@@ -6,10 +6,10 @@
 // but destination pixels.
 #include "bitmap_image.hpp"
 #include "fuzz_support.hpp"
+#include "kernels.hpp"
 #include "region_copy.hpp"
 #include "scale_job.hpp"
 #include "scaling.hpp"
-#include "vectors/kernels.hpp"
 
 #include <fuzzer/FuzzedDataProvider.h>
 

@@ -7,10 +7,10 @@
 #include "bmp_writer.hpp"
 #include "file_replacement.hpp"
 #include "gray_row_encoding.hpp"
+#include "kernels.hpp"
 #include "platform.hpp"
 #include "read_errors.hpp"
 #include "stream_reading.hpp"
-#include "vectors/kernels.hpp"
 #include "work_sharing.hpp"
 
 #include <algorithm>

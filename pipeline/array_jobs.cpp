@@ -2,8 +2,8 @@
 
 #include "byte_blur.hpp"
 #include "edge_map.hpp"
+#include "kernels.hpp"
 #include "large_block.hpp"
-#include "vectors/kernels.hpp"
 #include "work_sharing.hpp"
 
 #include <algorithm>

@@ -16,12 +16,12 @@
 #include "gray_picture.hpp"
 #include "gray_planes.hpp"
 #include "gray_row_encoding.hpp"
+#include "kernels.hpp"
 #include "output_reservation.hpp"
 #include "pipeline_state.hpp"
 #include "platform.hpp"
 #include "read_errors.hpp"
 #include "stream_reading.hpp"
-#include "vectors/kernels.hpp"
 #include "work_sharing.hpp"
 
 #include <algorithm>

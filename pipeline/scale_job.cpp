@@ -14,9 +14,9 @@
 #include "bmp_pixel_blocks.hpp"
 #include "bmp_writer.hpp"
 #include "file_replacement.hpp"
+#include "kernels.hpp"
 #include "platform.hpp"
 #include "stream_reading.hpp"
-#include "vectors/kernels.hpp"
 #include "work_sharing.hpp"
 
 #include <algorithm>

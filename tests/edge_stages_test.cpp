@@ -1,4 +1,5 @@
 #include "array_jobs.hpp"
+#include "edge_classes.hpp"
 #include "edge_job.hpp"
 #include "edge_map.hpp"
 #include "gradient_stage.hpp"
@@ -6,7 +7,6 @@
 #include "non_maximum_suppression.hpp"
 #include "plane_fixture.hpp"
 #include "vector_paths.hpp"
-#include "vectors/edge_classes.hpp"
 
 #include <gtest/gtest.h>
 

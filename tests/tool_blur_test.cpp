@@ -1,7 +1,7 @@
 #include "bitmap_image.hpp"
 #include "bmp_file_builder.hpp"
+#include "kernels.hpp"
 #include "tool_runner.hpp"
-#include "vectors/kernels.hpp"
 
 #include <gtest/gtest.h>
 

@@ -1,7 +1,7 @@
 #pragma once
 
 // The vector paths that this processor runs, for tests that hold each to the plain one.
-#include "vectors/kernels.hpp"
+#include "kernels.hpp"
 
 namespace dorvane::testing {
 

@@ -4,8 +4,8 @@
 // does not are skipped, saying why.
 #include "bitmap_image.hpp"
 #include "bmp_writer.hpp"
-#include "vectors/edge_classes.hpp"
-#include "vectors/kernels.hpp"
+#include "edge_classes.hpp"
+#include "kernels.hpp"
 
 #include <gtest/gtest.h>
 

@@ -2,7 +2,7 @@
 // Every processor runs it, and the tests hold the vector paths to it.
 #include "blur_arithmetic.hpp"
 #include "edge_classes.hpp"
-#include "gray_planes.hpp"
+#include "luma.hpp"
 #include "path_kernels.hpp"
 #include "stage_sums.hpp"
 

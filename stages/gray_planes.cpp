@@ -3,16 +3,15 @@
 #include "bitmap_image.hpp"
 #include "bmp_pixel_blocks.hpp"
 #include "bmp_writer.hpp"
+#include "kernels.hpp"
 #include "pipeline_state.hpp"
 #include "platform.hpp"
-#include "vectors/kernels.hpp"
 #include "work_sharing.hpp"
 
 #include <algorithm>
 #include <array>
 #include <atomic>
 #include <cerrno>
-#include <cmath>
 #include <cstddef>
 #include <filesystem>
 #include <memory>
@@ -213,14 +212,6 @@ void LumaRow(const PixelRgba* pixels, std::uint8_t* gray, std::uint32_t count) {
 void LumaRowOfFile(const std::uint8_t* row, std::int32_t depth, std::uint8_t* gray,
                    std::uint32_t count) {
     vectors::InUse().Luma(row, depth == 32 ? 4 : 3, count, gray);
-}
-
-std::int32_t Luma(std::uint8_t red, std::uint8_t green, std::uint8_t blue) {
-    // The order of the additions is part of the result.
-    double sum = green * 0.587;
-    sum = sum + red * 0.299;
-    sum = sum + blue * 0.114;
-    return static_cast<std::int32_t>(std::floor(sum));
 }
 
 std::int32_t LoadGrayPlanes(const char* path, FileFailure& failure) {

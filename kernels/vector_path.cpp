@@ -1,6 +1,6 @@
 #include "vector_path.hpp"
 
-#include "vectors/kernels.hpp"
+#include "kernels.hpp"
 
 namespace dorvane {
 

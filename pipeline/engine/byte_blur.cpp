@@ -11,8 +11,8 @@
 // sixteen lanes at a time, as transposed blocks.
 #include "byte_blur.hpp"
 
+#include "kernels.hpp"
 #include "platform.hpp"
-#include "vectors/kernels.hpp"
 #include "work_sharing.hpp"
 
 #include <algorithm>

@@ -1,6 +1,6 @@
 // The edge map on a byte picture, a column at a time from left to right.
 //
-// A cell of the map depends on the classes (vectors/edge_classes.hpp) of its 5 x 5 block, and a
+// A cell of the map depends on the classes (edge_classes.hpp) of its 5 x 5 block, and a
 // class on the 3 x 3 block of grays around it: map column x needs class columns x - 2 .. x + 2,
 // that is, gray columns x - 3 .. x + 3. So a strip of columns keeps the classes of five columns,
 // and overwrites gray column x with its map once class column x + 2 is made, when no class still
@@ -9,7 +9,7 @@
 #include "edge_map.hpp"
 
 #include "hysteresis.hpp"
-#include "vectors/kernels.hpp"
+#include "kernels.hpp"
 #include "work_sharing.hpp"
 
 #include <algorithm>

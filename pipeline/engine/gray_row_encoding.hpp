@@ -2,7 +2,7 @@
 
 #include "bitmap_image.hpp"
 #include "bmp_writer.hpp"
-#include "vectors/kernels.hpp"
+#include "kernels.hpp"
 
 #include <cstdint>
 

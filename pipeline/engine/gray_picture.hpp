@@ -4,8 +4,8 @@
 // its parts lie in a file's rows. Rows move in and out of it in groups, transposed sixteen by
 // sixteen.
 #include "byte_blur.hpp"
+#include "kernels.hpp"
 #include "large_block.hpp"
-#include "vectors/kernels.hpp"
 
 #include <algorithm>
 #include <cstddef>

@@ -9,7 +9,7 @@
 // integer, so the chain truncates to S / 159. Only when 159 divides S can the chain land just below
 // the quotient; those cells run the chain itself (ChainDecides). bench/blur_rounding_check.cpp
 // confirms all this over every window of 0..255.
-#include "gaussian_blur.hpp"
+#include "gaussian_weights.hpp"
 
 #include <array>
 #include <cstddef>

@@ -7,7 +7,7 @@
 // from MagnitudePlane alone, and the frame it leaves is background. And of a magnitude only its
 // class counts: above the high threshold (strong), at the thresholds or between them (an edge
 // beside a strong cell), strictly between them (an edge two cells from one too).
-#include "hysteresis.hpp"
+#include "edge_thresholds.hpp"
 
 #include <algorithm>
 #include <array>

@@ -1,10 +1,10 @@
 #include "gaussian_blur.hpp"
 
 #include "blur_arithmetic.hpp"
+#include "kernels.hpp"
 #include "pipeline_state.hpp"
 #include "platform.hpp"
-#include "vectors/kernels.hpp"
-#include "vectors/stage_sums.hpp"
+#include "stage_sums.hpp"
 #include "work_sharing.hpp"
 
 #include <algorithm>

@@ -55,7 +55,8 @@ struct FileFailure {
     explicit operator bool() const { return Kind != FailureKind::None; }
     bool Truncated() const { return RowsRead < RowsExpected; }
     // In words for a user, without the file's name: "No such file or directory", "not a BMP
-    // file", "write failed: No space left on device".
+    // file", "write failed: No space left on device". Defined with the codec, whose rules most
+    // kinds name (bitmap/file_failure.cpp).
     std::string Reason() const;
 };
 

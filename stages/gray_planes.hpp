@@ -2,6 +2,7 @@
 
 #include "durability.hpp"
 #include "file_failure.hpp"
+#include "luma.hpp"
 #include "pixel_rgba.hpp"
 
 #include <cstdint>
@@ -23,9 +24,6 @@ std::int32_t LoadGrayPlanes(const char* path, FileFailure& failure);
 bool StoreGrayImage();
 bool StoreGrayImage(FileFailure& failure);
 bool StoreGrayImage(const char* output, Durability durability, FileFailure& failure);
-
-// Floored 0.587 G + 0.299 R + 0.114 B, in double and in that order.
-std::int32_t Luma(std::uint8_t red, std::uint8_t green, std::uint8_t blue);
 
 // The luma of count pixels into gray, one byte each.
 void LumaRow(const PixelRgba* pixels, std::uint8_t* gray, std::uint32_t count);
