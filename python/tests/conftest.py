@@ -24,7 +24,8 @@ def _tool() -> str:
 
 
 TOOL = _tool()
-# Read faults preloaded into a child process (tests/support/read_fault_shim.c), where the build made them.
+# Read faults preloaded into a child process (tests/support/read_fault_shim.c), where the build
+# made them.
 READ_FAULTS = os.environ.get(
     "DORVANE_READ_FAULTS", str(CHECKOUT / "build" / "release" / "tests" / "libdorvane_read_faults.so"))
 SUITE = pathlib.Path(os.environ.get("DORVANE_BMPSUITE", CHECKOUT.parent / "shared" / "bmpsuite"))
