@@ -153,8 +153,8 @@ void ExpectJobMatchesStages(const std::string& path, const std::string& what) {
     std::filesystem::remove(edgesOutput);
 }
 
-// The array reading of the Python package reads 8, 24 and 32 bpp rows its own way too, and
-// takes every other depth from the codec's blocks, as from a file's bytes in memory: the pixels
+// The array reading of the Python package reads 8, 24 and 32 bpp rows its own way too, from a
+// file or its bytes in memory, and takes every other depth from the codec's blocks: the pixels
 // of LoadBmp, and the same refusals and cuts.
 void ExpectArrayReadMatchesImage(const std::string& path, const std::string& what) {
     BitmapImage image;
@@ -171,11 +171,10 @@ void ExpectArrayReadMatchesImage(const std::string& path, const std::string& wha
         }
     }
     ForEachPath([&](const vectors::Kernels& kernels) {
-        // From memory the pixels come in the codec's blocks, whatever the threads.
         for (const auto& [threads, fromMemory, order] :
              {std::tuple{1U, false, ChannelOrder::Rgb}, std::tuple{3U, false, ChannelOrder::Rgb},
-              std::tuple{1U, true, ChannelOrder::Rgb}, std::tuple{3U, false, ChannelOrder::Bgr},
-              std::tuple{1U, true, ChannelOrder::Bgr}}) {
+              std::tuple{1U, true, ChannelOrder::Rgb}, std::tuple{3U, true, ChannelOrder::Rgb},
+              std::tuple{3U, false, ChannelOrder::Bgr}, std::tuple{1U, true, ChannelOrder::Bgr}}) {
             const bool bgr = order == ChannelOrder::Bgr;
             const std::vector<std::uint8_t>& expected = bgr ? bgrExpected : rgbExpected;
             const std::string how = what + ", " + std::to_string(threads) + " threads, " +
