@@ -333,8 +333,19 @@ JobResult RunGrayJob(const char* source, const char* output, const JobOptions& o
     return RunGray(source, file, options, pass, failure);
 }
 
+JobResult RunGrayJob(std::span<const std::uint8_t> source, std::vector<std::uint8_t>& output,
+                     const JobOptions& options, GrayPass pass, FileFailure& failure) {
+    BmpDestination bytes(output);
+    return RunGray(source, bytes, options, pass, failure);
+}
+
 JobResult RunBlurJob(const char* source, const char* output, const JobOptions& options,
                      FileFailure& failure) {
+    return RunGrayJob(source, output, options, Blur, failure);
+}
+
+JobResult RunBlurJob(std::span<const std::uint8_t> source, std::vector<std::uint8_t>& output,
+                     const JobOptions& options, FileFailure& failure) {
     return RunGrayJob(source, output, options, Blur, failure);
 }
 

@@ -420,6 +420,13 @@ JobResult RunScaleJob(const char* source, const char* output, char mode, std::in
     return RunScale(source, file, mode, value, options, failure);
 }
 
+JobResult RunScaleJob(std::span<const std::uint8_t> source, std::vector<std::uint8_t>& output,
+                      char mode, std::int32_t value, const JobOptions& options,
+                      FileFailure& failure) {
+    BmpDestination bytes(output);
+    return RunScale(source, bytes, mode, value, options, failure);
+}
+
 bool ScaleRgbArray(const ArrayRows& picture, ScaledSize size, std::uint8_t* out,
                    std::uint32_t threads) {
     try {
