@@ -58,7 +58,7 @@ class RowDestination {
     bool WriteAt(const std::uint8_t* bytes, std::size_t size, std::uint64_t offset,
                  int& why) const {
         if (Stream == nullptr) {
-            std::memcpy(Rows.data() + offset, bytes, size);
+            std::memcpy(Rows.data() + static_cast<std::size_t>(offset), bytes, size);
             return true;
         }
         return platform::WriteAt(Stream, bytes, size, RowsStart + offset, why);
