@@ -44,28 +44,29 @@ bool StoreBmp(std::vector<std::uint8_t>& output, const BitmapImage& format, std:
               std::uint32_t height, const RowWriting& rows, std::uint32_t threads,
               FileFailure& failure) {
     output.clear();
+    int writeError = 0;
     try {
-        WriteBmpHeaders(format, static_cast<std::int32_t>(width), static_cast<std::int32_t>(height),
-                        output);
-        const std::uint64_t size =
-            output.size() +
+        const std::uint64_t rowsSize =
             BmpRowLength(static_cast<std::int32_t>(width), format.GetBitDepth()) * height;
-        // Beyond what the address space holds, as a 32-bit one is for a large picture.
-        if (size > output.max_size()) {
-            throw std::bad_alloc();
+        // Memory runs out too where the file is beyond what the address space holds, as a 32-bit
+        // one's is for a large picture.
+        if (WriteBmpHeaders(format, static_cast<std::int32_t>(width),
+                            static_cast<std::int32_t>(height), output) &&
+            rowsSize <= output.max_size() - output.size()) {
+            const std::size_t rowsStart = output.size();
+            output.resize(rowsStart + static_cast<std::size_t>(rowsSize));
+            if (rows.WriteInPlace(RowDestination(std::span(output).subspan(rowsStart)), threads,
+                                  writeError)) {
+                failure = {};
+                return true;
+            }
         }
-        const std::size_t rowsStart = output.size();
-        output.resize(static_cast<std::size_t>(size));
-        int writeError = 0;
-        if (rows.WriteInPlace(RowDestination(std::span(output).subspan(rowsStart)), threads,
-                              writeError)) {
-            failure = {};
-            return true;
-        }
-        failure = SystemFailure(FailedFile::Output, FailureKind::Write, writeError);
     } catch (const std::bad_alloc&) {
-        failure = MemoryFailure(FailedFile::Output);
+        writeError = 0;
     }
+    // The rows could not be made (writeError), or memory ran out.
+    failure = writeError != 0 ? SystemFailure(FailedFile::Output, FailureKind::Write, writeError)
+                              : MemoryFailure(FailedFile::Output);
     output.clear();
     return false;
 }
