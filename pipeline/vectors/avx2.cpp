@@ -17,7 +17,6 @@
 #define DORVANE_AVX2 __attribute__((target("avx2,fma")))
 #define DORVANE_WIDE_TARGET DORVANE_AVX2
 #include "wide_blur_step.hpp"
-#include "wide_scale_row.hpp"
 
 namespace dorvane::vectors::avx2 {
 namespace {
@@ -392,7 +391,7 @@ DORVANE_AVX2 std::size_t SpreadThreeBytes(const std::uint8_t* in, std::uint8_t* 
     return x;
 }
 
-// Four doubles a vector, for the scaling's row (wide_scale_row.hpp).
+// Four doubles a vector, for the scaling's row (wide_blur_step.hpp).
 struct WideDoubles {
     using Vector = __m256d;
     using Mask = __m256d; // all ones in the lanes chosen

@@ -25,7 +25,6 @@
 #define DORVANE_AVX512 __attribute__((target("avx512f,avx512bw,avx512vl,avx2,fma")))
 #define DORVANE_WIDE_TARGET DORVANE_AVX512
 #include "wide_blur_step.hpp"
-#include "wide_scale_row.hpp"
 
 namespace dorvane::vectors::avx512 {
 namespace {
@@ -195,7 +194,7 @@ DORVANE_AVX512 void Reverse(const std::uint8_t* in, std::uint8_t* out, std::size
     }
 }
 
-// Eight doubles a vector, for the scaling's row (wide_scale_row.hpp).
+// Eight doubles a vector, for the scaling's row (wide_blur_step.hpp).
 struct WideDoubles {
     using Vector = __m512d;
     using Mask = __mmask8;
