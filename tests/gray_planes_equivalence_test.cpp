@@ -140,10 +140,16 @@ void ExpectJobMatchesStages(const std::string& path, const std::string& what) {
     const Job jobs[] = {{RunBlurJob, RunBlurJob, blurredOutput, "blur"},
                         {RunEdgeJob, RunEdgeJob, edgesOutput, "edges"}};
     const Bytes bytes = ReadFileBytes(path);
+    // From bytes on the usual path only: the kernels are those of the file's rows; what differs
+    // is where the rows come from.
+    const vectors::Kernels& usual = vectors::InUse();
     ForEachPath([&](const vectors::Kernels& kernels) {
         for (const std::uint32_t threads : {1U, 3U}) {
             for (const Job& job : jobs) {
                 for (const bool fromBytes : {false, true}) {
+                    if (fromBytes && &kernels != &usual) {
+                        continue;
+                    }
                     const std::string how = std::to_string(threads) + " threads, " + kernels.Name +
                                             ", " + job.Name + (fromBytes ? ", from bytes" : "");
                     FileFailure jobFailure;
