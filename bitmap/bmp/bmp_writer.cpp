@@ -21,6 +21,7 @@
 #include <cstddef>
 #include <cstring>
 #include <exception>
+#include <new>
 #include <optional>
 #include <type_traits>
 #include <vector>
@@ -661,6 +662,18 @@ std::uint64_t BmpRowLength(std::int32_t width, std::int32_t depth) {
 bool WriteBmpHeaders(const BitmapImage& format, std::int32_t width, std::int32_t height,
                      std::FILE* stream) {
     return WriteHeaders(format, width, height, BmpRowLength(width, format.GetBitDepth()), stream);
+}
+
+bool WriteBmpHeaders(const BitmapImage& format, std::int32_t width, std::int32_t height,
+                     std::vector<std::uint8_t>& bytes) noexcept {
+    const std::size_t start = bytes.size();
+    try {
+        return WriteHeaders(format, width, height, BmpRowLength(width, format.GetBitDepth()),
+                            bytes);
+    } catch (const std::bad_alloc&) {
+        bytes.resize(start);
+        return false;
+    }
 }
 
 GrayRowEncoder::GrayRowEncoder(const BitmapImage& format) : Depth(format.GetBitDepth()) {

@@ -6,7 +6,7 @@
 // smoothed the step before. The strip's cells pass through a small ring of skewed rows: ring row
 // t holds, for every lane, the cell that lane reaches at step t, so every window is 25 reads at
 // fixed places of the ring, the same for all lanes, and a step (a kernel of the path in use,
-// vectors/kernels.hpp, exact as blur_arithmetic.hpp shows) is a handful of vector operations. The
+// kernels/kernels.hpp, exact as blur_arithmetic.hpp shows) is a handful of vector operations. The
 // ring is filled from the columns, and its smoothed rows go back into them, sixteen rows by
 // sixteen lanes at a time, as transposed blocks.
 #include "byte_blur.hpp"
