@@ -3,6 +3,7 @@
 #include "blur_arithmetic.hpp"
 #include "pipeline_state.hpp"
 #include "platform.hpp"
+#include "threads.hpp"
 #include "vectors/kernels.hpp"
 #include "vectors/stage_sums.hpp"
 #include "work_sharing.hpp"
@@ -10,11 +11,9 @@
 #include <algorithm>
 #include <array>
 #include <atomic>
-#include <chrono>
 #include <cstddef>
 #include <exception>
 #include <optional>
-#include <thread>
 
 namespace dorvane {
 
@@ -251,7 +250,7 @@ void GaussianBlurStage(std::uint32_t threads) {
                       // busy for a moment, and two threads that never sleep can stay there
                       // together for the whole blur. Sleeping once lets the wake-up put this one
                       // on a free processor.
-                      std::this_thread::sleep_for(std::chrono::microseconds(1));
+                      platform::SleepBriefly();
                   }
                   BlurLane(claims, wavefront, kernels);
               });
