@@ -1,0 +1,137 @@
+// The package held to the native tool: on the sample and every file of the public BMP suite, each
+// call gives the bytes, the warning or the reason that bmpblur gives for the same file.
+// DORVANE_BMPBLUR names the tool (default: build/release/cli/bmpblur of the checkout),
+// DORVANE_BMPSUITE the suite (default: ../shared/bmpsuite beside the checkout).
+import assert from 'node:assert/strict';
+import { spawnSync } from 'node:child_process';
+import { existsSync, readdirSync, readFileSync } from 'node:fs';
+import { test } from 'node:test';
+import { fileURLToPath } from 'node:url';
+
+import * as dorvane from '../dorvane.js';
+
+const checkout = new URL('../../', import.meta.url);
+const tool = process.env.DORVANE_BMPBLUR ??
+             fileURLToPath(new URL('build/release/cli/bmpblur', checkout));
+const suite = process.env.DORVANE_BMPSUITE ??
+              fileURLToPath(new URL('../shared/bmpsuite', checkout));
+const sample = fileURLToPath(new URL('samples/landscape.bmp', checkout));
+
+const files = [sample];
+for (const folder of ['g', 'q', 'b', 'x']) {
+  const where = `${suite}/${folder}`;
+  if (existsSync(where)) {
+    files.push(...readdirSync(where).filter((name) => name.endsWith('.bmp')).sort()
+                  .map((name) => `${where}/${name}`));
+  }
+}
+
+// What the tool gives for path: its output's bytes and its warning, or its reason, each without
+// the tool's and the file's names.
+function runTool(path, ...command) {
+  const run = spawnSync(tool, [...command, path, '-'], { maxBuffer: 1 << 30 });
+  assert.equal(run.error, undefined, `cannot run ${tool}: build the release preset or set ` +
+                                     'DORVANE_BMPBLUR');
+  const message = run.stderr.toString().replace(`bmpblur: ${path}: `, '').trimEnd();
+  if (run.status !== 0) {
+    return { reason: message };
+  }
+  return { bytes: run.stdout, warning: message.replace(/^warning: /, '') };
+}
+
+// What a call of the package gives for the file's bytes, in the same terms.
+function runPackage(call, bytes) {
+  const warnings = [];
+  try {
+    return { bytes: call(bytes, { onWarning: (text) => warnings.push(text) }),
+             warning: warnings.join('\n') };
+  } catch (error) {
+    if (!(error instanceof dorvane.FormatError)) {
+      throw error;
+    }
+    return { reason: error.message };
+  }
+}
+
+// The tool's `info` fields of a file, as numbers under their names.
+function toolHeader(path) {
+  const run = spawnSync(tool, ['info', path]);
+  if (run.status !== 0) {
+    return { reason: run.stderr.toString().replace(`bmpblur: ${path}: `, '').trimEnd() };
+  }
+  const fields = {};
+  for (const [, name, value] of run.stdout.toString().matchAll(/^ +(\w+): (-?\d+)/gm)) {
+    fields[name] = Number(value);
+  }
+  return { fields };
+}
+
+test('the build in use is the SIMD one where the engine has SIMD', () => {
+  assert.equal(dorvane.vectors, 'simd128');
+});
+
+test('header gives the fields that bmpblur info shows, or its reason', () => {
+  for (const path of files) {
+    const expected = toolHeader(path);
+    const bytes = readFileSync(path);
+    if (expected.reason !== undefined) {
+      assert.throws(() => dorvane.header(bytes), { name: 'FormatError', message: expected.reason },
+                    path);
+    } else {
+      assert.deepEqual(dorvane.header(bytes), expected.fields, path);
+    }
+  }
+});
+
+test('readBmp refuses what the tool refuses, with its reason, and warns as it warns', () => {
+  for (const path of files) {
+    const expected = runTool(path, 'blur');
+    const bytes = readFileSync(path);
+    const got = runPackage((source, options) => dorvane.readBmp(source, options), bytes);
+    assert.equal(got.reason, expected.reason, path);
+    if (expected.reason === undefined) {
+      assert.equal(got.warning, expected.warning, path);
+      const { biWidth, biHeight } = dorvane.header(bytes);
+      assert.equal(got.bytes.rgb.length, 3 * biWidth * Math.abs(biHeight), path);
+    }
+  }
+});
+
+// Every depth: a picture written and read back, once more, is written again to the same bytes
+// (16 bits read green back at 5 bits, as the reader does); 24 and 32 bits keep every pixel, and a
+// gray picture is written as its RGB twin.
+test('writeBmp and readBmp round trip at every depth', () => {
+  const picture = dorvane.readBmp(readFileSync(sample));
+  const gray = new Uint8Array(picture.width * picture.height);
+  gray.forEach((_, i) => { gray[i] = picture.rgb[3 * i + 1]; });
+  const grayRgb = new Uint8Array(3 * gray.length);
+  gray.forEach((value, i) => grayRgb.fill(value, 3 * i, 3 * i + 3));
+  for (const depth of [1, 4, 8, 16, 24, 32]) {
+    const written = dorvane.writeBmp(picture, depth);
+    assert.equal(dorvane.header(written).biBitCount, depth);
+    const read = dorvane.readBmp(written);
+    assert.deepEqual([read.width, read.height], [picture.width, picture.height]);
+    const again = dorvane.writeBmp(read, depth);
+    assert.deepEqual(dorvane.writeBmp(dorvane.readBmp(again), depth), again, `depth ${depth}`);
+    if (depth >= 24) {
+      assert.deepEqual(read.rgb, picture.rgb, `depth ${depth}`);
+    }
+    assert.deepEqual(dorvane.writeBmp({ width: picture.width, height: picture.height, gray }, depth),
+                     dorvane.writeBmp({ width: picture.width, height: picture.height,
+                                        rgb: grayRgb }, depth), `gray at depth ${depth}`);
+  }
+  assert.deepEqual(dorvane.writeBmp(picture), new Uint8Array(readFileSync(sample)));
+});
+
+test('unusable arguments are refused before the library sees them', () => {
+  const bytes = readFileSync(sample);
+  assert.throws(() => dorvane.header('landscape.bmp'), TypeError);
+  assert.throws(() => dorvane.writeBmp({ width: 2, height: 2, rgb: new Uint8Array(11) }),
+                RangeError);
+  assert.throws(() => dorvane.writeBmp({ width: 2, height: 2, rgb: new Uint8Array(12) }, 2),
+                RangeError);
+  assert.throws(() => dorvane.writeBmp({ width: 1 << 25, height: 1, gray: new Uint8Array(1 << 25) }),
+                RangeError);
+  assert.equal(dorvane.header(bytes.buffer.slice(bytes.byteOffset,
+                                                 bytes.byteOffset + bytes.length)).biWidth, 384);
+});
