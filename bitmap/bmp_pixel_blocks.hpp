@@ -1,11 +1,11 @@
 #pragma once
 
 #include "bitmap_image.hpp"
+#include "byte_source.hpp"
 #include "file_failure.hpp"
 
 #include <cstddef>
 #include <cstdint>
-#include <cstdio>
 #include <functional>
 #include <span>
 
@@ -30,14 +30,13 @@ struct PixelBlock {
 struct PixelBlockSink {
     std::function<bool(std::int32_t width, std::int32_t height)> Start;
     std::function<void(const PixelBlock& block)> Take;
-    // Optional. At 8, 24 and 32 bpp of a file read by its path, the sink reads the rows itself,
-    // and Take receives nothing:
-    // stream stands at the bottom row, each row rowLength bytes with pixel x at byte x (an index
+    // Optional. At 8, 24 and 32 bpp the sink reads the rows itself, and Take receives nothing:
+    // rows stands at the bottom row, each row rowLength bytes with pixel x at byte x (an index
     // into format's palette, all 256 of whose entries are set by then) or 3x or 4x (blue, green,
     // red, and alpha). The file may end anywhere: the first row that does not arrive whole, and
-    // every row above it, is white. Returns how many rows arrived whole before that one; when
-    // reading failed rather than ended, error holds the errno (else 0) and the load fails.
-    std::function<std::int32_t(std::FILE* stream, std::size_t rowLength, int& error)> ReadFileRows;
+    // every row above it, is white. Returns how many rows arrived whole before that one; a read
+    // that failed rather than ended goes to rows.Fail, and the load fails with it.
+    std::function<std::int32_t(ByteSource& rows, std::size_t rowLength)> ReadFileRows;
 };
 
 // LoadBmp without the pixel storage: the same checks, and every pixel as LoadBmp would leave it
@@ -48,7 +47,7 @@ struct PixelBlockSink {
 // (as exhausted memory when Start refused), and after true whether the file was cut short.
 bool ReadBmpPixels(BitmapImage& format, const char* path, const PixelBlockSink& sink,
                    FileFailure& failure);
-// The same from the bytes of a file in memory; every pixel goes to Take.
+// The same from the bytes of a file in memory.
 bool ReadBmpPixels(BitmapImage& format, std::span<const std::uint8_t> bytes,
                    const PixelBlockSink& sink, FileFailure& failure);
 

@@ -135,7 +135,7 @@ class ImageTarget {
     std::int32_t SpanColumns() const { return Width(); }
     void Reserve(std::int32_t) {}
     bool ReadsFileRows(std::int32_t) const { return false; }
-    std::int32_t ReadFileRows(std::FILE*, std::size_t, int&) const { return 0; }
+    std::int32_t ReadFileRows(ByteSource&, std::size_t) const { return 0; }
     std::int32_t Width() const { return Image.GetWidth(); }
     std::int32_t Height() const { return Image.GetHeight(); }
     void Begin(std::int32_t, std::int32_t, std::int32_t, std::int32_t) {}
@@ -162,8 +162,8 @@ class BandTarget {
     bool ReadsFileRows(std::int32_t depth) const {
         return Sink.ReadFileRows && (depth == 8 || depth == 24 || depth == 32);
     }
-    std::int32_t ReadFileRows(std::FILE* stream, std::size_t rowLength, int& error) const {
-        return Sink.ReadFileRows(stream, rowLength, error);
+    std::int32_t ReadFileRows(ByteSource& rows, std::size_t rowLength) const {
+        return Sink.ReadFileRows(rows, rowLength);
     }
     bool Prepare(std::int32_t width, std::int32_t height) {
         PictureWidth = width;
@@ -393,11 +393,8 @@ std::int32_t ReadPaletteOrRgbRows(Target& target, const BitmapImage& image, Byte
     // the length that the literal "add 1 while short, then while not a multiple of 4" gives.
     const std::int64_t rowBits = std::int64_t{target.Width()} * depth;
     const auto rowLength = static_cast<std::size_t>((rowBits + 31) / 32 * 4);
-    if (source.File() != nullptr && target.ReadsFileRows(depth)) {
-        int error = 0;
-        const std::int32_t rows = target.ReadFileRows(source.File(), rowLength, error);
-        source.Fail(error);
-        return rows;
+    if (target.ReadsFileRows(depth)) {
+        return target.ReadFileRows(source, rowLength);
     }
     void (*decode)(Target&, std::span<const PixelRgba>, const std::uint8_t*, std::size_t,
                    std::int32_t, std::int32_t, std::int32_t, std::int32_t) = nullptr;

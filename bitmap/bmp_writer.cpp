@@ -663,6 +663,11 @@ bool WriteBmpHeaders(const BitmapImage& format, std::int32_t width, std::int32_t
     return WriteHeaders(format, width, height, BmpRowLength(width, format.GetBitDepth()), stream);
 }
 
+void WriteBmpHeaders(const BitmapImage& format, std::int32_t width, std::int32_t height,
+                     std::vector<std::uint8_t>& bytes) {
+    WriteHeaders(format, width, height, BmpRowLength(width, format.GetBitDepth()), bytes);
+}
+
 GrayRowEncoder::GrayRowEncoder(const BitmapImage& format) : Depth(format.GetBitDepth()) {
     if (HasPaletteDepth(Depth)) {
         for (std::size_t gray = 0; gray < Indices.size(); ++gray) {

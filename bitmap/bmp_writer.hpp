@@ -73,6 +73,9 @@ std::uint64_t BmpRowLength(std::int32_t width, std::int32_t depth);
 // writers of their own rows. False when the write failed.
 bool WriteBmpHeaders(const BitmapImage& format, std::int32_t width, std::int32_t height,
                      std::FILE* stream);
+// The same at the end of bytes; memory running out throws std::bad_alloc.
+void WriteBmpHeaders(const BitmapImage& format, std::int32_t width, std::int32_t height,
+                     std::vector<std::uint8_t>& bytes);
 
 // Encodes gray rows into file rows at format's bit depth, as SaveGrayBmp writes them; at 1, 4
 // and 8 bpp each gray becomes the nearest entry of format's palette as it is at construction.

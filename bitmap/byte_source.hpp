@@ -51,6 +51,8 @@ class ByteSource {
     }
     // The stream of a file source; null for memory.
     std::FILE* File() const { return Stream; }
+    // Of bytes in memory, those not read yet; empty for a file.
+    std::span<const std::uint8_t> Rest() const { return Bytes.subspan(Position); }
 
   private:
     std::FILE* Stream = nullptr;

@@ -7,16 +7,12 @@
 #include "bmp_writer.hpp"
 #include "file_replacement.hpp"
 #include "gray_row_encoding.hpp"
-#include "platform.hpp"
-#include "read_errors.hpp"
-#include "stream_reading.hpp"
+#include "row_source.hpp"
 #include "vectors/kernels.hpp"
 #include "work_sharing.hpp"
 
 #include <algorithm>
 #include <array>
-#include <atomic>
-#include <cerrno>
 #include <cstddef>
 #include <cstdio>
 #include <cstring>
@@ -67,41 +63,14 @@ class RgbReader {
         }
     }
 
-    // From the stream's position on, until a row does not arrive whole. Returns how many did;
-    // error holds the errno when reading failed rather than ended.
-    std::uint32_t ReadInOrder(std::FILE* stream, int& error) const {
-        std::vector<std::uint8_t> bytes = Rows.Buffer();
-        std::uint32_t whole = Height;
-        for (std::uint32_t band = 0; band < Rows.Count() && whole == Height; ++band) {
-            whole = ReadBand(band, bytes, [&](std::uint8_t* into, std::size_t size, std::uint64_t) {
-                return ReadStream(stream, into, size, error);
-            });
-        }
-        return Finish(whole);
-    }
-
-    // Each band from its place in the file of stream, whose rows start at rowsStart, on up to
-    // threads threads; of a file that does not change meanwhile, the same rows as in order.
-    std::uint32_t ReadInPlace(std::FILE* stream, std::uint64_t rowsStart, std::uint32_t threads,
-                              int& error) const {
-        std::atomic<std::uint32_t> whole{Height};
-        FirstError failed;
-        ShareGroups(
-            Rows.Count(), threads, [this] { return Rows.Buffer(); },
-            [&](std::uint32_t band, std::vector<std::uint8_t>& bytes) {
-                const std::uint32_t arrived = ReadBand(
-                    band, bytes, [&](std::uint8_t* into, std::size_t size, std::uint64_t offset) {
-                        int readError = 0;
-                        const std::size_t got =
-                            platform::ReadAt(stream, into, size, rowsStart + offset, readError);
-                        failed.Note(readError);
-                        return got;
-                    });
-                LowerTo(whole, arrived);
-                return true;
-            });
-        error = failed.Get();
-        return Finish(whole.load());
+    // Every band from rows, on up to threads threads where rows can be read in place. Returns
+    // how many rows arrived whole; the rest are white.
+    std::uint32_t Read(const RowSource& rows, std::uint32_t threads) const {
+        return Finish(ReadRowPieces(
+            rows, Rows.Count(), threads, OutputReservation(), [this] { return Rows.Buffer(); },
+            [this](std::uint32_t band, std::vector<std::uint8_t>& bytes, const auto& read) {
+                return ReadBand(band, bytes, read);
+            }));
     }
 
   private:
@@ -173,16 +142,14 @@ bool ReadRgb(Input input, const RgbAllocation& allocate, std::uint32_t threads,
     };
     try {
         BitmapImage format;
-        const auto readFileRows = [&](std::FILE* stream, std::size_t rowLength, int& error) {
-            const RgbReader rows(pixels, width, height, format, rowLength, kernels, order);
-            const std::uint32_t used =
-                ResolveThreads(threads, Share::PictureBytes, std::uint64_t{rowLength} * height);
-            const long rowsStart =
-                used > 1 && platform::IsRegularFile(stream) ? std::ftell(stream) : -1;
-            return static_cast<std::int32_t>(
-                rowsStart >= 0
-                    ? rows.ReadInPlace(stream, static_cast<std::uint64_t>(rowsStart), used, error)
-                    : rows.ReadInOrder(stream, error));
+        const auto readFileRows = [&](ByteSource& bytes, std::size_t rowLength) {
+            const RowSource rows(bytes, rowLength, height);
+            const RgbReader reader(pixels, width, height, format, rowLength, kernels, order);
+            const std::uint32_t whole =
+                reader.Read(rows, ResolveThreads(threads, Share::PictureBytes,
+                                                 std::uint64_t{rowLength} * height));
+            rows.Report(bytes);
+            return static_cast<std::int32_t>(whole);
         };
         return ReadBmpPixels(format, input, PixelBlockSink{start, take, readFileRows}, failure);
     } catch (const std::bad_alloc&) {

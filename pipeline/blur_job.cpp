@@ -12,27 +12,22 @@
 #include "bmp_writer.hpp"
 #include "byte_blur.hpp"
 #include "byte_lookup.hpp"
-#include "file_replacement.hpp"
 #include "gray_picture.hpp"
 #include "gray_planes.hpp"
 #include "gray_row_encoding.hpp"
 #include "output_reservation.hpp"
 #include "pipeline_state.hpp"
-#include "platform.hpp"
-#include "read_errors.hpp"
-#include "stream_reading.hpp"
+#include "row_source.hpp"
 #include "vectors/kernels.hpp"
 #include "work_sharing.hpp"
 
 #include <algorithm>
 #include <array>
-#include <atomic>
 #include <cerrno>
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
 #include <new>
-#include <optional>
 #include <span>
 #include <vector>
 
@@ -63,50 +58,17 @@ class RowReader {
         }
     }
 
-    // From the stream's position on, in the file's order, until a row does not arrive whole.
-    // Returns how many rows did; error holds the errno when reading failed rather than ended.
-    std::uint32_t ReadInOrder(std::FILE* stream, int& error) const {
-        GroupBuffers buffers(Picture, File);
-        std::uint32_t whole = Height();
-        for (std::uint32_t i = 0; i < Picture.Groups() && whole == Height(); ++i) {
-            whole =
-                ReadGroup(i, buffers, [&](std::uint8_t* bytes, std::size_t size, std::uint64_t) {
-                    return ReadStream(stream, bytes, size, error);
-                });
-        }
-        return Finish(whole);
-    }
-
-    // Each group from its place in the file of stream, whose rows start at rowsStart, on up to
-    // threads threads, which reserve the output's pieces between groups. Of a file that does not
-    // change meanwhile, the same rows as in order; returns how many arrived whole, and error as
-    // ReadInOrder does.
-    std::uint32_t ReadInPlace(std::FILE* stream, std::uint64_t rowsStart, std::uint32_t threads,
-                              const OutputReservation& reservation, int& error) const {
-        std::atomic<std::uint32_t> whole{Height()};
-        FirstError failed;
-        ShareGroups(
-            reservation.Items(Picture.Groups()), threads,
+    // Every group from rows, on up to threads threads where rows can be read in place, which
+    // reserve the output's pieces between groups. Returns how many rows arrived whole; the rest
+    // are white.
+    std::uint32_t Read(const RowSource& rows, std::uint32_t threads,
+                       const OutputReservation& reservation) const {
+        return Finish(ReadRowPieces(
+            rows, Picture.Groups(), threads, reservation,
             [this] { return GroupBuffers(Picture, File); },
-            [&](std::uint32_t item, GroupBuffers& buffers) {
-                if (reservation.ReserveIfPiece(item)) {
-                    return true;
-                }
-                const std::uint32_t arrived =
-                    ReadGroup(reservation.GroupOf(item), buffers,
-                              [&](std::uint8_t* bytes, std::size_t size, std::uint64_t offset) {
-                                  int readError = 0;
-                                  const std::size_t got = platform::ReadAt(
-                                      stream, bytes, size, rowsStart + offset, readError);
-                                  failed.Note(readError);
-                                  return got;
-                              });
-                // The rows below the first one missing in any group arrived.
-                LowerTo(whole, arrived);
-                return true;
-            });
-        error = failed.Get();
-        return Finish(whole.load());
+            [this](std::uint32_t i, GroupBuffers& buffers, const auto& read) {
+                return ReadGroup(i, buffers, read);
+            }));
     }
 
   private:
@@ -162,21 +124,20 @@ class RowReader {
     std::array<std::uint8_t, 256> PaletteLuma{};
 };
 
-// The output's reservation (OutputReservation::Open) for the rows of picture at depth.
-OutputReservation Reserve(const char* output, FileReplacement& file, const GrayPicture& picture,
-                          std::int32_t depth) {
+// The length of the rows of picture at depth in a file.
+std::uint64_t RowsSize(const GrayPicture& picture, std::int32_t depth) {
     const GrayColumns columns = picture.Columns();
-    const std::uint64_t size =
-        BmpRowLength(static_cast<std::int32_t>(columns.Width), depth) * columns.Height;
-    return OutputReservation::Open(output, file, size, picture.Groups());
+    return BmpRowLength(static_cast<std::int32_t>(columns.Width), depth) * columns.Height;
 }
 
 // The source's luma into the picture, on up to threads threads, which the job asked for (0: as
 // many as pay) and which become the job's count once the picture's size is known. With more
-// than one, output is opened in file meanwhile, where that pays, and its space reserved. False
-// when the file cannot be read or memory runs out; failure then says why.
-bool Load(const char* source, GrayPicture& picture, const vectors::Kernels& kernels,
-          BitmapImage& format, std::uint32_t& threads, const char* output, FileReplacement& file,
+// than one, output is opened meanwhile, where that pays, and its space reserved. source: a path
+// or a file's bytes. False when the file cannot be read or memory runs out; failure then says
+// why.
+template <class Input>
+bool Load(const Input& source, GrayPicture& picture, const vectors::Kernels& kernels,
+          BitmapImage& format, std::uint32_t& threads, BmpDestination& output,
           FileFailure& failure) {
     std::vector<std::uint8_t> buffer; // 1, 4 and 16 bpp: the rows of the group being read
     const auto start = [&](std::int32_t width, std::int32_t height) {
@@ -209,15 +170,15 @@ bool Load(const char* source, GrayPicture& picture, const vectors::Kernels& kern
             }
         }
     };
-    const auto readFileRows = [&](std::FILE* stream, std::size_t rowLength, int& error) {
-        const RowReader rows(picture, format, rowLength, kernels);
-        const long rowsStart =
-            threads > 1 && platform::IsRegularFile(stream) ? std::ftell(stream) : -1;
-        const std::uint32_t whole =
-            rowsStart >= 0
-                ? rows.ReadInPlace(stream, static_cast<std::uint64_t>(rowsStart), threads,
-                                   Reserve(output, file, picture, format.GetBitDepth()), error)
-                : rows.ReadInOrder(stream, error);
+    const auto readFileRows = [&](ByteSource& bytes, std::size_t rowLength) {
+        const RowSource rows(bytes, rowLength, picture.Columns().Height);
+        const RowReader reader(picture, format, rowLength, kernels);
+        const std::uint32_t whole = reader.Read(
+            rows, threads,
+            threads > 1 && rows.InPlace()
+                ? output.Reserve(RowsSize(picture, format.GetBitDepth()), picture.Groups())
+                : OutputReservation());
+        rows.Report(bytes);
         return static_cast<std::int32_t>(whole);
     };
     const PixelBlockSink sink{start, take, readFileRows};
@@ -254,13 +215,11 @@ class RowWriter final : public RowWriting {
         return true;
     }
 
-    // Every group at its place in the file of stream, whose rows start at rowsStart, on up to
-    // threads threads. False when a write failed; error then says why.
-    bool WriteInPlace(std::FILE* stream, std::uint64_t rowsStart, std::uint32_t threads,
-                      int& error) const override {
+    // Every group at its place in to, on up to threads threads. False when a write failed; error
+    // then says why.
+    bool WriteInPlace(const RowDestination& to, std::uint32_t threads, int& error) const override {
         return WritePiecesInPlace(
-            stream, rowsStart, Picture.Groups(), threads,
-            [this] { return GroupBuffers(Picture, File); },
+            to, Picture.Groups(), threads, [this] { return GroupBuffers(Picture, File); },
             [this](std::uint32_t i, GroupBuffers& buffers, const auto& write) {
                 return WriteGroup(i, buffers, write);
             },
@@ -302,8 +261,8 @@ class RowWriter final : public RowWriting {
 
 // The picture to output, at depth with the standard palette and the resolution of a new image
 // (StoreBmp). False when the file was not written; failure then says why.
-bool Store(const char* output, GrayPicture& picture, const vectors::Kernels& kernels,
-           std::int32_t depth, std::uint32_t threads, FileReplacement& file, FileFailure& failure) {
+bool Store(BmpDestination& output, GrayPicture& picture, const vectors::Kernels& kernels,
+           std::int32_t depth, std::uint32_t threads, FileFailure& failure) {
     BitmapImage format;
     if (!format.ChangeBitDepth(depth)) {
         failure = MemoryFailure(FailedFile::Output);
@@ -311,25 +270,21 @@ bool Store(const char* output, GrayPicture& picture, const vectors::Kernels& ker
     }
     const GrayColumns columns = picture.Columns();
     const RowWriter rows(picture, format, kernels);
-    return StoreBmp(output, format, columns.Width, columns.Height, rows, threads, file, failure);
+    return output.Store(format, columns.Width, columns.Height, rows, threads, failure);
 }
 
-} // namespace
-
-JobResult RunGrayJob(const char* source, const char* output, const JobOptions& options,
-                     GrayPass pass, FileFailure& failure) {
+template <class Input>
+JobResult RunGray(const Input& source, BmpDestination& output, const JobOptions& options,
+                  GrayPass pass, FileFailure& failure) {
     failure = {};
     // The kernels of the path in use, for every part of the job.
     const vectors::Kernels& kernels = vectors::InUse();
     GrayPicture picture(kernels);
-    // Abandoned, leaving nothing, when the job fails before it is stored.
-    FileReplacement file(TemporaryFile::Unnamed,
-                         options.Sync ? Durability::Disk : Durability::Process);
     std::uint32_t threads = options.Threads; // the job's count once Load knows the size
     std::int32_t depth = 0;
     try {
         BitmapImage format;
-        if (!Load(source, picture, kernels, format, threads, output, file, failure)) {
+        if (!Load(source, picture, kernels, format, threads, output, failure)) {
             return JobResult::SourceFailed;
         }
         depth = format.GetBitDepth();
@@ -351,7 +306,7 @@ JobResult RunGrayJob(const char* source, const char* output, const JobOptions& o
     try {
         // The store starts a failure of its own; what the load found of the source stays.
         const FileFailure loaded = failure;
-        if (!Store(output, picture, kernels, SourceBitDepth, threads, file, failure)) {
+        if (!Store(output, picture, kernels, SourceBitDepth, threads, failure)) {
             return JobResult::OutputFailed;
         }
         failure = loaded;
@@ -362,16 +317,36 @@ JobResult RunGrayJob(const char* source, const char* output, const JobOptions& o
     }
 }
 
+// A blur pass: once a thread was found without a processor of its own, the job stays on one.
+bool Blur(const GrayColumns& picture, std::uint32_t& threads) {
+    if (!BlurGrayColumns(picture, threads)) {
+        threads = 1;
+    }
+    return true;
+}
+
+} // namespace
+
+JobResult RunGrayJob(const char* source, const char* output, const JobOptions& options,
+                     GrayPass pass, FileFailure& failure) {
+    BmpDestination file(output, options.Sync ? Durability::Disk : Durability::Process);
+    return RunGray(source, file, options, pass, failure);
+}
+
+JobResult RunGrayJob(std::span<const std::uint8_t> source, std::vector<std::uint8_t>& output,
+                     const JobOptions& options, GrayPass pass, FileFailure& failure) {
+    BmpDestination bytes(output);
+    return RunGray(source, bytes, options, pass, failure);
+}
+
 JobResult RunBlurJob(const char* source, const char* output, const JobOptions& options,
                      FileFailure& failure) {
-    const GrayPass blur = [](const GrayColumns& picture, std::uint32_t& threads) {
-        // Once a thread was found without a processor of its own, the job stays on one.
-        if (!BlurGrayColumns(picture, threads)) {
-            threads = 1;
-        }
-        return true;
-    };
-    return RunGrayJob(source, output, options, blur, failure);
+    return RunGrayJob(source, output, options, Blur, failure);
+}
+
+JobResult RunBlurJob(std::span<const std::uint8_t> source, std::vector<std::uint8_t>& output,
+                     const JobOptions& options, FileFailure& failure) {
+    return RunGrayJob(source, output, options, Blur, failure);
 }
 
 } // namespace dorvane

@@ -4,6 +4,8 @@
 #include "file_failure.hpp"
 
 #include <cstdint>
+#include <span>
+#include <vector>
 
 namespace dorvane {
 
@@ -37,5 +39,12 @@ using GrayPass = bool (*)(const GrayColumns& picture, std::uint32_t& threads);
 // when it does not fit in memory.
 JobResult RunGrayJob(const char* source, const char* output, const JobOptions& options,
                      GrayPass pass, FileFailure& failure);
+
+// The same jobs from a BMP file's bytes in memory to the bytes of the file they would write, in
+// place of output's (empty unless Done); memory running out is the output's only failure.
+JobResult RunBlurJob(std::span<const std::uint8_t> source, std::vector<std::uint8_t>& output,
+                     const JobOptions& options, FileFailure& failure);
+JobResult RunGrayJob(std::span<const std::uint8_t> source, std::vector<std::uint8_t>& output,
+                     const JobOptions& options, GrayPass pass, FileFailure& failure);
 
 } // namespace dorvane

@@ -30,6 +30,14 @@ void ClearUndecidedFrame() {
     }
 }
 
+// The edge job's pass: the blur, then the map.
+bool EdgeMap(const GrayColumns& picture, std::uint32_t& threads) {
+    if (!BlurGrayColumns(picture, threads)) {
+        threads = 1;
+    }
+    return EdgeMapColumns(picture, threads);
+}
+
 } // namespace
 
 void DetectEdgesInPlanes(std::uint32_t threads) {
@@ -44,13 +52,12 @@ void DetectEdgesInPlanes(std::uint32_t threads) {
 
 JobResult RunEdgeJob(const char* source, const char* output, const JobOptions& options,
                      FileFailure& failure) {
-    const GrayPass edges = [](const GrayColumns& picture, std::uint32_t& threads) {
-        if (!BlurGrayColumns(picture, threads)) {
-            threads = 1;
-        }
-        return EdgeMapColumns(picture, threads);
-    };
-    return RunGrayJob(source, output, options, edges, failure);
+    return RunGrayJob(source, output, options, EdgeMap, failure);
+}
+
+JobResult RunEdgeJob(std::span<const std::uint8_t> source, std::vector<std::uint8_t>& output,
+                     const JobOptions& options, FileFailure& failure) {
+    return RunGrayJob(source, output, options, EdgeMap, failure);
 }
 
 } // namespace dorvane

@@ -4,6 +4,8 @@
 #include "file_failure.hpp"
 
 #include <cstdint>
+#include <span>
+#include <vector>
 
 namespace dorvane {
 
@@ -19,5 +21,8 @@ void DetectEdgesInPlanes(std::uint32_t threads);
 // failures.
 JobResult RunEdgeJob(const char* source, const char* output, const JobOptions& options,
                      FileFailure& failure);
+// The same from a BMP file's bytes in memory to the bytes of the file, as RunBlurJob on bytes.
+JobResult RunEdgeJob(std::span<const std::uint8_t> source, std::vector<std::uint8_t>& output,
+                     const JobOptions& options, FileFailure& failure);
 
 } // namespace dorvane

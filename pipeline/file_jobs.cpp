@@ -1,4 +1,5 @@
 #include "file_jobs.hpp"
+#include "memory_jobs.hpp"
 
 #include "DorvaneBMPBlur.h"
 #include "edge_job.hpp"
@@ -10,7 +11,9 @@
 #include <mutex>
 #include <new>
 #include <optional>
+#include <span>
 #include <string>
+#include <vector>
 
 namespace dorvane {
 namespace {
@@ -44,22 +47,50 @@ std::int32_t RunWithPaths(const Job& job, const char* source, const char* output
 
 using Job = JobResult (*)(const char* source, const char* output, const JobOptions& options,
                           FileFailure& failure);
+using MemoryJob = JobResult (*)(std::span<const std::uint8_t> source,
+                                std::vector<std::uint8_t>& output, const JobOptions& options,
+                                FileFailure& failure);
 
-// A job on the pipeline's planes, one call at a time in the process.
+// job(source, output, options, failure) on the pipeline's planes, one call at a time in the
+// process.
+template <class JobOf, class Source, class Output>
+JobResult InTurn(JobOf job, Source source, Output& output, const JobOptions& options,
+                 FileFailure& failure) {
+    try {
+        const std::lock_guard lock(PipelineMutex);
+        return job(source, output, options, failure);
+    } catch (...) {
+        // Only taking the lock can throw (a system error): nothing was read.
+        failure = SystemFailure(FailedFile::Source, FailureKind::Open, EAGAIN);
+        return JobResult::SourceFailed;
+    }
+}
+
 std::int32_t RunInTurn(Job job, const char* source, const char* output, const JobOptions& options,
                        FileFailure& failure) noexcept {
     const auto inTurn = [job](const char* from, const char* to, const JobOptions& with,
-                              FileFailure& why) {
-        try {
-            const std::lock_guard lock(PipelineMutex);
-            return job(from, to, with, why);
-        } catch (...) {
-            // Only taking the lock can throw (a system error): nothing was read.
-            why = SystemFailure(FailedFile::Source, FailureKind::Open, EAGAIN);
-            return JobResult::SourceFailed;
-        }
-    };
+                              FileFailure& why) { return InTurn(job, from, to, with, why); };
     return RunWithPaths(inTurn, source, output, options, failure);
+}
+
+// The same from bytes to bytes; output is empty unless the job is done.
+std::int32_t RunInTurn(MemoryJob job, std::span<const std::uint8_t> source,
+                       std::vector<std::uint8_t>& output, const JobOptions& options,
+                       FileFailure& failure) noexcept {
+    failure = {};
+    output.clear();
+    return ResultOf(InTurn(job, source, output, options, failure));
+}
+
+// job(), a scaling, which calls run at once; memory that runs out while it sets up is the
+// source's failure.
+template <class Scaling> JobResult ScaleAtOnce(const Scaling& job, FileFailure& failure) noexcept {
+    try {
+        return job();
+    } catch (const std::bad_alloc&) {
+        failure = FormatFailure(FailureKind::OutOfMemory); // setting up, before reading
+        return JobResult::SourceFailed;
+    }
 }
 
 // The UTF-8 form of a UTF-16 path, whatever its length; nothing when it is null or not valid
@@ -114,14 +145,29 @@ std::int32_t ScaleFiles(const char* source, const char* output, char mode, std::
                         const JobOptions& options, FileFailure& failure) noexcept {
     return RunWithPaths(
         [mode, value](const char* from, const char* to, const JobOptions& with, FileFailure& why) {
-            try {
-                return RunScaleJob(from, to, mode, value, with, why);
-            } catch (const std::bad_alloc&) {
-                why = FormatFailure(FailureKind::OutOfMemory); // setting up, before reading
-                return JobResult::SourceFailed;
-            }
+            return ScaleAtOnce([&] { return RunScaleJob(from, to, mode, value, with, why); }, why);
         },
         source, output, options, failure);
+}
+
+std::int32_t BlurBytes(std::span<const std::uint8_t> source, std::vector<std::uint8_t>& output,
+                       const JobOptions& options, FileFailure& failure) noexcept {
+    return RunInTurn(RunBlurJob, source, output, options, failure);
+}
+
+std::int32_t DetectEdgesInBytes(std::span<const std::uint8_t> source,
+                                std::vector<std::uint8_t>& output, const JobOptions& options,
+                                FileFailure& failure) noexcept {
+    return RunInTurn(RunEdgeJob, source, output, options, failure);
+}
+
+std::int32_t ScaleBytes(std::span<const std::uint8_t> source, std::vector<std::uint8_t>& output,
+                        char mode, std::int32_t value, const JobOptions& options,
+                        FileFailure& failure) noexcept {
+    failure = {};
+    output.clear();
+    return ResultOf(ScaleAtOnce(
+        [&] { return RunScaleJob(source, output, mode, value, options, failure); }, failure));
 }
 
 std::int32_t BlurFiles(const char16_t* source, const char16_t* output, std::uint32_t threads,

@@ -13,19 +13,14 @@
 #include "bmp_output.hpp"
 #include "bmp_pixel_blocks.hpp"
 #include "bmp_writer.hpp"
-#include "file_replacement.hpp"
-#include "platform.hpp"
-#include "stream_reading.hpp"
+#include "row_source.hpp"
 #include "vectors/kernels.hpp"
 #include "work_sharing.hpp"
 
 #include <algorithm>
 #include <array>
-#include <atomic>
 #include <cctype>
-#include <cerrno>
 #include <cstddef>
-#include <cstdio>
 #include <cstring>
 #include <new>
 #include <optional>
@@ -103,13 +98,7 @@ class SourceRows {
     // file lacks the row, which is then white, or where reading it failed (Error then says why).
     virtual const std::uint8_t* Row(std::uint32_t y, std::uint8_t* buffer) = 0;
     // The errno of the first read that failed, else 0: the scaled picture is then of no use.
-    int Error() const { return FirstError.load(); }
-
-  protected:
-    void Failed(int error) { KeepFirst(FirstError, error); }
-
-  private:
-    std::atomic<int> FirstError{0};
+    virtual int Error() const { return 0; }
 };
 
 // Rows in memory, Stride bytes apart.
@@ -123,72 +112,46 @@ class MemoryRows final : public SourceRows {
     std::size_t Stride;
 };
 
-// The rows of a BMP file from stream, bottom row first, RowLength bytes each.
-struct FileRows {
-    std::FILE* Stream;
-    std::size_t RowLength;
-    std::uint32_t Height;
-};
-
-// Each row from its place in a regular file whose rows start at RowsStart, on any thread; the
-// file holds Whole of them whole.
-class RowsInPlace final : public SourceRows {
+// The rows of a BMP file. Where they can be read in place, each from its place on any thread, of
+// those the file holds whole; else in the file's order, as a pipe gives them, on one thread: each
+// asked for after those below it, reading and dropping the rows between. The first row that does
+// not arrive whole, and every row after it, is missing.
+class FileRowsAsked final : public SourceRows {
   public:
-    RowsInPlace(const FileRows& file, std::uint64_t rowsStart, std::uint32_t whole)
-        : File(file), RowsStart(rowsStart), Whole(whole) {}
+    explicit FileRowsAsked(const RowSource& rows)
+        : Rows(rows), Whole(rows.InPlace() ? rows.WholeRows() : rows.Height) {}
 
     const std::uint8_t* Row(std::uint32_t y, std::uint8_t* buffer) override {
-        const std::uint32_t fileRow = File.Height - 1 - y;
-        if (fileRow >= Whole) {
-            return nullptr;
+        const std::uint32_t fileRow = Rows.Height - 1 - y;
+        if (Rows.InPlace()) {
+            // Missing too where a file that shrank meanwhile cuts it short.
+            return fileRow < Whole && ReadRow(fileRow, buffer) ? buffer : nullptr;
         }
-        // Missing too where a file that shrank meanwhile cuts it short.
-        int error = 0;
-        const std::size_t got =
-            platform::ReadAt(File.Stream, buffer, File.RowLength,
-                             RowsStart + std::uint64_t{fileRow} * File.RowLength, error);
-        if (error != 0) {
-            Failed(error);
-        }
-        return got == File.RowLength ? buffer : nullptr;
-    }
-
-  private:
-    FileRows File;
-    std::uint64_t RowsStart;
-    std::uint32_t Whole;
-};
-
-// The rows in the file's order, as a pipe gives them, on one thread: each asked for after those
-// below it, reading and dropping the rows between. The first row that does not arrive whole, and
-// every row after it, is missing.
-class RowsInOrder final : public SourceRows {
-  public:
-    explicit RowsInOrder(const FileRows& file) : File(file), Whole(file.Height) {}
-
-    const std::uint8_t* Row(std::uint32_t y, std::uint8_t* buffer) override {
-        const std::uint32_t fileRow = File.Height - 1 - y;
-        while (Next <= fileRow && Whole == File.Height) {
-            int error = 0;
-            if (ReadStream(File.Stream, buffer, File.RowLength, error) != File.RowLength) {
+        for (; Next <= fileRow && Whole == Rows.Height; ++Next) {
+            if (!ReadRow(Next, buffer)) {
                 Whole = Next;
-                if (error != 0) {
-                    Failed(error);
-                }
             }
-            ++Next;
         }
         return fileRow < Whole ? buffer : nullptr;
     }
 
-    // Reads the rows left; returns how many arrived whole.
+    int Error() const override { return Rows.Error(); }
+
+    // Reads the rows left in order; returns how many arrived whole.
     std::uint32_t Finish(std::uint8_t* buffer) {
-        Row(0, buffer);
+        if (!Rows.InPlace()) {
+            Row(0, buffer);
+        }
         return Whole;
     }
 
   private:
-    FileRows File;
+    bool ReadRow(std::uint32_t fileRow, std::uint8_t* buffer) const {
+        return Rows.Read(buffer, Rows.RowLength, std::uint64_t{fileRow} * Rows.RowLength) ==
+               Rows.RowLength;
+    }
+
+    const RowSource& Rows;
     std::uint32_t Next = 0;
     std::uint32_t Whole;
 };
@@ -320,17 +283,17 @@ class ScaledRowWriter final : public BandWriting<ScalingBuffers> {
     const Scaling& Job;
 };
 
-// The new picture to output through file, at 24 bpp with resolution's resolution, on up to
-// threads threads. False when the file was not written; failure then says why.
-bool Store(const char* output, const Scaling& scaling, const BitmapImage& resolution,
-           std::uint32_t threads, FileReplacement& file, FileFailure& failure) {
+// The new picture to output, at 24 bpp with resolution's resolution, on up to threads threads.
+// False when the file was not written; failure then says why.
+bool Store(BmpDestination& output, const Scaling& scaling, const BitmapImage& resolution,
+           std::uint32_t threads, FileFailure& failure) {
     BitmapImage format;
     format.ChangeBitDepth(24); // cannot fail
     format.XResolution = resolution.XResolution;
     format.YResolution = resolution.YResolution;
     const ScaledRowWriter rows(scaling);
-    return StoreBmp(output, format, static_cast<std::uint32_t>(scaling.Columns.X0.size()),
-                    scaling.NewHeight, rows, threads, file, failure);
+    return output.Store(format, static_cast<std::uint32_t>(scaling.Columns.X0.size()),
+                        scaling.NewHeight, rows, threads, failure);
 }
 
 bool IsScalingMode(char mode) {
@@ -348,33 +311,15 @@ PixelLayout LayoutOf(const BitmapImage& format) {
     return layout;
 }
 
-// How many of a regular file's rows, from rowsStart on, arrived whole: those before its end. Where
-// the end cannot be told (beyond a long's range), all; a row that does not arrive is missing all
-// the same.
-std::uint32_t WholeRows(const FileRows& file, std::uint64_t rowsStart) {
-    const long end = std::fseek(file.Stream, 0, SEEK_END) == 0 ? std::ftell(file.Stream) : -1;
-    if (end < 0) {
-        return file.Height;
-    }
-    const auto bytes = static_cast<std::uint64_t>(end);
-    return bytes < rowsStart ? 0
-                             : static_cast<std::uint32_t>(std::min<std::uint64_t>(
-                                   file.Height, (bytes - rowsStart) / file.RowLength));
-}
-
-} // namespace
-
-JobResult RunScaleJob(const char* source, const char* output, char mode, std::int32_t value,
-                      const JobOptions& options, FileFailure& failure) {
+template <class Input>
+JobResult RunScale(const Input& source, BmpDestination& output, char mode, std::int32_t value,
+                   const JobOptions& options, FileFailure& failure) {
     failure = {};
     if (!IsScalingMode(mode)) {
         failure = {FailedFile::None, FailureKind::UnknownScalingMode};
         return JobResult::Refused;
     }
     const vectors::Kernels& kernels = vectors::InUse();
-    // Abandoned, leaving nothing, when the job fails before the output is written.
-    FileReplacement file(TemporaryFile::Unnamed,
-                         options.Sync ? Durability::Disk : Durability::Process);
     BitmapImage format;
     std::optional<ScaledSize> size;
     std::optional<ScaleColumns> columns;
@@ -398,7 +343,7 @@ JobResult RunScaleJob(const char* source, const char* output, char mode, std::in
         const Scaling scaling{*columns, height, newHeight, rows, layout, 0, rowLength, kernels};
         const std::uint64_t bytes = std::uint64_t{3} * columns->X0.size() * newHeight;
         return Store(output, scaling, format, ResolveThreads(threads, Share::PictureBytes, bytes),
-                     file, why);
+                     why);
     };
 
     // At 1, 4 and 16 bpp: the whole source, three bytes a pixel, rows from the top.
@@ -422,29 +367,24 @@ JobResult RunScaleJob(const char* source, const char* output, char mode, std::in
     // At 8, 24 and 32 bpp the output is written while the file's rows are read: whether it was.
     std::optional<bool> stored;
     FileFailure storeFailure;
-    const auto readFileRows = [&](std::FILE* stream, std::size_t rowLength, int& error) {
-        const FileRows rows{stream, rowLength, height};
-        const long rowsStart = platform::IsRegularFile(stream) ? std::ftell(stream) : -1;
+    const auto readFileRows = [&](ByteSource& bytes, std::size_t rowLength) {
+        const RowSource rows(bytes, rowLength, height);
+        FileRowsAsked asked(rows);
         std::uint32_t whole = 0;
         try {
+            // Rows read in order are written in it, on one thread, and those left after the
+            // last one needed read afterwards: into this, taken first so that nothing can fail
+            // once the output is written.
+            std::vector<std::uint8_t> buffer(rows.InPlace() ? 0 : rowLength);
             // A read that fails stops the writing, and the load fails with its errno.
-            if (rowsStart >= 0) {
-                whole = WholeRows(rows, static_cast<std::uint64_t>(rowsStart));
-                RowsInPlace inPlace(rows, static_cast<std::uint64_t>(rowsStart), whole);
-                stored = store(inPlace, LayoutOf(format), rowLength, options.Threads, storeFailure);
-                error = inPlace.Error();
-            } else {
-                // Read in the file's order, so written in it, on one thread.
-                RowsInOrder inOrder(rows);
-                stored = store(inOrder, LayoutOf(format), rowLength, 1, storeFailure);
-                std::vector<std::uint8_t> buffer(rowLength);
-                whole = inOrder.Finish(buffer.data());
-                error = inOrder.Error();
-            }
+            stored = store(asked, LayoutOf(format), rowLength, rows.InPlace() ? options.Threads : 1,
+                           storeFailure);
+            whole = asked.Finish(buffer.data());
         } catch (const std::bad_alloc&) {
             stored = false;
             storeFailure = MemoryFailure(FailedFile::Output);
         }
+        rows.Report(bytes);
         return static_cast<std::int32_t>(whole);
     };
 
@@ -470,6 +410,21 @@ JobResult RunScaleJob(const char* source, const char* output, char mode, std::in
         return JobResult::OutputFailed;
     }
     return JobResult::Done;
+}
+
+} // namespace
+
+JobResult RunScaleJob(const char* source, const char* output, char mode, std::int32_t value,
+                      const JobOptions& options, FileFailure& failure) {
+    BmpDestination file(output, options.Sync ? Durability::Disk : Durability::Process);
+    return RunScale(source, file, mode, value, options, failure);
+}
+
+JobResult RunScaleJob(std::span<const std::uint8_t> source, std::vector<std::uint8_t>& output,
+                      char mode, std::int32_t value, const JobOptions& options,
+                      FileFailure& failure) {
+    BmpDestination bytes(output);
+    return RunScale(source, bytes, mode, value, options, failure);
 }
 
 bool ScaleRgbArray(const ArrayRows& picture, ScaledSize size, std::uint8_t* out,

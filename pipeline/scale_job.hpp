@@ -6,6 +6,8 @@
 #include "scaling.hpp"
 
 #include <cstdint>
+#include <span>
+#include <vector>
 
 namespace dorvane {
 
@@ -17,6 +19,10 @@ namespace dorvane {
 // says why; after Done, whether the source was cut short. Calls may run at once.
 JobResult RunScaleJob(const char* source, const char* output, char mode, std::int32_t value,
                       const JobOptions& options, FileFailure& failure);
+// The same from a BMP file's bytes in memory to the bytes of the file, as RunBlurJob on bytes.
+JobResult RunScaleJob(std::span<const std::uint8_t> source, std::vector<std::uint8_t>& output,
+                      char mode, std::int32_t value, const JobOptions& options,
+                      FileFailure& failure);
 
 // The picture of three bytes a pixel, red, green and blue, scaled to size as ScaleImage scales
 // it, into out: 3 x size.Width x size.Height bytes, rows from the top. size is ScaledSizeOf

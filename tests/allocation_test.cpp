@@ -8,6 +8,7 @@
 #include "counting_allocator.hpp"
 #include "file_jobs.hpp"
 #include "gray_planes.hpp"
+#include "memory_jobs.hpp"
 #include "pipeline_state.hpp"
 #include "temp_directory.hpp"
 
@@ -326,6 +327,32 @@ TEST(Allocation, BlurWithAnyAllocationFailingReportsFailureAndCleansUp) {
                            [&](bool done) {
                                EXPECT_EQ(std::filesystem::exists(folder.File("out.bmp")), done);
                                std::filesystem::remove(folder.File("out.bmp"));
+                           });
+    }
+}
+
+// The jobs on bytes: memory that runs out anywhere is the one kind, whichever side it is on, and
+// leaves no output.
+TEST(Allocation, BytesJobsWithAnyAllocationFailingSayOutOfMemory) {
+    TempDirectory folder;
+    const std::string path = folder.File("in.bmp");
+    WritePicture(path, 8, 9, 6);
+    const Bytes source = ReadFileBytes(path);
+    std::vector<std::uint8_t> output;
+    FileFailure failure;
+    using Job = std::function<std::int32_t()>;
+    const Job jobs[] = {
+        [&] { return BlurBytes(source, output, {1}, failure); },
+        [&] { return DetectEdgesInBytes(source, output, {1}, failure); },
+        [&] { return ScaleBytes(source, output, 'P', 150, {1}, failure); },
+    };
+    for (const Job& job : jobs) {
+        FailEachAllocation([] {}, [&] { return job() == BMPBLUR_OK; },
+                           [&](bool done) {
+                               EXPECT_EQ(failure.Kind == FailureKind::OutOfMemory, !done)
+                                   << failure.Reason();
+                               EXPECT_EQ(output.empty(), !done);
+                               std::vector<std::uint8_t>().swap(output);
                            });
     }
 }

@@ -1,6 +1,7 @@
 #include "DorvaneBMPBlur.h"
 
 #include "bitmap_image.hpp"
+#include "bytes_entries.hpp"
 #include "file_jobs.hpp"
 #include "gray_planes.hpp"
 #include "literal_blur.hpp"
@@ -239,4 +240,11 @@ TEST(BmpBlur, ConsecutiveCallsOfDifferentSizesAreIndependent) {
     ASSERT_TRUE(tall.LoadBmp(folder.File("tall-out.bmp").c_str()));
     EXPECT_EQ(wide.GetWidth(), 40);
     EXPECT_EQ(tall.GetHeight(), 40);
+}
+
+// The jobs from the sample's bytes write what they write from the sample.
+TEST(BmpBlur, TheBytesJobsWriteTheFileJobsBytesOfTheSample) {
+    const TempDirectory folder;
+    const std::string sample = std::string(DORVANE_SOURCE_DIR) + "/samples/landscape.bmp";
+    dorvane::testing::ExpectBytesEntriesAsFiles(sample, folder.File("out.bmp"), 'P', 50, "sample");
 }

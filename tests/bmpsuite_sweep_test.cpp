@@ -8,6 +8,7 @@
 
 #include "bitmap_image.hpp"
 #include "bmp_file_builder.hpp"
+#include "bytes_entries.hpp"
 #include "file_failure.hpp"
 #include "file_jobs.hpp"
 #include "scaling.hpp"
@@ -192,7 +193,8 @@ TEST(BmpSuiteSweep, EveryFileLoadsOrIsRejectedAsTheTableSays) {
     if (!fs::is_directory(SuiteDir)) {
         GTEST_SKIP() << "no BMP suite at " << SuiteDir;
     }
-    // The scale job reads what LoadBmp reads, or refuses it for the same reason.
+    // The scale job reads what LoadBmp reads, or refuses it for the same reason; each job reads
+    // a file's bytes in memory as it reads the file.
     const TempDirectory folder;
     const std::string scaledPath = folder.File("scaled.bmp");
     const std::string output = folder.File("output.bmp");
@@ -219,6 +221,8 @@ TEST(BmpSuiteSweep, EveryFileLoadsOrIsRejectedAsTheTableSays) {
         } else {
             EXPECT_EQ(result, BMPBLUR_SOURCE_UNREADABLE) << name;
         }
+        // From the file's bytes, the jobs write what they write from the file, or fail alike.
+        ExpectBytesEntriesAsFiles(path.string(), output, 'P', 70, name);
         switch (expected.Result) {
         case Outcome::Loads:
             EXPECT_TRUE(loaded) << name;

@@ -17,6 +17,7 @@
 #include <algorithm>
 #include <cstring>
 #include <random>
+#include <span>
 #include <string>
 #include <tuple>
 #include <vector>
@@ -128,24 +129,44 @@ void ExpectJobMatchesStages(const std::string& path, const std::string& what) {
             ReleasePlanes();
         }
     }
+    // Each job from the file to a file, and from the file's bytes to bytes.
+    struct Job {
+        JobResult (*FromFile)(const char*, const char*, const JobOptions&, FileFailure&);
+        JobResult (*FromBytes)(std::span<const std::uint8_t>, std::vector<std::uint8_t>&,
+                               const JobOptions&, FileFailure&);
+        const std::string& StagesOutput;
+        const char* Name;
+    };
+    const Job jobs[] = {{RunBlurJob, RunBlurJob, blurredOutput, "blur"},
+                        {RunEdgeJob, RunEdgeJob, edgesOutput, "edges"}};
+    const Bytes bytes = ReadFileBytes(path);
     ForEachPath([&](const vectors::Kernels& kernels) {
         for (const std::uint32_t threads : {1U, 3U}) {
-            for (const auto& [job, stagesOutput] :
-                 {std::pair{&RunBlurJob, blurredOutput}, std::pair{&RunEdgeJob, edgesOutput}}) {
-                const std::string how = std::to_string(threads) + " threads, " + kernels.Name +
-                                        (job == &RunEdgeJob ? ", edges" : "");
-                FileFailure jobFailure;
-                const bool done = job(path.c_str(), jobOutput.c_str(), JobOptions{threads},
-                                      jobFailure) == JobResult::Done;
-                EXPECT_EQ(jobFailure.Reason(), loadFailure.Reason()) << what << ", " << how;
-                EXPECT_EQ(jobFailure.RowsExpected, loadFailure.RowsExpected) << what << ", " << how;
-                EXPECT_EQ(jobFailure.RowsRead, loadFailure.RowsRead) << what << ", " << how;
-                ASSERT_EQ(done, loaded) << what << ", " << how;
-                if (loaded) {
-                    EXPECT_EQ(ReadFileBytes(jobOutput), ReadFileBytes(stagesOutput))
+            for (const Job& job : jobs) {
+                for (const bool fromBytes : {false, true}) {
+                    const std::string how = std::to_string(threads) + " threads, " + kernels.Name +
+                                            ", " + job.Name + (fromBytes ? ", from bytes" : "");
+                    FileFailure jobFailure;
+                    std::vector<std::uint8_t> written;
+                    const bool done =
+                        (fromBytes
+                             ? job.FromBytes(bytes, written, JobOptions{threads}, jobFailure)
+                             : job.FromFile(path.c_str(), jobOutput.c_str(), JobOptions{threads},
+                                            jobFailure)) == JobResult::Done;
+                    EXPECT_EQ(jobFailure.Reason(), loadFailure.Reason()) << what << ", " << how;
+                    EXPECT_EQ(jobFailure.RowsExpected, loadFailure.RowsExpected)
                         << what << ", " << how;
+                    EXPECT_EQ(jobFailure.RowsRead, loadFailure.RowsRead) << what << ", " << how;
+                    ASSERT_EQ(done, loaded) << what << ", " << how;
+                    if (loaded) {
+                        EXPECT_EQ(fromBytes ? written : ReadFileBytes(jobOutput),
+                                  ReadFileBytes(job.StagesOutput))
+                            << what << ", " << how;
+                    } else {
+                        EXPECT_TRUE(written.empty()) << what << ", " << how;
+                    }
+                    std::filesystem::remove(jobOutput);
                 }
-                std::filesystem::remove(jobOutput);
             }
         }
     });
@@ -153,8 +174,8 @@ void ExpectJobMatchesStages(const std::string& path, const std::string& what) {
     std::filesystem::remove(edgesOutput);
 }
 
-// The array reading of the Python package reads 8, 24 and 32 bpp rows its own way too, and
-// takes every other depth from the codec's blocks, as from a file's bytes in memory: the pixels
+// The array reading of the Python package reads 8, 24 and 32 bpp rows its own way too, from a
+// file or its bytes in memory, and takes every other depth from the codec's blocks: the pixels
 // of LoadBmp, and the same refusals and cuts.
 void ExpectArrayReadMatchesImage(const std::string& path, const std::string& what) {
     BitmapImage image;
@@ -171,11 +192,10 @@ void ExpectArrayReadMatchesImage(const std::string& path, const std::string& wha
         }
     }
     ForEachPath([&](const vectors::Kernels& kernels) {
-        // From memory the pixels come in the codec's blocks, whatever the threads.
         for (const auto& [threads, fromMemory, order] :
              {std::tuple{1U, false, ChannelOrder::Rgb}, std::tuple{3U, false, ChannelOrder::Rgb},
-              std::tuple{1U, true, ChannelOrder::Rgb}, std::tuple{3U, false, ChannelOrder::Bgr},
-              std::tuple{1U, true, ChannelOrder::Bgr}}) {
+              std::tuple{1U, true, ChannelOrder::Rgb}, std::tuple{3U, true, ChannelOrder::Rgb},
+              std::tuple{3U, false, ChannelOrder::Bgr}, std::tuple{1U, true, ChannelOrder::Bgr}}) {
             const bool bgr = order == ChannelOrder::Bgr;
             const std::vector<std::uint8_t>& expected = bgr ? bgrExpected : rgbExpected;
             const std::string how = what + ", " + std::to_string(threads) + " threads, " +

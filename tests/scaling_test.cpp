@@ -3,6 +3,7 @@
 #include "bitmap_image.hpp"
 #include "bmp_file_builder.hpp"
 #include "file_jobs.hpp"
+#include "memory_jobs.hpp"
 #include "scale_job.hpp"
 #include "scaling.hpp"
 #include "temp_directory.hpp"
@@ -336,7 +337,7 @@ TEST(ScaleJob, ArraysHoldToScaleImageOnEveryPathAndThreadCount) {
 }
 
 // The job's file is SaveBmp's of the image that LoadBmp and ScaleImage give, from a source of
-// every depth, on every path and thread count.
+// every depth, on every path and thread count, from the file or its bytes.
 TEST(ScaleJob, FilesHoldToLoadScaleAndSaveAtEveryDepth) {
     const TempDirectory folder;
     const std::string source = folder.File("source.bmp");
@@ -366,6 +367,14 @@ TEST(ScaleJob, FilesHoldToLoadScaleAndSaveAtEveryDepth) {
                     EXPECT_EQ(ReadFileBytes(output), expectedBytes)
                         << kernels.Name << ", " << depth << " bpp, " << Describe(c) << ", "
                         << threads << " threads";
+                    std::vector<std::uint8_t> written;
+                    ASSERT_EQ(ScaleBytes(ReadFileBytes(source), written, c.Mode, c.Value, {threads},
+                                         failure),
+                              BMPBLUR_OK)
+                        << failure.Reason();
+                    EXPECT_EQ(written, expectedBytes)
+                        << kernels.Name << ", " << depth << " bpp, " << Describe(c) << ", "
+                        << threads << " threads, from bytes";
                 }
             });
         }

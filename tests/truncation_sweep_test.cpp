@@ -9,6 +9,7 @@
 #include "bitmap_image.hpp"
 #include "bmp_file_builder.hpp"
 #include "bmp_headers.hpp"
+#include "bytes_entries.hpp"
 #include "file_jobs.hpp"
 #include "gray_planes.hpp"
 #include "pipeline_state.hpp"
@@ -195,6 +196,7 @@ TEST(TruncationSweep, EveryCutOfEveryDepthLoadsWhatArrived) {
                 EXPECT_EQ(ScaleFiles(path.c_str(), output.c_str(), 'W', 7, {}, failure),
                           BMPBLUR_SOURCE_UNREADABLE)
                     << context;
+                ExpectBytesEntriesAsFiles(path, output, 'W', 7, context);
                 continue;
             }
             ASSERT_TRUE(loaded) << context;
@@ -229,6 +231,7 @@ TEST(TruncationSweep, EveryCutOfEveryDepthLoadsWhatArrived) {
                 ExpectRecorded(failure, rows, job);
                 EXPECT_EQ(ReadFileBytes(output), ReadFileBytes(expected)) << job;
             }
+            ExpectBytesEntriesAsFiles(path, output, 'W', 7, context);
         }
     }
 }

@@ -17,6 +17,7 @@
 #define DORVANE_AVX2 __attribute__((target("avx2,fma")))
 #define DORVANE_WIDE_TARGET DORVANE_AVX2
 #include "wide_blur_step.hpp"
+#include "wide_scale_row.hpp"
 
 namespace dorvane::vectors::avx2 {
 namespace {
@@ -391,55 +392,39 @@ DORVANE_AVX2 std::size_t SpreadThreeBytes(const std::uint8_t* in, std::uint8_t* 
     return x;
 }
 
-// Four bytes as doubles.
-DORVANE_AVX2 inline __m256d FourDoubles(const std::uint8_t* bytes) {
-    std::int32_t four = 0;
-    std::memcpy(&four, bytes, sizeof four);
-    return _mm256_cvtepi32_pd(_mm_cvtepu8_epi32(_mm_cvtsi32_si128(four)));
-}
+// Four doubles a vector, for the scaling's row (wide_scale_row.hpp).
+struct WideDoubles {
+    using Vector = __m256d;
+    using Mask = __m256d; // all ones in the lanes chosen
+    static constexpr std::size_t Size = 4;
 
-// Four bytes of a scaled row from byte k on, blue where blue's lanes are all ones.
-DORVANE_AVX2 inline void ScaleFour(const ScaleNeighbours& neighbours, const double* fx, __m256d fy,
-                                   __m256d blue, std::size_t k, std::uint8_t* out) {
-    const __m256d x = _mm256_loadu_pd(fx + k);
-    const __m256d w11 = _mm256_mul_pd(x, fy);
-    const __m256d w00 =
-        _mm256_add_pd(_mm256_sub_pd(_mm256_sub_pd(_mm256_set1_pd(1.0), x), fy), w11);
-    const __m256d w01 = _mm256_sub_pd(fy, w11);
-    const __m256d w10 = _mm256_sub_pd(x, w11);
-    const __m256d t10 = _mm256_mul_pd(FourDoubles(neighbours.Upper1 + k), w10);
-    const __m256d t01 = _mm256_mul_pd(FourDoubles(neighbours.Lower0 + k), w01);
-    const __m256d t11 = _mm256_mul_pd(FourDoubles(neighbours.Lower1 + k), w11);
-    const __m256d t00 = _mm256_mul_pd(FourDoubles(neighbours.Upper0 + k), w00);
-    const __m256d redGreen = _mm256_add_pd(_mm256_add_pd(_mm256_add_pd(t10, t01), t11), t00);
-    const __m256d blues = _mm256_add_pd(_mm256_add_pd(_mm256_add_pd(t11, t00), t10), t01);
-    // Truncated toward zero, then the low byte of each.
-    const __m128i sums = _mm256_cvttpd_epi32(_mm256_blendv_pd(redGreen, blues, blue));
-    const __m128i lowBytes = _mm_shuffle_epi8(
-        sums, _mm_setr_epi8(0, 4, 8, 12, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1));
-    const auto four = static_cast<std::int32_t>(_mm_cvtsi128_si32(lowBytes));
-    std::memcpy(out + k, &four, sizeof four);
-}
-
-DORVANE_AVX2 std::size_t ScaleBytes(const ScaleNeighbours& neighbours, const double* fx, double fy,
-                                    std::size_t blue, std::size_t count, std::uint8_t* out) {
-    // Three vectors hold four pixels: the blue lanes of each, the same in every such run.
-    __m256d blues[3];
-    for (std::size_t v = 0; v < 3; ++v) {
-        const auto lane = [v, blue](std::size_t l) {
-            return (4 * v + l) % 3 == blue ? std::int64_t{-1} : std::int64_t{0};
+    DORVANE_AVX2 static __m256d Splat(double value) { return _mm256_set1_pd(value); }
+    DORVANE_AVX2 static __m256d Load(const double* values) { return _mm256_loadu_pd(values); }
+    DORVANE_AVX2 static __m256d Widen(const std::uint8_t* bytes) {
+        std::int32_t four = 0;
+        std::memcpy(&four, bytes, sizeof four);
+        return _mm256_cvtepi32_pd(_mm_cvtepu8_epi32(_mm_cvtsi32_si128(four)));
+    }
+    DORVANE_AVX2 static __m256d Add(__m256d a, __m256d b) { return _mm256_add_pd(a, b); }
+    DORVANE_AVX2 static __m256d Sub(__m256d a, __m256d b) { return _mm256_sub_pd(a, b); }
+    DORVANE_AVX2 static __m256d Mul(__m256d a, __m256d b) { return _mm256_mul_pd(a, b); }
+    DORVANE_AVX2 static __m256d BlueLanes(std::size_t first, std::size_t blue) {
+        const auto lane = [first, blue](std::size_t l) {
+            return (first + l) % 3 == blue ? std::int64_t{-1} : std::int64_t{0};
         };
-        blues[v] = _mm256_castsi256_pd(_mm256_setr_epi64x(lane(0), lane(1), lane(2), lane(3)));
+        return _mm256_castsi256_pd(_mm256_setr_epi64x(lane(0), lane(1), lane(2), lane(3)));
     }
-    const __m256d y = _mm256_set1_pd(fy);
-    std::size_t k = 0;
-    for (; k + 12 <= count; k += 12) {
-        ScaleFour(neighbours, fx, y, blues[0], k, out);
-        ScaleFour(neighbours, fx, y, blues[1], k + 4, out);
-        ScaleFour(neighbours, fx, y, blues[2], k + 8, out);
+    DORVANE_AVX2 static __m256d Blend(__m256d blue, __m256d others, __m256d blues) {
+        return _mm256_blendv_pd(others, blues, blue);
     }
-    return k;
-}
+    DORVANE_AVX2 static void StoreLowBytes(__m256d sums, std::uint8_t* out) {
+        const __m128i lowBytes = _mm_shuffle_epi8(
+            _mm256_cvttpd_epi32(sums),
+            _mm_setr_epi8(0, 4, 8, 12, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1));
+        const auto four = static_cast<std::int32_t>(_mm_cvtsi128_si32(lowBytes));
+        std::memcpy(out, &four, sizeof four);
+    }
+};
 
 // --- The edge map's classes (edge_classes.hpp): sixteen cells in 16-bit lanes.
 
@@ -548,8 +533,8 @@ void ReverseChannels(const std::uint8_t* in, std::size_t inBytes, std::size_t co
 
 void ScaleRow(const ScaleNeighbours& neighbours, const double* fx, double fy, std::size_t blue,
               std::size_t count, std::uint8_t* out) {
-    VectorsThenPlain<ScaleBytes, plain::ScaleRow, after::ScaleRow>(neighbours, fx, fy, blue, count,
-                                                                   out);
+    VectorsThenPlain<WideScaleBytes<WideDoubles>, plain::ScaleRow, after::ScaleRow>(
+        neighbours, fx, fy, blue, count, out);
 }
 
 void EdgeClasses(const std::array<const std::uint8_t*, 3>& columns, std::size_t count,

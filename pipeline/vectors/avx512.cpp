@@ -25,6 +25,7 @@
 #define DORVANE_AVX512 __attribute__((target("avx512f,avx512bw,avx512vl,avx2,fma")))
 #define DORVANE_WIDE_TARGET DORVANE_AVX512
 #include "wide_blur_step.hpp"
+#include "wide_scale_row.hpp"
 
 namespace dorvane::vectors::avx512 {
 namespace {
@@ -194,58 +195,43 @@ DORVANE_AVX512 void Reverse(const std::uint8_t* in, std::uint8_t* out, std::size
     }
 }
 
-// Eight bytes as doubles.
-DORVANE_AVX512 inline __m512d EightDoubles(const std::uint8_t* bytes) {
-    return _mm512_cvtepi32_pd(
-        _mm256_cvtepu8_epi32(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(bytes))));
-}
+// Eight doubles a vector, for the scaling's row (wide_scale_row.hpp).
+struct WideDoubles {
+    using Vector = __m512d;
+    using Mask = __mmask8;
+    static constexpr std::size_t Size = 8;
 
-// Eight bytes of a scaled row from byte k on, blue where blue's bits are set.
-DORVANE_AVX512 inline void ScaleEight(const ScaleNeighbours& neighbours, const double* fx,
-                                      __m512d fy, __mmask8 blue, std::size_t k, std::uint8_t* out) {
-    const __m512d x = _mm512_loadu_pd(fx + k);
-    const __m512d w11 = _mm512_mul_pd(x, fy);
-    const __m512d w00 =
-        _mm512_add_pd(_mm512_sub_pd(_mm512_sub_pd(_mm512_set1_pd(1.0), x), fy), w11);
-    const __m512d w01 = _mm512_sub_pd(fy, w11);
-    const __m512d w10 = _mm512_sub_pd(x, w11);
-    const __m512d t10 = _mm512_mul_pd(EightDoubles(neighbours.Upper1 + k), w10);
-    const __m512d t01 = _mm512_mul_pd(EightDoubles(neighbours.Lower0 + k), w01);
-    const __m512d t11 = _mm512_mul_pd(EightDoubles(neighbours.Lower1 + k), w11);
-    const __m512d t00 = _mm512_mul_pd(EightDoubles(neighbours.Upper0 + k), w00);
-    const __m512d redGreen = _mm512_add_pd(_mm512_add_pd(_mm512_add_pd(t10, t01), t11), t00);
-    const __m512d blues = _mm512_add_pd(_mm512_add_pd(_mm512_add_pd(t11, t00), t10), t01);
-    // Truncated toward zero, then the low byte of each.
-    const __m256i sums = _mm512_cvttpd_epi32(_mm512_mask_blend_pd(blue, redGreen, blues));
-    _mm_storel_epi64(reinterpret_cast<__m128i*>(out + k), _mm256_cvtepi32_epi8(sums));
-}
-
-DORVANE_AVX512 std::size_t ScaleBytes(const ScaleNeighbours& neighbours, const double* fx,
-                                      double fy, std::size_t blue, std::size_t count,
-                                      std::uint8_t* out) {
-    // Three vectors hold eight pixels: the blue lanes of each, the same in every such run.
-    std::array<__mmask8, 3> blues{};
-    for (std::size_t lane = 0; lane < 24; ++lane) {
-        if (lane % 3 == blue) {
-            blues[lane / 8] = static_cast<__mmask8>(blues[lane / 8] | (1U << (lane % 8)));
+    DORVANE_AVX512 static __m512d Splat(double value) { return _mm512_set1_pd(value); }
+    DORVANE_AVX512 static __m512d Load(const double* values) { return _mm512_loadu_pd(values); }
+    DORVANE_AVX512 static __m512d Widen(const std::uint8_t* bytes) {
+        return _mm512_cvtepi32_pd(
+            _mm256_cvtepu8_epi32(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(bytes))));
+    }
+    DORVANE_AVX512 static __m512d Add(__m512d a, __m512d b) { return _mm512_add_pd(a, b); }
+    DORVANE_AVX512 static __m512d Sub(__m512d a, __m512d b) { return _mm512_sub_pd(a, b); }
+    DORVANE_AVX512 static __m512d Mul(__m512d a, __m512d b) { return _mm512_mul_pd(a, b); }
+    DORVANE_AVX512 static __mmask8 BlueLanes(std::size_t first, std::size_t blue) {
+        unsigned lanes = 0;
+        for (std::size_t l = 0; l < Size; ++l) {
+            lanes |= (first + l) % 3 == blue ? 1U << l : 0U;
         }
+        return static_cast<__mmask8>(lanes);
     }
-    const __m512d y = _mm512_set1_pd(fy);
-    std::size_t k = 0;
-    for (; k + 24 <= count; k += 24) {
-        ScaleEight(neighbours, fx, y, blues[0], k, out);
-        ScaleEight(neighbours, fx, y, blues[1], k + 8, out);
-        ScaleEight(neighbours, fx, y, blues[2], k + 16, out);
+    DORVANE_AVX512 static __m512d Blend(__mmask8 blue, __m512d others, __m512d blues) {
+        return _mm512_mask_blend_pd(blue, others, blues);
     }
-    return k;
-}
+    DORVANE_AVX512 static void StoreLowBytes(__m512d sums, std::uint8_t* out) {
+        _mm_storel_epi64(reinterpret_cast<__m128i*>(out),
+                         _mm256_cvtepi32_epi8(_mm512_cvttpd_epi32(sums)));
+    }
+};
 
 } // namespace
 
 void ScaleRow(const ScaleNeighbours& neighbours, const double* fx, double fy, std::size_t blue,
               std::size_t count, std::uint8_t* out) {
-    VectorsThenPlain<ScaleBytes, plain::ScaleRow, after::ScaleRow>(neighbours, fx, fy, blue, count,
-                                                                   out);
+    VectorsThenPlain<WideScaleBytes<WideDoubles>, plain::ScaleRow, after::ScaleRow>(
+        neighbours, fx, fy, blue, count, out);
 }
 
 DORVANE_AVX512 void BlurStep(std::uint64_t visited, std::uint8_t* row) {
