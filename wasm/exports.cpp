@@ -8,6 +8,9 @@
 #include "bmp_writer.hpp"
 #include "file_failure.hpp"
 #include "header_inspection.hpp"
+#include "memory_jobs.hpp"
+
+#include <DorvaneBMPBlur.h>
 
 #include <cstddef>
 #include <cstdint>
@@ -55,6 +58,15 @@ Outcome Settle(bool done, const FileFailure& failure) {
     return Done;
 }
 
+using Output = std::vector<std::uint8_t>;
+
+// A job on a file's bytes, its output becoming the result.
+template <class Job> Outcome RunJob(const Job& job) {
+    Last = {};
+    FileFailure failure;
+    return Settle(job(Last.Bytes, JobOptions{.Threads = 1}, failure) == BMPBLUR_OK, failure);
+}
+
 } // namespace
 } // namespace dorvane
 
@@ -95,6 +107,27 @@ __attribute__((export_name("dorvane_memory_reason"))) const char* DorvaneMemoryR
     Last = {};
     Last.Text = MemoryFailure(FailedFile::Source).Reason();
     return Last.Text.c_str();
+}
+
+// The file that bmpblur blur, edges or scale writes for the file of bytes.
+__attribute__((export_name("dorvane_blur"))) std::int32_t DorvaneBlur(const std::uint8_t* bytes,
+                                                                      std::size_t size) {
+    return RunJob([bytes, size](Output& output, const JobOptions& options, FileFailure& failure) {
+        return BlurBytes(BytesAt(bytes, size), output, options, failure);
+    });
+}
+__attribute__((export_name("dorvane_edges"))) std::int32_t DorvaneEdges(const std::uint8_t* bytes,
+                                                                        std::size_t size) {
+    return RunJob([bytes, size](Output& output, const JobOptions& options, FileFailure& failure) {
+        return DetectEdgesInBytes(BytesAt(bytes, size), output, options, failure);
+    });
+}
+__attribute__((export_name("dorvane_scale"))) std::int32_t
+DorvaneScale(const std::uint8_t* bytes, std::size_t size, char mode, std::int32_t value) {
+    return RunJob([bytes, size, mode, value](Output& output, const JobOptions& options,
+                                             FileFailure& failure) {
+        return ScaleBytes(BytesAt(bytes, size), output, mode, value, options, failure);
+    });
 }
 
 // Both headers as text, a field a line: its published name, a space, its value.

@@ -28,8 +28,8 @@ for (const folder of ['g', 'q', 'b', 'x']) {
 
 // What the tool gives for path: its output's bytes and its warning, or its reason, each without
 // the tool's and the file's names.
-function runTool(path, ...command) {
-  const run = spawnSync(tool, [...command, path, '-'], { maxBuffer: 1 << 30 });
+function runTool(path, command, ...operands) {
+  const run = spawnSync(tool, [command, path, '-', ...operands], { maxBuffer: 1 << 30 });
   assert.equal(run.error, undefined, `cannot run ${tool}: build the release preset or set ` +
                                      'DORVANE_BMPBLUR');
   const message = run.stderr.toString().replace(`bmpblur: ${path}: `, '').trimEnd();
@@ -82,6 +82,28 @@ test('header gives the fields that bmpblur info shows, or its reason', () => {
     }
   }
 });
+
+// The jobs, each with the tool's command that writes the same file.
+const jobs = [
+  { command: ['blur'], call: dorvane.blur },
+  { command: ['edges'], call: dorvane.edges },
+  { command: ['scale', 'P', '50'], call: (bytes, options) => dorvane.scale(bytes, 'P', 50, options) },
+  { command: ['scale', 'F', '100'],
+    call: (bytes, options) => dorvane.scale(bytes, 'F', 100, options) },
+];
+
+for (const { command, call } of jobs) {
+  test(`${command.join(' ')} writes the tool's bytes, warning and reason`, () => {
+    for (const path of files) {
+      const expected = runTool(path, ...command);
+      const got = runPackage(call, readFileSync(path));
+      assert.equal(got.reason, expected.reason, path);
+      assert.equal(got.warning, expected.warning, path);
+      assert.ok(got.bytes === undefined ? expected.bytes === undefined
+                                        : Buffer.from(got.bytes).equals(expected.bytes), path);
+    }
+  });
+}
 
 test('readBmp refuses what the tool refuses, with its reason, and warns as it warns', () => {
   for (const path of files) {
