@@ -1,5 +1,6 @@
 // The package held to the native tool: on the sample and every file of the public BMP suite, each
-// call gives the bytes, the warning or the reason that bmpblur gives for the same file.
+// call gives the bytes, the warning or the reason that bmpblur gives for the same file; both builds,
+// the SIMD one that this engine loads and the plain one of engines without SIMD.
 // DORVANE_BMPBLUR names the tool (default: build/release/cli/bmpblur of the checkout),
 // DORVANE_BMPSUITE the suite (default: ../shared/bmpsuite beside the checkout).
 import assert from 'node:assert/strict';
@@ -8,7 +9,13 @@ import { existsSync, readdirSync, readFileSync } from 'node:fs';
 import { test } from 'node:test';
 import { fileURLToPath } from 'node:url';
 
-import * as dorvane from '../dorvane.js';
+import * as simd from '../dorvane.js';
+
+// The same module in an engine that refuses SIMD: it loads the plain build.
+const validate = WebAssembly.validate;
+WebAssembly.validate = () => false;
+const plain = await import('../dorvane.js?plain');
+WebAssembly.validate = validate;
 
 const checkout = new URL('../../', import.meta.url);
 const tool = process.env.DORVANE_BMPBLUR ??
@@ -40,7 +47,7 @@ function runTool(path, command, ...operands) {
 }
 
 // What a call of the package gives for the file's bytes, in the same terms.
-function runPackage(call, bytes) {
+function runPackage(dorvane, call, bytes) {
   const warnings = [];
   try {
     return { bytes: call(bytes, { onWarning: (text) => warnings.push(text) }),
@@ -66,94 +73,96 @@ function toolHeader(path) {
   return { fields };
 }
 
-test('the build in use is the SIMD one where the engine has SIMD', () => {
-  assert.equal(dorvane.vectors, 'simd128');
-});
+for (const [build, dorvane] of [['simd128', simd], ['plain', plain]]) {
+  test(`the build in use is ${build}`, () => {
+    assert.equal(dorvane.vectors, build);
+  });
 
-test('header gives the fields that bmpblur info shows, or its reason', () => {
-  for (const path of files) {
-    const expected = toolHeader(path);
-    const bytes = readFileSync(path);
-    if (expected.reason !== undefined) {
-      assert.throws(() => dorvane.header(bytes), { name: 'FormatError', message: expected.reason },
-                    path);
-    } else {
-      assert.deepEqual(dorvane.header(bytes), expected.fields, path);
-    }
-  }
-});
-
-// The jobs, each with the tool's command that writes the same file.
-const jobs = [
-  { command: ['blur'], call: dorvane.blur },
-  { command: ['edges'], call: dorvane.edges },
-  { command: ['scale', 'P', '50'], call: (bytes, options) => dorvane.scale(bytes, 'P', 50, options) },
-  { command: ['scale', 'F', '100'],
-    call: (bytes, options) => dorvane.scale(bytes, 'F', 100, options) },
-];
-
-for (const { command, call } of jobs) {
-  test(`${command.join(' ')} writes the tool's bytes, warning and reason`, () => {
+  test(`${build}: header gives the fields that bmpblur info shows, or its reason`, () => {
     for (const path of files) {
-      const expected = runTool(path, ...command);
-      const got = runPackage(call, readFileSync(path));
-      assert.equal(got.reason, expected.reason, path);
-      assert.equal(got.warning, expected.warning, path);
-      assert.ok(got.bytes === undefined ? expected.bytes === undefined
-                                        : Buffer.from(got.bytes).equals(expected.bytes), path);
+      const expected = toolHeader(path);
+      const bytes = readFileSync(path);
+      if (expected.reason !== undefined) {
+        assert.throws(() => dorvane.header(bytes), { name: 'FormatError', message: expected.reason },
+                      path);
+      } else {
+        assert.deepEqual(dorvane.header(bytes), expected.fields, path);
+      }
     }
   });
+
+  // The jobs, each with the tool's command that writes the same file.
+  const jobs = (dorvane) => [
+    { command: ['blur'], call: dorvane.blur },
+    { command: ['edges'], call: dorvane.edges },
+    { command: ['scale', 'P', '50'], call: (bytes, options) => dorvane.scale(bytes, 'P', 50, options) },
+    { command: ['scale', 'F', '100'],
+      call: (bytes, options) => dorvane.scale(bytes, 'F', 100, options) },
+  ];
+
+  for (const { command, call } of jobs(dorvane)) {
+    test(`${build}: ${command.join(' ')} writes the tool's bytes, warning and reason`, () => {
+      for (const path of files) {
+        const expected = runTool(path, ...command);
+        const got = runPackage(dorvane, call, readFileSync(path));
+        assert.equal(got.reason, expected.reason, path);
+        assert.equal(got.warning, expected.warning, path);
+        assert.ok(got.bytes === undefined ? expected.bytes === undefined
+                                          : Buffer.from(got.bytes).equals(expected.bytes), path);
+      }
+    });
+  }
+
+  test(`${build}: readBmp refuses what the tool refuses, with its reason, and warns as it warns`, () => {
+    for (const path of files) {
+      const expected = runTool(path, 'blur');
+      const bytes = readFileSync(path);
+      const got = runPackage(dorvane, (source, options) => dorvane.readBmp(source, options), bytes);
+      assert.equal(got.reason, expected.reason, path);
+      if (expected.reason === undefined) {
+        assert.equal(got.warning, expected.warning, path);
+        const { biWidth, biHeight } = dorvane.header(bytes);
+        assert.equal(got.bytes.rgb.length, 3 * biWidth * Math.abs(biHeight), path);
+      }
+    }
+  });
+
+  // Every depth: a picture written and read back, once more, is written again to the same bytes
+  // (16 bits read green back at 5 bits, as the reader does); 24 and 32 bits keep every pixel, and a
+  // gray picture is written as its RGB twin.
+  test(`${build}: writeBmp and readBmp round trip at every depth`, () => {
+    const picture = dorvane.readBmp(readFileSync(sample));
+    const gray = new Uint8Array(picture.width * picture.height);
+    gray.forEach((_, i) => { gray[i] = picture.rgb[3 * i + 1]; });
+    const grayRgb = new Uint8Array(3 * gray.length);
+    gray.forEach((value, i) => grayRgb.fill(value, 3 * i, 3 * i + 3));
+    for (const depth of [1, 4, 8, 16, 24, 32]) {
+      const written = dorvane.writeBmp(picture, depth);
+      assert.equal(dorvane.header(written).biBitCount, depth);
+      const read = dorvane.readBmp(written);
+      assert.deepEqual([read.width, read.height], [picture.width, picture.height]);
+      const again = dorvane.writeBmp(read, depth);
+      assert.deepEqual(dorvane.writeBmp(dorvane.readBmp(again), depth), again, `depth ${depth}`);
+      if (depth >= 24) {
+        assert.deepEqual(read.rgb, picture.rgb, `depth ${depth}`);
+      }
+      assert.deepEqual(dorvane.writeBmp({ width: picture.width, height: picture.height, gray }, depth),
+                       dorvane.writeBmp({ width: picture.width, height: picture.height,
+                                          rgb: grayRgb }, depth), `gray at depth ${depth}`);
+    }
+    assert.deepEqual(dorvane.writeBmp(picture), new Uint8Array(readFileSync(sample)));
+  });
+
+  test(`${build}: unusable arguments are refused before the library sees them`, () => {
+    const bytes = readFileSync(sample);
+    assert.throws(() => dorvane.header('landscape.bmp'), TypeError);
+    assert.throws(() => dorvane.writeBmp({ width: 2, height: 2, rgb: new Uint8Array(11) }),
+                  RangeError);
+    assert.throws(() => dorvane.writeBmp({ width: 2, height: 2, rgb: new Uint8Array(12) }, 2),
+                  RangeError);
+    assert.throws(() => dorvane.writeBmp({ width: 1 << 25, height: 1, gray: new Uint8Array(1 << 25) }),
+                  RangeError);
+    assert.equal(dorvane.header(bytes.buffer.slice(bytes.byteOffset,
+                                                   bytes.byteOffset + bytes.length)).biWidth, 384);
+  });
 }
-
-test('readBmp refuses what the tool refuses, with its reason, and warns as it warns', () => {
-  for (const path of files) {
-    const expected = runTool(path, 'blur');
-    const bytes = readFileSync(path);
-    const got = runPackage((source, options) => dorvane.readBmp(source, options), bytes);
-    assert.equal(got.reason, expected.reason, path);
-    if (expected.reason === undefined) {
-      assert.equal(got.warning, expected.warning, path);
-      const { biWidth, biHeight } = dorvane.header(bytes);
-      assert.equal(got.bytes.rgb.length, 3 * biWidth * Math.abs(biHeight), path);
-    }
-  }
-});
-
-// Every depth: a picture written and read back, once more, is written again to the same bytes
-// (16 bits read green back at 5 bits, as the reader does); 24 and 32 bits keep every pixel, and a
-// gray picture is written as its RGB twin.
-test('writeBmp and readBmp round trip at every depth', () => {
-  const picture = dorvane.readBmp(readFileSync(sample));
-  const gray = new Uint8Array(picture.width * picture.height);
-  gray.forEach((_, i) => { gray[i] = picture.rgb[3 * i + 1]; });
-  const grayRgb = new Uint8Array(3 * gray.length);
-  gray.forEach((value, i) => grayRgb.fill(value, 3 * i, 3 * i + 3));
-  for (const depth of [1, 4, 8, 16, 24, 32]) {
-    const written = dorvane.writeBmp(picture, depth);
-    assert.equal(dorvane.header(written).biBitCount, depth);
-    const read = dorvane.readBmp(written);
-    assert.deepEqual([read.width, read.height], [picture.width, picture.height]);
-    const again = dorvane.writeBmp(read, depth);
-    assert.deepEqual(dorvane.writeBmp(dorvane.readBmp(again), depth), again, `depth ${depth}`);
-    if (depth >= 24) {
-      assert.deepEqual(read.rgb, picture.rgb, `depth ${depth}`);
-    }
-    assert.deepEqual(dorvane.writeBmp({ width: picture.width, height: picture.height, gray }, depth),
-                     dorvane.writeBmp({ width: picture.width, height: picture.height,
-                                        rgb: grayRgb }, depth), `gray at depth ${depth}`);
-  }
-  assert.deepEqual(dorvane.writeBmp(picture), new Uint8Array(readFileSync(sample)));
-});
-
-test('unusable arguments are refused before the library sees them', () => {
-  const bytes = readFileSync(sample);
-  assert.throws(() => dorvane.header('landscape.bmp'), TypeError);
-  assert.throws(() => dorvane.writeBmp({ width: 2, height: 2, rgb: new Uint8Array(11) }),
-                RangeError);
-  assert.throws(() => dorvane.writeBmp({ width: 2, height: 2, rgb: new Uint8Array(12) }, 2),
-                RangeError);
-  assert.throws(() => dorvane.writeBmp({ width: 1 << 25, height: 1, gray: new Uint8Array(1 << 25) }),
-                RangeError);
-  assert.equal(dorvane.header(bytes.buffer.slice(bytes.byteOffset,
-                                                 bytes.byteOffset + bytes.length)).biWidth, 384);
-});
