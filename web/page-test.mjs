@@ -76,7 +76,7 @@ try {
     (await send('Runtime.evaluate', { expression, awaitPromise: true, returnByValue: true }))
       .result.value;
   const awaitState = async (state) => {
-    for (let tries = 0; tries < 300; ++tries) {
+    for (let tries = 0; tries < 1200; ++tries) {
       if (await evaluate('window.dorvanePage?.state') === state) {
         return;
       }
