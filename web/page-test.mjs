@@ -7,6 +7,7 @@ import { spawn, spawnSync } from 'node:child_process';
 import { mkdirSync, mkdtempSync, rmSync, writeFileSync } from 'node:fs';
 import { createRequire } from 'node:module';
 import { tmpdir } from 'node:os';
+import { resolve as resolvePath } from 'node:path';
 import { fileURLToPath } from 'node:url';
 
 const WebSocket = createRequire(new URL('../js/package.json', import.meta.url))('ws');
@@ -14,7 +15,8 @@ const checkout = fileURLToPath(new URL('../', import.meta.url));
 const tool = process.argv[2] ?? `${checkout}build/release/cli/bmpblur`;
 const sample = `${checkout}samples/landscape.bmp`;
 const scratch = mkdtempSync(`${tmpdir()}/dorvane-page-`);
-const bad = process.argv[3] ?? `${scratch}/notes.bmp`;
+// Chromium takes a file for the input only by a path without "..".
+const bad = resolvePath(process.argv[3] ?? `${scratch}/notes.bmp`);
 if (process.argv[3] === undefined) {
   writeFileSync(bad, 'not a picture\n');
 }
@@ -82,7 +84,8 @@ try {
       }
       await new Promise((resolve) => setTimeout(resolve, 50));
     }
-    throw new Error(`the page never reached "${state}": ${await evaluate('document.body.innerText')}`);
+    throw new Error(`the page never reached "${state}": ${JSON.stringify(await evaluate(
+      "[window.dorvanePage?.state, window.dorvanePage?.name, document.body.innerText]"))}`);
   };
 
   await send('Emulation.setDeviceMetricsOverride',
