@@ -42,9 +42,10 @@ U16x8 MulHigh(U16x8 lanes, std::uint16_t factor) {
 #elif defined(__wasm_simd128__)
     const v128_t values = std::bit_cast<v128_t>(lanes);
     const v128_t factors = wasm_u16x8_splat(factor);
-    return std::bit_cast<U16x8>(wasm_i16x8_shuffle(wasm_u32x4_extmul_low_u16x8(values, factors),
-                                                   wasm_u32x4_extmul_high_u16x8(values, factors), 1,
-                                                   3, 5, 7, 9, 11, 13, 15));
+    // The high halves are below 2^16, so the saturating narrowing keeps them exactly.
+    return std::bit_cast<U16x8>(
+        wasm_u16x8_narrow_i32x4(wasm_u32x4_shr(wasm_u32x4_extmul_low_u16x8(values, factors), 16),
+                                wasm_u32x4_shr(wasm_u32x4_extmul_high_u16x8(values, factors), 16)));
 #else
     const uint16x8_t values = std::bit_cast<uint16x8_t>(lanes);
     const uint16x8_t factors = vdupq_n_u16(factor);
