@@ -26,7 +26,8 @@ export function blur(source: Bytes, options?: ReadOptions): Uint8Array;
 export function edges(source: Bytes, options?: ReadOptions): Uint8Array;
 
 /** The file that `bmpblur scale SOURCE OUTPUT MODE VALUE` writes: mode "P" (percent), "W"
- * (width), "H" (height) or "F" (the longer side), value at least 1. */
+ * (width), "H" (height) or "F" (the longer side), value at least 1. A scaling that the tool
+ * refuses as an unusable argument is a RangeError with its words. */
 export function scale(source: Bytes, mode: 'P' | 'W' | 'H' | 'F', value: number,
                       options?: ReadOptions): Uint8Array;
 

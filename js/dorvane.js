@@ -149,8 +149,8 @@ function check(result) {
     throw new OutOfMemoryError(result.text);
   }
   if (result.outcome !== Done) {
-    throw new RangeError('a BMP file holds 1 to 16777216 pixels a side and 268435456 in all, at ' +
-                         '1, 4, 8, 16, 24 or 32 bits per pixel');
+    throw new RangeError(result.text || 'a BMP file holds 1 to 16777216 pixels a side and ' +
+                                        '268435456 in all, at 1, 4, 8, 16, 24 or 32 bits per pixel');
   }
   return result;
 }

@@ -28,7 +28,7 @@ enum Outcome : std::int32_t {
     Done = 0,
     Refused = 1,     // a file that the format's rules reject; the text is the reason
     NoMemory = 2,    // the text is the reason
-    BadArgument = 3, // a size or depth that no BMP file has
+    BadArgument = 3, // a size or depth that no BMP file has, or a scaling refused (the reason)
 };
 
 struct Result {
@@ -49,7 +49,15 @@ Outcome Settle(bool done, const FileFailure& failure) {
     if (!done) {
         Last.Bytes.clear();
         Last.Text = failure.Reason();
-        return failure.Kind == FailureKind::OutOfMemory ? NoMemory : Refused;
+        switch (failure.Kind) {
+        case FailureKind::OutOfMemory:
+            return NoMemory;
+        case FailureKind::UnknownScalingMode:
+        case FailureKind::ScaledTooLarge:
+            return BadArgument; // the tool's unusable argument
+        default:
+            return Refused;
+        }
     }
     if (failure.Truncated()) {
         Last.Text = "truncated, " + std::to_string(failure.RowsRead) + " of " +

@@ -156,6 +156,15 @@ for (const [build, dorvane] of [['simd128', simd], ['plain', plain]]) {
   test(`${build}: unusable arguments are refused before the library sees them`, () => {
     const bytes = readFileSync(sample);
     assert.throws(() => dorvane.header('landscape.bmp'), TypeError);
+    // A scaling too large is the tool's unusable argument, in its words.
+    const tooLarge = spawnSync(tool, ['scale', sample, '-', 'P', '10000000']);
+    assert.equal(tooLarge.status, 3);
+    assert.throws(() => dorvane.scale(bytes, 'P', 10000000), {
+      name: 'RangeError',
+      message: tooLarge.stderr.toString().replace('bmpblur: 10000000: ', '').trim(),
+    });
+    assert.throws(() => dorvane.scale(bytes, 'Q', 50), RangeError);
+    assert.throws(() => dorvane.scale(bytes, 'P', 0), RangeError);
     assert.throws(() => dorvane.writeBmp({ width: 2, height: 2, rgb: new Uint8Array(11) }),
                   RangeError);
     assert.throws(() => dorvane.writeBmp({ width: 2, height: 2, rgb: new Uint8Array(12) }, 2),
