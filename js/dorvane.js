@@ -101,9 +101,8 @@ function bytesOf(value, name) {
   throw new TypeError(`${name} must be a Uint8Array, an ArrayBuffer or a typed array`);
 }
 
-function memoryRanOut(cause) {
-  lib = instantiate();
-  return new OutOfMemoryError(text(lib.dorvane_memory_reason()), { cause });
+function memoryRanOut(options) {
+  return new OutOfMemoryError(text(lib.dorvane_memory_reason()), options);
 }
 
 // Calls run(pointer, size) on a copy of bytes in the module's memory, then gives what the call
@@ -130,7 +129,9 @@ function call(bytes, run) {
     return result;
   } catch (error) {
     if (error instanceof WebAssembly.RuntimeError) {
-      throw memoryRanOut(error);
+      pointer = 0; // it belonged to the instance that is gone
+      lib = instantiate();
+      throw memoryRanOut({ cause: error });
     }
     throw error;
   } finally {
