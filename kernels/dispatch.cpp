@@ -75,6 +75,11 @@ constexpr std::optional<Kernels> Avx2Kernels;
 constexpr std::optional<Kernels> Avx512Kernels;
 constexpr bool X86 = false;
 #endif
+#if defined(__wasm__)
+constexpr bool Wasm = true;
+#else
+constexpr bool Wasm = false;
+#endif
 
 // The processor features that a path may need beyond its architecture's, as bits.
 namespace feature {
@@ -95,16 +100,17 @@ struct Declaration {
     const char* Lacking;
 };
 
-// Every path, plain first and the fastest last.
-constexpr std::array<Declaration, 5> Declared{{
+// Every path, plain first and the fastest of each machine after the slower ones.
+constexpr std::array<Declaration, 6> Declared{{
     {"plain", PlainKernels, "", 0, ""},
     {"sse2", X86 ? Vector128Kernels : std::nullopt, "an x86-64 path", 0, ""},
-    {"neon", X86 ? std::nullopt : Vector128Kernels, "an AArch64 path", 0, ""},
+    {"neon", X86 || Wasm ? std::nullopt : Vector128Kernels, "an AArch64 path", 0, ""},
     {"avx2", Avx2Kernels, "an x86-64 path", feature::Avx2 | feature::Fma,
      "this processor has no AVX2 and FMA"},
     {"avx512", Avx512Kernels, "an x86-64 path",
      feature::Avx2 | feature::Fma | feature::Avx512F | feature::Avx512Bw | feature::Avx512Vl,
      "this processor has no AVX-512 BW and VL"},
+    {"simd128", Wasm ? Vector128Kernels : std::nullopt, "a WebAssembly path", 0, ""},
 }};
 
 // The features of this processor. __builtin_cpu_supports also asks whether the system saves the

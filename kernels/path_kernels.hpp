@@ -115,8 +115,11 @@ constexpr bool FloatQuotientIsExact() {
     return true;
 }
 
-// The 128-bit path, on the little-endian machines whose every processor has such vectors.
-#if (defined(__x86_64__) || defined(__aarch64__)) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+// The 128-bit path, on the little-endian machines whose every processor has such vectors, and in
+// WebAssembly built for its SIMD.
+#if ((defined(__x86_64__) || defined(__aarch64__)) &&                                              \
+     __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__) ||                                                 \
+    defined(__wasm_simd128__)
 #define DORVANE_VECTOR128 1
 namespace vector128 {
 void BlurStep(std::uint64_t visited, std::uint8_t* row);

@@ -1,7 +1,8 @@
-// The 128-bit path: SSE2 on x86-64 and NEON on AArch64 from one source, in GCC's and Clang's
-// vector extensions, which both compilers turn into either instruction set. Two operations are
-// written for each: the high half of a 16-bit product, which the extensions lack, and the byte
-// shuffles that reverse pixels' channels, one NEON instruction but none of SSE2's.
+// The 128-bit path: SSE2 on x86-64, NEON on AArch64 and WebAssembly's SIMD from one source, in
+// GCC's and Clang's vector extensions, which both compilers turn into any of these instruction
+// sets. Two operations are written for each: the high half of a 16-bit product, which the
+// extensions lack, and the byte shuffles that reverse pixels' channels, one NEON or WebAssembly
+// instruction but none of SSE2's.
 #include "blur_arithmetic.hpp"
 #include "edge_classes.hpp"
 #include "path_kernels.hpp"
@@ -18,6 +19,8 @@
 #include <emmintrin.h>
 #elif defined(__ARM_NEON)
 #include <arm_neon.h>
+#elif defined(__wasm_simd128__)
+#include <wasm_simd128.h>
 #endif
 
 namespace dorvane::vectors::vector128 {
@@ -36,6 +39,13 @@ U16x8 MulHigh(U16x8 lanes, std::uint16_t factor) {
 #if defined(__SSE2__)
     return std::bit_cast<U16x8>(
         _mm_mulhi_epu16(std::bit_cast<__m128i>(lanes), _mm_set1_epi16(static_cast<short>(factor))));
+#elif defined(__wasm_simd128__)
+    const v128_t values = std::bit_cast<v128_t>(lanes);
+    const v128_t factors = wasm_u16x8_splat(factor);
+    // The high halves are below 2^16, so the saturating narrowing keeps them exactly.
+    return std::bit_cast<U16x8>(
+        wasm_u16x8_narrow_i32x4(wasm_u32x4_shr(wasm_u32x4_extmul_low_u16x8(values, factors), 16),
+                                wasm_u32x4_shr(wasm_u32x4_extmul_high_u16x8(values, factors), 16)));
 #else
     const uint16x8_t values = std::bit_cast<uint16x8_t>(lanes);
     const uint16x8_t factors = vdupq_n_u16(factor);
@@ -374,7 +384,8 @@ U8x16 PackFour(const std::uint8_t* pixels) {
            (high & U8x16{0, 0, 0, 0, 0, 0, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF});
 }
 #else
-// NEON's table lookup takes any shuffle of a vector's bytes in one instruction.
+// NEON's table lookup and WebAssembly's shuffle take any shuffle of a vector's bytes in one
+// instruction.
 
 U8x16 ReverseFive(const std::uint8_t* pixels) {
     const U8x16 bytes = Load<U8x16>(pixels);

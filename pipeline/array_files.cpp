@@ -176,7 +176,8 @@ class ArrayWriter final : public BandWriting<std::vector<std::uint8_t>> {
     std::span<const std::uint8_t> Encode(std::uint32_t band,
                                          std::vector<std::uint8_t>& bytes) const override {
         const std::uint32_t first = Rows.First(band);
-        const std::size_t pixelBytes = (std::size_t{Picture.Width} * Depth + 7) / 8;
+        const std::size_t pixelBytes =
+            (std::size_t{Picture.Width} * static_cast<std::size_t>(Depth) + 7) / 8;
         for (std::uint32_t r = 0; r < Rows.RowsOf(band); ++r) {
             std::uint8_t* out = bytes.data() + r * Rows.RowLength;
             const std::uint8_t* row = Picture.Pixels + std::size_t{Picture.Channels} *

@@ -43,7 +43,7 @@ struct ScaleColumns {
             X0[i] = static_cast<std::uint32_t>(x.Index);
             // Past the last column, in a picture one column wide, is the last column.
             X1[i] = std::min(X0[i] + 1, width - 1);
-            std::fill_n(Fx.begin() + 3 * std::ptrdiff_t{i}, 3, x.Fraction);
+            std::fill_n(Fx.begin() + 3 * static_cast<std::ptrdiff_t>(i), 3, x.Fraction);
         }
         // The first columns whose x1 is x0 + 1 and whose 8 bytes from x0 on lie within a row of
         // pixels of 3 or of 4 bytes.

@@ -5,16 +5,15 @@
 #include "pipeline_state.hpp"
 #include "platform.hpp"
 #include "stage_sums.hpp"
+#include "threads.hpp"
 #include "work_sharing.hpp"
 
 #include <algorithm>
 #include <array>
 #include <atomic>
-#include <chrono>
 #include <cstddef>
 #include <exception>
 #include <optional>
-#include <thread>
 
 namespace dorvane {
 
@@ -251,7 +250,7 @@ void GaussianBlurStage(std::uint32_t threads) {
                       // busy for a moment, and two threads that never sleep can stay there
                       // together for the whole blur. Sleeping once lets the wake-up put this one
                       // on a free processor.
-                      std::this_thread::sleep_for(std::chrono::microseconds(1));
+                      platform::SleepBriefly();
                   }
                   BlurLane(claims, wavefront, kernels);
               });

@@ -13,12 +13,10 @@
 #include <atomic>
 #include <cerrno>
 #include <cstddef>
-#include <filesystem>
 #include <memory>
 #include <new>
 #include <optional>
 #include <span>
-#include <system_error>
 
 namespace dorvane {
 namespace {
@@ -53,10 +51,9 @@ class GrayLoad {
                                   },
                                   [this](const PixelBlock& block) { Take(block); },
                                   {}};
-        std::error_code error;
-        const std::uintmax_t size = std::filesystem::file_size(platform::PathOf(path), error);
+        const std::optional<std::uint64_t> size = platform::SizeOfFile(path);
         const std::uint32_t threads =
-            error ? 1U : std::min(2U, ResolveThreads(0, Share::FileBytes, size));
+            size ? std::min(2U, ResolveThreads(0, Share::FileBytes, *size)) : 1U;
         ShareWork(threads, [&](std::uint32_t thread, std::uint32_t count) {
             if (thread == 1) {
                 Read(format, path, sink);

@@ -15,7 +15,7 @@ WorkPlane<std::int32_t> ImagePlane = nullptr;
 WorkPlane<float> DirectionPlane = nullptr;
 WorkPlane<std::int32_t> MagnitudePlane = nullptr;
 char OutputPath[OutputPathSize] = {};
-std::mutex PipelineMutex;
+platform::Mutex PipelineMutex;
 
 namespace {
 

@@ -1,8 +1,9 @@
 #pragma once
 
+#include "threads.hpp"
+
 #include <cstddef>
 #include <cstdint>
-#include <mutex>
 
 namespace dorvane {
 
@@ -23,7 +24,7 @@ extern WorkPlane<float> DirectionPlane;
 extern WorkPlane<std::int32_t> MagnitudePlane;
 extern char OutputPath[OutputPathSize];
 // Held by whoever drives the stages or the jobs of file_jobs.hpp, which take turns through it.
-extern std::mutex PipelineMutex;
+extern platform::Mutex PipelineMutex;
 
 // The three planes of one size, allocated in two steps (ImagePlane, then DirectionPlane and
 // MagnitudePlane) and owned here, until Install makes them the pipeline's. What was allocated and

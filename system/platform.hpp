@@ -10,6 +10,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <filesystem>
+#include <optional>
 #include <utility>
 
 namespace dorvane::platform {
@@ -160,6 +161,10 @@ void RemoveNow(const std::filesystem::path::value_type* path);
 // How many processors this process may run on: the cores, or fewer when the process is bound to
 // some of them (taskset, a container's share). At least 1.
 std::uint32_t AvailableCores();
+
+// The size of the file at path, as the system has it now; nothing when it cannot be known (no file
+// there, or no files, as in WebAssembly).
+std::optional<std::uint64_t> SizeOfFile(const char* path);
 
 // Whether the process's standard output is a terminal.
 bool StandardOutputIsTerminal();

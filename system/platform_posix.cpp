@@ -8,6 +8,7 @@
 #include <csignal>
 #include <cstdio>
 #include <string>
+#include <system_error>
 #include <thread>
 
 #include <fcntl.h>
@@ -434,6 +435,15 @@ void RemoveNow(const char* path) {
 
 bool StandardOutputIsTerminal() {
     return ::isatty(STDOUT_FILENO) == 1;
+}
+
+std::optional<std::uint64_t> SizeOfFile(const char* path) {
+    std::error_code error;
+    const std::uintmax_t size = std::filesystem::file_size(PathOf(path), error);
+    if (error) {
+        return std::nullopt;
+    }
+    return size;
 }
 
 std::uint32_t AvailableCores() {

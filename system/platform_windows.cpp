@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <string>
+#include <system_error>
 
 #include <fcntl.h>
 #include <io.h>
@@ -337,6 +338,15 @@ void RemoveNow(const wchar_t* path) {
 
 bool StandardOutputIsTerminal() {
     return ::_isatty(::_fileno(stdout)) != 0;
+}
+
+std::optional<std::uint64_t> SizeOfFile(const char* path) {
+    std::error_code error;
+    const std::uintmax_t size = std::filesystem::file_size(PathOf(path), error);
+    if (error) {
+        return std::nullopt;
+    }
+    return size;
 }
 
 std::uint32_t AvailableCores() {

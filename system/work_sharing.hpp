@@ -3,6 +3,7 @@
 // How many threads a pass over a picture takes, how they start, and how threads that sweep it as
 // a wavefront keep their distance: one policy for every job and stage.
 #include "platform.hpp"
+#include "threads.hpp"
 
 #include <algorithm>
 #include <array>
@@ -13,7 +14,6 @@
 #include <exception>
 #include <new>
 #include <optional>
-#include <thread>
 #include <vector>
 
 namespace dorvane {
@@ -42,17 +42,19 @@ std::uint32_t ResolveThreads(std::uint32_t asked, Share share, std::uint64_t amo
 // all are done. work may throw on the calling thread only.
 template <class Work> void ShareWork(std::uint32_t threads, const Work& work) {
     std::atomic<std::uint32_t> started{0}; // until every thread that could start has
-    std::vector<std::jthread> helpers;     // joined first, on leaving
-    try {
-        helpers.reserve(std::max(threads, 1U) - 1);
-        for (std::uint32_t t = 1; t < threads; ++t) {
-            helpers.emplace_back([&started, &work, t] {
-                platform::Wait(started, 0U);
-                work(t, started.load());
-            });
+    std::vector<platform::Thread> helpers; // joined first, on leaving
+    if constexpr (platform::HasThreads) {
+        try {
+            helpers.reserve(std::max(threads, 1U) - 1);
+            for (std::uint32_t t = 1; t < threads; ++t) {
+                helpers.emplace_back([&started, &work, t] {
+                    platform::Wait(started, 0U);
+                    work(t, started.load());
+                });
+            }
+        } catch (const std::exception&) {
+            // Fewer threads share the work all the same.
         }
-    } catch (const std::exception&) {
-        // Fewer threads share the work all the same.
     }
     const auto count = static_cast<std::uint32_t>(helpers.size() + 1);
     started.store(count);

@@ -430,7 +430,9 @@ std::int32_t ReadPaletteOrRgbRows(Target& target, const BitmapImage& image, Byte
             const std::int32_t columns = std::min(span, target.Width() - x0);
             target.Begin(y, count, x0, columns);
             // A part of a row starts at a whole byte: parts are a multiple of 8 columns wide.
-            decode(target, palette, block.data() + static_cast<std::size_t>(x0) * depth / 8,
+            decode(target, palette,
+                   block.data() +
+                       static_cast<std::size_t>(x0) * static_cast<std::size_t>(depth) / 8,
                    rowLength, complete, y, x0, columns);
             if (!Target::StartsWhite && complete < count) {
                 FillBlock(target, x0, x0 + columns, y - complete, y - count + 1, DefaultColour);

@@ -412,7 +412,7 @@ bool WriteHeaders(const BitmapImage& format, std::int32_t width, std::int32_t he
     std::array<std::uint8_t, HeadersSize + 256 * 4> block{};
     const auto put = [&block](const auto& field, auto value) {
         const auto bytes = LittleEndianBytes(value);
-        std::copy(bytes.begin(), bytes.end(), block.begin() + field.Offset);
+        std::copy(bytes.begin(), bytes.end(), block.data() + field.Offset);
     };
     ForEachField(headers.File, put);
     ForEachField(headers.Info, put);

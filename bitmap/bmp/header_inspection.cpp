@@ -23,7 +23,7 @@ template <class Header> Header FieldsFrom(std::span<const std::uint8_t> bytes, H
         using Value = std::remove_reference_t<decltype(value)>;
         std::array<std::uint8_t, sizeof(Value)> held{};
         if (field.Offset + held.size() <= bytes.size()) {
-            std::copy_n(bytes.begin() + field.Offset, held.size(), held.begin());
+            std::copy_n(bytes.subspan(field.Offset).begin(), held.size(), held.begin());
             value = LoadLittleEndian<Value>(held);
         }
     });

@@ -189,7 +189,7 @@ class Strip {
                     // Eighty columns at once are more streams than the processor follows alone.
                     __builtin_prefetch(cells + j * RunStride() + FetchAhead);
                 }
-                Kernels.Transpose(cells, RunStride(), RowBytes, ring);
+                Kernels.Transpose(cells, static_cast<std::ptrdiff_t>(RunStride()), RowBytes, ring);
                 continue;
             }
             // Run j at 16 j: cells outside the picture read as 0.
@@ -218,7 +218,8 @@ class Strip {
             const std::int64_t x0 = X0 + BlockRows * g;
             const std::int64_t y0 = r0 - Skew * BlockRows * g;
             if (Inside(x0, y0)) {
-                Kernels.Transpose(ring, RowBytes, RunStride(), At(x0, y0));
+                Kernels.Transpose(ring, RowBytes, static_cast<std::ptrdiff_t>(RunStride()),
+                                  At(x0, y0));
                 continue;
             }
             std::array<std::uint8_t, BlockRows * BlockRows> runs;

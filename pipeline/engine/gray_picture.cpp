@@ -89,10 +89,12 @@ void GrayPicture::MoveBlock(std::uint8_t* buffer, const Group& group, std::uint3
                             std::uint32_t y1, bool intoColumns) {
     std::uint8_t* rows = Row(buffer, group, y1) + (x - group.Left);
     std::uint8_t* columns = Columns().Column(x) + y1;
+    const auto rowStride = static_cast<std::ptrdiff_t>(SpanWidth);
+    const auto columnStride = static_cast<std::ptrdiff_t>(Height);
     if (intoColumns) {
-        Kernels.Transpose(rows, SpanWidth, Height, columns);
+        Kernels.Transpose(rows, rowStride, columnStride, columns);
     } else {
-        Kernels.Transpose(columns, Height, SpanWidth, rows);
+        Kernels.Transpose(columns, columnStride, rowStride, rows);
     }
 }
 

@@ -205,6 +205,7 @@ TEST(VectorPaths, ListsEveryPathInOrderRunningOrSayingWhyNot) {
         {"neon", Arm, "an AArch64 path", ""},
         {"avx2", X86, "an x86-64 path", "this processor has no AVX2 and FMA"},
         {"avx512", X86, "an x86-64 path", "this processor has no AVX-512 BW and VL"},
+        {"simd128", false, "a WebAssembly path", ""},
     };
     const auto paths = vectors::Paths();
     ASSERT_EQ(paths.size(), cases.size());
