@@ -17,6 +17,7 @@
 #include <cstdio>
 #include <cstring>
 #include <new>
+#include <type_traits>
 #include <vector>
 
 namespace dorvane {
@@ -212,8 +213,12 @@ bool ReadRgbArray(std::span<const std::uint8_t> bytes, const RgbAllocation& allo
     return ReadRgb(bytes, allocate, threads, failure, order);
 }
 
-bool WriteArray(const ArrayRows& picture, std::int32_t depth, const char* output,
-                std::uint32_t threads, FileFailure& failure) {
+namespace {
+
+// The one way an array becomes a file, at a path or in memory.
+template <class Output>
+bool WriteArrayTo(const ArrayRows& picture, std::int32_t depth, Output& output,
+                  std::uint32_t threads, FileFailure& failure) {
     failure = {};
     try {
         BitmapImage format;
@@ -230,16 +235,33 @@ bool WriteArray(const ArrayRows& picture, std::int32_t depth, const char* output
                               output, failure);
         }
         const ArrayWriter rows(picture, format, vectors::InUse());
-        // Abandoned, leaving the old file, should the bands' buffers not be had.
-        FileReplacement file(TemporaryFile::Unnamed);
         const std::uint64_t bytes =
             BmpRowLength(static_cast<std::int32_t>(picture.Width), depth) * picture.Height;
-        return StoreBmp(output, format, picture.Width, picture.Height, rows,
-                        ResolveThreads(threads, Share::PictureBytes, bytes), file, failure);
+        threads = ResolveThreads(threads, Share::PictureBytes, bytes);
+        if constexpr (std::is_same_v<Output, const char*>) {
+            // Abandoned, leaving the old file, should the bands' buffers not be had.
+            FileReplacement file(TemporaryFile::Unnamed);
+            return StoreBmp(output, format, picture.Width, picture.Height, rows, threads, file,
+                            failure);
+        } else {
+            return StoreBmp(output, format, picture.Width, picture.Height, rows, threads, failure);
+        }
     } catch (const std::bad_alloc&) {
         failure = MemoryFailure(FailedFile::Output);
         return false;
     }
+}
+
+} // namespace
+
+bool WriteArray(const ArrayRows& picture, std::int32_t depth, const char* output,
+                std::uint32_t threads, FileFailure& failure) {
+    return WriteArrayTo(picture, depth, output, threads, failure);
+}
+
+bool WriteArray(const ArrayRows& picture, std::int32_t depth, std::vector<std::uint8_t>& output,
+                std::uint32_t threads, FileFailure& failure) {
+    return WriteArrayTo(picture, depth, output, threads, failure);
 }
 
 } // namespace dorvane

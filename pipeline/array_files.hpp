@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <functional>
 #include <span>
+#include <vector>
 
 namespace dorvane {
 
@@ -43,6 +44,9 @@ struct ArrayRows {
 // BmpDimensionsWithinLimits and depth one of 1, 4, 8, 16, 24 and 32. False when the file was not
 // written; failure then says why.
 bool WriteArray(const ArrayRows& picture, std::int32_t depth, const char* output,
+                std::uint32_t threads, FileFailure& failure);
+// The same file's bytes in place of output's; memory running out is the failure.
+bool WriteArray(const ArrayRows& picture, std::int32_t depth, std::vector<std::uint8_t>& output,
                 std::uint32_t threads, FileFailure& failure);
 
 } // namespace dorvane

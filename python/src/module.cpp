@@ -370,20 +370,16 @@ py::array ReadBmpBytes(const py::object& data, bool bgr, std::uint64_t maxPixels
 
 // --- Writing
 
-// The format of a new file at depth: the standard palette, the resolution unset (96 dpi).
-BitmapImage FormatOf(std::int32_t depth) {
-    BitmapImage format;
+// A new file is written at one of the depths that have a standard format.
+void CheckDepth(std::int32_t depth) {
     if (!HasPaletteDepth(depth) && depth != 16 && depth != 24 && depth != 32) {
         throw py::value_error("bit_depth must be 1, 4, 8, 16, 24 or 32, not " +
                               std::to_string(depth));
     }
-    if (!format.ChangeBitDepth(depth)) {
-        throw std::bad_alloc();
-    }
-    return format;
 }
 
-// Saves an (H, W) gray or (H, W, 3) RGB array to output, a path or a buffer.
+// Saves an (H, W) gray or (H, W, 3) RGB array to output, a path or bytes: the one writer either
+// way.
 template <class Output>
 void SaveArray(const py::object& object, std::int32_t depth, bool bgr, Output& output,
                const py::object& name) {
@@ -398,25 +394,14 @@ void SaveArray(const py::object& object, std::int32_t depth, bool bgr, Output& o
                                    static_cast<std::int32_t>(size.Height))) {
         throw py::value_error("a BMP file holds 1 to 16777216 pixels a side and 268435456 in all");
     }
-    const BitmapImage format = FormatOf(depth);
-    const auto width = static_cast<std::int32_t>(size.Width);
-    const auto height = static_cast<std::int32_t>(size.Height);
+    CheckDepth(depth);
     FileFailure failure;
     bool saved = false;
     {
         const py::gil_scoped_release release;
-        if constexpr (std::is_same_v<Output, const char*>) {
-            saved = WriteArray(
-                ArrayRows{BytesOf(array), size.Width, size.Height, rgb ? 3U : 1U, OrderOf(bgr)},
-                depth, output, 0, failure);
-        } else {
-            saved = rgb ? SaveRgbBmp(
-                              format,
-                              RgbRows{BytesOf(array), 3 * size.Width, width, height, OrderOf(bgr)},
-                              output, failure)
-                        : SaveGrayBmp(format, GrayRows{BytesOf(array), size.Width, width, height},
-                                      output, failure);
-        }
+        saved = WriteArray(
+            ArrayRows{BytesOf(array), size.Width, size.Height, rgb ? 3U : 1U, OrderOf(bgr)}, depth,
+            output, 0, failure);
     }
     if (!saved) {
         Raise(failure, name);

@@ -115,6 +115,11 @@ def test_reading_writing_and_scaling_agree_with_the_codec(source, tmp_path):
         assert blue_first.getvalue() == written.read_bytes()
         dorvane.write_bmp(bgr, written, depth, channels="bgr")
         assert blue_first.getvalue() == written.read_bytes()
+        # A gray array, too, is one file whether it goes to a path or into memory.
+        gray_bytes = io.BytesIO()
+        dorvane.write_bmp(dorvane.gray(rgb), gray_bytes, depth)
+        dorvane.write_bmp(dorvane.gray(rgb), written, depth)
+        assert gray_bytes.getvalue() == written.read_bytes()
 
     # The C++ codec's own 24 bpp file of the scaled picture, which keeps the source's
     # resolution where write_bmp writes 96 dpi (bytes 38 to 45).
