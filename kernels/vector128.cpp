@@ -587,6 +587,8 @@ void Transpose(const std::uint8_t* in, std::ptrdiff_t inStride, std::ptrdiff_t o
         rows[i] = Load<U8x16>(in + i * inStride);
     }
     U16x8 pairs[16];
+    // Unrolled: for WebAssembly Clang leaves this loop rolled, its vectors kept in memory.
+#pragma GCC unroll 8
     for (std::size_t k = 0; k < 8; ++k) {
         pairs[2 * k] = std::bit_cast<U16x8>(LowBytes(rows[2 * k], rows[2 * k + 1]));
         pairs[2 * k + 1] = std::bit_cast<U16x8>(HighBytes(rows[2 * k], rows[2 * k + 1]));
