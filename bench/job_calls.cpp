@@ -1,7 +1,8 @@
 // job_calls JOB N SOURCE OUTPUT: the library's job JOB called N times in one process, as a C++
 // program that links the pipeline meets it, for the in-process part of bench/compare: edges, the
 // file job DetectEdgesInFiles; blur-bytes and edges-bytes, BlurBytes and DetectEdgesInBytes on the
-// source's bytes read once, the last call's output written to OUTPUT (the peer of the Node row).
+// source's bytes read once, into new bytes each call as the Node package's calls give them, the
+// last call's output written to OUTPUT (the peer of the Node row).
 // The same output as blur_calls.c: "call K MS" for each call (call 1 is the warm-up) and last
 // "peak_rss_kib KIB". The peer of edges is bench/opencv_calls.cpp with the same JOB.
 #include "file_jobs.hpp"
@@ -52,6 +53,7 @@ int main(int argc, char** argv) {
     std::vector<std::uint8_t> output;
     for (long call = 1; call <= calls; ++call) {
         unlink(argv[4]); // a new file every call, as blur_calls does
+        output = {};     // and new bytes, whose pages the call pays for as a fresh array's
         const auto start = std::chrono::steady_clock::now();
         dorvane::FileFailure failure;
         const std::int32_t result =
