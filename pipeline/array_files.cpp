@@ -144,13 +144,11 @@ bool ReadRgb(Input input, const RgbAllocation& allocate, std::uint32_t threads,
     try {
         BitmapImage format;
         const auto readFileRows = [&](ByteSource& bytes, std::size_t rowLength) {
-            const RowSource rows(bytes, rowLength, height);
-            const RgbReader reader(pixels, width, height, format, rowLength, kernels, order);
-            const std::uint32_t whole =
-                reader.Read(rows, ResolveThreads(threads, Share::PictureBytes,
-                                                 std::uint64_t{rowLength} * height));
-            rows.Report(bytes);
-            return static_cast<std::int32_t>(whole);
+            return ReadRowsOf(bytes, rowLength, height, [&](const RowSource& rows) {
+                const RgbReader reader(pixels, width, height, format, rowLength, kernels, order);
+                return reader.Read(rows, ResolveThreads(threads, Share::PictureBytes,
+                                                        std::uint64_t{rowLength} * height));
+            });
         };
         return ReadBmpPixels(format, input, PixelBlockSink{start, take, readFileRows}, failure);
     } catch (const std::bad_alloc&) {

@@ -171,15 +171,14 @@ bool Load(const Input& source, GrayPicture& picture, const vectors::Kernels& ker
         }
     };
     const auto readFileRows = [&](ByteSource& bytes, std::size_t rowLength) {
-        const RowSource rows(bytes, rowLength, picture.Columns().Height);
-        const RowReader reader(picture, format, rowLength, kernels);
-        const std::uint32_t whole = reader.Read(
-            rows, threads,
-            threads > 1 && rows.InPlace()
-                ? output.Reserve(RowsSize(picture, format.GetBitDepth()), picture.Groups())
-                : OutputReservation());
-        rows.Report(bytes);
-        return static_cast<std::int32_t>(whole);
+        return ReadRowsOf(bytes, rowLength, picture.Columns().Height, [&](const RowSource& rows) {
+            const RowReader reader(picture, format, rowLength, kernels);
+            return reader.Read(
+                rows, threads,
+                threads > 1 && rows.InPlace()
+                    ? output.Reserve(RowsSize(picture, format.GetBitDepth()), picture.Groups())
+                    : OutputReservation());
+        });
     };
     const PixelBlockSink sink{start, take, readFileRows};
     return ReadBmpPixels(format, source, sink, failure);

@@ -54,6 +54,17 @@ class RowSource {
     mutable FirstError Failed;
 };
 
+// The codec's sink for a file's rows: read(rows) takes the height rows of rowLength bytes where
+// bytes stand and returns how many arrived whole; a failed read's errno then goes to the load.
+template <class Read>
+std::int32_t ReadRowsOf(ByteSource& bytes, std::size_t rowLength, std::uint32_t height,
+                        const Read& read) {
+    const RowSource rows(bytes, rowLength, height);
+    const std::uint32_t whole = read(rows);
+    rows.Report(bytes);
+    return static_cast<std::int32_t>(whole);
+}
+
 // Reads a picture's rows in count pieces, at their places on up to threads threads where the
 // source allows, else in order on this one. piece(i, buffers, read) reads the i-th piece through
 // read(bytes, size, offset from the bottom row's start), with buffers of its thread's own from

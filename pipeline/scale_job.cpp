@@ -368,24 +368,23 @@ JobResult RunScale(const Input& source, BmpDestination& output, char mode, std::
     std::optional<bool> stored;
     FileFailure storeFailure;
     const auto readFileRows = [&](ByteSource& bytes, std::size_t rowLength) {
-        const RowSource rows(bytes, rowLength, height);
-        FileRowsAsked asked(rows);
-        std::uint32_t whole = 0;
-        try {
-            // Rows read in order are written in it, on one thread, and those left after the
-            // last one needed read afterwards: into this, taken first so that nothing can fail
-            // once the output is written.
-            std::vector<std::uint8_t> buffer(rows.InPlace() ? 0 : rowLength);
-            // A read that fails stops the writing, and the load fails with its errno.
-            stored = store(asked, LayoutOf(format), rowLength, rows.InPlace() ? options.Threads : 1,
-                           storeFailure);
-            whole = asked.Finish(buffer.data());
-        } catch (const std::bad_alloc&) {
-            stored = false;
-            storeFailure = MemoryFailure(FailedFile::Output);
-        }
-        rows.Report(bytes);
-        return static_cast<std::int32_t>(whole);
+        return ReadRowsOf(bytes, rowLength, height, [&](const RowSource& rows) -> std::uint32_t {
+            FileRowsAsked asked(rows);
+            try {
+                // Rows read in order are written in it, on one thread, and those left after the
+                // last one needed read afterwards: into this, taken first so that nothing can
+                // fail once the output is written.
+                std::vector<std::uint8_t> buffer(rows.InPlace() ? 0 : rowLength);
+                // A read that fails stops the writing, and the load fails with its errno.
+                stored = store(asked, LayoutOf(format), rowLength,
+                               rows.InPlace() ? options.Threads : 1, storeFailure);
+                return asked.Finish(buffer.data());
+            } catch (const std::bad_alloc&) {
+                stored = false;
+                storeFailure = MemoryFailure(FailedFile::Output);
+                return 0;
+            }
+        });
     };
 
     if (!ReadBmpPixels(format, source, PixelBlockSink{start, take, readFileRows}, failure)) {
