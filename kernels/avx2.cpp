@@ -536,6 +536,40 @@ void ScaleRow(const ScaleNeighbours& neighbours, const double* fx, double fy, st
         neighbours, fx, fy, blue, count, out);
 }
 
+namespace {
+
+// The bytes of a 32-byte window that picks name, each under 32: bit 4, moved to bit 7 where the
+// blend looks, takes the upper half.
+DORVANE_AVX2 __m128i Picked(__m128i low, __m128i high, __m128i picks) {
+    return _mm_blendv_epi8(_mm_shuffle_epi8(low, picks), _mm_shuffle_epi8(high, picks),
+                           _mm_slli_epi16(picks, 3));
+}
+
+} // namespace
+
+DORVANE_AVX2 void GatherColumns(const std::uint8_t* row, const std::uint32_t* starts,
+                                const std::uint8_t* picks, std::size_t step, std::size_t groups,
+                                std::uint8_t* at0, std::uint8_t* at1) {
+    const __m128i steps = _mm_set1_epi8(static_cast<char>(step));
+    for (std::size_t g = 0; g < groups; ++g) {
+        const std::uint8_t* window = row + starts[g];
+        const __m128i low = _mm_loadu_si128(reinterpret_cast<const __m128i*>(window));
+        const __m128i high = _mm_loadu_si128(reinterpret_cast<const __m128i*>(window + 16));
+        const __m128i chosen = _mm_loadu_si128(reinterpret_cast<const __m128i*>(picks + 16 * g));
+        const __m128i first = Picked(low, high, chosen);
+        const __m128i second = Picked(low, high, _mm_add_epi8(chosen, steps));
+        // Sixteen bytes stored, the last four overwritten by the next group's; the last group's
+        // twelve alone.
+        if (g + 1 < groups) {
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(at0 + 12 * g), first);
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(at1 + 12 * g), second);
+        } else {
+            std::memcpy(at0 + 12 * g, &first, 12);
+            std::memcpy(at1 + 12 * g, &second, 12);
+        }
+    }
+}
+
 void EdgeClasses(const std::array<const std::uint8_t*, 3>& columns, std::size_t count,
                  std::uint8_t* classes) {
     VectorsThenPlain<ClassesBody, plain::EdgeClasses, after::EdgeClasses>(columns, count, classes);

@@ -24,12 +24,13 @@ constexpr Kernels PlainKernels{.Name = nullptr,
                                .StageSums = plain::StageSums,
                                .Transpose = plain::Transpose,
                                .ScaleRow = plain::ScaleRow,
+                               .GatherColumns = plain::GatherColumns,
                                .EdgeClasses = plain::EdgeClasses,
                                .EdgeMap = plain::EdgeMap};
 
 #if defined(DORVANE_VECTOR128)
 // The stage's sums and the edge map's last step are the plain loops, which the compiler vectorises
-// for these vectors alike.
+// for these vectors alike; the scaling's gather is the plain one, as SSE2 has no byte shuffle.
 constexpr std::optional<Kernels> Vector128Kernels =
     Kernels{.Name = nullptr,
             .BlurStep = vector128::BlurStep,
@@ -39,6 +40,7 @@ constexpr std::optional<Kernels> Vector128Kernels =
             .StageSums = plain::StageSums,
             .Transpose = vector128::Transpose,
             .ScaleRow = vector128::ScaleRow,
+            .GatherColumns = plain::GatherColumns,
             .EdgeClasses = vector128::EdgeClasses,
             .EdgeMap = plain::EdgeMap};
 #else
@@ -57,6 +59,7 @@ constexpr std::optional<Kernels> Avx2Kernels = Kernels{.Name = nullptr,
                                                        .StageSums = avx2::StageSums,
                                                        .Transpose = vector128::Transpose,
                                                        .ScaleRow = avx2::ScaleRow,
+                                                       .GatherColumns = avx2::GatherColumns,
                                                        .EdgeClasses = avx2::EdgeClasses,
                                                        .EdgeMap = avx2::EdgeMap};
 constexpr std::optional<Kernels> Avx512Kernels = Kernels{.Name = nullptr,
@@ -67,6 +70,7 @@ constexpr std::optional<Kernels> Avx512Kernels = Kernels{.Name = nullptr,
                                                          .StageSums = avx2::StageSums,
                                                          .Transpose = vector128::Transpose,
                                                          .ScaleRow = avx512::ScaleRow,
+                                                         .GatherColumns = avx2::GatherColumns,
                                                          .EdgeClasses = avx512::EdgeClasses,
                                                          .EdgeMap = avx512::EdgeMap};
 constexpr bool X86 = true;

@@ -71,6 +71,12 @@ struct Kernels {
     // Blue's order, where k % 3 == blue. count is a multiple of 3.
     void (*ScaleRow)(const ScaleNeighbours& neighbours, const double* fx, double fy,
                      std::size_t blue, std::size_t count, std::uint8_t* out);
+    // A scaled row's neighbours from a source row, four new pixels a group: bytes starts[g] +
+    // picks[16 g + b] of row, b < 12, become bytes 12 g + b of at0, and those step bytes further
+    // on of at1. Each pick plus step is under 32, and row holds 32 bytes from each start.
+    void (*GatherColumns)(const std::uint8_t* row, const std::uint32_t* starts,
+                          const std::uint8_t* picks, std::size_t step, std::size_t groups,
+                          std::uint8_t* at0, std::uint8_t* at1);
     // The classes (edge_classes.hpp) of count cells down column x of a blurred byte picture:
     // columns[a] is column x - 1 + a from the first cell's row, and the rows just above and below
     // the cells are read too.

@@ -54,15 +54,46 @@ struct ScaleColumns {
                        std::uint64_t{pixelBytes} * width) {
                 ++paired;
             }
+            PlanWindows(pixelBytes, width);
         }
     }
 
     std::size_t Bytes() const { return Fx.size(); }
 
+    // Groups of four paired new columns whose pixels at x0 and x1 lie in 32 bytes of a row from
+    // the first's x0 on (kernels.hpp GatherColumns), the first groups of the row that do.
+    struct Windows {
+        std::vector<std::uint32_t> Starts;
+        std::vector<std::uint8_t> Picks;
+    };
+
     std::vector<std::uint32_t> X0;
     std::vector<std::uint32_t> X1;
     std::vector<double> Fx;
     std::array<std::size_t, 2> Paired{};
+    std::array<Windows, 2> Windowed;
+
+  private:
+    void PlanWindows(std::uint32_t pixelBytes, std::uint32_t width) {
+        Windows& windows = Windowed[pixelBytes - 3];
+        for (std::size_t first = 0; first + 4 <= Paired[pixelBytes - 3]; first += 4) {
+            const std::uint64_t start = std::uint64_t{pixelBytes} * X0[first];
+            if (start + 32 > std::uint64_t{pixelBytes} * width) {
+                return;
+            }
+            std::array<std::uint8_t, 16> picks{};
+            for (std::size_t b = 0; b < 12; ++b) {
+                const std::uint64_t pick =
+                    std::uint64_t{pixelBytes} * X0[first + b / 3] + b % 3 - start;
+                if (pick + pixelBytes >= 32) {
+                    return;
+                }
+                picks[b] = static_cast<std::uint8_t>(pick);
+            }
+            windows.Starts.push_back(static_cast<std::uint32_t>(start));
+            windows.Picks.insert(windows.Picks.end(), picks.begin(), picks.end());
+        }
+    }
 };
 
 // The old rows of new row j and its fraction.
@@ -170,13 +201,17 @@ struct Scaling {
     const vectors::Kernels& Kernels;
 };
 
-// The three bytes of row's pixel at each new column's x0 into at0, at x1 into at1. Where x1 is
-// x0 + 1 and 8 bytes from x0 on lie within the row (all new columns but the last few, paired),
-// one load takes both pixels.
+// The three bytes of row's pixel at each new column's x0 into at0, at x1 into at1. The kernel
+// takes the groups whose bytes lie in windows; where x1 is x0 + 1 and 8 bytes from x0 on lie
+// within the row (all new columns but the last few, paired), one load takes both pixels.
 template <std::size_t PixelBytes>
-void GatherPixels(const std::uint8_t* row, const ScaleColumns& columns, std::size_t paired,
-                  std::uint8_t* at0, std::uint8_t* at1) {
-    for (std::size_t i = 0; i < paired; ++i) {
+void GatherPixels(const std::uint8_t* row, const ScaleColumns& columns,
+                  const vectors::Kernels& kernels, std::uint8_t* at0, std::uint8_t* at1) {
+    const ScaleColumns::Windows& windows = columns.Windowed[PixelBytes - 3];
+    kernels.GatherColumns(row, windows.Starts.data(), windows.Picks.data(), PixelBytes,
+                          windows.Starts.size(), at0, at1);
+    const std::size_t paired = columns.Paired[PixelBytes - 3];
+    for (std::size_t i = 4 * windows.Starts.size(); i < paired; ++i) {
         std::array<std::uint8_t, 8> both{};
         std::memcpy(both.data(), row + PixelBytes * columns.X0[i], both.size());
         // Four bytes each, the fourth overwritten by the next column's.
@@ -190,7 +225,7 @@ void GatherPixels(const std::uint8_t* row, const ScaleColumns& columns, std::siz
 }
 
 void Gather(const std::uint8_t* row, const PixelLayout& layout, const ScaleColumns& columns,
-            std::uint8_t* at0, std::uint8_t* at1) {
+            const vectors::Kernels& kernels, std::uint8_t* at0, std::uint8_t* at1) {
     const std::size_t count = columns.X0.size();
     if (row == nullptr) {
         std::fill_n(at0, 3 * count, std::uint8_t{255});
@@ -201,9 +236,9 @@ void Gather(const std::uint8_t* row, const PixelLayout& layout, const ScaleColum
             std::memcpy(at1 + 3 * i, layout.Palette[row[columns.X1[i]]].data(), 3);
         }
     } else if (layout.PixelBytes == 3) {
-        GatherPixels<3>(row, columns, columns.Paired[0], at0, at1);
+        GatherPixels<3>(row, columns, kernels, at0, at1);
     } else {
-        GatherPixels<4>(row, columns, columns.Paired[1], at0, at1);
+        GatherPixels<4>(row, columns, kernels, at0, at1);
     }
 }
 
@@ -232,7 +267,7 @@ class RowScaler {
         if (HeldRows[slot] != y) {
             slot = HeldRows[0] == keep ? 1 : 0;
             std::uint8_t* gathered = Slot(slot);
-            Gather(Job.Source.Row(y, Raw.data()), Job.Layout, Job.Columns, gathered,
+            Gather(Job.Source.Row(y, Raw.data()), Job.Layout, Job.Columns, Job.Kernels, gathered,
                    gathered + Job.Columns.Bytes());
             HeldRows[slot] = static_cast<std::int64_t>(y);
         }

@@ -88,13 +88,15 @@ std::string Describe(const ScaleCase& c) {
 }
 
 // Every mode in either case, sides of 1 before and after, "F" on a square, enlarging and
-// shrinking, and new rows of 3 to 60 bytes around the vectors' runs of 6, 12 and 24.
+// shrinking, new rows of 3 to 60 bytes around the vectors' runs of 6, 12 and 24, and shrinkings
+// about as far as the gather's windows reach.
 std::vector<ScaleCase> ScaleCases() {
     std::vector<ScaleCase> cases = {
         {'P', 50, 40, 30}, {'p', 150, 17, 9}, {'P', 100, 11, 7}, {'P', 3, 200, 90},
         {'P', 50, 3, 3},   {'W', 1, 9, 5},    {'H', 1, 9, 5},    {'w', 23, 1, 6},
         {'h', 17, 6, 1},   {'W', 5, 1, 1},    {'F', 13, 10, 10}, {'f', 29, 12, 7},
         {'F', 9, 7, 12},   {'w', 7, 30, 3},   {'h', 9, 3, 30},   {'H', 2, 64, 64},
+        {'P', 37, 300, 4}, {'P', 39, 300, 4}, {'P', 49, 301, 3}, {'P', 51, 299, 3},
     };
     for (std::int32_t newWidth = 2; newWidth <= 20; ++newWidth) {
         cases.push_back({'W', newWidth, 7, 5});
@@ -344,7 +346,8 @@ TEST(ScaleJob, FilesHoldToLoadScaleAndSaveAtEveryDepth) {
     const std::string expectedPath = folder.File("expected.bmp");
     const std::string output = folder.File("output.bmp");
     const ScaleCase cases[] = {{'P', 150, 13, 9}, {'w', 1, 13, 9},  {'H', 1, 13, 9},
-                               {'P', 40, 13, 9},  {'F', 20, 13, 9}, {'W', 9, 1, 4}};
+                               {'P', 40, 13, 9},  {'F', 20, 13, 9}, {'W', 9, 1, 4},
+                               {'P', 50, 61, 5}};
     for (const std::int32_t depth : {1, 4, 8, 16, 24, 32}) {
         for (const ScaleCase& c : cases) {
             BitmapImage picture = Noise(c.Width, c.Height, static_cast<std::uint32_t>(depth));

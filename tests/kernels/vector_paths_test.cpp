@@ -1,7 +1,7 @@
 // Every path of the kernel table, by name: those this processor runs are held to the plain forms
-// of their block transposes, gray row encoders, channel reversals and edge map kernels (the blur's
-// step and the luma are held to theirs by the equivalence tests, which walk the paths), those it
-// does not are skipped, saying why.
+// of their block transposes, gray row encoders, channel reversals, scaling gathers and edge map
+// kernels (the blur's step and the luma are held to theirs by the equivalence tests, which walk
+// the paths), those it does not are skipped, saying why.
 #include "bitmap_image.hpp"
 #include "bmp_writer.hpp"
 #include "edge_classes.hpp"
@@ -10,6 +10,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <numeric>
@@ -110,6 +111,44 @@ TEST_P(VectorPath, ReversesChannelsOfEveryCount) {
             std::vector<std::uint8_t> actual(expected.size(), 0xA5);
             Kernels->ReverseChannels(pixels, inBytes, count, outBytes, actual.data());
             ASSERT_EQ(actual, expected) << inBytes << " to " << outBytes << " bytes, " << count;
+        }
+    }
+}
+
+// Every group count up to a few vectors' worth, at both pixel sizes, picks anywhere in their
+// windows, the last window ending where the row does (so that a sanitizer sees a read past it),
+// into runs followed by bytes that must stay as they were.
+TEST_P(VectorPath, GathersThePickedBytesOfEveryGroup) {
+    std::mt19937 random(21);
+    for (const std::size_t step : {3, 4}) {
+        for (std::size_t groups = 0; groups <= 20; ++groups) {
+            std::vector<std::uint32_t> starts(groups);
+            std::vector<std::uint8_t> picks(16 * groups);
+            for (std::size_t g = 0; g < groups; ++g) {
+                starts[g] = static_cast<std::uint32_t>(5 * g + random() % 7);
+                for (std::size_t b = 0; b < 16; ++b) {
+                    picks[16 * g + b] = static_cast<std::uint8_t>(random() % (32 - step));
+                }
+            }
+            const std::size_t length = groups == 0 ? 0 : starts.back() + 32;
+            std::vector<std::uint8_t> row(length);
+            for (std::uint8_t& byte : row) {
+                byte = static_cast<std::uint8_t>(random());
+            }
+            std::array<std::vector<std::uint8_t>, 2> expected;
+            expected.fill(std::vector<std::uint8_t>(12 * groups + 16, 0xA5));
+            for (std::size_t g = 0; g < groups; ++g) {
+                for (std::size_t b = 0; b < 12; ++b) {
+                    const std::size_t at = starts[g] + picks[16 * g + b];
+                    expected[0][12 * g + b] = row[at];
+                    expected[1][12 * g + b] = row[at + step];
+                }
+            }
+            std::array<std::vector<std::uint8_t>, 2> actual;
+            actual.fill(std::vector<std::uint8_t>(expected[0].size(), 0xA5));
+            Kernels->GatherColumns(row.data(), starts.data(), picks.data(), step, groups,
+                                   actual[0].data(), actual[1].data());
+            ASSERT_EQ(actual, expected) << step << " bytes a pixel, " << groups << " groups";
         }
     }
 }
