@@ -399,10 +399,15 @@ struct WideDoubles {
 
     DORVANE_AVX2 static __m256d Splat(double value) { return _mm256_set1_pd(value); }
     DORVANE_AVX2 static __m256d Load(const double* values) { return _mm256_loadu_pd(values); }
+    // Each byte b under the bits of 2^52, which makes the double 2^52 + b, less 2^52: exact, and
+    // fewer operations than a conversion.
     DORVANE_AVX2 static __m256d Widen(const std::uint8_t* bytes) {
         std::int32_t four = 0;
         std::memcpy(&four, bytes, sizeof four);
-        return _mm256_cvtepi32_pd(_mm_cvtepu8_epi32(_mm_cvtsi32_si128(four)));
+        const __m256d twoTo52 = _mm256_set1_pd(0x1p52);
+        const __m256i bits = _mm256_or_si256(_mm256_cvtepu8_epi64(_mm_cvtsi32_si128(four)),
+                                             _mm256_castpd_si256(twoTo52));
+        return _mm256_sub_pd(_mm256_castsi256_pd(bits), twoTo52);
     }
     DORVANE_AVX2 static __m256d Add(__m256d a, __m256d b) { return _mm256_add_pd(a, b); }
     DORVANE_AVX2 static __m256d Sub(__m256d a, __m256d b) { return _mm256_sub_pd(a, b); }

@@ -126,11 +126,13 @@ DORVANE_WIDE_TARGET std::size_t WideScaleBytes(const ScaleNeighbours& neighbours
                                              Doubles::BlueLanes(Size, blue),
                                              Doubles::BlueLanes(2 * Size, blue)};
     const auto y = Doubles::Splat(fy);
+    // A copy, which the stores to out cannot touch: the pointers stay in registers.
+    const ScaleNeighbours rows = neighbours;
     std::size_t k = 0;
     for (; k + 3 * Size <= count; k += 3 * Size) {
-        ScaleLanes<Doubles>(neighbours, fx, y, blues[0], k, out);
-        ScaleLanes<Doubles>(neighbours, fx, y, blues[1], k + Size, out);
-        ScaleLanes<Doubles>(neighbours, fx, y, blues[2], k + 2 * Size, out);
+        ScaleLanes<Doubles>(rows, fx, y, blues[0], k, out);
+        ScaleLanes<Doubles>(rows, fx, y, blues[1], k + Size, out);
+        ScaleLanes<Doubles>(rows, fx, y, blues[2], k + 2 * Size, out);
     }
     return k;
 }
