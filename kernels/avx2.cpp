@@ -391,45 +391,6 @@ DORVANE_AVX2 std::size_t SpreadThreeBytes(const std::uint8_t* in, std::uint8_t* 
     return x;
 }
 
-// Four doubles a vector, for the scaling's row (wide_blur_step.hpp).
-struct WideDoubles {
-    using Vector = __m256d;
-    using Mask = __m256d; // all ones in the lanes chosen
-    static constexpr std::size_t Size = 4;
-
-    DORVANE_AVX2 static __m256d Splat(double value) { return _mm256_set1_pd(value); }
-    DORVANE_AVX2 static __m256d Load(const double* values) { return _mm256_loadu_pd(values); }
-    // Each byte b under the bits of 2^52, which makes the double 2^52 + b, less 2^52: exact, and
-    // fewer operations than a conversion.
-    DORVANE_AVX2 static __m256d Widen(const std::uint8_t* bytes) {
-        std::int32_t four = 0;
-        std::memcpy(&four, bytes, sizeof four);
-        const __m256d twoTo52 = _mm256_set1_pd(0x1p52);
-        const __m256i bits = _mm256_or_si256(_mm256_cvtepu8_epi64(_mm_cvtsi32_si128(four)),
-                                             _mm256_castpd_si256(twoTo52));
-        return _mm256_sub_pd(_mm256_castsi256_pd(bits), twoTo52);
-    }
-    DORVANE_AVX2 static __m256d Add(__m256d a, __m256d b) { return _mm256_add_pd(a, b); }
-    DORVANE_AVX2 static __m256d Sub(__m256d a, __m256d b) { return _mm256_sub_pd(a, b); }
-    DORVANE_AVX2 static __m256d Mul(__m256d a, __m256d b) { return _mm256_mul_pd(a, b); }
-    DORVANE_AVX2 static __m256d BlueLanes(std::size_t first, std::size_t blue) {
-        const auto lane = [first, blue](std::size_t l) {
-            return (first + l) % 3 == blue ? std::int64_t{-1} : std::int64_t{0};
-        };
-        return _mm256_castsi256_pd(_mm256_setr_epi64x(lane(0), lane(1), lane(2), lane(3)));
-    }
-    DORVANE_AVX2 static __m256d Blend(__m256d blue, __m256d others, __m256d blues) {
-        return _mm256_blendv_pd(others, blues, blue);
-    }
-    DORVANE_AVX2 static void StoreLowBytes(__m256d sums, std::uint8_t* out) {
-        const __m128i lowBytes = _mm_shuffle_epi8(
-            _mm256_cvttpd_epi32(sums),
-            _mm_setr_epi8(0, 4, 8, 12, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1));
-        const auto four = static_cast<std::int32_t>(_mm_cvtsi128_si32(lowBytes));
-        std::memcpy(out, &four, sizeof four);
-    }
-};
-
 // --- The edge map's classes (edge_classes.hpp): sixteen cells in 16-bit lanes.
 
 // Weighted 1, 2, 1.
@@ -537,7 +498,7 @@ void ReverseChannels(const std::uint8_t* in, std::size_t inBytes, std::size_t co
 
 void ScaleRow(const ScaleNeighbours& neighbours, const double* fx, double fy, std::size_t blue,
               std::size_t count, std::uint8_t* out) {
-    VectorsThenPlain<WideScaleBytes<WideDoubles>, plain::ScaleRow, after::ScaleRow>(
+    VectorsThenPlain<WideScaleBytes<FourDoubles>, plain::ScaleRow, after::ScaleRow>(
         neighbours, fx, fy, blue, count, out);
 }
 

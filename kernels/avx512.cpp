@@ -197,7 +197,6 @@ DORVANE_AVX512 void Reverse(const std::uint8_t* in, std::uint8_t* out, std::size
 // Eight doubles a vector, for the scaling's row (wide_blur_step.hpp).
 struct WideDoubles {
     using Vector = __m512d;
-    using Mask = __mmask8;
     static constexpr std::size_t Size = 8;
 
     DORVANE_AVX512 static __m512d Splat(double value) { return _mm512_set1_pd(value); }
@@ -209,19 +208,8 @@ struct WideDoubles {
     DORVANE_AVX512 static __m512d Add(__m512d a, __m512d b) { return _mm512_add_pd(a, b); }
     DORVANE_AVX512 static __m512d Sub(__m512d a, __m512d b) { return _mm512_sub_pd(a, b); }
     DORVANE_AVX512 static __m512d Mul(__m512d a, __m512d b) { return _mm512_mul_pd(a, b); }
-    DORVANE_AVX512 static __mmask8 BlueLanes(std::size_t first, std::size_t blue) {
-        unsigned lanes = 0;
-        for (std::size_t l = 0; l < Size; ++l) {
-            lanes |= (first + l) % 3 == blue ? 1U << l : 0U;
-        }
-        return static_cast<__mmask8>(lanes);
-    }
-    DORVANE_AVX512 static __m512d Blend(__mmask8 blue, __m512d others, __m512d blues) {
-        return _mm512_mask_blend_pd(blue, others, blues);
-    }
-    DORVANE_AVX512 static void StoreLowBytes(__m512d sums, std::uint8_t* out) {
-        _mm_storel_epi64(reinterpret_cast<__m128i*>(out),
-                         _mm256_cvtepi32_epi8(_mm512_cvttpd_epi32(sums)));
+    DORVANE_AVX512 static __m128i LowBytes(__m512d sums) {
+        return _mm256_cvtepi32_epi8(_mm512_cvttpd_epi32(sums));
     }
 };
 

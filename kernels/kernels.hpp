@@ -26,9 +26,36 @@ constexpr std::int64_t Tap(std::int64_t a, std::int64_t b) {
     return ((b - 2) + Skew * (a - 2)) * RowBytes + a;
 }
 
-// The bytes of a scaled row's neighbours, gathered so that byte k of each belongs to the row's
-// byte k: the upper source row's pixel at x0 and at x1 (x0 + 1, or x0 on the last column), and
-// the lower row's.
+// Where byte k of a scaled row's gathered neighbours belongs: the row's pixel and channel, and
+// whether that is blue. Four pixels to a group of twelve bytes: the two channels other than blue
+// of each in turn, then the four blues, so that a vector's lanes are all summed in one order.
+struct GatheredByte {
+    std::size_t Pixel;
+    std::size_t Channel;
+    bool Blue;
+};
+
+constexpr GatheredByte GatheredAt(std::size_t k, std::size_t blue) {
+    const std::size_t first = 4 * (k / 12);
+    const std::size_t b = k % 12;
+    if (b >= 8) {
+        return {first + b - 8, blue, true};
+    }
+    const std::size_t other = b % 2 == 0 ? (blue == 0 ? 1 : 0) : (blue == 2 ? 1 : 2);
+    return {first + b / 2, other, false};
+}
+
+// Where channel c of pixel i lies among the gathered bytes: GatheredAt's inverse.
+constexpr std::size_t GatheredIndex(std::size_t i, std::size_t c, std::size_t blue) {
+    const std::size_t group = 12 * (i / 4);
+    if (c == blue) {
+        return group + 8 + i % 4;
+    }
+    return group + 2 * (i % 4) + (c == (blue == 0 ? 1 : 0) ? 0 : 1);
+}
+
+// The bytes of a scaled row's neighbours, gathered as GatheredAt lays them out: the upper source
+// row's pixels at x0 and at x1 (x0 + 1, or x0 on the last column), and the lower row's.
 struct ScaleNeighbours {
     const std::uint8_t* Upper0;
     const std::uint8_t* Upper1;
@@ -66,9 +93,10 @@ struct Kernels {
     // becomes byte i of the run at in + j inStride.
     void (*Transpose)(const std::uint8_t* in, std::ptrdiff_t inStride, std::ptrdiff_t outStride,
                       std::uint8_t* out);
-    // Bytes 0 .. count - 1 of a row that ScaleImage fills: byte k is its bilinear sum of bytes k
-    // of the neighbours, with fractions fx[k] and fy, truncated; k is a blue byte, summed in
-    // Blue's order, where k % 3 == blue. count is a multiple of 3.
+    // Bytes 0 .. count - 1 of a row that ScaleImage fills, blue in each pixel's byte blue: for
+    // each gathered byte k of its pixels, the bilinear sum of bytes k of the neighbours, with
+    // fractions fx[k] and fy, in blue's order or the others', truncated. count is a multiple of
+    // 3; the neighbours and fx hold whole groups.
     void (*ScaleRow)(const ScaleNeighbours& neighbours, const double* fx, double fy,
                      std::size_t blue, std::size_t count, std::uint8_t* out);
     // A scaled row's neighbours from a source row, four new pixels a group: bytes starts[g] +

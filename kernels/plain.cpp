@@ -118,7 +118,12 @@ void Transpose(const std::uint8_t* in, std::ptrdiff_t inStride, std::ptrdiff_t o
 
 void ScaleRow(const ScaleNeighbours& neighbours, const double* fx, double fy, std::size_t blue,
               std::size_t count, std::uint8_t* out) {
-    for (std::size_t k = 0; k < count; ++k) {
+    // The last group may hold fewer pixels than four.
+    for (std::size_t k = 0; k < (count + 11) / 12 * 12; ++k) {
+        const GatheredByte at = GatheredAt(k, blue);
+        if (3 * at.Pixel >= count) {
+            continue;
+        }
         const double w11 = fx[k] * fy;
         const double w00 = ((1.0 - fx[k]) - fy) + w11;
         const double w01 = fy - w11;
@@ -127,9 +132,10 @@ void ScaleRow(const ScaleNeighbours& neighbours, const double* fx, double fy, st
         const double p10 = neighbours.Upper1[k];
         const double p01 = neighbours.Lower0[k];
         const double p11 = neighbours.Lower1[k];
-        const double sum = k % 3 == blue ? ((p11 * w11 + p00 * w00) + p10 * w10) + p01 * w01
-                                         : ((p10 * w10 + p01 * w01) + p11 * w11) + p00 * w00;
-        out[k] = static_cast<std::uint8_t>(static_cast<std::uint32_t>(sum) & 0xFFU);
+        const double sum = at.Blue ? ((p11 * w11 + p00 * w00) + p10 * w10) + p01 * w01
+                                   : ((p10 * w10 + p01 * w01) + p11 * w11) + p00 * w00;
+        out[3 * at.Pixel + at.Channel] =
+            static_cast<std::uint8_t>(static_cast<std::uint32_t>(sum) & 0xFFU);
     }
 }
 

@@ -426,8 +426,8 @@ std::size_t ReverseVectors(const std::uint8_t* in, std::size_t inBytes, std::siz
     return i;
 }
 
-// Two bytes of a scaled row from byte k on, blue where blue's lanes are all ones.
-void ScaleTwo(const ScaleNeighbours& neighbours, const double* fx, F64x2 fy, U64x2 blue,
+// Gathered bytes k and k + 1 of a scaled row, both blue or neither, each into its place in out.
+void ScaleTwo(const ScaleNeighbours& neighbours, const double* fx, F64x2 fy, std::size_t blue,
               std::size_t k, std::uint8_t* out) {
     const auto two = [k](const std::uint8_t* bytes) {
         return F64x2{static_cast<double>(bytes[k]), static_cast<double>(bytes[k + 1])};
@@ -441,13 +441,16 @@ void ScaleTwo(const ScaleNeighbours& neighbours, const double* fx, F64x2 fy, U64
     const F64x2 t01 = two(neighbours.Lower0) * w01;
     const F64x2 t11 = two(neighbours.Lower1) * w11;
     const F64x2 t00 = two(neighbours.Upper0) * w00;
-    const U64x2 redGreen = std::bit_cast<U64x2>(((t10 + t01) + t11) + t00);
-    const U64x2 blues = std::bit_cast<U64x2>(((t11 + t00) + t10) + t01);
+    F64x2 sums = ((t10 + t01) + t11) + t00;
+    if (GatheredAt(k, blue).Blue) {
+        sums = ((t11 + t00) + t10) + t01;
+    }
     // Truncated toward zero, then the low byte of each.
-    const I64x2 sums =
-        __builtin_convertvector(std::bit_cast<F64x2>((blues & blue) | (redGreen & ~blue)), I64x2);
-    out[k] = static_cast<std::uint8_t>(sums[0]);
-    out[k + 1] = static_cast<std::uint8_t>(sums[1]);
+    const I64x2 truncated = __builtin_convertvector(sums, I64x2);
+    for (std::size_t lane = 0; lane < 2; ++lane) {
+        const GatheredByte at = GatheredAt(k + lane, blue);
+        out[3 * at.Pixel + at.Channel] = static_cast<std::uint8_t>(truncated[lane]);
+    }
 }
 
 // --- The edge map's classes (edge_classes.hpp): sixteen cells, as two vectors of eight signed
@@ -511,17 +514,12 @@ void SixteenClasses(const std::uint8_t* left, const std::uint8_t* centre, const 
 
 std::size_t ScaleBytes(const ScaleNeighbours& neighbours, const double* fx, double fy,
                        std::size_t blue, std::size_t count, std::uint8_t* out) {
-    // Three vectors hold two pixels: the blue lanes of each, the same in every such run.
-    U64x2 blues[3] = {};
-    for (std::size_t lane = 0; lane < 6; ++lane) {
-        blues[lane / 2][lane % 2] = lane % 3 == blue ? ~std::uint64_t{0} : 0;
-    }
     const F64x2 y{fy, fy};
     std::size_t k = 0;
-    for (; k + 6 <= count; k += 6) {
-        ScaleTwo(neighbours, fx, y, blues[0], k, out);
-        ScaleTwo(neighbours, fx, y, blues[1], k + 2, out);
-        ScaleTwo(neighbours, fx, y, blues[2], k + 4, out);
+    for (; k + 12 <= count; k += 12) {
+        for (std::size_t pair = 0; pair < 12; pair += 2) {
+            ScaleTwo(neighbours, fx, y, blue, k + pair, out);
+        }
     }
     return k;
 }

@@ -12,15 +12,17 @@
 // bits set), And, Any, Visit (the lanes whose bit is set, from bit 0), Select, ExactLanes (the
 // held lanes set as the chain sets them) and Store (the lanes as bytes).
 //
-// Doubles gives, for vectors of Size doubles and masks of lanes: Splat, Load (Size doubles), Widen
-// (Size bytes as doubles), Add, Sub, Mul, BlueLanes(first, blue) (the lanes of a vector of bytes
-// first on that hold blue, every third from byte blue), Blend (blue's lanes from the second, the
-// others from the first) and StoreLowBytes (each lane truncated toward zero, its low byte stored).
+// Doubles gives, for vectors of Size doubles, 4 or 8: Splat, Load (Size doubles), Widen (Size bytes
+// as doubles), Add, Sub, Mul and LowBytes (each lane truncated toward zero, the low bytes of the
+// lanes the first of 16 bytes).
 #include "blur_arithmetic.hpp"
 #include "kernels.hpp"
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
+#include <immintrin.h>
 
 #if !defined(DORVANE_WIDE_TARGET)
 #error "define DORVANE_WIDE_TARGET, the path's target attribute, before including this file"
@@ -94,45 +96,94 @@ DORVANE_WIDE_TARGET __attribute__((always_inline)) inline void WideBlurStep(std:
     }
 }
 
-// Size bytes of a scaled row from byte k on, blue in blue's lanes: the plain path's sums, term
-// for term in the same order, so the same bits.
-template <class Doubles>
-DORVANE_WIDE_TARGET __attribute__((always_inline)) inline void
-ScaleLanes(const ScaleNeighbours& neighbours, const double* fx, typename Doubles::Vector fy,
-           typename Doubles::Mask blue, std::size_t k, std::uint8_t* out) {
+// Four doubles a vector, the blues' lanes of the scaling's groups on both paths.
+struct FourDoubles {
+    using Vector = __m256d;
+    static constexpr std::size_t Size = 4;
+
+    DORVANE_WIDE_TARGET static __m256d Splat(double value) { return _mm256_set1_pd(value); }
+    DORVANE_WIDE_TARGET static __m256d Load(const double* values) {
+        return _mm256_loadu_pd(values);
+    }
+    // Each byte b under the bits of 2^52, which makes the double 2^52 + b, less 2^52: exact, and
+    // fewer operations than a conversion.
+    DORVANE_WIDE_TARGET static __m256d Widen(const std::uint8_t* bytes) {
+        std::int32_t four = 0;
+        std::memcpy(&four, bytes, sizeof four);
+        const __m256d twoTo52 = _mm256_set1_pd(0x1p52);
+        const __m256i bits = _mm256_or_si256(_mm256_cvtepu8_epi64(_mm_cvtsi32_si128(four)),
+                                             _mm256_castpd_si256(twoTo52));
+        return _mm256_sub_pd(_mm256_castsi256_pd(bits), twoTo52);
+    }
+    DORVANE_WIDE_TARGET static __m256d Add(__m256d a, __m256d b) { return _mm256_add_pd(a, b); }
+    DORVANE_WIDE_TARGET static __m256d Sub(__m256d a, __m256d b) { return _mm256_sub_pd(a, b); }
+    DORVANE_WIDE_TARGET static __m256d Mul(__m256d a, __m256d b) { return _mm256_mul_pd(a, b); }
+    DORVANE_WIDE_TARGET static __m128i LowBytes(__m256d sums) {
+        return _mm_shuffle_epi8(
+            _mm256_cvttpd_epi32(sums),
+            _mm_setr_epi8(0, 4, 8, 12, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1));
+    }
+};
+
+// Size gathered bytes of a scaled row from byte k on, all blue or none: the plain path's sums,
+// term for term in the same order, so the same bits.
+template <class Doubles, bool Blue>
+DORVANE_WIDE_TARGET __attribute__((always_inline)) inline typename Doubles::Vector
+ScaleSums(const ScaleNeighbours& neighbours, const double* fx, double fy, std::size_t k) {
     using D = Doubles;
     const auto x = D::Load(fx + k);
-    const auto w11 = D::Mul(x, fy);
-    const auto w00 = D::Add(D::Sub(D::Sub(D::Splat(1.0), x), fy), w11);
-    const auto w01 = D::Sub(fy, w11);
+    const auto y = D::Splat(fy);
+    const auto w11 = D::Mul(x, y);
+    const auto w00 = D::Add(D::Sub(D::Sub(D::Splat(1.0), x), y), w11);
+    const auto w01 = D::Sub(y, w11);
     const auto w10 = D::Sub(x, w11);
     const auto t10 = D::Mul(D::Widen(neighbours.Upper1 + k), w10);
     const auto t01 = D::Mul(D::Widen(neighbours.Lower0 + k), w01);
     const auto t11 = D::Mul(D::Widen(neighbours.Lower1 + k), w11);
     const auto t00 = D::Mul(D::Widen(neighbours.Upper0 + k), w00);
-    const auto redGreen = D::Add(D::Add(D::Add(t10, t01), t11), t00);
-    const auto blues = D::Add(D::Add(D::Add(t11, t00), t10), t01);
-    D::StoreLowBytes(D::Blend(blue, redGreen, blues), out + k);
+    if constexpr (Blue) {
+        return D::Add(D::Add(D::Add(t11, t00), t10), t01);
+    } else {
+        return D::Add(D::Add(D::Add(t10, t01), t11), t00);
+    }
 }
 
-// ScaleRow's vector body: runs of three vectors, which hold Size pixels whose blue lanes are the
-// same in every run. Returns how many bytes it made, for the plain tail to go on from.
+// ScaleRow's vector body: whole groups of four pixels, whose eight other bytes Doubles sums and
+// whose four blues FourDoubles does, the twelve bytes then put in the pixels' order. Returns how
+// many bytes it made, for the plain tail to go on from.
 template <class Doubles>
 DORVANE_WIDE_TARGET std::size_t WideScaleBytes(const ScaleNeighbours& neighbours, const double* fx,
                                                double fy, std::size_t blue, std::size_t count,
                                                std::uint8_t* out) {
-    constexpr std::size_t Size = Doubles::Size;
-    const typename Doubles::Mask blues[3] = {Doubles::BlueLanes(0, blue),
-                                             Doubles::BlueLanes(Size, blue),
-                                             Doubles::BlueLanes(2 * Size, blue)};
-    const auto y = Doubles::Splat(fy);
+    // From the eight other bytes and then the four blues to the pixels' order.
+    std::array<std::uint8_t, 16> order{};
+    order.fill(0x80);
+    for (std::size_t k = 0; k < 12; ++k) {
+        const GatheredByte at = GatheredAt(k, blue);
+        order[3 * at.Pixel + at.Channel] = static_cast<std::uint8_t>(k);
+    }
+    const __m128i toPixels = _mm_loadu_si128(reinterpret_cast<const __m128i*>(order.data()));
     // A copy, which the stores to out cannot touch: the pointers stay in registers.
     const ScaleNeighbours rows = neighbours;
     std::size_t k = 0;
-    for (; k + 3 * Size <= count; k += 3 * Size) {
-        ScaleLanes<Doubles>(rows, fx, y, blues[0], k, out);
-        ScaleLanes<Doubles>(rows, fx, y, blues[1], k + Size, out);
-        ScaleLanes<Doubles>(rows, fx, y, blues[2], k + 2 * Size, out);
+    for (; k + 12 <= count; k += 12) {
+        __m128i others;
+        if constexpr (Doubles::Size == 8) {
+            others = Doubles::LowBytes(ScaleSums<Doubles, false>(rows, fx, fy, k));
+        } else {
+            others = _mm_unpacklo_epi32(
+                Doubles::LowBytes(ScaleSums<Doubles, false>(rows, fx, fy, k)),
+                Doubles::LowBytes(ScaleSums<Doubles, false>(rows, fx, fy, k + 4)));
+        }
+        const __m128i blues =
+            FourDoubles::LowBytes(ScaleSums<FourDoubles, true>(rows, fx, fy, k + 8));
+        const __m128i pixels = _mm_shuffle_epi8(_mm_unpacklo_epi64(others, blues), toPixels);
+        // Sixteen bytes where the row goes on, the last four then made again.
+        if (k + 16 <= count) {
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(out + k), pixels);
+        } else {
+            std::memcpy(out + k, &pixels, 12);
+        }
     }
     return k;
 }

@@ -32,10 +32,12 @@ namespace dorvane {
 namespace {
 
 // Where the new columns fall among the old ones, the same for every row: new column i takes old
-// columns X0[i] and X1[i], and each of its three bytes the fraction Fx[3 i ..].
+// columns X0[i] and X1[i], and its bytes, gathered as GatheredAt lays them out with blue the
+// pixels' byte Blue, the fraction Fx[vectors::GatheredIndex(i, ...)].
 struct ScaleColumns {
-    ScaleColumns(std::uint32_t width, std::uint32_t newWidth)
-        : X0(newWidth, width - 1), X1(newWidth, width - 1), Fx(std::size_t{3} * newWidth, 0.0) {
+    ScaleColumns(std::uint32_t width, std::uint32_t newWidth, std::size_t blue)
+        : Blue(blue), X0(newWidth, width - 1), X1(newWidth, width - 1),
+          Fx(std::size_t{12} * ((std::size_t{newWidth} + 3) / 4), 0.0) {
         for (std::uint32_t i = 0; i + 1 < newWidth; ++i) {
             const ScaleSample x =
                 ScaleSampleAt(static_cast<std::int32_t>(i), static_cast<std::int32_t>(width),
@@ -43,49 +45,47 @@ struct ScaleColumns {
             X0[i] = static_cast<std::uint32_t>(x.Index);
             // Past the last column, in a picture one column wide, is the last column.
             X1[i] = std::min(X0[i] + 1, width - 1);
-            std::fill_n(Fx.begin() + 3 * static_cast<std::ptrdiff_t>(i), 3, x.Fraction);
-        }
-        // The first columns whose x1 is x0 + 1 and whose 8 bytes from x0 on lie within a row of
-        // pixels of 3 or of 4 bytes.
-        for (const std::uint32_t pixelBytes : {3U, 4U}) {
-            std::size_t& paired = Paired[pixelBytes - 3];
-            while (paired < X0.size() && X1[paired] == X0[paired] + 1 &&
-                   std::uint64_t{pixelBytes} * X0[paired] + 8 <=
-                       std::uint64_t{pixelBytes} * width) {
-                ++paired;
+            for (std::size_t c = 0; c < 3; ++c) {
+                Fx[vectors::GatheredIndex(i, c, blue)] = x.Fraction;
             }
+        }
+        for (const std::uint32_t pixelBytes : {3U, 4U}) {
             PlanWindows(pixelBytes, width);
         }
     }
 
-    std::size_t Bytes() const { return Fx.size(); }
+    // The bytes of a new row, and of one gathered at x0 or x1.
+    std::size_t Bytes() const { return 3 * X0.size(); }
+    std::size_t GatheredBytes() const { return Fx.size(); }
 
-    // Groups of four paired new columns whose pixels at x0 and x1 lie in 32 bytes of a row from
-    // the first's x0 on (kernels.hpp GatherColumns), the first groups of the row that do.
+    // Groups of four new columns whose x1 is x0 + 1 and whose bytes at x0 and x1 lie in 32 bytes
+    // of a row from the first's x0 on (kernels.hpp GatherColumns), the first groups that do.
     struct Windows {
         std::vector<std::uint32_t> Starts;
         std::vector<std::uint8_t> Picks;
     };
 
+    std::size_t Blue;
     std::vector<std::uint32_t> X0;
     std::vector<std::uint32_t> X1;
     std::vector<double> Fx;
-    std::array<std::size_t, 2> Paired{};
+    // For pixels of 3 bytes and of 4.
     std::array<Windows, 2> Windowed;
 
   private:
     void PlanWindows(std::uint32_t pixelBytes, std::uint32_t width) {
         Windows& windows = Windowed[pixelBytes - 3];
-        for (std::size_t first = 0; first + 4 <= Paired[pixelBytes - 3]; first += 4) {
+        for (std::size_t first = 0; first + 4 <= X0.size(); first += 4) {
             const std::uint64_t start = std::uint64_t{pixelBytes} * X0[first];
             if (start + 32 > std::uint64_t{pixelBytes} * width) {
                 return;
             }
             std::array<std::uint8_t, 16> picks{};
             for (std::size_t b = 0; b < 12; ++b) {
-                const std::uint64_t pick =
-                    std::uint64_t{pixelBytes} * X0[first + b / 3] + b % 3 - start;
-                if (pick + pixelBytes >= 32) {
+                const vectors::GatheredByte at = vectors::GatheredAt(b, Blue);
+                const std::size_t i = first + at.Pixel;
+                const std::uint64_t pick = std::uint64_t{pixelBytes} * X0[i] + at.Channel - start;
+                if (X1[i] != X0[i] + 1 || pick + pixelBytes >= 32) {
                     return;
                 }
                 picks[b] = static_cast<std::uint8_t>(pick);
@@ -194,51 +194,38 @@ struct Scaling {
     std::uint32_t NewHeight;
     SourceRows& Source;
     PixelLayout Layout;
-    // The index of blue among a pixel's three bytes, in the source and in the new rows.
-    std::size_t Blue;
     // The length of a row that Source reads, 0 for rows in memory.
     std::size_t RowLength;
     const vectors::Kernels& Kernels;
 };
 
-// The three bytes of row's pixel at each new column's x0 into at0, at x1 into at1. The kernel
-// takes the groups whose bytes lie in windows; where x1 is x0 + 1 and 8 bytes from x0 on lie
-// within the row (all new columns but the last few, paired), one load takes both pixels.
-template <std::size_t PixelBytes>
-void GatherPixels(const std::uint8_t* row, const ScaleColumns& columns,
-                  const vectors::Kernels& kernels, std::uint8_t* at0, std::uint8_t* at1) {
-    const ScaleColumns::Windows& windows = columns.Windowed[PixelBytes - 3];
-    kernels.GatherColumns(row, windows.Starts.data(), windows.Picks.data(), PixelBytes,
-                          windows.Starts.size(), at0, at1);
-    const std::size_t paired = columns.Paired[PixelBytes - 3];
-    for (std::size_t i = 4 * windows.Starts.size(); i < paired; ++i) {
-        std::array<std::uint8_t, 8> both{};
-        std::memcpy(both.data(), row + PixelBytes * columns.X0[i], both.size());
-        // Four bytes each, the fourth overwritten by the next column's.
-        std::memcpy(at0 + 3 * i, both.data(), 4);
-        std::memcpy(at1 + 3 * i, both.data() + PixelBytes, 4);
-    }
-    for (std::size_t i = paired; i < columns.X0.size(); ++i) {
-        std::memcpy(at0 + 3 * i, row + PixelBytes * columns.X0[i], 3);
-        std::memcpy(at1 + 3 * i, row + PixelBytes * columns.X1[i], 3);
-    }
-}
-
+// The three bytes of row's pixel at each new column's x0 into at0, at x1 into at1, as GatheredAt
+// lays them out: the kernel takes the groups that lie in windows, these loops the rest.
 void Gather(const std::uint8_t* row, const PixelLayout& layout, const ScaleColumns& columns,
             const vectors::Kernels& kernels, std::uint8_t* at0, std::uint8_t* at1) {
     const std::size_t count = columns.X0.size();
+    const std::size_t blue = columns.Blue;
     if (row == nullptr) {
-        std::fill_n(at0, 3 * count, std::uint8_t{255});
-        std::fill_n(at1, 3 * count, std::uint8_t{255});
+        std::fill_n(at0, columns.GatheredBytes(), std::uint8_t{255});
+        std::fill_n(at1, columns.GatheredBytes(), std::uint8_t{255});
     } else if (layout.PixelBytes == 1) {
         for (std::size_t i = 0; i < count; ++i) {
-            std::memcpy(at0 + 3 * i, layout.Palette[row[columns.X0[i]]].data(), 3);
-            std::memcpy(at1 + 3 * i, layout.Palette[row[columns.X1[i]]].data(), 3);
+            for (std::size_t c = 0; c < 3; ++c) {
+                at0[vectors::GatheredIndex(i, c, blue)] = layout.Palette[row[columns.X0[i]]][c];
+                at1[vectors::GatheredIndex(i, c, blue)] = layout.Palette[row[columns.X1[i]]][c];
+            }
         }
-    } else if (layout.PixelBytes == 3) {
-        GatherPixels<3>(row, columns, kernels, at0, at1);
     } else {
-        GatherPixels<4>(row, columns, kernels, at0, at1);
+        const std::size_t pixelBytes = layout.PixelBytes;
+        const ScaleColumns::Windows& windows = columns.Windowed[pixelBytes - 3];
+        kernels.GatherColumns(row, windows.Starts.data(), windows.Picks.data(), pixelBytes,
+                              windows.Starts.size(), at0, at1);
+        for (std::size_t i = 4 * windows.Starts.size(); i < count; ++i) {
+            for (std::size_t c = 0; c < 3; ++c) {
+                at0[vectors::GatheredIndex(i, c, blue)] = row[pixelBytes * columns.X0[i] + c];
+                at1[vectors::GatheredIndex(i, c, blue)] = row[pixelBytes * columns.X1[i] + c];
+            }
+        }
     }
 }
 
@@ -247,7 +234,7 @@ void Gather(const std::uint8_t* row, const PixelLayout& layout, const ScaleColum
 class RowScaler {
   public:
     explicit RowScaler(const Scaling& scaling)
-        : Job(scaling), Raw(scaling.RowLength), Gathered(4 * scaling.Columns.Bytes()) {}
+        : Job(scaling), Raw(scaling.RowLength), Gathered(4 * scaling.Columns.GatheredBytes()) {}
 
     // New row j into out: 3 x the new width bytes.
     void Row(std::uint32_t j, std::uint8_t* out) {
@@ -255,9 +242,10 @@ class RowScaler {
         // The lower row first: the file's order.
         const std::uint8_t* lower = Held(sample.Lower, sample.Upper);
         const std::uint8_t* upper = Held(sample.Upper, sample.Lower);
-        const std::size_t bytes = Job.Columns.Bytes();
-        Job.Kernels.ScaleRow({upper, upper + bytes, lower, lower + bytes}, Job.Columns.Fx.data(),
-                             sample.Fy, Job.Blue, bytes, out);
+        const std::size_t gathered = Job.Columns.GatheredBytes();
+        Job.Kernels.ScaleRow({upper, upper + gathered, lower, lower + gathered},
+                             Job.Columns.Fx.data(), sample.Fy, Job.Columns.Blue,
+                             Job.Columns.Bytes(), out);
     }
 
   private:
@@ -268,14 +256,14 @@ class RowScaler {
             slot = HeldRows[0] == keep ? 1 : 0;
             std::uint8_t* gathered = Slot(slot);
             Gather(Job.Source.Row(y, Raw.data()), Job.Layout, Job.Columns, Job.Kernels, gathered,
-                   gathered + Job.Columns.Bytes());
+                   gathered + Job.Columns.GatheredBytes());
             HeldRows[slot] = static_cast<std::int64_t>(y);
         }
         return Slot(slot);
     }
 
     std::uint8_t* Slot(std::size_t slot) {
-        return Gathered.data() + 2 * Job.Columns.Bytes() * slot;
+        return Gathered.data() + 2 * Job.Columns.GatheredBytes() * slot;
     }
 
     const Scaling& Job;
@@ -369,13 +357,14 @@ JobResult RunScale(const Input& source, BmpDestination& output, char mode, std::
         }
         width = static_cast<std::uint32_t>(w);
         height = static_cast<std::uint32_t>(h);
-        columns.emplace(width, static_cast<std::uint32_t>(size->Width));
+        // Blue is a pixel's first byte, in the file and in the new one.
+        columns.emplace(width, static_cast<std::uint32_t>(size->Width), 0);
         return true;
     };
     const auto store = [&](SourceRows& rows, const PixelLayout& layout, std::size_t rowLength,
                            std::uint32_t threads, FileFailure& why) {
         const auto newHeight = static_cast<std::uint32_t>(size->Height);
-        const Scaling scaling{*columns, height, newHeight, rows, layout, 0, rowLength, kernels};
+        const Scaling scaling{*columns, height, newHeight, rows, layout, rowLength, kernels};
         const std::uint64_t bytes = std::uint64_t{3} * columns->X0.size() * newHeight;
         return Store(output, scaling, format, ResolveThreads(threads, Share::PictureBytes, bytes),
                      why);
@@ -466,10 +455,10 @@ bool ScaleRgbArray(const ArrayRows& picture, ScaledSize size, std::uint8_t* out,
     try {
         const auto newWidth = static_cast<std::uint32_t>(size.Width);
         const auto newHeight = static_cast<std::uint32_t>(size.Height);
-        const ScaleColumns columns(picture.Width, newWidth);
-        MemoryRows rows(picture.Pixels, std::size_t{3} * picture.Width);
         // Red, green, blue: blue is a pixel's third byte.
-        const Scaling scaling{columns, picture.Height,  newHeight, rows, {3, {}}, 2,
+        const ScaleColumns columns(picture.Width, newWidth, 2);
+        MemoryRows rows(picture.Pixels, std::size_t{3} * picture.Width);
+        const Scaling scaling{columns, picture.Height,  newHeight, rows, {3, {}},
                               0,       vectors::InUse()};
         const std::size_t rowBytes = columns.Bytes();
         const RowBands bands(rowBytes, newHeight);
