@@ -116,7 +116,7 @@ TEST_P(VectorPath, ReversesChannelsOfEveryCount) {
 }
 
 // Every group count up to a few vectors' worth, at both pixel sizes, picks anywhere in their
-// windows, the last window ending where the row does (so that a sanitizer sees a read past it),
+// windows, the furthest window ending where the row does (so that a sanitizer sees a read past it),
 // into runs followed by bytes that must stay as they were.
 TEST_P(VectorPath, GathersThePickedBytesOfEveryGroup) {
     std::mt19937 random(21);
@@ -130,7 +130,7 @@ TEST_P(VectorPath, GathersThePickedBytesOfEveryGroup) {
                     picks[16 * g + b] = static_cast<std::uint8_t>(random() % (32 - step));
                 }
             }
-            const std::size_t length = groups == 0 ? 0 : starts.back() + 32;
+            const std::size_t length = groups == 0 ? 0 : *std::ranges::max_element(starts) + 32;
             std::vector<std::uint8_t> row(length);
             for (std::uint8_t& byte : row) {
                 byte = static_cast<std::uint8_t>(random());
