@@ -513,14 +513,17 @@ DORVANE_AVX2 __m128i Picked(__m128i low, __m128i high, __m128i picks) {
 
 } // namespace
 
-DORVANE_AVX2 void GatherColumns(const std::uint8_t* row, const std::uint32_t* starts,
-                                const std::uint8_t* picks, std::size_t step, std::size_t groups,
-                                std::uint8_t* at0, std::uint8_t* at1) {
+DORVANE_AVX2 void GatherColumns(const std::uint8_t* row, const std::uint8_t* ahead,
+                                const std::uint32_t* starts, const std::uint8_t* picks,
+                                std::size_t step, std::size_t groups, std::uint8_t* at0,
+                                std::uint8_t* at1) {
     const __m128i steps = _mm_set1_epi8(static_cast<char>(step));
     for (std::size_t g = 0; g < groups; ++g) {
         const std::uint8_t* window = row + starts[g];
-        // The row ahead, which the processor's own prefetching loses at each page.
-        _mm_prefetch(reinterpret_cast<const char*>(window + 512), _MM_HINT_T0);
+        // The next row's bytes come from memory while this row's are worked on.
+        if (ahead != nullptr) {
+            _mm_prefetch(reinterpret_cast<const char*>(ahead + starts[g]), _MM_HINT_T0);
+        }
         const __m128i low = _mm_loadu_si128(reinterpret_cast<const __m128i*>(window));
         const __m128i high = _mm_loadu_si128(reinterpret_cast<const __m128i*>(window + 16));
         const __m128i chosen = _mm_loadu_si128(reinterpret_cast<const __m128i*>(picks + 16 * g));

@@ -101,10 +101,11 @@ struct Kernels {
                      std::size_t blue, std::size_t count, std::uint8_t* out);
     // A scaled row's neighbours from a source row, four new pixels a group: bytes starts[g] +
     // picks[16 g + b] of row, b < 12, become bytes 12 g + b of at0, and those step bytes further
-    // on of at1. Each pick plus step is under 32, and row holds 32 bytes from each start.
-    void (*GatherColumns)(const std::uint8_t* row, const std::uint32_t* starts,
-                          const std::uint8_t* picks, std::size_t step, std::size_t groups,
-                          std::uint8_t* at0, std::uint8_t* at1);
+    // on of at1. Each pick plus step is under 32, and row holds 32 bytes from each start. ahead,
+    // unless null, is a row as long that a later call gathers, which a path may fetch meanwhile.
+    void (*GatherColumns)(const std::uint8_t* row, const std::uint8_t* ahead,
+                          const std::uint32_t* starts, const std::uint8_t* picks, std::size_t step,
+                          std::size_t groups, std::uint8_t* at0, std::uint8_t* at1);
     // The classes (edge_classes.hpp) of count cells down column x of a blurred byte picture:
     // columns[a] is column x - 1 + a from the first cell's row, and the rows just above and below
     // the cells are read too.

@@ -29,8 +29,9 @@ void Transpose(const std::uint8_t* in, std::ptrdiff_t inStride, std::ptrdiff_t o
                std::uint8_t* out);
 void ScaleRow(const ScaleNeighbours& neighbours, const double* fx, double fy, std::size_t blue,
               std::size_t count, std::uint8_t* out);
-void GatherColumns(const std::uint8_t* row, const std::uint32_t* starts, const std::uint8_t* picks,
-                   std::size_t step, std::size_t groups, std::uint8_t* at0, std::uint8_t* at1);
+void GatherColumns(const std::uint8_t* row, const std::uint8_t* ahead, const std::uint32_t* starts,
+                   const std::uint8_t* picks, std::size_t step, std::size_t groups,
+                   std::uint8_t* at0, std::uint8_t* at1);
 void EdgeClasses(const std::array<const std::uint8_t*, 3>& columns, std::size_t count,
                  std::uint8_t* classes);
 void EdgeMap(const std::array<const std::uint8_t*, 5>& classes, std::size_t count,
@@ -153,8 +154,9 @@ void ReverseChannels(const std::uint8_t* in, std::size_t inBytes, std::size_t co
                      std::size_t outBytes, std::uint8_t* out);
 void ScaleRow(const ScaleNeighbours& neighbours, const double* fx, double fy, std::size_t blue,
               std::size_t count, std::uint8_t* out);
-void GatherColumns(const std::uint8_t* row, const std::uint32_t* starts, const std::uint8_t* picks,
-                   std::size_t step, std::size_t groups, std::uint8_t* at0, std::uint8_t* at1);
+void GatherColumns(const std::uint8_t* row, const std::uint8_t* ahead, const std::uint32_t* starts,
+                   const std::uint8_t* picks, std::size_t step, std::size_t groups,
+                   std::uint8_t* at0, std::uint8_t* at1);
 void EdgeClasses(const std::array<const std::uint8_t*, 3>& columns, std::size_t count,
                  std::uint8_t* classes);
 void EdgeMap(const std::array<const std::uint8_t*, 5>& classes, std::size_t count,

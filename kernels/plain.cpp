@@ -139,8 +139,9 @@ void ScaleRow(const ScaleNeighbours& neighbours, const double* fx, double fy, st
     }
 }
 
-void GatherColumns(const std::uint8_t* row, const std::uint32_t* starts, const std::uint8_t* picks,
-                   std::size_t step, std::size_t groups, std::uint8_t* at0, std::uint8_t* at1) {
+void GatherColumns(const std::uint8_t* row, const std::uint8_t* /*ahead*/,
+                   const std::uint32_t* starts, const std::uint8_t* picks, std::size_t step,
+                   std::size_t groups, std::uint8_t* at0, std::uint8_t* at1) {
     for (std::size_t g = 0; g < groups; ++g) {
         for (std::size_t b = 0; b < 12; ++b) {
             const std::uint8_t* byte = row + starts[g] + picks[16 * g + b];

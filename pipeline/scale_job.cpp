@@ -130,6 +130,8 @@ class SourceRows {
     virtual const std::uint8_t* Row(std::uint32_t y, std::uint8_t* buffer) = 0;
     // The errno of the first read that failed, else 0: the scaled picture is then of no use.
     virtual int Error() const { return 0; }
+    // Row y where it lies in memory, to be fetched ahead of its reading; else null.
+    virtual const std::uint8_t* InMemory(std::uint32_t /*y*/) const { return nullptr; }
 };
 
 // Rows in memory, Stride bytes apart.
@@ -137,6 +139,7 @@ class MemoryRows final : public SourceRows {
   public:
     MemoryRows(const std::uint8_t* pixels, std::size_t stride) : Pixels(pixels), Stride(stride) {}
     const std::uint8_t* Row(std::uint32_t y, std::uint8_t*) override { return Pixels + Stride * y; }
+    const std::uint8_t* InMemory(std::uint32_t y) const override { return Pixels + Stride * y; }
 
   private:
     const std::uint8_t* Pixels;
@@ -201,8 +204,9 @@ struct Scaling {
 
 // The three bytes of row's pixel at each new column's x0 into at0, at x1 into at1, as GatheredAt
 // lays them out: the kernel takes the groups that lie in windows, these loops the rest.
-void Gather(const std::uint8_t* row, const PixelLayout& layout, const ScaleColumns& columns,
-            const vectors::Kernels& kernels, std::uint8_t* at0, std::uint8_t* at1) {
+void Gather(const std::uint8_t* row, const std::uint8_t* ahead, const PixelLayout& layout,
+            const ScaleColumns& columns, const vectors::Kernels& kernels, std::uint8_t* at0,
+            std::uint8_t* at1) {
     const std::size_t count = columns.X0.size();
     const std::size_t blue = columns.Blue;
     if (row == nullptr) {
@@ -218,7 +222,7 @@ void Gather(const std::uint8_t* row, const PixelLayout& layout, const ScaleColum
     } else {
         const std::size_t pixelBytes = layout.PixelBytes;
         const ScaleColumns::Windows& windows = columns.Windowed[pixelBytes - 3];
-        kernels.GatherColumns(row, windows.Starts.data(), windows.Picks.data(), pixelBytes,
+        kernels.GatherColumns(row, ahead, windows.Starts.data(), windows.Picks.data(), pixelBytes,
                               windows.Starts.size(), at0, at1);
         for (std::size_t i = 4 * windows.Starts.size(); i < count; ++i) {
             for (std::size_t c = 0; c < 3; ++c) {
@@ -239,9 +243,11 @@ class RowScaler {
     // New row j into out: 3 x the new width bytes.
     void Row(std::uint32_t j, std::uint8_t* out) {
         const RowSample sample = RowAt(j, Job.Height, Job.NewHeight);
+        const RowSample next =
+            j + 1 < Job.NewHeight ? RowAt(j + 1, Job.Height, Job.NewHeight) : sample;
         // The lower row first: the file's order.
-        const std::uint8_t* lower = Held(sample.Lower, sample.Upper);
-        const std::uint8_t* upper = Held(sample.Upper, sample.Lower);
+        const std::uint8_t* lower = Held(sample.Lower, sample.Upper, next.Lower);
+        const std::uint8_t* upper = Held(sample.Upper, sample.Lower, next.Upper);
         const std::size_t gathered = Job.Columns.GatheredBytes();
         Job.Kernels.ScaleRow({upper, upper + gathered, lower, lower + gathered},
                              Job.Columns.Fx.data(), sample.Fy, Job.Columns.Blue,
@@ -249,14 +255,15 @@ class RowScaler {
     }
 
   private:
-    // Old row y gathered, reading it unless it is held; keeps row keep where it is held.
-    const std::uint8_t* Held(std::uint32_t y, std::uint32_t keep) {
+    // Old row y gathered, reading it unless it is held; keeps row keep where it is held. Old row
+    // ahead, which the next new row needs, comes from memory meanwhile.
+    const std::uint8_t* Held(std::uint32_t y, std::uint32_t keep, std::uint32_t ahead) {
         std::size_t slot = HeldRows[0] == y ? 0 : 1;
         if (HeldRows[slot] != y) {
             slot = HeldRows[0] == keep ? 1 : 0;
             std::uint8_t* gathered = Slot(slot);
-            Gather(Job.Source.Row(y, Raw.data()), Job.Layout, Job.Columns, Job.Kernels, gathered,
-                   gathered + Job.Columns.GatheredBytes());
+            Gather(Job.Source.Row(y, Raw.data()), Job.Source.InMemory(ahead), Job.Layout,
+                   Job.Columns, Job.Kernels, gathered, gathered + Job.Columns.GatheredBytes());
             HeldRows[slot] = static_cast<std::int64_t>(y);
         }
         return Slot(slot);

@@ -146,8 +146,8 @@ TEST_P(VectorPath, GathersThePickedBytesOfEveryGroup) {
             }
             std::array<std::vector<std::uint8_t>, 2> actual;
             actual.fill(std::vector<std::uint8_t>(expected[0].size(), 0xA5));
-            Kernels->GatherColumns(row.data(), starts.data(), picks.data(), step, groups,
-                                   actual[0].data(), actual[1].data());
+            Kernels->GatherColumns(row.data(), row.data(), starts.data(), picks.data(), step,
+                                   groups, actual[0].data(), actual[1].data());
             ASSERT_EQ(actual, expected) << step << " bytes a pixel, " << groups << " groups";
         }
     }
