@@ -165,8 +165,10 @@ DORVANE_WIDE_TARGET std::size_t WideScaleBytes(const ScaleNeighbours& neighbours
     const __m128i toPixels = _mm_loadu_si128(reinterpret_cast<const __m128i*>(order.data()));
     // A copy, which the stores to out cannot touch: the pointers stay in registers.
     const ScaleNeighbours rows = neighbours;
+    // Sixteen bytes stored a group, the last four made again by the next: the last group is the
+    // plain tail's.
     std::size_t k = 0;
-    for (; k + 12 <= count; k += 12) {
+    for (; k + 16 <= count; k += 12) {
         __m128i others;
         if constexpr (Doubles::Size == 8) {
             others = Doubles::LowBytes(ScaleSums<Doubles, false>(rows, fx, fy, k));
@@ -177,13 +179,8 @@ DORVANE_WIDE_TARGET std::size_t WideScaleBytes(const ScaleNeighbours& neighbours
         }
         const __m128i blues =
             FourDoubles::LowBytes(ScaleSums<FourDoubles, true>(rows, fx, fy, k + 8));
-        const __m128i pixels = _mm_shuffle_epi8(_mm_unpacklo_epi64(others, blues), toPixels);
-        // Sixteen bytes where the row goes on, the last four then made again.
-        if (k + 16 <= count) {
-            _mm_storeu_si128(reinterpret_cast<__m128i*>(out + k), pixels);
-        } else {
-            std::memcpy(out + k, &pixels, 12);
-        }
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + k),
+                         _mm_shuffle_epi8(_mm_unpacklo_epi64(others, blues), toPixels));
     }
     return k;
 }
