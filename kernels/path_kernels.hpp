@@ -59,7 +59,7 @@ inline auto ReverseChannels(std::size_t done, const std::uint8_t* in, std::size_
                             std::size_t count, std::size_t outBytes, std::uint8_t* out) {
     return std::tuple{in + inBytes * done, inBytes, count - done, outBytes, out + outBytes * done};
 }
-// done is a multiple of 3, so blue stays where it is.
+// done is a whole number of gathered groups, so the layout goes on as it was.
 inline auto ScaleRow(std::size_t done, const ScaleNeighbours& neighbours, const double* fx,
                      double fy, std::size_t blue, std::size_t count, std::uint8_t* out) {
     return std::tuple{ScaleNeighbours{neighbours.Upper0 + done, neighbours.Upper1 + done,

@@ -96,7 +96,7 @@ DORVANE_WIDE_TARGET __attribute__((always_inline)) inline void WideBlurStep(std:
     }
 }
 
-// Four doubles a vector, the blues' lanes of the scaling's groups on both paths.
+// Four doubles a vector: the AVX2 path's scaling, and the blues of the AVX-512 path's groups.
 struct FourDoubles {
     using Vector = __m256d;
     static constexpr std::size_t Size = 4;
