@@ -338,6 +338,39 @@ TEST(ScaleJob, ArraysHoldToScaleImageOnEveryPathAndThreadCount) {
     });
 }
 
+// Every byte value in every lane of the vectors' groups (each channel of pixels i % 4 = 0 .. 3),
+// through the widening to doubles: copied whole at 100 per cent, and held to ScaleImage when
+// shrunk.
+TEST(ScaleJob, ArraysHoldEveryByteInEveryLaneOnEveryPath) {
+    BitmapImage source;
+    ASSERT_TRUE(source.SetDimensions(1024, 2));
+    for (std::int32_t y = 0; y < 2; ++y) {
+        for (std::int32_t x = 0; x < 1024; ++x) {
+            const auto value = static_cast<std::uint8_t>(x / 4 + 64 * (x % 4) + 85 * y);
+            PixelRgba& pixel = source.PixelAt(x, y);
+            pixel.Blue = value;
+            pixel.Green = static_cast<std::uint8_t>(255 - value);
+            pixel.Red = static_cast<std::uint8_t>(7 * value);
+        }
+    }
+    const std::vector<std::uint8_t> rgb = RgbRows(source);
+    ForEachPath([&](const vectors::Kernels& kernels) {
+        for (const ScaleCase& c : {ScaleCase{'P', 100, 1024, 2}, ScaleCase{'W', 1000, 1024, 2}}) {
+            BitmapImage expected = source;
+            ASSERT_TRUE(ScaleImage(expected, c.Mode, c.Value));
+            const std::optional<ScaledSize> size = ScaledSizeOf(c.Mode, c.Width, c.Height, c.Value);
+            ASSERT_TRUE(size);
+            std::vector<std::uint8_t> scaled(std::size_t{3} *
+                                             static_cast<std::size_t>(size->Width * size->Height));
+            ASSERT_TRUE(ScaleRgbArray({rgb.data(), 1024, 2, 3}, *size, scaled.data(), 1));
+            EXPECT_EQ(scaled, RgbRows(expected)) << kernels.Name << ", " << Describe(c);
+            if (c.Value == 100) {
+                EXPECT_EQ(scaled, rgb) << kernels.Name;
+            }
+        }
+    });
+}
+
 // The job's file is SaveBmp's of the image that LoadBmp and ScaleImage give, from a source of
 // every depth, on every path and thread count, from the file or its bytes.
 TEST(ScaleJob, FilesHoldToLoadScaleAndSaveAtEveryDepth) {
