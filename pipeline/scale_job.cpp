@@ -202,8 +202,30 @@ struct Scaling {
     const vectors::Kernels& Kernels;
 };
 
+// The three bytes of row's pixel at each new column from first on, at x0 into at0 and at x1 into
+// at1, as GatheredAt lays them out: blue is at one end of a pixel, so the other two are a pair.
+template <std::size_t PixelBytes>
+void GatherPixels(const std::uint8_t* row, const std::uint8_t* ahead, const ScaleColumns& columns,
+                  std::size_t first, std::uint8_t* at0, std::uint8_t* at1) {
+    const std::size_t blue = columns.Blue;
+    const std::size_t others = blue == 0 ? 1 : 0;
+    for (std::size_t i = first; i < columns.X0.size(); ++i) {
+        const std::size_t pair = vectors::GatheredIndex(i, others, blue);
+        const std::size_t single = vectors::GatheredIndex(i, blue, blue);
+        const std::uint8_t* pixel0 = row + PixelBytes * columns.X0[i];
+        const std::uint8_t* pixel1 = row + PixelBytes * columns.X1[i];
+        if (ahead != nullptr) {
+            __builtin_prefetch(ahead + PixelBytes * columns.X0[i]);
+        }
+        std::memcpy(at0 + pair, pixel0 + others, 2);
+        std::memcpy(at1 + pair, pixel1 + others, 2);
+        at0[single] = pixel0[blue];
+        at1[single] = pixel1[blue];
+    }
+}
+
 // The three bytes of row's pixel at each new column's x0 into at0, at x1 into at1, as GatheredAt
-// lays them out: the kernel takes the groups that lie in windows, these loops the rest.
+// lays them out: the kernel takes the groups that lie in windows, GatherPixels the rest.
 void Gather(const std::uint8_t* row, const std::uint8_t* ahead, const PixelLayout& layout,
             const ScaleColumns& columns, const vectors::Kernels& kernels, std::uint8_t* at0,
             std::uint8_t* at1) {
@@ -224,11 +246,10 @@ void Gather(const std::uint8_t* row, const std::uint8_t* ahead, const PixelLayou
         const ScaleColumns::Windows& windows = columns.Windowed[pixelBytes - 3];
         kernels.GatherColumns(row, ahead, windows.Starts.data(), windows.Picks.data(), pixelBytes,
                               windows.Starts.size(), at0, at1);
-        for (std::size_t i = 4 * windows.Starts.size(); i < count; ++i) {
-            for (std::size_t c = 0; c < 3; ++c) {
-                at0[vectors::GatheredIndex(i, c, blue)] = row[pixelBytes * columns.X0[i] + c];
-                at1[vectors::GatheredIndex(i, c, blue)] = row[pixelBytes * columns.X1[i] + c];
-            }
+        if (pixelBytes == 3) {
+            GatherPixels<3>(row, ahead, columns, 4 * windows.Starts.size(), at0, at1);
+        } else {
+            GatherPixels<4>(row, ahead, columns, 4 * windows.Starts.size(), at0, at1);
         }
     }
 }
