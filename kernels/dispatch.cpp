@@ -47,8 +47,8 @@ constexpr std::optional<Kernels> Vector128Kernels;
 
 #if defined(__x86_64__)
 // Wider vectors than the 128-bit path's: the transposes gain nothing from them, as sixteen rows of
-// sixteen bytes are what a block holds; AVX-512 adds the blur's step and the channel reversal, and
-// the edge map's loops in its wider vectors.
+// sixteen bytes are what a block holds; AVX-512 adds the blur's step, the channel reversal and
+// the edge map's classes. Its map is AVX2's: the loop runs out of loads, not of lanes.
 constexpr std::optional<Kernels> Avx2Kernels = Kernels{.Name = nullptr,
                                                        .BlurStep = avx2::BlurStep,
                                                        .Luma = avx2::Luma,
@@ -68,7 +68,7 @@ constexpr std::optional<Kernels> Avx512Kernels = Kernels{.Name = nullptr,
                                                          .Transpose = vector128::Transpose,
                                                          .ScaleRow = avx512::ScaleRow,
                                                          .EdgeClasses = avx512::EdgeClasses,
-                                                         .EdgeMap = avx512::EdgeMap};
+                                                         .EdgeMap = avx2::EdgeMap};
 constexpr bool X86 = true;
 #else
 constexpr std::optional<Kernels> Avx2Kernels;

@@ -165,8 +165,6 @@ void ScaleRow(const ScaleNeighbours& neighbours, const double* fx, double fy, st
               std::size_t count, std::uint8_t* out);
 void EdgeClasses(const std::array<const std::uint8_t*, 3>& columns, std::size_t count,
                  std::uint8_t* classes);
-void EdgeMap(const std::array<const std::uint8_t*, 5>& classes, std::size_t count,
-             std::uint8_t* map);
 } // namespace avx512
 #endif
 
