@@ -46,16 +46,16 @@ constexpr std::optional<Kernels> Vector128Kernels;
 #endif
 
 #if defined(__x86_64__)
-// Wider vectors than the 128-bit path's: the transposes gain nothing from them, as sixteen rows of
-// sixteen bytes are what a block holds; AVX-512 adds the blur's step, the channel reversal and
-// the edge map's classes. Its map is AVX2's: the loop runs out of loads, not of lanes.
+// Wider vectors than the 128-bit path's: a block's transpose, AVX2's on both paths, takes two of
+// its rows a vector. AVX-512 adds the blur's step, the channel reversal and the edge map's
+// classes; its map is AVX2's, as the loop runs out of loads, not of lanes.
 constexpr std::optional<Kernels> Avx2Kernels = Kernels{.Name = nullptr,
                                                        .BlurStep = avx2::BlurStep,
                                                        .Luma = avx2::Luma,
                                                        .EncodeGrays = avx2::EncodeGrays,
                                                        .ReverseChannels = avx2::ReverseChannels,
                                                        .StageSums = avx2::StageSums,
-                                                       .Transpose = vector128::Transpose,
+                                                       .Transpose = avx2::Transpose,
                                                        .ScaleRow = avx2::ScaleRow,
                                                        .EdgeClasses = avx2::EdgeClasses,
                                                        .EdgeMap = avx2::EdgeMap};
@@ -65,7 +65,7 @@ constexpr std::optional<Kernels> Avx512Kernels = Kernels{.Name = nullptr,
                                                          .EncodeGrays = avx2::EncodeGrays,
                                                          .ReverseChannels = avx512::ReverseChannels,
                                                          .StageSums = avx2::StageSums,
-                                                         .Transpose = vector128::Transpose,
+                                                         .Transpose = avx2::Transpose,
                                                          .ScaleRow = avx512::ScaleRow,
                                                          .EdgeClasses = avx512::EdgeClasses,
                                                          .EdgeMap = avx2::EdgeMap};

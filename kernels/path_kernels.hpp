@@ -143,6 +143,8 @@ namespace avx2 {
 bool StageSums(const std::array<const std::int32_t*, 5>& columns, std::size_t count,
                std::uint32_t* sums);
 void BlurStep(std::uint64_t visited, std::uint8_t* row);
+void Transpose(const std::uint8_t* in, std::ptrdiff_t inStride, std::ptrdiff_t outStride,
+               std::uint8_t* out);
 void Luma(const std::uint8_t* pixels, std::size_t pixelBytes, std::size_t count,
           std::uint8_t* gray);
 void EncodeGrays(const std::uint8_t* gray, std::size_t count, std::size_t pixelBytes,
