@@ -439,6 +439,15 @@ DORVANE_AVX2 inline void SixteenClasses(const std::uint8_t* left, const std::uin
         _mm_packus_epi16(_mm256_castsi256_si128(lanes), _mm256_extracti128_si256(lanes, 1)));
 }
 
+// --- Transposes: rows i and i + 8 of a block share a vector, so that each round of the 128-bit
+// path's interleaving serves both halves of the block at once.
+
+DORVANE_AVX2 inline __m256i RowsApart(const std::uint8_t* first, std::ptrdiff_t stride) {
+    return _mm256_inserti128_si256(
+        _mm256_castsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i*>(first))),
+        _mm_loadu_si128(reinterpret_cast<const __m128i*>(first + 8 * stride)), 1);
+}
+
 // The vector bodies of the kernels (VectorsThenPlain): each returns how many items it did.
 std::size_t LumaBody(const std::uint8_t* pixels, std::size_t pixelBytes, std::size_t count,
                      std::uint8_t* gray) {
@@ -477,6 +486,42 @@ DORVANE_AVX2 bool StageSums(const std::array<const std::int32_t*, 5>& columns, s
 
 DORVANE_AVX2 void BlurStep(std::uint64_t visited, std::uint8_t* row) {
     WideBlurStep<Wide>(visited, row);
+}
+
+// Bytes, then pairs, fours and eights interleaved; the last round's halves lie in the two halves
+// of a vector, which one permutation puts into the two rows out.
+DORVANE_AVX2 void Transpose(const std::uint8_t* in, std::ptrdiff_t inStride,
+                            std::ptrdiff_t outStride, std::uint8_t* out) {
+    __m256i rows[8];
+    for (std::ptrdiff_t i = 0; i < 8; ++i) {
+        rows[i] = RowsApart(in + i * inStride, inStride);
+    }
+    __m256i pairs[8];
+    for (std::size_t k = 0; k < 4; ++k) {
+        pairs[2 * k] = _mm256_unpacklo_epi8(rows[2 * k], rows[2 * k + 1]);
+        pairs[2 * k + 1] = _mm256_unpackhi_epi8(rows[2 * k], rows[2 * k + 1]);
+    }
+    __m256i fours[8];
+    for (std::size_t m = 0; m < 2; ++m) {
+        const __m256i* p = pairs + 4 * m;
+        fours[4 * m] = _mm256_unpacklo_epi16(p[0], p[2]);
+        fours[4 * m + 1] = _mm256_unpackhi_epi16(p[0], p[2]);
+        fours[4 * m + 2] = _mm256_unpacklo_epi16(p[1], p[3]);
+        fours[4 * m + 3] = _mm256_unpackhi_epi16(p[1], p[3]);
+    }
+    for (std::size_t q = 0; q < 4; ++q) {
+        const __m256i eights[2] = {_mm256_unpacklo_epi32(fours[q], fours[4 + q]),
+                                   _mm256_unpackhi_epi32(fours[q], fours[4 + q])};
+        for (std::size_t h = 0; h < 2; ++h) {
+            // Its 64-bit lanes 0 and 2 make one row, 1 and 3 the next.
+            const __m256i two = _mm256_permute4x64_epi64(eights[h], 0xD8);
+            const auto row = static_cast<std::ptrdiff_t>(4 * q + 2 * h);
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(out + row * outStride),
+                             _mm256_castsi256_si128(two));
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(out + (row + 1) * outStride),
+                             _mm256_extracti128_si256(two, 1));
+        }
+    }
 }
 
 void Luma(const std::uint8_t* pixels, std::size_t pixelBytes, std::size_t count,

@@ -1,8 +1,8 @@
 // The AVX-512 path (F, BW and VL): the blur's step in two vectors of 32 16-bit lanes, with masks
 // for the lanes it holds, the channel reversal, whose masked loads and stores finish a row
-// without the plain loop, and the edge map's plain loops, which the compiler vectorises in these
-// vectors as well as by hand; the rest of the path is AVX2's. Each function is built for AVX-512
-// alone, so that nothing of it reaches code that other processors run.
+// without the plain loop, and the edge map's classes in 32 16-bit lanes, also finished by masks;
+// the rest of the path is AVX2's. Each function is built for AVX-512 alone, so that nothing of it
+// reaches code that other processors run.
 #include "blur_arithmetic.hpp"
 #include "byte_set.hpp"
 #include "edge_classes.hpp"
@@ -194,6 +194,53 @@ DORVANE_AVX512 void Reverse(const std::uint8_t* in, std::uint8_t* out, std::size
     }
 }
 
+// --- The edge map's classes (edge_classes.hpp): 32 cells a vector, in 16-bit lanes.
+
+// The bytes of the lanes set in lanes, widened; the others 0 and not read.
+DORVANE_AVX512 inline __m512i Grays(const std::uint8_t* bytes, __mmask32 lanes) {
+    return _mm512_cvtepu8_epi16(_mm256_maskz_loadu_epi8(lanes, bytes));
+}
+
+// Weighted 1, 2, 1.
+DORVANE_AVX512 inline __m512i OneTwoOne(__m512i first, __m512i middle, __m512i last) {
+    return _mm512_add_epi16(_mm512_add_epi16(first, last), _mm512_add_epi16(middle, middle));
+}
+
+// The magnitude of each lane, clamped to GradientClamp.
+DORVANE_AVX512 inline __m512i Clamped(__m512i gradients) {
+    return _mm512_min_epi16(_mm512_abs_epi16(gradients),
+                            _mm512_set1_epi16(static_cast<short>(GradientClamp)));
+}
+
+DORVANE_AVX512 inline __mmask32 AtLeast(__m512i sums, std::int16_t square) {
+    return _mm512_cmpge_epi16_mask(sums, _mm512_set1_epi16(square));
+}
+
+// The classes of the cells of lanes down the centre column, as EdgeClassOf gives them.
+DORVANE_AVX512 inline void LanesOfClasses(const std::uint8_t* left, const std::uint8_t* centre,
+                                          const std::uint8_t* right, __mmask32 lanes,
+                                          std::uint8_t* classes) {
+    const __m512i leftAbove = Grays(left - 1, lanes);
+    const __m512i leftBelow = Grays(left + 1, lanes);
+    const __m512i rightAbove = Grays(right - 1, lanes);
+    const __m512i rightBelow = Grays(right + 1, lanes);
+    const __m512i gc = _mm512_sub_epi16(OneTwoOne(leftAbove, Grays(left, lanes), leftBelow),
+                                        OneTwoOne(rightAbove, Grays(right, lanes), rightBelow));
+    const __m512i gr = _mm512_sub_epi16(OneTwoOne(leftBelow, Grays(centre + 1, lanes), rightBelow),
+                                        OneTwoOne(leftAbove, Grays(centre - 1, lanes), rightAbove));
+    const __m512i c = Clamped(gc);
+    const __m512i r = Clamped(gr);
+    const __m512i s = _mm512_add_epi16(_mm512_mullo_epi16(c, c), _mm512_mullo_epi16(r, r));
+    const auto far = static_cast<__mmask32>(AtLeast(s, SquareOf(HysteresisLow + 1)) &
+                                            ~AtLeast(s, SquareOf(HysteresisHigh)));
+    const __m256i bits = _mm256_or_si256(
+        _mm256_or_si256(
+            _mm256_maskz_set1_epi8(AtLeast(s, SquareOf(HysteresisHigh + 1)), StrongClass),
+            _mm256_maskz_set1_epi8(AtLeast(s, SquareOf(HysteresisLow)), NearClass)),
+        _mm256_maskz_set1_epi8(far, FarClass));
+    _mm256_mask_storeu_epi8(classes, lanes, bits);
+}
+
 // Eight doubles a vector, for the scaling's row (wide_blur_step.hpp).
 struct WideDoubles {
     using Vector = __m512d;
@@ -236,14 +283,17 @@ void ReverseChannels(const std::uint8_t* in, std::size_t inBytes, std::size_t co
     }
 }
 
+// The last cells by masks, without the plain loop.
 DORVANE_AVX512 void EdgeClasses(const std::array<const std::uint8_t*, 3>& columns,
                                 std::size_t count, std::uint8_t* classes) {
-    EdgeClassesOf(columns, count, classes);
-}
-
-DORVANE_AVX512 void EdgeMap(const std::array<const std::uint8_t*, 5>& classes, std::size_t count,
-                            std::uint8_t* map) {
-    EdgeMapOf(classes, count, map);
+    std::size_t i = 0;
+    for (; i + 32 <= count; i += 32) {
+        LanesOfClasses(columns[0] + i, columns[1] + i, columns[2] + i, ~__mmask32{0}, classes + i);
+    }
+    if (i < count) {
+        const auto lanes = static_cast<__mmask32>((std::uint32_t{1} << (count - i)) - 1);
+        LanesOfClasses(columns[0] + i, columns[1] + i, columns[2] + i, lanes, classes + i);
+    }
 }
 
 } // namespace dorvane::vectors::avx512

@@ -48,16 +48,16 @@ constexpr std::optional<Kernels> Vector128Kernels;
 #endif
 
 #if defined(__x86_64__)
-// Wider vectors than the 128-bit path's: the transposes gain nothing from them, as sixteen rows of
-// sixteen bytes are what a block holds; AVX-512 adds the blur's step and the channel reversal, and
-// the edge map's loops in its wider vectors.
+// Wider vectors than the 128-bit path's: a block's transpose, AVX2's on both paths, takes two of
+// its rows a vector. AVX-512 adds the blur's step, the channel reversal and the edge map's
+// classes; its map is AVX2's, as the loop runs out of loads, not of lanes.
 constexpr std::optional<Kernels> Avx2Kernels = Kernels{.Name = nullptr,
                                                        .BlurStep = avx2::BlurStep,
                                                        .Luma = avx2::Luma,
                                                        .EncodeGrays = avx2::EncodeGrays,
                                                        .ReverseChannels = avx2::ReverseChannels,
                                                        .StageSums = avx2::StageSums,
-                                                       .Transpose = vector128::Transpose,
+                                                       .Transpose = avx2::Transpose,
                                                        .ScaleRow = avx2::ScaleRow,
                                                        .GatherColumns = avx2::GatherColumns,
                                                        .EdgeClasses = avx2::EdgeClasses,
@@ -68,11 +68,11 @@ constexpr std::optional<Kernels> Avx512Kernels = Kernels{.Name = nullptr,
                                                          .EncodeGrays = avx2::EncodeGrays,
                                                          .ReverseChannels = avx512::ReverseChannels,
                                                          .StageSums = avx2::StageSums,
-                                                         .Transpose = vector128::Transpose,
+                                                         .Transpose = avx2::Transpose,
                                                          .ScaleRow = avx512::ScaleRow,
                                                          .GatherColumns = avx2::GatherColumns,
                                                          .EdgeClasses = avx512::EdgeClasses,
-                                                         .EdgeMap = avx512::EdgeMap};
+                                                         .EdgeMap = avx2::EdgeMap};
 constexpr bool X86 = true;
 #else
 constexpr std::optional<Kernels> Avx2Kernels;

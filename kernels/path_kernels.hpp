@@ -146,6 +146,8 @@ namespace avx2 {
 bool StageSums(const std::array<const std::int32_t*, 5>& columns, std::size_t count,
                std::uint32_t* sums);
 void BlurStep(std::uint64_t visited, std::uint8_t* row);
+void Transpose(const std::uint8_t* in, std::ptrdiff_t inStride, std::ptrdiff_t outStride,
+               std::uint8_t* out);
 void Luma(const std::uint8_t* pixels, std::size_t pixelBytes, std::size_t count,
           std::uint8_t* gray);
 void EncodeGrays(const std::uint8_t* gray, std::size_t count, std::size_t pixelBytes,
@@ -171,8 +173,6 @@ void ScaleRow(const ScaleNeighbours& neighbours, const double* fx, double fy, st
               std::size_t count, std::uint8_t* out);
 void EdgeClasses(const std::array<const std::uint8_t*, 3>& columns, std::size_t count,
                  std::uint8_t* classes);
-void EdgeMap(const std::array<const std::uint8_t*, 5>& classes, std::size_t count,
-             std::uint8_t* map);
 } // namespace avx512
 #endif
 

@@ -56,10 +56,11 @@ void Transpose(const std::uint8_t* in, std::size_t inStride, std::uint8_t* out,
     single(wholeRows, rows, 0);         // the rows below them
 }
 
-// The rows of source into the columns of a new picture, pass on it, and its columns back into the
-// rows of picture.
+// The rows of source into the columns of a new picture, and pass from them into the rows of
+// picture.
 bool InColumns(const std::uint8_t* source, const GrayArray& picture, std::uint32_t threads,
-               FileFailure& failure, bool (*pass)(const GrayColumns&, std::uint32_t)) {
+               FileFailure& failure,
+               bool (*pass)(const GrayColumns&, const GrayArray&, std::uint32_t)) {
     failure = {};
     const LargeBlock columns = AllocateLargeBlock(std::size_t{picture.Width} * picture.Height);
     if (!columns) {
@@ -71,12 +72,10 @@ bool InColumns(const std::uint8_t* source, const GrayArray& picture, std::uint32
         ResolveThreads(threads, Share::PictureBytes, std::uint64_t{picture.Width} * picture.Height);
     Transpose(source, picture.Width, columns.get(), picture.Height, picture.Height, picture.Width,
               used);
-    if (!pass(passed, used)) {
+    if (!pass(passed, picture, used)) {
         failure = MemoryFailure(FailedFile::None, picture.Width, picture.Height);
         return false;
     }
-    Transpose(columns.get(), picture.Height, picture.Pixels, picture.Width, picture.Width,
-              picture.Height, used);
     return true;
 }
 
@@ -118,8 +117,10 @@ void LumaOfBgr(const std::uint8_t* bgr, std::size_t count, std::uint8_t* gray,
 bool BlurGrayArray(const std::uint8_t* source, const GrayArray& picture, std::uint32_t threads,
                    FileFailure& failure) {
     return InColumns(source, picture, threads, failure,
-                     [](const GrayColumns& columns, std::uint32_t used) {
+                     [](const GrayColumns& columns, const GrayArray& rows, std::uint32_t used) {
                          BlurGrayColumns(columns, used);
+                         Transpose(columns.Pixels, rows.Height, rows.Pixels, rows.Width, rows.Width,
+                                   rows.Height, used);
                          return true;
                      });
 }
@@ -127,10 +128,11 @@ bool BlurGrayArray(const std::uint8_t* source, const GrayArray& picture, std::ui
 bool DetectEdgesInGrayArray(const std::uint8_t* source, const GrayArray& picture,
                             std::uint32_t threads, FileFailure& failure) {
     return InColumns(source, picture, threads, failure,
-                     [](const GrayColumns& columns, std::uint32_t used) {
+                     [](const GrayColumns& columns, const GrayArray& rows, std::uint32_t used) {
                          // Once a thread was found without a processor of its own, the map stays
                          // on one.
-                         return EdgeMapColumns(columns, BlurGrayColumns(columns, used) ? used : 1);
+                         return EdgeMapIntoRows(columns, rows.Pixels,
+                                                BlurGrayColumns(columns, used) ? used : 1);
                      });
 }
 

@@ -13,4 +13,9 @@ namespace dorvane {
 // runs out.
 bool EdgeMapColumns(const GrayColumns& picture, std::uint32_t threads);
 
+// The same map into rows, a picture of picture's size row after row (pixel (x, y) at
+// rows[y * Width + x]), the picture left as it is: a caller that holds rows need not move the
+// map's columns back into them. False, rows unchanged, when memory runs out.
+bool EdgeMapIntoRows(const GrayColumns& picture, std::uint8_t* rows, std::uint32_t threads);
+
 } // namespace dorvane

@@ -153,14 +153,16 @@ TEST_P(VectorPath, GathersThePickedBytesOfEveryGroup) {
     }
 }
 
-// Columns of every count up to a few vectors' worth and of a photo's height, their cells around the
-// thresholds, each read from its own block that ends where the kernel's reading must (so that a
-// sanitizer sees a read past it), into a run followed by bytes that must stay as they were.
+// Columns of every count up to a few vectors' worth, around the plain loops' chunks and of a
+// photo's height, their cells around the thresholds, each read from its own block that ends where
+// the kernel's reading must (so that a sanitizer sees a read past it), into a run followed by
+// bytes that must stay as they were.
 TEST_P(VectorPath, ClassifiesAndMapsColumnsOfEveryCount) {
     std::mt19937 random(17);
     std::vector<std::size_t> counts(71);
     std::iota(counts.begin(), counts.end(), 0);
-    counts.push_back(3001);
+    // Either side of the plain loops' chunks of 256 rows, and a photo's height.
+    counts.insert(counts.end(), {255, 256, 257, 3001});
     const auto cell = [&](std::size_t i, std::uint32_t range) {
         return static_cast<std::uint8_t>(i * 3 % 128 + random() % range);
     };
