@@ -96,6 +96,20 @@ template <class Vector> void Store(std::uint8_t* bytes, Vector vector) {
     std::memcpy(bytes, &vector, sizeof vector);
 }
 
+// Bit i set where byte i of mask is set.
+std::uint32_t LaneBits(U8x16 mask) {
+#if defined(__SSE2__)
+    return static_cast<std::uint32_t>(_mm_movemask_epi8(std::bit_cast<__m128i>(mask)));
+#elif defined(__wasm_simd128__)
+    return wasm_i8x16_bitmask(std::bit_cast<v128_t>(mask));
+#else
+    const U8x16 bits = mask & U8x16{1, 2, 4, 8, 16, 32, 64, 128, 1, 2, 4, 8, 16, 32, 64, 128};
+    const uint8x16_t lanes = std::bit_cast<uint8x16_t>(bits);
+    return vaddv_u8(vget_low_u8(lanes)) | static_cast<std::uint32_t>(vaddv_u8(vget_high_u8(lanes)))
+                                              << 8;
+#endif
+}
+
 // Whether any lane of mask is set.
 template <class Mask> bool Any(Mask mask) {
     const U64x2 halves = std::bit_cast<U64x2>(mask);
@@ -164,7 +178,8 @@ U16x8 Quotients(std::size_t first, U16x8 sum, U16x8 centre, std::uint64_t visite
 
 // The held lanes of the sixteen from lane first of row's step set as the chain sets them: a window
 // of 25 equal cells v by the chain's known result for v, as flat areas have many, any other by the
-// chain itself.
+// chain itself. The lanes go by their bits, so that the uniform windows are found once (Clang for
+// WebAssembly otherwise finds them again for each held lane).
 [[gnu::noinline]] U8x16 ExactLanes(const std::uint8_t* row, std::size_t first, U8x16 held,
                                    U8x16 cells) {
     const std::uint8_t* lanes = row + first;
@@ -175,14 +190,16 @@ U16x8 Quotients(std::size_t first, U16x8 sum, U16x8 centre, std::uint64_t visite
             uniform &= std::bit_cast<U8x16>(Load<U8x16>(lanes + Tap(a, b)) == centre);
         }
     }
-    for (std::size_t i = 0; i < 16; ++i) {
-        if (held[i] != 0) {
-            cells[i] = uniform[i] != 0
-                           ? blur::UniformResults[centre[i]]
-                           : plain::ChainCell(row, static_cast<std::int64_t>(first + i));
-        }
+    const std::uint32_t uniformBits = LaneBits(uniform);
+    std::array<std::uint8_t, 16> results{};
+    Store(results.data(), cells);
+    for (std::uint32_t bits = LaneBits(held); bits != 0; bits &= bits - 1) {
+        const auto i = static_cast<std::size_t>(std::countr_zero(bits));
+        results[i] = ((uniformBits >> i) & 1U) != 0
+                         ? blur::UniformResults[lanes[Tap(2, 2) + static_cast<std::int64_t>(i)]]
+                         : plain::ChainCell(row, static_cast<std::int64_t>(first + i));
     }
-    return cells;
+    return Load<U8x16>(results.data());
 }
 
 template <bool AllVisit> void Step(std::uint8_t* row, std::uint64_t visited) {
