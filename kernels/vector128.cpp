@@ -136,26 +136,46 @@ struct Sixteen {
     }
 };
 
-// The cells of sixteen lanes at window column a, row b, from lanes.
-Sixteen TapCells(const std::uint8_t* lanes, std::int64_t a, std::int64_t b) {
-    const U8x16 bytes = Load<U8x16>(lanes + Tap(a, b));
+// The cells of sixteen lanes at a tap.
+Sixteen TapCells(const std::uint8_t* cells) {
+    const U8x16 bytes = Load<U8x16>(cells);
     return {std::bit_cast<U16x8>(LowBytes(bytes, U8x16{})),
             std::bit_cast<U16x8>(HighBytes(bytes, U8x16{}))};
 }
 
-// The window sums of sixteen lanes, gathering the taps by weight, which the kernel's symmetry
-// shares among them; and their centres.
+// The taps that share a weight, by the kernel's symmetry, and their weight.
+struct TapGroup {
+    std::array<std::int64_t, 4> Taps;
+    std::uint32_t Weight;
+};
+constexpr std::array<TapGroup, 6> TapGroups{{
+    {{Tap(0, 0), Tap(0, 4), Tap(4, 0), Tap(4, 4)}, blur::Weight(0, 0)},
+    {{Tap(0, 1), Tap(0, 3), Tap(1, 0), Tap(1, 4)}, blur::Weight(0, 1)},
+    {{Tap(3, 0), Tap(3, 4), Tap(4, 1), Tap(4, 3)}, blur::Weight(0, 1)},
+    {{Tap(0, 2), Tap(2, 0), Tap(2, 4), Tap(4, 2)}, blur::Weight(0, 2)},
+    {{Tap(1, 1), Tap(1, 3), Tap(3, 1), Tap(3, 3)}, blur::Weight(1, 1)},
+    {{Tap(1, 2), Tap(2, 1), Tap(2, 3), Tap(3, 2)}, blur::Weight(1, 2)},
+}};
+
+// The window sums of sixteen lanes, gathering the taps by weight; and their centres.
 [[gnu::always_inline]] inline Sixteen WindowSums(const std::uint8_t* lanes, Sixteen& centre) {
-    const auto tap = [lanes](std::int64_t a, std::int64_t b) { return TapCells(lanes, a, b); };
-    // Group by group into the sum, so that few vectors are live at once.
-    centre = tap(2, 2);
+    centre = TapCells(lanes + Tap(2, 2));
     Sixteen sum = centre * blur::Weight(2, 2);
-    sum = sum + (tap(0, 0) + tap(0, 4) + tap(4, 0) + tap(4, 4)) * blur::Weight(0, 0);
-    sum = sum + (tap(0, 1) + tap(0, 3) + tap(1, 0) + tap(1, 4)) * blur::Weight(0, 1);
-    sum = sum + (tap(3, 0) + tap(3, 4) + tap(4, 1) + tap(4, 3)) * blur::Weight(0, 1);
-    sum = sum + (tap(0, 2) + tap(2, 0) + tap(2, 4) + tap(4, 2)) * blur::Weight(0, 2);
-    sum = sum + (tap(1, 1) + tap(1, 3) + tap(3, 1) + tap(3, 3)) * blur::Weight(1, 1);
-    return sum + (tap(1, 2) + tap(2, 1) + tap(2, 3) + tap(3, 2)) * blur::Weight(1, 2);
+    // Group by group into the sum, so that few vectors are live at once. V8 loads all the taps of
+    // a loop's body first, and keeps what its sixteen registers do not hold on the stack: for
+    // WebAssembly the groups stay a loop.
+#if defined(__wasm_simd128__)
+#pragma clang loop unroll(disable)
+#else
+#pragma GCC unroll 6
+#endif
+    for (const TapGroup& group : TapGroups) {
+        const auto cells = [lanes, &group](std::size_t i) {
+            return TapCells(lanes + group.Taps[i]);
+        };
+        sum = sum + (cells(0) + cells(1) + cells(2) + cells(3)) * group.Weight;
+    }
+    return sum;
 }
 
 // The quotients of eight lanes' window sums by 159, where bit i of visited (from bit first) is set,
