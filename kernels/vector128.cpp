@@ -96,10 +96,29 @@ template <class Vector> void Store(std::uint8_t* bytes, Vector vector) {
     std::memcpy(bytes, &vector, sizeof vector);
 }
 
+// Bit i set where byte i of mask is set.
+std::uint32_t LaneBits(U8x16 mask) {
+#if defined(__SSE2__)
+    return static_cast<std::uint32_t>(_mm_movemask_epi8(std::bit_cast<__m128i>(mask)));
+#elif defined(__wasm_simd128__)
+    return wasm_i8x16_bitmask(std::bit_cast<v128_t>(mask));
+#else
+    const U8x16 bits = mask & U8x16{1, 2, 4, 8, 16, 32, 64, 128, 1, 2, 4, 8, 16, 32, 64, 128};
+    const uint8x16_t lanes = std::bit_cast<uint8x16_t>(bits);
+    return vaddv_u8(vget_low_u8(lanes)) | static_cast<std::uint32_t>(vaddv_u8(vget_high_u8(lanes)))
+                                              << 8;
+#endif
+}
+
 // Whether any lane of mask is set.
 template <class Mask> bool Any(Mask mask) {
+#if defined(__wasm_simd128__)
+    // One instruction, where two extracted halves are several in V8.
+    return wasm_v128_any_true(std::bit_cast<v128_t>(mask));
+#else
     const U64x2 halves = std::bit_cast<U64x2>(mask);
     return (halves[0] | halves[1]) != 0;
+#endif
 }
 
 template <class Vector> Vector Select(Vector mask, Vector whereSet, Vector elsewhere) {
@@ -122,26 +141,46 @@ struct Sixteen {
     }
 };
 
-// The cells of sixteen lanes at window column a, row b, from lanes.
-Sixteen TapCells(const std::uint8_t* lanes, std::int64_t a, std::int64_t b) {
-    const U8x16 bytes = Load<U8x16>(lanes + Tap(a, b));
+// The cells of sixteen lanes at a tap.
+Sixteen TapCells(const std::uint8_t* cells) {
+    const U8x16 bytes = Load<U8x16>(cells);
     return {std::bit_cast<U16x8>(LowBytes(bytes, U8x16{})),
             std::bit_cast<U16x8>(HighBytes(bytes, U8x16{}))};
 }
 
-// The window sums of sixteen lanes, gathering the taps by weight, which the kernel's symmetry
-// shares among them; and their centres.
+// The taps that share a weight, by the kernel's symmetry, and their weight.
+struct TapGroup {
+    std::array<std::int64_t, 4> Taps;
+    std::uint32_t Weight;
+};
+constexpr std::array<TapGroup, 6> TapGroups{{
+    {{Tap(0, 0), Tap(0, 4), Tap(4, 0), Tap(4, 4)}, blur::Weight(0, 0)},
+    {{Tap(0, 1), Tap(0, 3), Tap(1, 0), Tap(1, 4)}, blur::Weight(0, 1)},
+    {{Tap(3, 0), Tap(3, 4), Tap(4, 1), Tap(4, 3)}, blur::Weight(0, 1)},
+    {{Tap(0, 2), Tap(2, 0), Tap(2, 4), Tap(4, 2)}, blur::Weight(0, 2)},
+    {{Tap(1, 1), Tap(1, 3), Tap(3, 1), Tap(3, 3)}, blur::Weight(1, 1)},
+    {{Tap(1, 2), Tap(2, 1), Tap(2, 3), Tap(3, 2)}, blur::Weight(1, 2)},
+}};
+
+// The window sums of sixteen lanes, gathering the taps by weight; and their centres.
 [[gnu::always_inline]] inline Sixteen WindowSums(const std::uint8_t* lanes, Sixteen& centre) {
-    const auto tap = [lanes](std::int64_t a, std::int64_t b) { return TapCells(lanes, a, b); };
-    // Group by group into the sum, so that few vectors are live at once.
-    centre = tap(2, 2);
+    centre = TapCells(lanes + Tap(2, 2));
     Sixteen sum = centre * blur::Weight(2, 2);
-    sum = sum + (tap(0, 0) + tap(0, 4) + tap(4, 0) + tap(4, 4)) * blur::Weight(0, 0);
-    sum = sum + (tap(0, 1) + tap(0, 3) + tap(1, 0) + tap(1, 4)) * blur::Weight(0, 1);
-    sum = sum + (tap(3, 0) + tap(3, 4) + tap(4, 1) + tap(4, 3)) * blur::Weight(0, 1);
-    sum = sum + (tap(0, 2) + tap(2, 0) + tap(2, 4) + tap(4, 2)) * blur::Weight(0, 2);
-    sum = sum + (tap(1, 1) + tap(1, 3) + tap(3, 1) + tap(3, 3)) * blur::Weight(1, 1);
-    return sum + (tap(1, 2) + tap(2, 1) + tap(2, 3) + tap(3, 2)) * blur::Weight(1, 2);
+    // Group by group into the sum, so that few vectors are live at once. V8 loads all the taps of
+    // a loop's body first, and keeps what its sixteen registers do not hold on the stack: for
+    // WebAssembly the groups stay a loop.
+#if defined(__wasm_simd128__)
+#pragma clang loop unroll(disable)
+#else
+#pragma GCC unroll 6
+#endif
+    for (const TapGroup& group : TapGroups) {
+        const auto cells = [lanes, &group](std::size_t i) {
+            return TapCells(lanes + group.Taps[i]);
+        };
+        sum = sum + (cells(0) + cells(1) + cells(2) + cells(3)) * group.Weight;
+    }
+    return sum;
 }
 
 // The quotients of eight lanes' window sums by 159, where bit i of visited (from bit first) is set,
@@ -164,7 +203,8 @@ U16x8 Quotients(std::size_t first, U16x8 sum, U16x8 centre, std::uint64_t visite
 
 // The held lanes of the sixteen from lane first of row's step set as the chain sets them: a window
 // of 25 equal cells v by the chain's known result for v, as flat areas have many, any other by the
-// chain itself.
+// chain itself. The lanes go by their bits, so that the uniform windows are found once (Clang for
+// WebAssembly otherwise finds them again for each held lane).
 [[gnu::noinline]] U8x16 ExactLanes(const std::uint8_t* row, std::size_t first, U8x16 held,
                                    U8x16 cells) {
     const std::uint8_t* lanes = row + first;
@@ -175,14 +215,16 @@ U16x8 Quotients(std::size_t first, U16x8 sum, U16x8 centre, std::uint64_t visite
             uniform &= std::bit_cast<U8x16>(Load<U8x16>(lanes + Tap(a, b)) == centre);
         }
     }
-    for (std::size_t i = 0; i < 16; ++i) {
-        if (held[i] != 0) {
-            cells[i] = uniform[i] != 0
-                           ? blur::UniformResults[centre[i]]
-                           : plain::ChainCell(row, static_cast<std::int64_t>(first + i));
-        }
+    const std::uint32_t uniformBits = LaneBits(uniform);
+    std::array<std::uint8_t, 16> results{};
+    Store(results.data(), cells);
+    for (std::uint32_t bits = LaneBits(held); bits != 0; bits &= bits - 1) {
+        const auto i = static_cast<std::size_t>(std::countr_zero(bits));
+        results[i] = ((uniformBits >> i) & 1U) != 0
+                         ? blur::UniformResults[lanes[Tap(2, 2) + static_cast<std::int64_t>(i)]]
+                         : plain::ChainCell(row, static_cast<std::int64_t>(first + i));
     }
-    return cells;
+    return Load<U8x16>(results.data());
 }
 
 template <bool AllVisit> void Step(std::uint8_t* row, std::uint64_t visited) {

@@ -11,6 +11,7 @@
 // sixteen lanes at a time, as transposed blocks.
 #include "byte_blur.hpp"
 
+#include "fetch_ahead.hpp"
 #include "kernels.hpp"
 #include "platform.hpp"
 #include "work_sharing.hpp"
@@ -33,8 +34,11 @@ using vectors::Skew;
 // A step reads ring rows t - Reach .. t + Reach: two rows and two lanes away, at Skew rows a lane.
 constexpr std::int64_t Reach = 2 + 2 * Skew;
 constexpr std::int64_t HaloBlocks = (Lanes + 4 + BlockRows - 1) / BlockRows;
-// How far down its column the fill asks for a column's cells before it reads them.
+// How far down its column the fill asks for a column's cells before it reads them; without hints,
+// for the rows of BurstBlocks blocks at once.
 constexpr std::int64_t FetchAhead = 16 * BlockRows;
+constexpr std::int64_t BurstBlocks = 8;
+constexpr std::int64_t CacheLine = 64;
 // Live rows: those a step reads, the block filled ahead and the block waiting to be stored.
 constexpr std::int64_t RingRows = 64;
 static_assert(RingRows >= 2 * Reach + 3 * BlockRows && RingRows % BlockRows == 0);
@@ -178,6 +182,9 @@ class Strip {
             WaitedForLeft +=
                 Progress->Await(Index - 1, Mark(Index - 1, r0 + BlockRows + Skew * Lanes));
         }
+        if (!FetchHints && r0 % (BurstBlocks * BlockRows) == 0) {
+            FetchBurst(r0);
+        }
         for (std::int64_t g = 0; g < HaloBlocks; ++g) {
             std::uint8_t* ring = Ring.Row(r0) + BlockRows * g;
             // Lane i's run starts a column right and Skew rows up from lane i - 1's.
@@ -185,9 +192,9 @@ class Strip {
             const std::int64_t y0 = r0 - Skew * (BlockRows * g - 2);
             if (Inside(x0, y0)) {
                 const std::uint8_t* cells = At(x0, y0);
-                for (std::int64_t j = 0; j < BlockRows; ++j) {
+                for (std::int64_t j = 0; FetchHints && j < BlockRows; ++j) {
                     // Eighty columns at once are more streams than the processor follows alone.
-                    __builtin_prefetch(cells + j * RunStride() + FetchAhead);
+                    FetchLine(cells + j * RunStride() + FetchAhead);
                 }
                 Kernels.Transpose(cells, static_cast<std::ptrdiff_t>(RunStride()), RowBytes, ring);
                 continue;
@@ -208,6 +215,27 @@ class Strip {
                 }
             }
             Kernels.Transpose(runs.data(), BlockRows, RowBytes, ring);
+        }
+    }
+
+    // Without hints: the lines of the rows that the fills of BurstBlocks blocks from r0 read,
+    // FetchAhead further down, wherever they lie in the picture.
+    void FetchBurst(std::int64_t r0) const {
+        constexpr std::int64_t Rows = BurstBlocks * BlockRows;
+        for (std::int64_t g = 0; g < HaloBlocks; ++g) {
+            const std::int64_t x0 = X0 - 2 + BlockRows * g;
+            const std::int64_t y0 = r0 - Skew * (BlockRows * g - 2);
+            if (!Inside(x0, y0) || y0 + FetchAhead + Rows > Height) {
+                continue;
+            }
+            const std::uint8_t* cells = At(x0, y0) + FetchAhead;
+            for (std::int64_t j = 0; j < BlockRows; ++j) {
+                const std::uint8_t* run = cells + j * RunStride();
+                for (std::int64_t r = 0; r < Rows; r += CacheLine) {
+                    FetchLine(run + r);
+                }
+                FetchLine(run + Rows - 1);
+            }
         }
     }
 

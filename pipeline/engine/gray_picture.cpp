@@ -1,5 +1,7 @@
 #include "gray_picture.hpp"
 
+#include "fetch_ahead.hpp"
+
 #include <algorithm>
 
 namespace dorvane {
@@ -16,7 +18,8 @@ constexpr std::size_t MinGroupBytes = std::size_t{1} << 16;
 constexpr std::size_t MaxGroupBytes = std::size_t{1} << 22;
 constexpr std::uint32_t SpanColumns = 1U << 18;
 
-// How many blocks ahead a move asks for the columns' cells.
+// How many blocks ahead a move asks for the columns' cells (without hints, for that many blocks at
+// once).
 constexpr std::uint32_t Ahead = 4 * BlockSide;
 
 // A piece is PieceRows rows, or as many as keep it between MinPieceBytes and MaxPieceBytes (but
@@ -60,9 +63,12 @@ void GrayPicture::MoveGroup(std::uint8_t* buffer, const Group& group, bool intoC
         for (; x + BlockSide <= end; x += BlockSide) {
             // The group's lines in the columns of a block further on, which the processor does
             // not fetch ahead by itself: they lie a column's length apart.
-            for (std::uint32_t i = x + Ahead; i < std::min(end, x + Ahead + BlockSide); ++i) {
-                __builtin_prefetch(columns.Column(i) + y0);
-                __builtin_prefetch(columns.Column(i) + y0 + rows - 1);
+            const std::uint32_t fetched = FetchHints                      ? BlockSide
+                                          : (x - group.Left) % Ahead == 0 ? Ahead
+                                                                          : 0;
+            for (std::uint32_t i = x + Ahead; i < std::min(end, x + Ahead + fetched); ++i) {
+                FetchLine(columns.Column(i) + y0);
+                FetchLine(columns.Column(i) + y0 + rows - 1);
             }
             // A group of rows that is not a whole number of blocks ends with a block that
             // overlaps the one before: its cells move twice, the same both times.
