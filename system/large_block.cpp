@@ -2,6 +2,7 @@
 
 #include "platform.hpp"
 
+#include <limits>
 #include <new>
 
 namespace dorvane {
@@ -26,11 +27,17 @@ LargeBlock AllocateLargeBlock(std::size_t size) {
         return LargeBlock(static_cast<std::uint8_t*>(::operator new[](size, std::nothrow)),
                           LargeBlockRelease{false});
     }
+    // Whole large pages, so that the block's last part is one too rather than hundreds of small
+    // pages, each a fault; it is as much memory as the last large page's reach.
+    if (size > std::numeric_limits<std::size_t>::max() - LargePage) {
+        return LargeBlock(nullptr, LargeBlockRelease{true});
+    }
+    const std::size_t whole = (size + LargePage - 1) / LargePage * LargePage;
     LargeBlock block(static_cast<std::uint8_t*>(
-                         ::operator new[](size, std::align_val_t{LargePage}, std::nothrow)),
+                         ::operator new[](whole, std::align_val_t{LargePage}, std::nothrow)),
                      LargeBlockRelease{true});
     if (block) {
-        platform::AdviseLargePages(block.get(), size);
+        platform::AdviseLargePages(block.get(), whole);
     }
     return block;
 }

@@ -8,6 +8,7 @@
 #include "counting_allocator.hpp"
 #include "file_jobs.hpp"
 #include "gray_planes.hpp"
+#include "large_block.hpp"
 #include "memory_jobs.hpp"
 #include "pipeline_state.hpp"
 #include "temp_directory.hpp"
@@ -17,6 +18,7 @@
 #include <algorithm>
 #include <filesystem>
 #include <functional>
+#include <limits>
 #include <memory>
 #include <new>
 #include <optional>
@@ -188,6 +190,18 @@ TEST(Allocation, ACallTakesThePictureAndAFewMiBBesides) {
             EXPECT_LE(Log().PeakBytes, picture + FewMiB) << context;
         }
     }
+}
+
+// A block rounded up to whole large pages: sizes near the address space's end are refused, not
+// wrapped around to a small block.
+TEST(Allocation, ALargeBlockBeyondTheAddressSpaceIsEmpty) {
+    constexpr std::size_t Most = std::numeric_limits<std::size_t>::max();
+    for (const std::size_t size : {Most, Most - 1, Most - (std::size_t{1} << 21) + 2}) {
+        EXPECT_FALSE(AllocateLargeBlock(size)) << size;
+    }
+    const LargeBlock block = AllocateLargeBlock((std::size_t{5} << 20) + 3);
+    ASSERT_TRUE(block);
+    block[(std::size_t{5} << 20) + 2] = 1;
 }
 
 TEST(Allocation, AFailedCallReleasesEverything) {
