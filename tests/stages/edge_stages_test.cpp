@@ -435,8 +435,10 @@ TEST_F(EdgeMapTest, TheJobsMapIsTheLiteralStagesAtEverySize) {
     struct Size {
         std::uint32_t Width, Height;
     };
-    std::vector<Size> sizes = {{1, 1}, {2, 9}, {9, 2},   {4, 100}, {100, 4}, {5, 5},
-                               {6, 7}, {7, 6}, {5, 300}, {300, 5}, {7, 700}, {700, 7}};
+    // The last two: several strips of columns longer than the map's chunks of 256 rows.
+    std::vector<Size> sizes = {{1, 1},   {2, 9},   {9, 2},    {4, 100},  {100, 4},
+                               {5, 5},   {6, 7},   {7, 6},    {5, 300},  {300, 5},
+                               {7, 700}, {700, 7}, {40, 520}, {129, 260}};
     for (const std::uint32_t width : {15, 16, 17, 31, 32, 33, 48, 63, 64, 65, 127, 129}) {
         sizes.push_back({width, 9 + width % 7});
         sizes.push_back({width, 70 + width % 13});
