@@ -200,7 +200,7 @@ TEST_F(FastBlurTest, MatchesOnLargerPlanesWhateverTheThreadCount) {
     EXPECT_TRUE(MatchesLiteral(MakeValues(64, 48, ramp), {1, 2, 3}));
     // Columns taller than one block, so that threads wait for one another part-way down; the
     // widths end the last run of columns at each of its places.
-    for (const std::uint32_t width : {21, 22, 23, 24}) {
+    for (const std::uint32_t width : {21U, 22U, 23U, 24U}) {
         EXPECT_TRUE(MatchesLiteral(MakeValues(width, 700, noise), {1, 2, 3, 8})) << width;
     }
     const auto flat = [&] { return 120 + Draw(random, 0, 1) * 53; };
@@ -219,7 +219,7 @@ TEST_F(FastBlurTest, MatchesWithTheThreadsItChoosesOnABigPlane) {
         Load(plane);
         GaussianBlurStage();
         EXPECT_EQ(Snapshot(), expected) << kernels.Name;
-        for (const std::uint32_t threads : {1, 2, 3}) {
+        for (const std::uint32_t threads : {1U, 2U, 3U}) {
             EXPECT_TRUE(Compare(BlurBytes(plane, threads), expected,
                                 std::to_string(threads) + " threads, " + kernels.Name + " bytes"));
             // The rows move into columns and back on the threads too, in runs of rows that end

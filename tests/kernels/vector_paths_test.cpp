@@ -120,7 +120,7 @@ TEST_P(VectorPath, ReversesChannelsOfEveryCount) {
 // into runs followed by bytes that must stay as they were.
 TEST_P(VectorPath, GathersThePickedBytesOfEveryGroup) {
     std::mt19937 random(21);
-    for (const std::size_t step : {3, 4}) {
+    for (const std::size_t step : {std::size_t{3}, std::size_t{4}}) {
         for (std::size_t groups = 0; groups <= 20; ++groups) {
             std::vector<std::uint32_t> starts(groups);
             std::vector<std::uint8_t> picks(16 * groups);
@@ -234,6 +234,11 @@ TEST(VectorPaths, ListsEveryPathInOrderRunningOrSayingWhyNot) {
 #else
     constexpr bool Arm = false;
 #endif
+#if defined(__wasm_simd128__)
+    constexpr bool Wasm = true;
+#else
+    constexpr bool Wasm = false;
+#endif
     struct Case {
         const char* Name;
         bool Built;
@@ -246,7 +251,7 @@ TEST(VectorPaths, ListsEveryPathInOrderRunningOrSayingWhyNot) {
         {"neon", Arm, "an AArch64 path", ""},
         {"avx2", X86, "an x86-64 path", "this processor has no AVX2 and FMA"},
         {"avx512", X86, "an x86-64 path", "this processor has no AVX-512 BW and VL"},
-        {"simd128", false, "a WebAssembly path", ""},
+        {"simd128", Wasm, "a WebAssembly path", ""},
     };
     const auto paths = vectors::Paths();
     ASSERT_EQ(paths.size(), cases.size());

@@ -439,7 +439,8 @@ TEST_F(EdgeMapTest, TheJobsMapIsTheLiteralStagesAtEverySize) {
     std::vector<Size> sizes = {{1, 1},   {2, 9},   {9, 2},    {4, 100},  {100, 4},
                                {5, 5},   {6, 7},   {7, 6},    {5, 300},  {300, 5},
                                {7, 700}, {700, 7}, {40, 520}, {129, 260}};
-    for (const std::uint32_t width : {15, 16, 17, 31, 32, 33, 48, 63, 64, 65, 127, 129}) {
+    for (const std::uint32_t width :
+         {15U, 16U, 17U, 31U, 32U, 33U, 48U, 63U, 64U, 65U, 127U, 129U}) {
         sizes.push_back({width, 9 + width % 7});
         sizes.push_back({width, 70 + width % 13});
         sizes.push_back({9 + width % 5, width});
@@ -463,7 +464,7 @@ TEST_F(EdgeMapTest, TheMapIsTheLiteralStagesWhereMagnitudesLieAtTheThresholds) {
     std::mt19937 random(29);
     std::map<std::int32_t, std::size_t> seen;
     for (const std::int32_t range : {12, 16, 20, 24, 28, 32, 36}) {
-        for (const std::uint32_t width : {17, 40, 66}) {
+        for (const std::uint32_t width : {17U, 40U, 66U}) {
             const PlaneValues plane = MakeValues(width, 61, [&](auto x, auto) {
                 return static_cast<std::int32_t>(x) * 2 + Draw(random, 0, range);
             });
