@@ -192,9 +192,11 @@ class Strip {
             const std::int64_t y0 = r0 - Skew * (BlockRows * g - 2);
             if (Inside(x0, y0)) {
                 const std::uint8_t* cells = At(x0, y0);
-                for (std::int64_t j = 0; FetchHints && j < BlockRows; ++j) {
+                if constexpr (FetchHints) {
                     // Eighty columns at once are more streams than the processor follows alone.
-                    FetchLine(cells + j * RunStride() + FetchAhead);
+                    for (std::int64_t j = 0; j < BlockRows; ++j) {
+                        FetchLine(cells + j * RunStride() + FetchAhead);
+                    }
                 }
                 Kernels.Transpose(cells, static_cast<std::ptrdiff_t>(RunStride()), RowBytes, ring);
                 continue;
